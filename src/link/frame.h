@@ -1,0 +1,35 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "model/controller_model.h"
+
+namespace zanth {
+
+// The 8 bytes the robot receives after the command byte.
+using ControllerFrame = std::array<std::uint8_t, 8>;
+
+// One analog axis from two opposite direction items: the gamepad's reading wins, then the mouse (16 or 240),
+// then the keys (both = 128), else centre.
+int StickByte(const ControllerItem& negative, const ControllerItem& positive, int gamepadValue);
+
+std::uint8_t ButtonByte1(const ControllerModel& model);
+std::uint8_t ButtonByte2(const ControllerModel& model);
+std::uint8_t FlagBits(const ControllerModel& model);
+ControllerFrame BuildFrame(const ControllerModel& model);
+
+// The frame of a controller nobody touches: nothing pressed, sticks centred, LED as given.
+ControllerFrame NeutralFrame(bool ledLit);
+
+// "BB" + separator + decimal number; none when nothing came or the reply does not start with "BB".
+std::optional<int> ParseBatteryReply(const std::uint8_t* bytes, std::size_t count);
+
+struct Rgb {
+    std::uint8_t r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+Rgb BatteryColour(int value);
+
+}  // namespace zanth

@@ -1,0 +1,52 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zanth {
+
+// Outcome of writing a file: ok, or the reason it failed (shown to the user).
+struct SaveResult {
+    bool ok = true;
+    std::string error;
+};
+
+// An INI document with the semantics of the classic profile-string functions, kept as the file's own
+// lines so that saving writes back every line it does not own unchanged (order, comments, line ends).
+//  - Section and key names match without regard to ASCII letter case; spaces around names and around
+//    the value are ignored; the first of duplicate sections or keys wins.
+//  - Reads of a missing file, section or key give the caller's default.
+//  - A write replaces the value of an existing key in place, appends a missing key at the end of its
+//    section, appends a missing section at the end of the document.
+class IniFile {
+public:
+    IniFile() = default;
+    // Reads `path`. A missing or unreadable file gives an empty document; `error` (optional) receives the
+    // reason when the file exists but cannot be read. Files larger than kMaxFileBytes are not read.
+    static IniFile Load(const std::string& path, std::string* error = nullptr);
+    static IniFile Parse(std::string_view text);
+    static constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
+
+    // Leading decimal integer of the value (optional minus sign; no digits = 0), saturated to int range.
+    int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
+    // The value cut to bufferSize - 1 bytes on a UTF-8 character boundary.
+    std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                          std::size_t bufferSize) const;
+    bool HasKey(std::string_view section, std::string_view key) const;
+
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInt(std::string_view section, std::string_view key, int value);
+
+    // The document as text, with the line ending the file had (CRLF or LF; LF for a new document).
+    std::string Serialize() const;
+    // Writes atomically: a temporary file beside `path`, then rename over it.
+    SaveResult Save(const std::string& path) const;
+
+private:
+    std::vector<std::string> lines_;  // without line ends
+    bool crlf_ = false;
+    bool finalNewline_ = true;
+};
+
+}  // namespace zanth
