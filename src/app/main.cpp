@@ -1,2 +1,77 @@
-// Placeholder until the main window lands.
-int main() { return 0; }
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/app.h"
+#include "model/settings.h"
+#include "panel/main_window.h"
+
+namespace {
+
+// Left Shift held while the program starts forces English texts. Read straight from the X server, since no
+// window exists yet; without X11 there is no way to ask, and Shift counts as up.
+bool LeftShiftHeld() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') return false;
+    Display* d = XOpenDisplay(nullptr);
+    if (d == nullptr) return false;
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    const KeyCode code = XKeysymToKeycode(d, XK_Shift_L);
+    const bool down = code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
+    XCloseDisplay(d);
+    return down;
+}
+
+std::string SystemLanguageName() {
+    const QLocale::Language lang = QLocale::system().language();
+    if (lang == QLocale::Japanese) return "Japanese";
+    if (lang == QLocale::C || lang == QLocale::AnyLanguage) return "English";
+    return QLocale::languageToString(lang).toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const zanth::CommandLine cl = zanth::ParseCommandLine(args);
+    if (!cl.error.empty()) {
+        std::fprintf(stderr, "zanth-emulator: %s\nusage: zanth-emulator [--lang ja|en] [--config FILE]\n",
+                     cl.error.c_str());
+        return 2;
+    }
+    zanth::StartupInfo info;
+    info.languageName = SystemLanguageName();
+    info.leftShiftDown = LeftShiftHeld();
+    info.currentDirectory = QDir::currentPath().toStdString();
+    info.languageOverride = cl.language;
+    if (cl.config) info.configOverride = QDir::current().absoluteFilePath(QString::fromStdString(*cl.config)).toStdString();
+    zanth::CPadoraApp app(info);
+
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName("Zanth-Emulator");
+    if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
+
+    app.comPortIndex = zanth::ReadPortSetting(app.configPath);
+    {
+        zanth::CPadoraDlg dialog(app);
+        dialog.exec();
+        const auto& saved = dialog.saveResult();
+        if (saved && !saved->ok && !app.configPath.empty())
+            QMessageBox::warning(nullptr, QString::fromUtf8(app.Text("警告", "WARNING")),
+                                 QString::fromUtf8(app.Text("設定を保存できませんでした:", "The settings could not be saved:")) +
+                                     "\n" + QString::fromStdString(app.configPath) + "\n" +
+                                     QString::fromStdString(saved->error));
+    }
+    const zanth::SaveResult port = zanth::SavePortSetting(app.configPath, app.comPortIndex);
+    if (!port.ok && !app.configPath.empty())
+        std::fprintf(stderr, "zanth-emulator: could not save the port to %s: %s\n", app.configPath.c_str(),
+                     port.error.c_str());
+    return 0;
+}

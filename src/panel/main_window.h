@@ -1,0 +1,154 @@
+#pragma once
+#include <QDialog>
+#include <QPixmap>
+#include <QTimer>
+#include <array>
+#include <memory>
+#include <optional>
+
+#include "app/app.h"
+#include "link/frame.h"
+#include "link/serial.h"
+#include "model/controller_model.h"
+#include "model/ini_file.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSlider;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace zanth {
+
+class BatteryMeter;
+class CJoystick;
+class CKeyboard;
+class LinkWorker;
+class SoundPlayer;
+
+// The main window: the controller picture with its controls. It owns the model, the input devices, the
+// sound player and the link to the robot, and runs the 50 ms control tick.
+class CPadoraDlg : public QDialog {
+    Q_OBJECT
+public:
+    CPadoraDlg(CPadoraApp& app, QWidget* parent = nullptr);
+    ~CPadoraDlg() override;
+
+    ControllerModel& model() { return model_; }
+    const CPadoraApp& app() const { return app_; }
+    bool connected() const { return linkRunning_; }
+    // Result of the settings save at tear-down (empty until the window has closed).
+    const std::optional<SaveResult>& saveResult() const { return saveResult_; }
+
+    // The slider geometry for the current resolution, and the helpers the tick and the X/Y buttons share.
+    void NeutralX();
+    void NeutralY();
+    void ControllerTick();
+    void ConnectOrDisconnect();
+    void OpenManual();
+    void ShowAbout();
+
+    // Controls by their role; tests reach them through these.
+    QComboBox* portCombo() const { return portCombo_; }
+    QPushButton* connectButton() const { return connectButton_; }
+    QPushButton* operationButton() const { return operationButton_; }
+    QPushButton* soundButton() const { return soundButton_; }
+    QPushButton* soundStopButton() const { return soundStopButton_; }
+    QPushButton* closeButton() const { return closeButton_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* xButton() const { return xButton_; }
+    QPushButton* yButton() const { return yButton_; }
+    QLineEdit* axisLine() const { return axisLine_; }
+    QLineEdit* keyboardStatus() const { return keyboardStatus_; }
+    QLineEdit* gamepadStatus() const { return gamepadStatus_; }
+    QCheckBox* legendCheck() const { return legendCheck_; }
+    QCheckBox* selfNeutralCheck() const { return selfNeutralCheck_; }
+    QCheckBox* batteryCheck() const { return batteryCheck_; }
+    QComboBox* resolutionCombo() const { return resolutionCombo_; }
+    QSlider* sliderX() const { return sliderX_; }
+    QSlider* sliderY() const { return sliderY_; }
+    QTreeWidget* soundList() const { return soundList_; }
+    BatteryMeter* batteryMeter() const { return batteryMeter_; }
+    QLabel* noReplyLabel() const { return noReplyLabel_; }
+    QMenu* helpMenu() const { return helpMenu_; }
+
+    // The error text the last failed connect showed (also shown in a message box unless boxes are off).
+    const QString& lastConnectError() const { return lastConnectError_; }
+    // Tests switch modal message boxes off; the text is still kept in lastConnectError().
+    void setMessageBoxesEnabled(bool on) { messageBoxes_ = on; }
+
+    void done(int result) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void OnInitDialog();
+    void Teardown();
+    void LoadArtwork();
+    void SetupSliders();
+    void FillSoundList();
+    void PressAt(const QPoint& pos);
+    void ToggleSound(int row);
+    void OnBatteryReply(int value);
+    void OnLinkError(const QString& reason);
+    void FinishDisconnect();
+    void UpdateNoReply();
+    void InvalidateItem(const ControllerItem& item);
+    int SliderValue(const QSlider* slider) const;
+    bool IsFilteredOut(QObject* watched) const;
+    QString T(const char* ja, const char* en) const { return QString::fromUtf8(app_.Text(ja, en)); }
+
+    CPadoraApp& app_;
+    ControllerModel model_;
+    std::unique_ptr<CKeyboard> keyboard_;
+    std::unique_ptr<CJoystick> joystick_;
+    std::unique_ptr<SoundPlayer> sound_;
+    std::unique_ptr<LinkWorker> link_;
+    bool linkRunning_ = false;
+    std::uint32_t lastReplyTick_ = 0;
+    bool replySeen_ = false;
+    QTimer tick_;
+    bool tornDown_ = false;
+    bool messageBoxes_ = true;
+    QString lastConnectError_;
+    std::optional<SaveResult> saveResult_;
+    std::array<QPixmap, 200> art_;  // rendered artwork by id
+
+    QComboBox* portCombo_ = nullptr;
+    QPushButton* connectButton_ = nullptr;
+    QPushButton* operationButton_ = nullptr;
+    QLineEdit* axisLine_ = nullptr;
+    QCheckBox* legendCheck_ = nullptr;
+    QLineEdit* keyboardStatus_ = nullptr;
+    QLineEdit* gamepadStatus_ = nullptr;
+    QTreeWidget* soundList_ = nullptr;
+    BatteryMeter* batteryMeter_ = nullptr;
+    QLabel* noReplyLabel_ = nullptr;
+    QPushButton* soundButton_ = nullptr;
+    QPushButton* soundStopButton_ = nullptr;
+    QCheckBox* selfNeutralCheck_ = nullptr;
+    QComboBox* resolutionCombo_ = nullptr;
+    QPushButton* xButton_ = nullptr;
+    QSlider* sliderX_ = nullptr;
+    QPushButton* yButton_ = nullptr;
+    QSlider* sliderY_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QCheckBox* batteryCheck_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+};
+
+}  // namespace zanth
