@@ -1,0 +1,242 @@
+#include "sound/sound_player.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sound/sound_rules.h"
+
+namespace zanth {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A mono 16-bit PCM WAV holding a loud sine tone.
+void WriteToneWav(const fs::path& path, double seconds, int rate = 8000, double hz = 440.0) {
+    const auto frames = static_cast<std::uint32_t>(seconds * rate);
+    const std::uint32_t dataBytes = frames * 2;
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    auto u16 = [&](std::uint16_t v) {
+        out.put(static_cast<char>(v & 0xFF));
+        out.put(static_cast<char>(v >> 8));
+    };
+    out.write("RIFF", 4);
+    u32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);  // PCM
+    u16(1);  // mono
+    u32(static_cast<std::uint32_t>(rate));
+    u32(static_cast<std::uint32_t>(rate) * 2);
+    u16(2);
+    u16(16);
+    out.write("data", 4);
+    u32(dataBytes);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const double s = std::sin(2.0 * M_PI * hz * i / rate);
+        u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(20000.0 * s)));
+    }
+}
+
+class SoundPlayerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zanth-sound-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        longWav_ = (dir_ / "long.wav").string();
+        shortWav_ = (dir_ / "short.wav").string();
+        WriteToneWav(longWav_, 30.0);
+        WriteToneWav(shortWav_, 20.0, 8000, 880.0);
+    }
+    void TearDown() override {
+        player_.Close();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    fs::path dir_;
+    std::string longWav_, shortWav_;
+    SoundPlayer player_;
+};
+
+TEST_F(SoundPlayerTest, NoAudioDeviceMakesEveryCallHarmless) {
+    setenv("SDL_AUDIODRIVER", "zanth-no-such-driver", 1);
+    EXPECT_FALSE(player_.Open());
+    EXPECT_FALSE(player_.available());
+
+    const std::vector<std::string> files{longWav_, "", (dir_ / "missing.wav").string()};
+    player_.Preload(files);
+    player_.Start(longWav_);
+    player_.Retrigger(shortWav_);
+    EXPECT_FALSE(player_.IsPlaying());
+    player_.Stop();
+    player_.ClearCache();
+
+    // The rules run as usual against an unavailable player.
+    ControllerModel model;
+    model.soundEffectCount = kSoundEffectCount;
+    SoundEffect& one = model.soundEffects[0];
+    one.item = kItem1;
+    one.enabled = 1;
+    one.file = longWav_;
+    one.repeat = 1;
+    model.item(kItem1).keyDown = 1;
+    UpdateSounds(model, player_);
+    UpdateSounds(model, player_);
+    StopSound(model, player_);
+    EXPECT_EQ(model.soundEffects[0].playing, 1);
+
+    player_.Close();
+    player_.Close();
+    EXPECT_FALSE(player_.IsPlaying());
+}
+
+TEST_F(SoundPlayerTest, StartRetriggerAndStopOnOneChannel) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(player_.Open());
+    ASSERT_TRUE(player_.available());
+    EXPECT_TRUE(player_.Open());  // again: still the same device
+    const std::vector<std::string> files{longWav_, shortWav_};
+    player_.Preload(files);
+
+    player_.Start(longWav_);
+    ASSERT_TRUE(player_.IsPlaying());
+    Mix_Chunk* const longChunk = Mix_GetChunk(0);
+
+    // Re-triggering while something plays changes nothing.
+    player_.Retrigger(shortWav_);
+    EXPECT_TRUE(player_.IsPlaying());
+    EXPECT_EQ(Mix_GetChunk(0), longChunk);
+
+    player_.Stop();
+    EXPECT_FALSE(player_.IsPlaying());
+    player_.Retrigger(shortWav_);
+    EXPECT_TRUE(player_.IsPlaying());
+    EXPECT_NE(Mix_GetChunk(0), longChunk);
+
+    // A start ends the sound before it, also when its own file plays nothing.
+    for (const std::string& silent : {std::string(), (dir_ / "missing.wav").string(), dir_.string()}) {
+        SCOPED_TRACE(silent);
+        player_.Start(longWav_);
+        ASSERT_TRUE(player_.IsPlaying());
+        player_.Start(silent);
+        EXPECT_FALSE(player_.IsPlaying());
+        player_.Retrigger(silent);
+        EXPECT_FALSE(player_.IsPlaying());
+    }
+}
+
+TEST_F(SoundPlayerTest, AFailedLoadIsRememberedUntilTheCacheIsCleared) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(player_.Open());
+    const fs::path later = dir_ / "later.wav";
+    player_.Start(later.string());
+    EXPECT_FALSE(player_.IsPlaying());
+
+    fs::copy_file(longWav_, later);
+    player_.Start(later.string());
+    EXPECT_FALSE(player_.IsPlaying());
+
+    player_.ClearCache();
+    player_.Start(later.string());
+    EXPECT_TRUE(player_.IsPlaying());
+
+    // Closed and opened again, the player works afresh.
+    player_.Close();
+    EXPECT_FALSE(player_.available());
+    player_.Start(longWav_);
+    EXPECT_FALSE(player_.IsPlaying());
+    ASSERT_TRUE(player_.Open());
+    player_.Start(longWav_);
+    EXPECT_TRUE(player_.IsPlaying());
+}
+
+// What the disk driver has written so far.
+std::vector<char> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Waits until the file holds at least `bytes`. The bound is generous: it only keeps a broken build from
+// hanging, it measures nothing.
+bool WaitForSize(const fs::path& path, std::uintmax_t bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        if (fs::file_size(path, ec) >= bytes && !ec) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Largest absolute 16-bit sample in [from, to).
+int Peak(const std::vector<char>& raw, std::size_t from, std::size_t to) {
+    int peak = 0;
+    for (std::size_t i = from & ~std::size_t{1}; i + 1 < to && i + 1 < raw.size(); i += 2) {
+        std::int16_t s;
+        std::memcpy(&s, &raw[i], 2);
+        peak = std::max(peak, std::abs(static_cast<int>(s)));
+    }
+    return peak;
+}
+
+// The whole way a user meets it: a key press heard through the audio device, then "Sound Stop".
+TEST_F(SoundPlayerTest, KeyPressIsHeardAndSoundStopSilencesIt) {
+    const fs::path raw = dir_ / "out.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    ASSERT_TRUE(player_.Open());
+    int rate = 0, channels = 0;
+    Uint16 format = 0;
+    ASSERT_NE(Mix_QuerySpec(&rate, &format, &channels), 0);
+    ASSERT_EQ(format, AUDIO_S16SYS);
+    const std::uintmax_t perSecond = static_cast<std::uintmax_t>(rate) * channels * 2;
+    // The mixer may already hold a few buffers when a call returns; skip that much before judging.
+    const std::uintmax_t slack = perSecond / 5;
+
+    ControllerModel model;
+    model.soundEffectCount = kSoundEffectCount;
+    for (int i = 0; i < kSoundEffectCount; ++i) {
+        model.soundEffects[i].item = kSoundItems[i];
+        model.soundEffects[i].enabled = 1;
+    }
+    model.soundEffects[6].file = longWav_;  // L1
+    player_.Preload(SoundFiles(model));
+
+    // Nothing pressed: silence.
+    ASSERT_TRUE(WaitForSize(raw, perSecond / 4));
+    UpdateSounds(model, player_);
+    std::uintmax_t mark = fs::file_size(raw);
+    EXPECT_EQ(Peak(ReadAll(raw), 0, mark), 0);
+
+    model.item(kItemL1).keyDown = 1;
+    UpdateSounds(model, player_);
+    ASSERT_TRUE(WaitForSize(raw, mark + slack + perSecond / 2));
+    EXPECT_GT(Peak(ReadAll(raw), mark, mark + slack + perSecond / 2), 10000);
+
+    StopSound(model, player_);
+    UpdateSounds(model, player_);  // still held: stays silent
+    mark = fs::file_size(raw);
+    ASSERT_TRUE(WaitForSize(raw, mark + slack + perSecond / 2));
+    const std::vector<char> after = ReadAll(raw);
+    EXPECT_EQ(Peak(after, mark + slack, after.size()), 0);
+}
+
+}  // namespace
+}  // namespace zanth
