@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zanth {
 
@@ -12,7 +13,8 @@ using PortHandle = SerialPort*;
 
 // Opens `device` (a path such as /dev/ttyUSB0), sets baud rate, 8 data bits, parity (0 = none) and one stop
 // bit in raw mode, then discards input for 500 ms. Null on failure; `reason` then gets the system's text.
-PortHandle ComOpen(const std::string& device, int baudRate, int byteSize, int parity, std::string* reason = nullptr);
+PortHandle ComOpen(const std::string& device, int baudRate, int byteSize, int parity,
+                   std::string* reason = nullptr);
 // The same without the 500 ms discard, for callers that do the discard themselves (the link thread).
 PortHandle ComOpenNoDiscard(const std::string& device, int baudRate, int byteSize, int parity,
                             std::string* reason = nullptr);
@@ -32,9 +34,27 @@ int ComWriteMessage(PortHandle port, const std::uint8_t* data, int length, bool 
 // File descriptor of an open port (-1 for null), for callers that wait on several things at once.
 int ComFd(PortHandle port);
 
+// The transfers of the link thread. Unlike the plain ones they end at once when `wakeFd` (may be -1) becomes
+// readable, and they report a port that has failed (unplugged, hung up) instead of riding it out, so the
+// thread can tell the user and stop using it.
+enum class ComStatus { kOk, kWoken, kFailed };
+struct ComResult {
+    ComStatus status = ComStatus::kOk;
+    int count = 0;       // bytes read or written
+    std::string reason;  // the system's text when the port failed
+};
+ComResult ComDrainInterruptible(PortHandle port, int durationMs, int wakeFd);
+ComResult ComReadInterruptible(PortHandle port, std::uint8_t* buffer, int n, int timeoutMs, int wakeFd);
+// The 9-byte message. `wakeFd` can cancel it only before its first byte: a wire never carries half a message.
+ComResult ComWriteMessageInterruptible(PortHandle port, const std::uint8_t* data, int length,
+                                       bool replyWanted, int wakeFd);
+
 // The device that "COM<number>" (1-based) stands for: key COM<number> of section PORTS in the settings
 // when present, else the number-th serial device of the system (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*,
 // numeric order in each group). Empty when there is none.
 std::string ResolveComPort(int number, const IniFile& settings);
+// The serial devices among the names of a /dev listing, as full paths in the order that ResolveComPort
+// counts.
+std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devEntries);
 
 }  // namespace zanth

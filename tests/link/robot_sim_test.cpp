@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "link/frame.h"
+#include "link/serial.h"
+#include "sim_process.h"
+
+namespace zanth {
+namespace {
+
+using test::SimProcess;
+using Clock = std::chrono::steady_clock;
+
+PortHandle Connect(const SimProcess& sim) {
+    std::string reason;
+    PortHandle port = ComOpenNoDiscard(sim.path(), 115200, 8, 0, &reason);
+    EXPECT_NE(port, nullptr) << sim.path() << ": " << reason;
+    return port;
+}
+
+TEST(RobotSim, DecodesEveryMessageIntoOneLine) {
+    SimProcess sim({"--silent"});
+    ASSERT_FALSE(sim.path().empty());
+    PortHandle port = Connect(sim);
+    ASSERT_NE(port, nullptr);
+
+    struct Case {
+        ControllerFrame frame;
+        bool reply;
+        std::string noise;  // bytes before the message that are not a message start
+        std::string line;
+    };
+    const Case cases[] = {
+        {NeutralFrame(true), true, "",
+         "k FF FF FF 80 80 80 80 F3 | buttons: - | RX=128 RY=128 LX=128 LY=128 | LED on"},
+        // SELECT, PAD LEFT, "4" and F1 held, LED off.
+        {{0xFF, 0x7E, 0x7F, 0x00, 0xFF, 0x10, 0xF0, 0xFA},
+         false,
+         "",
+         "K FF 7E 7F 00 FF 10 F0 FA | buttons: SELECT PAD_LEFT 4 F1 | RX=0 RY=255 LX=16 LY=240 | LED off"},
+        {{0xFF, 0x00, 0x00, 0x80, 0x80, 0x80, 0x80, 0xF0},
+         false,
+         "xy\r\n",
+         "K FF 00 00 80 80 80 80 F0 | buttons: SELECT L3 R3 START PAD_UP PAD_RIGHT PAD_DOWN PAD_LEFT L2 R2 "
+         "L1 R1 1 2 3 4 "
+         "F1 F2 | RX=128 RY=128 LX=128 LY=128 | LED on"},
+        {{0x00, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, 0xFB},
+         false,
+         "",
+         "K 00 FF FF 80 80 80 80 FB | buttons: - | RX=128 RY=128 LX=128 LY=128 | LED off | bad start byte"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        if (!c.noise.empty())
+            ComWrite(port, reinterpret_cast<const std::uint8_t*>(c.noise.data()),
+                     static_cast<int>(c.noise.size()));
+        ASSERT_EQ(ComWriteMessage(port, c.frame.data(), 8, c.reply), 9);
+        EXPECT_EQ(sim.ReadLine(5000), c.line);
+    }
+    ComClose(port);
+}
+
+TEST(RobotSim, AnswersAsTold) {
+    struct Case {
+        std::vector<std::string> options;
+        std::optional<int> value;  // the battery value read back, none for no (valid) reply
+        bool anyBytes;
+        int atLeastMs;
+    };
+    const Case cases[] = {
+        {{}, 70, true, 0},
+        {{"--level", "55"}, 55, true, 0},
+        {{"--delay", "200"}, 70, true, 200},
+        {{"--garbage"}, std::nullopt, true, 0},
+        {{"--silent"}, std::nullopt, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.empty() ? "defaults" : c.options[0]);
+        SimProcess sim(c.options);
+        ASSERT_FALSE(sim.path().empty());
+        PortHandle port = Connect(sim);
+        ASSERT_NE(port, nullptr);
+        ControllerFrame frame = NeutralFrame(true);
+        auto start = Clock::now();
+        ASSERT_EQ(ComWriteMessage(port, frame.data(), 8, true), 9);
+        std::uint8_t reply[128];
+        // A valid reply ("BB nn ") is 6 bytes; stop there, or give the others time to show what they send.
+        int got = ComRead(port, reply, c.value ? 6 : 128, c.value ? 10000 : 300);
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_EQ(ParseBatteryReply(reply, static_cast<std::size_t>(got)), c.value);
+        EXPECT_EQ(got > 0, c.anyBytes);
+        EXPECT_GE(elapsed, c.atLeastMs);
+        ComClose(port);
+    }
+}
+
+TEST(RobotSim, EndsWhenItsPeerClosesAndLogs) {
+    auto log = std::filesystem::temp_directory_path() / ("zanth_sim_" + std::to_string(getpid()) + ".log");
+    std::filesystem::remove(log);
+    SimProcess sim({"--log", log.string()});
+    ASSERT_FALSE(sim.path().empty());
+    PortHandle port = Connect(sim);
+    ASSERT_NE(port, nullptr);
+    ControllerFrame frame = NeutralFrame(false);
+    ComWriteMessage(port, frame.data(), 8, false);
+    ComClose(port);
+    int status = -1;
+    std::vector<std::string> lines = sim.LinesUntilExit(10000, &status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 1u);
+    std::ifstream in(log);
+    std::string logged;
+    std::getline(in, logged);
+    EXPECT_EQ(logged, lines[0]);
+    std::filesystem::remove(log);
+}
+
+TEST(RobotSim, WaitsForAPeerAndEndsOnSigterm) {
+    SimProcess sim({});
+    ASSERT_FALSE(sim.path().empty());
+    // A peer that opens and closes without sending does not end it (the emulator connecting and disconnecting
+    // within its start-up discard).
+    ComClose(Connect(sim));
+    PortHandle port = Connect(sim);
+    ASSERT_NE(port, nullptr);
+    ControllerFrame frame = NeutralFrame(true);
+    ComWriteMessage(port, frame.data(), 8, false);
+    EXPECT_EQ(sim.ReadLine(5000).substr(0, 1), "K");
+    EXPECT_EQ(sim.Kill(SIGTERM), 0);
+    ComClose(port);
+}
+
+}  // namespace
+}  // namespace zanth

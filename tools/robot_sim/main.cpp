@@ -1,0 +1,351 @@
+// zanth-robot-sim: stands in for the robot's control unit at the far end of the serial link, for tests and
+// for trying the emulator without a robot. See Usage() for what it prints and answers.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: zanth-robot-sim [options]
+
+Simulates the robot's control unit on a serial line. Without --device it creates a pseudo-terminal; the
+first line printed is always the device path to connect to. Then one line per 9-byte message received:
+
+  <cmd> <8 frame bytes in hex> | buttons: <names or -> | RX=<n> RY=<n> LX=<n> LY=<n> | LED <on|off>
+
+for example
+  k FF FF FF 80 80 80 80 F3 | buttons: - | RX=128 RY=128 LX=128 LY=128 | LED on
+  K FF F7 FF 80 80 80 80 F2 | buttons: L1 F1 | RX=128 RY=128 LX=128 LY=128 | LED on
+Button names, in this order: SELECT L3 R3 START PAD_UP PAD_RIGHT PAD_DOWN PAD_LEFT L2 R2 L1 R1 1 2 3 4 F1 F2.
+A frame whose first byte is not FF gets a fifth field " | bad start byte". Bytes that arrive where a message
+should start and are not "k" or "K" are skipped and reported on standard error only.
+
+Every "k" message is answered with the battery reply "BB <level> ".
+
+Options:
+  --device PATH      use this serial device instead of a pseudo-terminal
+  --level N          battery level in the replies (default 70)
+  --level-file PATH  read the level from this file before every reply (falls back to --level when the file
+                     is missing or holds no number), so a test can change it while the simulator runs
+  --silent           never answer
+  --delay MS         answer MS milliseconds late
+  --garbage          answer with random bytes that are not a battery reply
+  --log PATH         also append every message line to this file
+  --keep-open        keep running when the peer closes the line (for reconnects); end with SIGTERM
+  --help             this text
+
+Ends with status 0 on SIGTERM or SIGINT, and, unless --keep-open is given, when the peer that sent messages
+closes the line (after at least one message: before that it waits for a peer, however long).
+)";
+
+struct Options {
+    std::string device;
+    int level = 70;
+    std::string levelFile;
+    bool silent = false;
+    int delayMs = 0;
+    bool garbage = false;
+    std::string logPath;
+    bool keepOpen = false;
+};
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    int saved = errno;
+    char c = 's';
+    [[maybe_unused]] ssize_t n = write(signalPipe[1], &c, 1);
+    errno = saved;
+}
+
+bool ParseInt(const char* text, int low, int high, int* out) {
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+// 0 = run, 1 = --help shown, 2 = bad usage.
+int ParseOptions(int argc, char** argv, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        bool ok = true;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 1;
+        } else if (arg == "--device") {
+            const char* v = value();
+            ok = v != nullptr && *v != '\0';
+            if (ok) o->device = v;
+        } else if (arg == "--level") {
+            ok = ParseInt(value(), -99999, 99999, &o->level);
+        } else if (arg == "--level-file") {
+            const char* v = value();
+            ok = v != nullptr;
+            if (ok) o->levelFile = v;
+        } else if (arg == "--silent") {
+            o->silent = true;
+        } else if (arg == "--delay") {
+            ok = ParseInt(value(), 0, 600000, &o->delayMs);
+        } else if (arg == "--garbage") {
+            o->garbage = true;
+        } else if (arg == "--log") {
+            const char* v = value();
+            ok = v != nullptr;
+            if (ok) o->logPath = v;
+        } else if (arg == "--keep-open") {
+            o->keepOpen = true;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "zanth-robot-sim: bad option or value: %s (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+    return 0;
+}
+
+bool MakeRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tio.c_cflag |= CLOCAL | CREAD;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+std::string DescribeMessage(const std::uint8_t* m) {
+    static const char* const kByte1[] = {"SELECT", "L3",        "R3",       "START",
+                                         "PAD_UP", "PAD_RIGHT", "PAD_DOWN", "PAD_LEFT"};
+    static const char* const kByte2[] = {"L2", "R2", "L1", "R1", "1", "2", "3", "4"};
+    const std::uint8_t* f = m + 1;
+    char hex[64];
+    std::snprintf(hex, sizeof hex, "%c %02X %02X %02X %02X %02X %02X %02X %02X", m[0], f[0], f[1], f[2], f[3],
+                  f[4], f[5], f[6], f[7]);
+    std::string buttons;
+    auto add = [&](const char* name) {
+        if (!buttons.empty()) buttons += ' ';
+        buttons += name;
+    };
+    // A pressed button is a 0 bit on the wire.
+    for (int bit = 0; bit < 8; ++bit)
+        if (!(f[1] & (1 << bit))) add(kByte1[bit]);
+    for (int bit = 0; bit < 8; ++bit)
+        if (!(f[2] & (1 << bit))) add(kByte2[bit]);
+    if (!(f[7] & 0x01)) add("F1");
+    if (!(f[7] & 0x02)) add("F2");
+    if (buttons.empty()) buttons = "-";
+    char sticks[80];
+    std::snprintf(sticks, sizeof sticks, "RX=%d RY=%d LX=%d LY=%d", f[3], f[4], f[5], f[6]);
+    std::string line = std::string(hex) + " | buttons: " + buttons + " | " + sticks + " | LED " +
+                       ((f[7] & 0x08) ? "off" : "on");
+    if (f[0] != 0xFF) line += " | bad start byte";
+    return line;
+}
+
+int CurrentLevel(const Options& o) {
+    if (o.levelFile.empty()) return o.level;
+    std::ifstream in(o.levelFile);
+    long v = 0;
+    if (in >> v && v > -100000 && v < 100000) return static_cast<int>(v);
+    return o.level;
+}
+
+std::vector<std::uint8_t> MakeReply(const Options& o, std::mt19937& random) {
+    std::vector<std::uint8_t> reply;
+    if (o.garbage) {
+        std::uniform_int_distribution<int> length(1, 12), byte(0, 255);
+        int n = length(random);
+        for (int i = 0; i < n; ++i) reply.push_back(static_cast<std::uint8_t>(byte(random)));
+        if (reply[0] == 'B') reply[0] = 'X';  // never a battery reply
+        return reply;
+    }
+    std::string text = "BB " + std::to_string(CurrentLevel(o)) + " ";
+    return {text.begin(), text.end()};
+}
+
+void WriteAll(int fd, const std::uint8_t* data, std::size_t n) {
+    while (n > 0) {
+        ssize_t put = write(fd, data, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            // A peer that reads nothing fills the line; a real unit would lose the reply as well.
+            if (put < 0 && errno == EAGAIN) {
+                pollfd p{fd, POLLOUT, 0};
+                if (poll(&p, 1, 100) > 0) continue;
+            }
+            return;
+        }
+        data += put;
+        n -= static_cast<std::size_t>(put);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (int r = ParseOptions(argc, argv, &o); r != 0) return r == 1 ? 0 : 2;
+
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("zanth-robot-sim: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a reader of our output that goes away must not kill us mid-line
+
+    int lineFd = -1;
+    // Our own descriptor of the pty's terminal side. While it is open the master never reports a hang-up, so
+    // the simulator can wait for a peer however long; it is closed once a peer has sent a message, after
+    // which a hang-up on the master means that peer has closed the line.
+    int heldSlave = -1;
+    std::string path;
+    if (o.device.empty()) {
+        lineFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const char* name =
+            lineFd >= 0 && grantpt(lineFd) == 0 && unlockpt(lineFd) == 0 ? ptsname(lineFd) : nullptr;
+        if (name == nullptr) {
+            std::perror("zanth-robot-sim: pseudo-terminal");
+            return 1;
+        }
+        path = name;
+        heldSlave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        // Raw before anyone connects: no echo of frames back to the sender, no translation of 0x0D or 0x11.
+        if (heldSlave < 0 || !MakeRaw(heldSlave)) {
+            std::perror("zanth-robot-sim: terminal side");
+            return 1;
+        }
+    } else {
+        path = o.device;
+        lineFd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (lineFd < 0) {
+            std::fprintf(stderr, "zanth-robot-sim: %s: %s\n", path.c_str(), std::strerror(errno));
+            return 1;
+        }
+        if (isatty(lineFd)) MakeRaw(lineFd);
+    }
+    fcntl(lineFd, F_SETFL, fcntl(lineFd, F_GETFL) | O_NONBLOCK);
+
+    FILE* log = nullptr;
+    if (!o.logPath.empty()) {
+        log = std::fopen(o.logPath.c_str(), "a");
+        if (log == nullptr) {
+            std::fprintf(stderr, "zanth-robot-sim: %s: %s\n", o.logPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+
+    using Clock = std::chrono::steady_clock;
+    struct Pending {
+        Clock::time_point due;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::deque<Pending> replies;  // due times only grow: every reply waits the same delay
+    std::deque<std::uint8_t> input;
+    std::mt19937 random(std::random_device{}());
+    bool peerSeen = false;
+
+    for (;;) {
+        int timeout = -1;
+        if (!replies.empty()) {
+            auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(replies.front().due - Clock::now()).count();
+            timeout = left < 0 ? 0 : static_cast<int>(left);
+        }
+        pollfd fds[2] = {{lineFd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        int ready = poll(fds, 2, timeout);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0 && fds[1].revents) break;
+
+        while (!replies.empty() && replies.front().due <= Clock::now()) {
+            WriteAll(lineFd, replies.front().bytes.data(), replies.front().bytes.size());
+            replies.pop_front();
+        }
+        if (ready <= 0 || fds[0].revents == 0) continue;
+
+        std::uint8_t buffer[4096];
+        ssize_t got = read(lineFd, buffer, sizeof buffer);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (got <= 0) {
+            // EIO (pty) or end of file: the peer has closed the line.
+            if (o.keepOpen || (!peerSeen && heldSlave >= 0)) {
+                poll(nullptr, 0,
+                     100);  // cannot happen while we hold the terminal side; never spin if it does
+                continue;
+            }
+            break;
+        }
+        input.insert(input.end(), buffer, buffer + got);
+
+        std::size_t skipped = 0;
+        while (!input.empty()) {
+            if (input.front() != 'k' && input.front() != 'K') {
+                input.pop_front();
+                ++skipped;
+                continue;
+            }
+            if (input.size() < 9) break;
+            std::uint8_t message[9];
+            for (std::uint8_t& b : message) {
+                b = input.front();
+                input.pop_front();
+            }
+            std::string line = DescribeMessage(message) + "\n";
+            std::fputs(line.c_str(), stdout);
+            std::fflush(stdout);
+            if (log != nullptr) {
+                std::fputs(line.c_str(), log);
+                std::fflush(log);
+            }
+            if (message[0] == 'k' && !o.silent)
+                replies.push_back(
+                    {Clock::now() + std::chrono::milliseconds(o.delayMs), MakeReply(o, random)});
+            if (!peerSeen) {
+                peerSeen = true;
+                if (heldSlave >= 0 && !o.keepOpen) {
+                    close(heldSlave);
+                    heldSlave = -1;
+                }
+            }
+        }
+        if (skipped > 0)
+            std::fprintf(stderr, "zanth-robot-sim: skipped %zu byte(s) outside a message\n", skipped);
+        // Answer at once when no delay was asked for, rather than after the next poll.
+        while (!replies.empty() && replies.front().due <= Clock::now()) {
+            WriteAll(lineFd, replies.front().bytes.data(), replies.front().bytes.size());
+            replies.pop_front();
+        }
+    }
+
+    if (log != nullptr) std::fclose(log);
+    if (heldSlave >= 0) close(heldSlave);
+    close(lineFd);
+    return 0;
+}
