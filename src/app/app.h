@@ -15,10 +15,10 @@ struct KeyName {
 // What the application object needs to know of the machine it starts on. Gathered by main() from the
 // desktop (system language, left Shift held, current directory) so that the rules below stay testable.
 struct StartupInfo {
-    std::string languageName;            // English name of the system language, e.g. "Japanese"; empty = unknown
-    bool leftShiftDown = false;          // left Shift held at start-up forces English
-    std::string currentDirectory;        // where the settings file is looked for; empty = unreadable
-    std::optional<int> languageOverride; // --lang: 1 Japanese, 0 English
+    std::string languageName;      // English name of the system language, e.g. "Japanese"; empty = unknown
+    bool leftShiftDown = false;    // left Shift held at start-up forces English
+    std::string currentDirectory;  // where the settings file is looked for; empty = unreadable
+    std::optional<int> languageOverride;        // --lang: 1 Japanese, 0 English
     std::optional<std::string> configOverride;  // --config PATH
 };
 
@@ -36,7 +36,7 @@ inline constexpr const char* kSettingsFileName = "Zanth-Emulator.ini";
 // The process-wide application object: language, key-name table and settings path are settled at
 // construction and never change afterwards; the remaining fields are shared state of the running program.
 class CPadoraApp {
-public:
+  public:
     explicit CPadoraApp(const StartupInfo& info);
 
     // False when the system language could not be determined: the program then runs in English with an
@@ -62,7 +62,7 @@ public:
     int FindIndexByScanCode(int scanCode) const;
     std::optional<std::string> FindNameByScanCode(int scanCode) const;
 
-private:
+  private:
     bool localeOk_ = false;
 };
 

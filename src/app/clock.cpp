@@ -17,6 +17,8 @@ std::uint32_t TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void SetTickSource(std::function<std::uint32_t()> source) { Source() = std::move(source); }
+void SetTickSource(std::function<std::uint32_t()> source) {
+    Source() = std::move(source);
+}
 
 }  // namespace zanth

@@ -1,6 +1,3 @@
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
@@ -11,23 +8,11 @@
 #include "app/app.h"
 #include "model/settings.h"
 #include "panel/main_window.h"
+#include "panel/stats.h"
+
+bool LeftShiftHeld();  // main_x11.cpp
 
 namespace {
-
-// Left Shift held while the program starts forces English texts. Read straight from the X server, since no
-// window exists yet; without X11 there is no way to ask, and Shift counts as up.
-bool LeftShiftHeld() {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') return false;
-    Display* d = XOpenDisplay(nullptr);
-    if (d == nullptr) return false;
-    char keys[32] = {};
-    XQueryKeymap(d, keys);
-    const KeyCode code = XKeysymToKeycode(d, XK_Shift_L);
-    const bool down = code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
-    XCloseDisplay(d);
-    return down;
-}
 
 std::string SystemLanguageName() {
     const QLocale::Language lang = QLocale::system().language();
@@ -39,6 +24,7 @@ std::string SystemLanguageName() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zanth::RunStats::Get().MarkProcessStart();
     std::vector<std::string> args(argv + 1, argv + argc);
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
     if (!cl.error.empty()) {
@@ -51,7 +37,9 @@ int main(int argc, char** argv) {
     info.leftShiftDown = LeftShiftHeld();
     info.currentDirectory = QDir::currentPath().toStdString();
     info.languageOverride = cl.language;
-    if (cl.config) info.configOverride = QDir::current().absoluteFilePath(QString::fromStdString(*cl.config)).toStdString();
+    if (cl.config)
+        info.configOverride =
+            QDir::current().absoluteFilePath(QString::fromStdString(*cl.config)).toStdString();
     zanth::CPadoraApp app(info);
 
     QApplication qapp(argc, argv);
@@ -65,7 +53,8 @@ int main(int argc, char** argv) {
         const auto& saved = dialog.saveResult();
         if (saved && !saved->ok && !app.configPath.empty())
             QMessageBox::warning(nullptr, QString::fromUtf8(app.Text("警告", "WARNING")),
-                                 QString::fromUtf8(app.Text("設定を保存できませんでした:", "The settings could not be saved:")) +
+                                 QString::fromUtf8(app.Text("設定を保存できませんでした:",
+                                                            "The settings could not be saved:")) +
                                      "\n" + QString::fromStdString(app.configPath) + "\n" +
                                      QString::fromStdString(saved->error));
     }

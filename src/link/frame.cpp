@@ -10,8 +10,9 @@ struct BitOf {
     int item;
     std::uint8_t mask;
 };
-constexpr BitOf kByte1[] = {{kItemSelect, 0x01}, {kItemL3, 0x02},      {kItemR3, 0x04},      {kItemStart, 0x08},
-                            {kItemPadUp, 0x10},  {kItemPadRight, 0x20}, {kItemPadDown, 0x40}, {kItemPadLeft, 0x80}};
+constexpr BitOf kByte1[] = {{kItemSelect, 0x01},  {kItemL3, 0x02},     {kItemR3, 0x04},
+                            {kItemStart, 0x08},   {kItemPadUp, 0x10},  {kItemPadRight, 0x20},
+                            {kItemPadDown, 0x40}, {kItemPadLeft, 0x80}};
 constexpr BitOf kByte2[] = {{kItemL2, 0x01}, {kItemR2, 0x02}, {kItemL1, 0x04}, {kItemR1, 0x08},
                             {kItem1, 0x10},  {kItem2, 0x20},  {kItem3, 0x40},  {kItem4, 0x80}};
 
@@ -35,8 +36,12 @@ int StickByte(const ControllerItem& negative, const ControllerItem& positive, in
     return 128;
 }
 
-std::uint8_t ButtonByte1(const ControllerModel& model) { return Collect(model, kByte1); }
-std::uint8_t ButtonByte2(const ControllerModel& model) { return Collect(model, kByte2); }
+std::uint8_t ButtonByte1(const ControllerModel& model) {
+    return Collect(model, kByte1);
+}
+std::uint8_t ButtonByte2(const ControllerModel& model) {
+    return Collect(model, kByte2);
+}
 
 std::uint8_t FlagBits(const ControllerModel& model) {
     std::uint8_t bits = 0x04;
@@ -64,9 +69,9 @@ ControllerFrame NeutralFrame(bool ledLit) {
 
 std::optional<int> ParseBatteryReply(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr || count < 2 || bytes[0] != 'B' || bytes[1] != 'B') return std::nullopt;
-    // The text ends at the first space among its first 16 bytes (after byte 15 when there is none), and in any
-    // case after the last byte received. The usual separator at byte 2 ends it before the number starts, so it
-    // does not limit the number: only a space from byte 3 on does.
+    // The text ends at the first space among its first 16 bytes (after byte 15 when there is none), and in
+    // any case after the last byte received. The usual separator at byte 2 ends it before the number starts,
+    // so it does not limit the number: only a space from byte 3 on does.
     std::size_t end = count;
     std::size_t limit = count < 16 ? count : 16;
     std::size_t space = limit;

@@ -70,9 +70,10 @@ void ControllerModel::FlipLed() {
     InvalidateItem(led);
 }
 
-void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& settings, std::string_view displayName,
-               std::string_view iniKey, int upBitmapId, int downBitmapId, int left, int top, int width, int height,
-               int defaultPadButton, std::optional<std::string_view> defaultKeyName, int togglesLed) {
+void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& settings,
+               std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
+               int left, int top, int width, int height, int defaultPadButton,
+               std::optional<std::string_view> defaultKeyName, int togglesLed) {
     item.displayName = CutUtf8(displayName, kItemNameLimit);
     item.iniKey = CutUtf8(iniKey, kItemNameLimit);
     item.upBitmapId = upBitmapId;
@@ -97,8 +98,8 @@ void BuildModel(ControllerModel& model, const CPadoraApp& app, const IniFile& se
         const ItemRow& r = kItemTable[i];
         std::optional<std::string_view> key;
         if (r.defaultKey) key = r.defaultKey;
-        BuildItem(model.item(i), app, settings, app.japanese() ? r.ja : r.en, r.iniKey, r.up, r.down, r.left, r.top,
-                  r.width, r.height, r.defaultPadButton, key, r.togglesLed);
+        BuildItem(model.item(i), app, settings, app.japanese() ? r.ja : r.en, r.iniKey, r.up, r.down, r.left,
+                  r.top, r.width, r.height, r.defaultPadButton, key, r.togglesLed);
     }
     for (std::size_t i = 0; i < std::size(kAxisTable); ++i) {
         const AxisRow& a = kAxisTable[i];
@@ -107,7 +108,8 @@ void BuildModel(ControllerModel& model, const CPadoraApp& app, const IniFile& se
     }
     for (int i = 0; i < kSoundEffectCount; ++i) {
         const int itemIndex = kSoundItems[static_cast<std::size_t>(i)];
-        LoadSoundEffect(model.soundEffects[static_cast<std::size_t>(i)], itemIndex, model.item(itemIndex), settings);
+        LoadSoundEffect(model.soundEffects[static_cast<std::size_t>(i)], itemIndex, model.item(itemIndex),
+                        settings);
     }
     model.soundEffectCount = kSoundEffectCount;
     model.resolutionDivisors = {1, 2, 4, 8, 16};

@@ -14,11 +14,31 @@ class IniFile;
 // Index of each item in ControllerModel::items. The order is fixed: other code reaches groups by range
 // (buttons 0..14, pad items 15..18, stick items 19..22) and the settings file is written in this order.
 enum ItemIndex : int {
-    kItem1 = 0, kItem2, kItem3, kItem4, kItemF1, kItemF2, kItemMode, kItemSelect, kItemStart,
-    kItemL1, kItemL2, kItemL3, kItemR1, kItemR2, kItemR3,
-    kItemPadUp, kItemPadRight, kItemPadDown, kItemPadLeft,
-    kItemStickUp, kItemStickRight, kItemStickDown, kItemStickLeft,
-    kItemLed, kItemBackground,
+    kItem1 = 0,
+    kItem2,
+    kItem3,
+    kItem4,
+    kItemF1,
+    kItemF2,
+    kItemMode,
+    kItemSelect,
+    kItemStart,
+    kItemL1,
+    kItemL2,
+    kItemL3,
+    kItemR1,
+    kItemR2,
+    kItemR3,
+    kItemPadUp,
+    kItemPadRight,
+    kItemPadDown,
+    kItemPadLeft,
+    kItemStickUp,
+    kItemStickRight,
+    kItemStickDown,
+    kItemStickLeft,
+    kItemLed,
+    kItemBackground,
 };
 inline constexpr int kItemCount = 25;
 inline constexpr int kButtonCount = 15;
@@ -75,13 +95,13 @@ struct SoundEffect {
 inline constexpr int kSoundEffectCount = 16;
 // Items that own a sound effect, in record order.
 inline constexpr std::array<int, kSoundEffectCount> kSoundItems{
-    kItem1, kItem2, kItem3, kItem4, kItemF1, kItemF2, kItemL1, kItemL2, kItemL3, kItemR1, kItemR2, kItemR3,
-    kItemPadUp, kItemPadRight, kItemPadDown, kItemPadLeft};
+    kItem1,  kItem2,  kItem3,  kItem4,  kItemF1,    kItemF2,       kItemL1,      kItemL2,
+    kItemL3, kItemR1, kItemR2, kItemR3, kItemPadUp, kItemPadRight, kItemPadDown, kItemPadLeft};
 
 // The model of the on-screen controller, owned by the main window. Plain data plus the few rules that
 // belong to it; it knows no widget and reaches the window only through `invalidate`.
 class ControllerModel {
-public:
+  public:
     std::array<ControllerItem, kItemCount> items{};
     std::array<AxisBinding, 4> axisBindings{};
     std::array<SoundEffect, 32> soundEffects{};
@@ -104,7 +124,9 @@ public:
     std::span<ControllerItem, kButtonCount> buttons() { return std::span(items).first<kButtonCount>(); }
     std::span<ControllerItem, 4> padItems() { return std::span(items).subspan<kPadItemBase, 4>(); }
     std::span<ControllerItem, 4> stickItems() { return std::span(items).subspan<kStickItemBase, 4>(); }
-    std::span<ControllerItem, kInputItemCount> inputItems() { return std::span(items).first<kInputItemCount>(); }
+    std::span<ControllerItem, kInputItemCount> inputItems() {
+        return std::span(items).first<kInputItemCount>();
+    }
     ControllerItem& ledItem() { return items[kItemLed]; }
     const ControllerItem& ledItem() const { return items[kItemLed]; }
     ControllerItem& backgroundItem() { return items[kItemBackground]; }
@@ -124,8 +146,9 @@ public:
 void BuildModel(ControllerModel& model, const CPadoraApp& app, const IniFile& settings);
 
 // Fills one item from its built-in values and the settings file (CONTROLLER / JOYSTICK keys).
-void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& settings, std::string_view displayName,
-               std::string_view iniKey, int upBitmapId, int downBitmapId, int left, int top, int width, int height,
-               int defaultPadButton, std::optional<std::string_view> defaultKeyName, int togglesLed);
+void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& settings,
+               std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
+               int left, int top, int width, int height, int defaultPadButton,
+               std::optional<std::string_view> defaultKeyName, int togglesLed);
 
 }  // namespace zanth

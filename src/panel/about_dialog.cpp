@@ -11,7 +11,8 @@ namespace zanth {
 
 CAboutDlg::CAboutDlg(const CPadoraApp& app, QWidget* parent) : QDialog(parent) {
     const bool ja = app.japanese();
-    setWindowTitle(ja ? QString::fromUtf8("バージョン情報 Zanthエミュレータ") : QStringLiteral("About Zanth-Emulator"));
+    setWindowTitle(ja ? QString::fromUtf8("バージョン情報 Zanthエミュレータ")
+                      : QStringLiteral("About Zanth-Emulator"));
     setFixedSize(DialogUnitsToPixels(0, 0, 259, 57).size());
     auto* icon = new QLabel(this);
     icon->setGeometry(DialogUnitsToPixels(11, 17, 20, 20));

@@ -10,11 +10,11 @@ class CPadoraApp;
 // The About box: icon, version line and one line about the program.
 class CAboutDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     CAboutDlg(const CPadoraApp& app, QWidget* parent = nullptr);
     QLabel* versionLabel() const { return version_; }
 
-private:
+  private:
     QLabel* version_ = nullptr;
 };
 

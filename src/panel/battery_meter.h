@@ -5,10 +5,11 @@
 namespace zanth {
 
 // The battery meter: a bar over a fixed range whose colour tells the charge. Like a classic progress bar,
-// positions outside the range are pinned to it. While `stale` the bar is greyed: no reply has come for a while.
+// positions outside the range are pinned to it. While `stale` the bar is greyed: no reply has come for a
+// while.
 class BatteryMeter : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit BatteryMeter(QWidget* parent = nullptr);
     void setRange(int minimum, int maximum);
     void setValue(int value);
@@ -20,10 +21,10 @@ public:
     QColor barColour() const { return colour_; }
     bool stale() const { return stale_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     int minimum_ = 0, maximum_ = 100, value_ = 0;
     QColor colour_{0, 0, 255};
     bool stale_ = false;

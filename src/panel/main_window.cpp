@@ -13,8 +13,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QTreeWidget>
@@ -32,6 +32,7 @@
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
+#include "panel/stats.h"
 #include "sound/sound_player.h"
 #include "sound/sound_rules.h"
 
@@ -64,7 +65,9 @@ CPadoraDlg::CPadoraDlg(CPadoraApp& app, QWidget* parent)
     OnInitDialog();
 }
 
-CPadoraDlg::~CPadoraDlg() { Teardown(); }
+CPadoraDlg::~CPadoraDlg() {
+    Teardown();
+}
 
 void CPadoraDlg::LoadArtwork() {
     const qreal dpr = devicePixelRatioF();
@@ -77,12 +80,15 @@ void CPadoraDlg::LoadArtwork() {
 
 void CPadoraDlg::BuildControls() {
     setFixedSize(800, 600);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The controls are small (they were laid out for a 9 pt UI font): keep their text compact.
     QFont f = font();
-    f.setPixelSize(12);
+    f.setPixelSize(11);
     setFont(f);
+    setStyleSheet("QPushButton { padding: 0px 2px; } QLineEdit { padding: 0px; }");
 
     // Created in the template's order, which is also the tab order.
     portCombo_ = Place(new QComboBox(this), 399, 259, 48, 14);
@@ -120,10 +126,11 @@ void CPadoraDlg::BuildControls() {
     okButton_ = Place(new QPushButton("OK", this), 397, 377, 50, 16);
     okButton_->setEnabled(false);
     okButton_->hide();
-    batteryCheck_ = Place(new QCheckBox(T("バッテリー表示 On/Off", "Battery Meter ON/OFF"), this), 305, 149, 82, 10);
+    batteryCheck_ =
+        Place(new QCheckBox(T("バッテリー表示 On/Off", "Battery Meter ON/OFF"), this), 305, 149, 82, 10);
     batteryCheck_->hide();
-    for (QPushButton* b : {connectButton_, operationButton_, soundButton_, soundStopButton_, xButton_, yButton_,
-                           closeButton_, okButton_}) {
+    for (QPushButton* b : {connectButton_, operationButton_, soundButton_, soundStopButton_, xButton_,
+                           yButton_, closeButton_, okButton_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
@@ -175,8 +182,9 @@ void CPadoraDlg::OnInitDialog() {
 
     auto isActive = [this] { return isActiveWindow(); };
     model_.gamepadReady = joystick_->Create(isActive, app_.backgroundInput) ? 1 : 0;
-    gamepadStatus_->setText(model_.gamepadReady ? T("ゲームパッドが使用できます", "Game Pad is Ready for Use")
-                                                : T("ゲームパッドが使用できません", "Game Pad is not Ready for Use"));
+    gamepadStatus_->setText(model_.gamepadReady
+                                ? T("ゲームパッドが使用できます", "Game Pad is Ready for Use")
+                                : T("ゲームパッドが使用できません", "Game Pad is not Ready for Use"));
     const bool keyboardOk = keyboard_->Create(isActive, app_.backgroundInput);
     keyboardStatus_->setText(keyboardOk ? T("キーボードが使用できます", "Keyboard is Ready for Use")
                                         : T("キーボードが使用できません", "Keyboard is not Ready for Use"));
@@ -200,7 +208,8 @@ void CPadoraDlg::OnInitDialog() {
     soundList_->setRootIsDecorated(false);
     soundList_->setSelectionMode(QAbstractItemView::SingleSelection);
     soundList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    soundList_->setHeaderLabels({T("コントローラ", "Controller"), "ON/OFF", T("音名", "Sound"), T("繰り返し", "Repeat")});
+    soundList_->setHeaderLabels(
+        {T("コントローラ", "Controller"), "ON/OFF", T("音名", "Sound"), T("繰り返し", "Repeat")});
     const int widths[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
     for (int c = 0; c < 4; ++c) soundList_->header()->resizeSection(c, widths[c]);
     FillSoundList();
@@ -213,7 +222,8 @@ void CPadoraDlg::OnInitDialog() {
                                 device.empty() ? T("装置なし", "no device") : QString::fromStdString(device),
                                 Qt::ToolTipRole);
     }
-    portCombo_->setCurrentIndex(app_.comPortIndex >= 0 && app_.comPortIndex < kPortCount ? app_.comPortIndex : -1);
+    portCombo_->setCurrentIndex(app_.comPortIndex >= 0 && app_.comPortIndex < kPortCount ? app_.comPortIndex
+                                                                                         : -1);
 
     if (sound_->Open()) {
         const auto files = SoundFiles(model_);
@@ -271,7 +281,8 @@ void CPadoraDlg::InvalidateItem(const ControllerItem& item) {
     update(QRect(item.left, item.top, item.width, item.height));
 }
 
-// ---- Connect / Disconnect ----------------------------------------------------------------------------------
+// ---- Connect / Disconnect
+// ----------------------------------------------------------------------------------
 
 void CPadoraDlg::ConnectOrDisconnect() {
     if (linkRunning_) {
@@ -292,8 +303,8 @@ void CPadoraDlg::ConnectOrDisconnect() {
         port = ComOpenNoDiscard(device, 115200, 8, 0, &reason);
     if (port == nullptr) {
         lastConnectError_ = T("ロボットとの接続に失敗しました。", "Connection failed") + "\n" + name + " (" +
-                            QString::fromStdString(device.empty() ? "-" : device) + "): " +
-                            QString::fromStdString(reason);
+                            QString::fromStdString(device.empty() ? "-" : device) +
+                            "): " + QString::fromStdString(reason);
         if (messageBoxes_) QMessageBox::critical(this, "ERROR", lastConnectError_);
         return;
     }
@@ -334,15 +345,23 @@ void CPadoraDlg::OnLinkError(const QString&) {
 }
 
 void CPadoraDlg::UpdateNoReply() {
-    const bool stale = linkRunning_ && batteryCheck_->isChecked() &&
-                       static_cast<std::int32_t>(TickCount() - lastReplyTick_) > static_cast<std::int32_t>(kNoReplyMs);
+    const bool stale =
+        linkRunning_ && batteryCheck_->isChecked() &&
+        static_cast<std::int32_t>(TickCount() - lastReplyTick_) > static_cast<std::int32_t>(kNoReplyMs);
     batteryMeter_->setStale(stale);
     noReplyLabel_->setVisible(stale);
 }
 
-// ---- Control tick ------------------------------------------------------------------------------------------
+// ---- Control tick
+// ------------------------------------------------------------------------------------------
 
 void CPadoraDlg::ControllerTick() {
+    RunStats::Get().TickStart();
+    Tick();
+    RunStats::Get().TickEnd();
+}
+
+void CPadoraDlg::Tick() {
     // 1. Pending self-neutral after a wheel turn.
     if (model_.wheelTime != 0) {
         if (model_.wheelSlider == 0) {
@@ -364,7 +383,8 @@ void CPadoraDlg::ControllerTick() {
     } else {
         app_.padRetryTicks = 0;
         if (model_.gamepadReady == 0)
-            model_.gamepadReady = joystick_->Create([this] { return isActiveWindow(); }, app_.backgroundInput) ? 1 : 0;
+            model_.gamepadReady =
+                joystick_->Create([this] { return isActiveWindow(); }, app_.backgroundInput) ? 1 : 0;
     }
     // 3-4. Devices. A failed poll releases what that device held, so nothing stays pressed on the robot.
     if (joystick_->Poll() == 0) {
@@ -384,7 +404,8 @@ void CPadoraDlg::ControllerTick() {
     // 5. Sound effects follow the items.
     UpdateSounds(model_, *sound_);
     // 6-8. Stick bytes; the right-stick sliders follow the gamepad while its reading changes.
-    model_.leftStickX = StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), joystick_->padLX);
+    model_.leftStickX =
+        StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), joystick_->padLX);
     model_.leftStickY = StickByte(model_.item(kItemStickUp), model_.item(kItemStickDown), joystick_->padLY);
     const int d = model_.divisor();
     auto follow = [&](int changed, int value, QSlider* slider, int& stick) {
@@ -399,8 +420,9 @@ void CPadoraDlg::ControllerTick() {
     follow(joystick_->padRXChanged, joystick_->padRX, sliderX_, model_.rightStickX);
     follow(joystick_->padRYChanged, joystick_->padRY, sliderY_, model_.rightStickY);
     // 9. Axis line.
-    axisLine_->setText(QString::asprintf("%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF, model_.leftStickY & 0xFF,
-                                         model_.rightStickX & 0xFF, model_.rightStickY & 0xFF));
+    axisLine_->setText(QString::asprintf("%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF,
+                                         model_.leftStickY & 0xFF, model_.rightStickX & 0xFF,
+                                         model_.rightStickY & 0xFF));
     // 10. Hand the newest frame to the link thread; the meter follows the replies it brings back.
     if (linkRunning_) {
         const bool replyWanted = batteryCheck_->isChecked();
@@ -410,17 +432,24 @@ void CPadoraDlg::ControllerTick() {
     }
 }
 
-// ---- Painting ----------------------------------------------------------------------------------------------
+// ---- Painting
+// ----------------------------------------------------------------------------------------------
 
 void CPadoraDlg::paintEvent(QPaintEvent* event) {
+    const auto started = RunStats::Clock::now();
+    PaintPicture(event->rect());
+    RunStats::Get().Paint(started, event->rect().width(), event->rect().height());
+}
+
+void CPadoraDlg::PaintPicture(const QRect& dirty) {
     QPainter p(this);
-    const QRect dirty = event->rect();
     const bool legends = legendCheck_->isChecked();
     auto draw = [&](const ControllerItem& item, bool legendAllowed) {
         const QRect r(item.left, item.top, item.width, item.height);
         if (!r.intersects(dirty)) return;
         const int id = item.IsDrawnPressed() ? item.downBitmapId : item.upBitmapId;
-        if (id > 0 && id < static_cast<int>(art_.size())) p.drawPixmap(r.topLeft(), art_[static_cast<std::size_t>(id)]);
+        if (id > 0 && id < static_cast<int>(art_.size()))
+            p.drawPixmap(r.topLeft(), art_[static_cast<std::size_t>(id)]);
         if (legends && legendAllowed) {
             if (auto name = app_.FindNameByScanCode(item.keyCode)) {
                 // Centred on the item, with the text's top edge at the item's vertical centre.
@@ -438,7 +467,8 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
     draw(model_.ledItem(), false);
 }
 
-// ---- Mouse -------------------------------------------------------------------------------------------------
+// ---- Mouse
+// -------------------------------------------------------------------------------------------------
 
 void CPadoraDlg::PressAt(const QPoint& pos) {
     for (ControllerItem& item : model_.inputItems()) {
@@ -456,8 +486,9 @@ void CPadoraDlg::mousePressEvent(QMouseEvent* event) {
 }
 
 void CPadoraDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Not passed on: the default handling would deliver it again as a press and flip the LED once more.
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
-    QDialog::mouseDoubleClickEvent(event);
+    event->accept();
 }
 
 void CPadoraDlg::mouseReleaseEvent(QMouseEvent* event) {
@@ -482,7 +513,9 @@ void CPadoraDlg::mouseMoveEvent(QMouseEvent* event) {
     QDialog::mouseMoveEvent(event);
 }
 
-void CPadoraDlg::contextMenuEvent(QContextMenuEvent* event) { helpMenu_->popup(event->globalPos()); }
+void CPadoraDlg::contextMenuEvent(QContextMenuEvent* event) {
+    helpMenu_->popup(event->globalPos());
+}
 
 void CPadoraDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1) {
@@ -492,7 +525,8 @@ void CPadoraDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-// ---- The filter that sees every event first: arrow keys, wheel and button-up on the sliders ------------------
+// ---- The filter that sees every event first: arrow keys, wheel and button-up on the sliders
+// ------------------
 
 bool CPadoraDlg::IsFilteredOut(QObject* watched) const {
     // The port combo, the sound list and the resolution box keep their own keys (and their popups).
@@ -530,7 +564,8 @@ bool CPadoraDlg::eventFilter(QObject* watched, QEvent* event) {
         if (vertical || horizontal) {
             if (type == QEvent::KeyRelease) {
                 // Auto-repeat sends release/press pairs on X11; only the real release lets the stick go.
-                if (!key->isAutoRepeat() && selfNeutralCheck_->isChecked()) vertical ? NeutralY() : NeutralX();
+                if (!key->isAutoRepeat() && selfNeutralCheck_->isChecked())
+                    vertical ? NeutralY() : NeutralX();
             } else {
                 QSlider* s = vertical ? sliderY_ : sliderX_;
                 const int step = (k == Qt::Key_Up || k == Qt::Key_Left) ? -1 : 1;
@@ -542,7 +577,8 @@ bool CPadoraDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-// ---- Help: manual and About box ----------------------------------------------------------------------------
+// ---- Help: manual and About box
+// ----------------------------------------------------------------------------
 
 void CPadoraDlg::OpenManual() {
     const QString file = app_.japanese() ? QString::fromUtf8("Zanthエミュレータ取扱説明書.pdf")
@@ -557,7 +593,8 @@ void CPadoraDlg::ShowAbout() {
     about.exec();
 }
 
-// ---- Tear-down ---------------------------------------------------------------------------------------------
+// ---- Tear-down
+// ---------------------------------------------------------------------------------------------
 
 void CPadoraDlg::done(int result) {
     Teardown();
@@ -577,6 +614,7 @@ void CPadoraDlg::Teardown() {
     }
     sound_->Close();
     saveResult_ = SaveSettings(model_, app_.configPath);
+    RunStats::Get().Write();
 }
 
 }  // namespace zanth

@@ -34,7 +34,7 @@ class SoundPlayer;
 // sound player and the link to the robot, and runs the 50 ms control tick.
 class CPadoraDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     CPadoraDlg(CPadoraApp& app, QWidget* parent = nullptr);
     ~CPadoraDlg() override;
 
@@ -83,7 +83,7 @@ public:
 
     void done(int result) override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -93,10 +93,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildControls();
     void OnInitDialog();
     void Teardown();
+    void Tick();
+    void PaintPicture(const QRect& dirty);
     void LoadArtwork();
     void SetupSliders();
     void FillSoundList();

@@ -22,9 +22,9 @@ TEST(Language, ChosenBySystemLanguageShiftAndOption) {
         std::optional<int> option;
         int expected;
     } cases[] = {
-        {"Japanese", false, {}, 1},       {"Japanese", true, {}, 0},  {"English", false, {}, 0},
-        {"English", true, {}, 0},         {"Japanese (Japan)", false, {}, 1}, {"Japan", false, {}, 0},
-        {"English", false, 1, 1},         {"Japanese", false, 0, 0},  {"Japanese", true, 1, 1},
+        {"Japanese", false, {}, 1}, {"Japanese", true, {}, 0},          {"English", false, {}, 0},
+        {"English", true, {}, 0},   {"Japanese (Japan)", false, {}, 1}, {"Japan", false, {}, 0},
+        {"English", false, 1, 1},   {"Japanese", false, 0, 0},          {"Japanese", true, 1, 1},
     };
     for (const Case& c : cases) {
         StartupInfo info{c.system, c.shift, "/tmp", c.option, {}};
@@ -51,7 +51,7 @@ TEST(KeyTable, FindScanCodeByNameMatchesPrefixInEntryOrder) {
     } cases[] = {
         {"F1", 68},  // "F10" is the first name beginning with "F1"
         {"N", 49},   // "N" comes before "NUM 0"
-        {"NUM", 82}, {"NUM 9", 73}, {"", -1}, {std::nullopt, -1}, {"F12", 88}, {"<", 51},
+        {"NUM", 82}, {"NUM 9", 73}, {"", -1},  {std::nullopt, -1}, {"F12", 88}, {"<", 51},
         {">", 52},   {"q", -1},     {"Q", 16}, {"NUMBER", -1},     {"0", 11},
     };
     for (const Case& c : cases)
@@ -107,14 +107,10 @@ TEST(CutUtf8, NeverSplitsACharacter) {
         std::size_t limit;
         std::string out;
     } cases[] = {
-        {"abcdef", 3, "abc"},
-        {"abc", 3, "abc"},
-        {"ab", 3, "ab"},
-        {"aあい", 3, "a"},     // "あ" is 3 bytes: 1 + 3 > 3
-        {"aあい", 4, "aあ"},
-        {"あいう", 8, "あい"},
-        {"", 0, ""},
-        {"x", 0, ""},
+        {"abcdef", 3, "abc"}, {"abc", 3, "abc"},
+        {"ab", 3, "ab"},      {"aあい", 3, "a"},  // "あ" is 3 bytes: 1 + 3 > 3
+        {"aあい", 4, "aあ"},  {"あいう", 8, "あい"},
+        {"", 0, ""},          {"x", 0, ""},
     };
     for (const Case& c : cases) EXPECT_EQ(CutUtf8(c.in, c.limit), c.out) << c.in << " " << c.limit;
 }

@@ -49,7 +49,8 @@ TEST(Frame, ButtonsAndFlags) {
             ControllerItem& it = m.item(c.pressed[n]);
             (n % 3 == 0 ? it.keyDown : n % 3 == 1 ? it.mouseDown : it.padDown) = 1;
         }
-        EXPECT_EQ(BuildFrame(m)[static_cast<std::size_t>(c.byteIndex)], c.expected) << "case with " << c.pressed.size();
+        EXPECT_EQ(BuildFrame(m)[static_cast<std::size_t>(c.byteIndex)], c.expected)
+            << "case with " << c.pressed.size();
     }
 }
 
@@ -74,8 +75,8 @@ TEST(StickByte, GamepadThenMouseThenKeys) {
         Flags neg, pos;
         int expected;
     } cases[] = {
-        {{0, 0, 0}, {0, 0, 0}, 128}, {{1, 0, 0}, {0, 0, 0}, 16},  {{0, 0, 0}, {1, 0, 0}, 240},
-        {{1, 0, 0}, {1, 0, 0}, 128}, {{0, 1, 0}, {1, 0, 0}, 16},  {{0, 0, 0}, {0, 1, 0}, 240},
+        {{0, 0, 0}, {0, 0, 0}, 128}, {{1, 0, 0}, {0, 0, 0}, 16}, {{0, 0, 0}, {1, 0, 0}, 240},
+        {{1, 0, 0}, {1, 0, 0}, 128}, {{0, 1, 0}, {1, 0, 0}, 16}, {{0, 0, 0}, {0, 1, 0}, 240},
         {{0, 1, 0}, {0, 1, 0}, 16},  {{1, 0, 0}, {0, 0, 1}, 77}, {{0, 1, 1}, {0, 0, 0}, 77},
     };
     for (const Case& c : cases) {
@@ -91,12 +92,28 @@ TEST(BatteryReply, Parse) {
         std::string bytes;
         std::optional<int> value;
     } cases[] = {
-        {"BB 70 ", 70},   {"BB 70", 70},        {"BB 65", 65},   {"BB:73", 73},  {"BB70", 0},
-        {"BB: 70", 0},    {"BB  70", 70},       {"AB 70", {}},   {"", {}},       {"B", {}},
-        {"BB", 0},        {"BB 7x0", 7},        {"BB -5", -5},   {"BB +9", 9},   {"Bb 70", {}},
+        {"BB 70 ", 70},
+        {"BB 70", 70},
+        {"BB 65", 65},
+        {"BB:73", 73},
+        {"BB70", 0},
+        {"BB: 70", 0},
+        {"BB  70", 70},
+        {"AB 70", {}},
+        {"", {}},
+        {"B", {}},
+        {"BB", 0},
+        {"BB 7x0", 7},
+        {"BB -5", -5},
+        {"BB +9", 9},
+        {"Bb 70", {}},
         {"BB 0123456789012345", 2147483647},  // a separator at byte 2 does not limit the number
         {"BBx000000000000123", 1},            // without a space the text ends after byte 15
-        {"BB 99999999999", 2147483647},       {std::string("BB \0" "70", 6), 0},
+        {"BB 99999999999", 2147483647},
+        {std::string("BB \0"
+                     "70",
+                     6),
+         0},
         {"BB 70 garbage after", 70},
     };
     for (const Case& c : cases) {
@@ -111,7 +128,8 @@ TEST(BatteryColour, Bands) {
     struct Case {
         int v;
         Rgb colour;
-    } cases[] = {{0, red}, {65, red}, {66, yellow}, {70, yellow}, {72, yellow}, {73, blue}, {100, blue}, {-4, red}};
+    } cases[] = {{0, red},     {65, red},  {66, yellow}, {70, yellow},
+                 {72, yellow}, {73, blue}, {100, blue},  {-4, red}};
     for (const Case& c : cases) EXPECT_EQ(BatteryColour(c.v), c.colour) << c.v;
 }
 

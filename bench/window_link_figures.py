@@ -1,0 +1,152 @@
+#!/usr/bin/env python3
+"""Measures the running emulator against the robot simulator on a pseudo-terminal, under a private Xvfb.
+
+Prints: start to first painted window, resident memory, one-item repaint time, the control tick's duration,
+the longest GUI-thread stall (largest gap between ticks beyond their 50 ms period) while connected, CPU use
+while connected, the message cadence on the wire, and key-down-to-frame latency over repeated presses.
+
+usage: bench/window_link_figures.py BUILD_DIR [--presses N]
+"""
+import json, os, statistics, subprocess, sys, tempfile, time, select, signal
+
+build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/release")
+presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 60
+work = tempfile.mkdtemp(prefix="zanth-bench.")
+procs = []
+
+
+def spawn(*args, **kw):
+    p = subprocess.Popen(*args, **kw)
+    procs.append(p)
+    return p
+
+
+def cleanup():
+    for p in reversed(procs):
+        if p.poll() is None:
+            p.send_signal(signal.SIGTERM)
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+
+
+def xdo(*args):
+    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout.strip()
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+
+
+def pct(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
+
+
+try:
+    r, w = os.pipe()
+    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-nolisten", "tcp"],
+          pass_fds=[w], stderr=subprocess.DEVNULL)
+    os.close(w)
+    os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
+    os.environ.pop("WAYLAND_DISPLAY", None)
+
+    sim = spawn([f"{build}/tools/robot_sim/zanth-robot-sim", "--keep-open"], stdout=subprocess.PIPE)
+    pty = sim.stdout.readline().decode().strip()
+    run = os.path.join(work, "run")
+    os.makedirs(run)
+    subprocess.run([f"{build}/tools/ini_tool/zanth-ini", f"{run}/Zanth-Emulator.ini", "PORTS", "COM1", pty], check=True)
+
+    stats_file = os.path.join(work, "stats.json")
+    env = dict(os.environ, ZANTH_STATS=stats_file, SDL_AUDIODRIVER="dummy")
+    t0 = time.monotonic()
+    emu = spawn([f"{build}/zanth-emulator", "--lang", "en"], cwd=run, env=env,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
+    mapped_ms = (time.monotonic() - t0) * 1000
+    xdo("windowfocus", "--sync", wid)
+    time.sleep(1.0)
+    rss_idle = rss_mb(emu.pid)
+
+    # Connect, then read the simulator's lines with their arrival times.
+    xdo("mousemove", "--window", wid, "740", "438", "click", "1")
+    lines = []
+
+    def read_lines(seconds):
+        end = time.monotonic() + seconds
+        buf = b""
+        while time.monotonic() < end:
+            ready, _, _ = select.select([sim.stdout], [], [], 0.02)
+            if ready:
+                chunk = os.read(sim.stdout.fileno(), 4096)
+                buf += chunk
+                while b"\n" in buf:
+                    line, buf = buf.split(b"\n", 1)
+                    lines.append((time.monotonic(), line.decode(errors="replace")))
+
+    read_lines(1.5)
+    cpu0, wall0 = cpu_seconds(emu.pid), time.monotonic()
+    n0 = len(lines)
+    read_lines(10)
+    cpu = (cpu_seconds(emu.pid) - cpu0) / (time.monotonic() - wall0) * 100
+    times = [t for t, _ in lines[n0:]]
+    cadence = [(b - a) * 1000 for a, b in zip(times, times[1:])]
+
+    # Key down -> first frame carrying L1 (byte 2 = FB) on the wire.
+    latencies = []
+    for i in range(presses):
+        start = len(lines)
+        t_down = time.monotonic()
+        xdo("keydown", "q")
+        got = None
+        while got is None and time.monotonic() - t_down < 2:
+            read_lines(0.01)
+            for t, line in lines[start:]:
+                if line.startswith("k FF FF FB"):
+                    got = t
+                    break
+        xdo("keyup", "q")
+        if got is not None:
+            latencies.append((got - t_down) * 1000)
+        read_lines(0.3 + (i % 7) * 0.011)  # spread the presses over the tick phase
+
+    rss_connected = rss_mb(emu.pid)
+    xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # disconnect
+    time.sleep(0.3)
+    xdo("windowfocus", "--sync", wid, "key", "Escape")
+    emu.wait(15)
+    st = json.load(open(stats_file))
+    gaps = st["tick_gap_ms"]
+    print(f"start to first painted window : {st['first_paint_ms']:.0f} ms in-process, "
+          f"window mapped after {mapped_ms:.0f} ms          (target <= 500 ms)")
+    print(f"resident memory               : {rss_idle:.1f} MB idle, {rss_connected:.1f} MB connected (target <= 80 MB)")
+    if st["item_paint_us"]:
+        print(f"one-item repaint              : median {statistics.median(st['item_paint_us']):.0f} us, "
+              f"max {max(st['item_paint_us']):.0f} us over {len(st['item_paint_us'])} "
+              f"(rects {sorted(set(st['item_paint_rects']))[:6]})        (target <= 1 ms, only its rectangle)")
+    print(f"control tick                  : median {statistics.median(st['tick_us']):.0f} us, "
+          f"p99 {pct(st['tick_us'], 99):.0f} us, max {max(st['tick_us']):.0f} us  (target <= 100 us)")
+    print(f"longest GUI stall (tick gap)  : max gap {max(gaps):.1f} ms for a 50 ms period -> stall "
+          f"<= {max(gaps) - 50:.1f} ms            (target <= 5 ms; original ~125 ms)")
+    print(f"CPU while connected           : {cpu:.1f} % of one core              (target <= 3 %; original ~100 %)")
+    if cadence:
+        print(f"message cadence on the wire   : median {statistics.median(cadence):.1f} ms, "
+              f"min {min(cadence):.1f}, max {max(cadence):.1f} over {len(cadence)}   (about 125 ms)")
+    if latencies:
+        print(f"key down -> frame on the wire : median {statistics.median(latencies):.0f} ms, "
+              f"max {max(latencies):.0f} ms over {len(latencies)} presses "
+              f"(target median <= 100, max <= 180; original 100-225 ms)")
+    else:
+        print("key down -> frame on the wire : no press seen on the wire")
+finally:
+    cleanup()

@@ -1,0 +1,34 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zanth {
+
+// Figures the benchmarks read from the running program: how long ticks and paints take and how regularly
+// the tick comes. Off unless the environment variable ZANTH_STATS names a file, which is written at exit.
+class RunStats {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static RunStats& Get();
+    bool enabled() const { return !path_.empty(); }
+
+    void MarkProcessStart();  // first thing in main()
+    void TickStart();
+    void TickEnd();
+    void Paint(Clock::time_point start, int width, int height);
+    void Write() const;
+
+  private:
+    RunStats();
+    std::string path_;
+    Clock::time_point processStart_{};
+    Clock::time_point tickStart_{};
+    Clock::time_point lastTick_{};
+    double firstPaintMs_ = -1;
+    std::vector<double> tickUs_, tickGapMs_, itemPaintUs_;
+    std::vector<std::string> paintRects_;
+};
+
+}  // namespace zanth

@@ -1,0 +1,83 @@
+# Shared set-up of the end-to-end tests: a private X server, the robot simulator on a pseudo-terminal, and the
+# emulator started in a temporary folder whose settings file maps COM1 to that pseudo-terminal.
+# Sourced by the tests; needs ZANTH_BIN (the build folder).
+set -euo pipefail
+: "${ZANTH_BIN:?ZANTH_BIN must name the build folder}"
+WORK=$(mktemp -d /tmp/zanth-e2e.XXXXXX)
+PIDS=()
+
+cleanup() {
+  local p
+  for p in "${PIDS[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
+  [ -n "${KEEP_E2E:-}" ] || rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+
+# Polls a command until it succeeds or the time (seconds) runs out. Only a guard against hangs, not a timing check.
+wait_for() {
+  local limit=$1; shift
+  local end=$((SECONDS + limit))
+  until "$@"; do
+    ((SECONDS < end)) || return 1
+    sleep 0.1
+  done
+}
+
+start_x() {
+  # -r: no auto-repeat, so a held key is one press. -displayfd picks a free display number.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -r -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+  PIDS+=($!)
+  wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n1 "$WORK/display")"
+  unset WAYLAND_DISPLAY
+}
+
+# start_sim [options...]: starts the simulator, sets SIM_PTY and SIM_LOG.
+start_sim() {
+  SIM_LOG=$WORK/sim.log
+  mkfifo "$WORK/sim.out"
+  "$ZANTH_BIN/tools/robot_sim/zanth-robot-sim" --log "$SIM_LOG" "$@" >"$WORK/sim.out" &
+  PIDS+=($!)
+  SIM_PID=$!
+  exec 4<"$WORK/sim.out"
+  read -r SIM_PTY <&4
+  cat <&4 >/dev/null &
+  PIDS+=($!)
+  [ -e "$SIM_PTY" ] || fail "simulator gave no pseudo-terminal"
+}
+
+# start_emulator [args...]: runs the emulator in $WORK/run, sets EMU_PID and WID.
+start_emulator() {
+  mkdir -p "$WORK/run"
+  if [ -n "${SIM_PTY:-}" ]; then
+    "$ZANTH_BIN/tools/ini_tool/zanth-ini" "$WORK/run/Zanth-Emulator.ini" PORTS COM1 "$SIM_PTY"
+  fi
+  (cd "$WORK/run" && SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} exec "$ZANTH_BIN/zanth-emulator" "$@" \
+     >"$WORK/emulator.log" 2>&1) &
+  EMU_PID=$!
+  PIDS+=($EMU_PID)
+  WID=$(timeout 20 xdotool search --sync --onlyvisible --name "Zanth" | head -n1) || fail "no window"
+  xdotool windowfocus --sync "$WID"
+  sleep 0.5
+}
+
+# Clicks at window coordinates.
+click_at() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
+press_at() { xdotool mousemove --window "$WID" "$1" "$2" mousedown 1; }
+release_mouse() { xdotool mouseup 1; }
+shot() { import -window "$WID" "$1"; }
+
+# close_emulator: closes the window with Escape and waits for the process to end.
+close_emulator() {
+  xdotool windowfocus --sync "$WID" key Escape
+  wait_for 15 bash -c "! kill -0 $EMU_PID 2>/dev/null" || fail "the emulator did not end"
+}
+
+# Mean colour of a rectangle "WxH+X+Y" of a picture as "r g b" (0-255).
+mean_rgb() {
+  convert "$1" -crop "$2" +repage -resize 1x1\! -format "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]" info:
+}

@@ -1,0 +1,288 @@
+#include "panel/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <fstream>
+
+#include "model/ini_file.h"
+#include "panel/battery_meter.h"
+#include "panel/dialog_units.h"
+
+namespace zanth {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    std::string ConfigPath() const { return dir_.filePath("Zanth-Emulator.ini").toStdString(); }
+    void WriteConfig(const std::string& text) { std::ofstream(ConfigPath()) << text; }
+
+    std::unique_ptr<CPadoraDlg> Open(int language = 0) {
+        StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
+        app_ = std::make_unique<CPadoraApp>(info);
+        app_->comPortIndex = 0;
+        auto w = std::make_unique<CPadoraDlg>(*app_);
+        w->setMessageBoxesEnabled(false);
+        return w;
+    }
+
+    static void Mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button = Qt::LeftButton) {
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent e(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), button,
+                      type == QEvent::MouseMove ? Qt::MouseButtons(Qt::LeftButton) : held, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
+    static QPoint Centre(const ControllerItem& item) {
+        return {item.left + item.width / 2, item.top + item.height / 2};
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<CPadoraApp> app_;
+};
+
+TEST_F(MainWindowTest, TextsInBothLanguages) {
+    struct Case {
+        int language;
+        const char *connect, *close, *title, *legend, *heading0, *heading2;
+        int width0;
+    } cases[] = {
+        {0, "Connect", "CLOSE", "Zanth-Emulator Version 1.0.0.2", "Keyboard Setting", "Controller", "Sound",
+         60},
+        {1, "接続", "閉じる", "Zanthエミュレータ Version 1.0.0.2", "キーボード設定の表示", "コントローラ",
+         "音名", 50},
+    };
+    for (const Case& c : cases) {
+        auto w = Open(c.language);
+        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(c.connect));
+        EXPECT_EQ(w->closeButton()->text(), QString::fromUtf8(c.close));
+        EXPECT_EQ(w->windowTitle(), QString::fromUtf8(c.title));
+        EXPECT_EQ(w->legendCheck()->text(), QString::fromUtf8(c.legend));
+        auto* header = w->soundList()->headerItem();
+        EXPECT_EQ(header->text(0), QString::fromUtf8(c.heading0));
+        EXPECT_EQ(header->text(1), "ON/OFF");
+        EXPECT_EQ(header->text(2), QString::fromUtf8(c.heading2));
+        EXPECT_EQ(w->soundList()->header()->sectionSize(0), c.width0);
+        EXPECT_EQ(w->soundList()->header()->sectionSize(3), 100);
+        EXPECT_EQ(w->soundList()->topLevelItemCount(), 16);
+        EXPECT_EQ(w->portCombo()->count(), 48);
+        EXPECT_EQ(w->portCombo()->itemText(47), "COM48");
+        EXPECT_EQ(w->resolutionCombo()->count(), 5);
+    }
+    auto ja = Open(1);
+    EXPECT_EQ(ja->soundList()->topLevelItem(12)->text(0), QString::fromUtf8("パッド 上"));
+}
+
+TEST_F(MainWindowTest, ControlsAtTheirPlacesAndHiddenOnesHidden) {
+    auto w = Open();
+    EXPECT_EQ(w->size(), QSize(800, 600));
+    EXPECT_EQ(w->connectButton()->geometry(), DialogUnitsToPixels(395, 285, 56, 14));
+    EXPECT_EQ(w->closeButton()->geometry(), DialogUnitsToPixels(394, 359, 57, 16));
+    EXPECT_EQ(w->sliderX()->geometry(), DialogUnitsToPixels(227, 366, 75, 25));
+    EXPECT_EQ(w->sliderY()->geometry(), DialogUnitsToPixels(305, 307, 24, 80));
+    EXPECT_EQ(w->batteryMeter()->geometry(), DialogUnitsToPixels(168, 147, 116, 14));
+    EXPECT_EQ(w->soundList()->geometry(), DialogUnitsToPixels(6, 63, 81, 185));
+    EXPECT_TRUE(w->axisLine()->isHidden());
+    EXPECT_TRUE(w->okButton()->isHidden());
+    EXPECT_FALSE(w->okButton()->isEnabled());
+    EXPECT_TRUE(w->batteryCheck()->isHidden());
+    EXPECT_TRUE(w->batteryCheck()->isChecked());
+    EXPECT_EQ(w->batteryMeter()->minimum(), 50);
+    EXPECT_EQ(w->batteryMeter()->maximum(), 80);
+    // No control covers an item of the picture.
+    for (QWidget* c : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (c->isHidden() || !c->isWidgetType() || c->isWindow()) continue;
+        for (int i = 0; i < kInputItemCount + 1; ++i) {
+            const ControllerItem& it = w->model().item(i);
+            EXPECT_FALSE(c->geometry().intersects(QRect(it.left, it.top, it.width, it.height)))
+                << c->metaObject()->className() << " covers " << it.iniKey;
+        }
+    }
+}
+
+TEST_F(MainWindowTest, SliderGeometryFollowsResolution) {
+    auto w = Open();
+    for (int r = 0; r < 5; ++r) {
+        const int d = 1 << r;
+        w->resolutionCombo()->setCurrentIndex(r);
+        for (QSlider* s : {w->sliderX(), w->sliderY()}) {
+            EXPECT_EQ(s->minimum(), 0);
+            EXPECT_EQ(s->maximum(), 256 / d);
+            EXPECT_EQ(s->value(), 128 / d);
+            EXPECT_EQ(s->tickInterval(), 64 / d);
+        }
+        EXPECT_EQ(w->model().sliderResolution, r);
+    }
+    // The stick byte is the position times the divisor, capped at 255.
+    w->resolutionCombo()->setCurrentIndex(1);
+    w->sliderX()->setValue(128);
+    w->sliderY()->setValue(64);
+    w->ControllerTick();
+    EXPECT_EQ(w->model().rightStickX, 255);
+    EXPECT_EQ(w->model().rightStickY, 128);
+    EXPECT_EQ(w->axisLine()->text(), "80:80:ff:80");
+}
+
+TEST_F(MainWindowTest, SliderResolutionFromSettings) {
+    WriteConfig("[SYSTEM]\nSLIDER=4\n");
+    auto w = Open();
+    EXPECT_EQ(w->resolutionCombo()->currentIndex(), 4);
+    EXPECT_EQ(w->sliderX()->maximum(), 16);
+    EXPECT_EQ(w->sliderX()->value(), 8);
+}
+
+TEST_F(MainWindowTest, HitTestExcludesBothEdges) {
+    auto w = Open();
+    const ControllerItem& f1 = w->model().item(kItemF1);
+    struct Case {
+        QPoint at;
+        bool pressed;
+    } cases[] = {
+        {{f1.left, f1.top + 5}, false},
+        {{f1.left + 5, f1.top}, false},
+        {{f1.left + 1, f1.top + 1}, true},
+        {{f1.left + f1.width - 1, f1.top + f1.height - 1}, true},
+        {{f1.left + f1.width, f1.top + 5}, false},
+        {{f1.left + 5, f1.top + f1.height}, false},
+    };
+    for (const Case& c : cases) {
+        Mouse(w.get(), QEvent::MouseButtonPress, c.at);
+        EXPECT_EQ(f1.mouseDown == 1, c.pressed) << c.at.x() << "," << c.at.y();
+        Mouse(w.get(), QEvent::MouseButtonRelease, c.at);
+        EXPECT_EQ(f1.mouseDown, 0);
+    }
+}
+
+TEST_F(MainWindowTest, OverlappingItemsAreAllPressed) {
+    auto w = Open();
+    ControllerItem& a = w->model().item(kItem1);
+    ControllerItem& b = w->model().item(kItemPadUp);
+    b.left = a.left + 10;
+    b.top = a.top + 10;
+    Mouse(w.get(), QEvent::MouseButtonPress, {a.left + 20, a.top + 20});
+    EXPECT_EQ(a.mouseDown, 1);
+    EXPECT_EQ(b.mouseDown, 1);
+    EXPECT_TRUE(w->connectButton()->hasFocus() || !w->isActiveWindow());
+}
+
+TEST_F(MainWindowTest, DragOffAnItemReleasesItAndPressesNothingElse) {
+    auto w = Open();
+    const ControllerItem& one = w->model().item(kItem1);
+    const ControllerItem& two = w->model().item(kItem2);
+    Mouse(w.get(), QEvent::MouseButtonPress, Centre(one));
+    EXPECT_EQ(one.mouseDown, 1);
+    Mouse(w.get(), QEvent::MouseMove, Centre(two));
+    EXPECT_EQ(one.mouseDown, 0);
+    EXPECT_EQ(two.mouseDown, 0);
+    Mouse(w.get(), QEvent::MouseButtonRelease, Centre(two));
+    EXPECT_EQ(two.mouseDown, 0);
+}
+
+TEST_F(MainWindowTest, ModeClickFlipsLedAndDoubleClickFlipsTwice) {
+    auto w = Open();
+    const ControllerItem& mode = w->model().item(kItemMode);
+    const int& led = w->model().ledItem().latched;
+    ASSERT_EQ(led, 1);
+    Mouse(w.get(), QEvent::MouseButtonPress, Centre(mode));
+    EXPECT_EQ(led, 0);
+    EXPECT_EQ(mode.mouseDown, 1);
+    Mouse(w.get(), QEvent::MouseButtonRelease, Centre(mode));
+    // A double click arrives as press, release, double click, release.
+    Mouse(w.get(), QEvent::MouseButtonPress, Centre(mode));
+    Mouse(w.get(), QEvent::MouseButtonRelease, Centre(mode));
+    Mouse(w.get(), QEvent::MouseButtonDblClick, Centre(mode));
+    Mouse(w.get(), QEvent::MouseButtonRelease, Centre(mode));
+    EXPECT_EQ(led, 0);
+    EXPECT_EQ(mode.mouseDown, 0);
+}
+
+TEST_F(MainWindowTest, ArrowKeysMoveSlidersUnlessAListKeepsThem) {
+    auto w = Open();
+    auto key = [](QWidget* target, int k, QEvent::Type type = QEvent::KeyPress) {
+        QKeyEvent e(type, k, Qt::NoModifier);
+        QApplication::sendEvent(target, &e);
+    };
+    for (int i = 0; i < 3; ++i) key(w->connectButton(), Qt::Key_Right);
+    EXPECT_EQ(w->sliderX()->value(), 131);
+    key(w->closeButton(), Qt::Key_Up);
+    EXPECT_EQ(w->sliderY()->value(), 127);  // up is towards the minimum at the top
+    key(w->connectButton(), Qt::Key_Right, QEvent::KeyRelease);
+    EXPECT_EQ(w->sliderX()->value(), 131);  // without Self Neutral the slider stays
+    w->selfNeutralCheck()->setChecked(true);
+    key(w->connectButton(), Qt::Key_Right, QEvent::KeyRelease);
+    EXPECT_EQ(w->sliderX()->value(), 128);
+    EXPECT_EQ(w->model().rightStickX, 128);
+
+    // The port combo keeps its own arrow keys.
+    w->portCombo()->setCurrentIndex(0);
+    key(w->portCombo(), Qt::Key_Down);
+    EXPECT_EQ(w->portCombo()->currentIndex(), 1);
+    EXPECT_EQ(w->sliderY()->value(), 127);
+}
+
+TEST_F(MainWindowTest, RightButtonUpOnASliderCentresIt) {
+    auto w = Open();
+    w->sliderY()->setValue(40);
+    ASSERT_FALSE(w->selfNeutralCheck()->isChecked());
+    Mouse(w->sliderY(), QEvent::MouseButtonRelease, {5, 5}, Qt::RightButton);
+    EXPECT_EQ(w->sliderY()->value(), 128);
+    w->sliderX()->setValue(10);
+    Mouse(w->sliderX(), QEvent::MouseButtonRelease, {5, 5}, Qt::LeftButton);
+    EXPECT_EQ(w->sliderX()->value(), 10);  // a left release centres only with Self Neutral
+    w->xButton()->click();
+    EXPECT_EQ(w->sliderX()->value(), 128);
+}
+
+TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
+    WriteConfig("[PORTS]\nCOM1=/nonexistent/tty\nCOM2=/dev/null\n");
+    auto w = Open();
+    w->portCombo()->setCurrentIndex(0);
+    w->ConnectOrDisconnect();
+    EXPECT_FALSE(w->connected());
+    EXPECT_TRUE(w->lastConnectError().startsWith("Connection failed\nCOM1 (/nonexistent/tty): "))
+        << w->lastConnectError().toStdString();
+    EXPECT_EQ(w->connectButton()->text(), "Connect");
+    EXPECT_TRUE(w->operationButton()->isEnabled());
+    w->portCombo()->setCurrentIndex(1);
+    w->ConnectOrDisconnect();
+    EXPECT_TRUE(w->lastConnectError().contains("/dev/null")) << w->lastConnectError().toStdString();
+    EXPECT_EQ(w->portCombo()->itemData(0, Qt::ToolTipRole).toString(), "/nonexistent/tty");
+}
+
+TEST_F(MainWindowTest, SoundListToggleAndLabels) {
+    WriteConfig("[SOUND]\n2_FILE=C:\\Sounds\\horn.wav\n3_FILE=/x/y/beep.wav\n3_NAME=Beep\n4_ON=2\n");
+    auto w = Open();
+    auto* list = w->soundList();
+    EXPECT_EQ(list->topLevelItem(1)->text(2), "horn.wav");
+    EXPECT_EQ(list->topLevelItem(2)->text(2), "Beep");
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "");
+    EXPECT_EQ(list->topLevelItem(3)->text(1), "ON");
+    emit list->itemDoubleClicked(list->topLevelItem(3), 0);
+    EXPECT_EQ(list->topLevelItem(3)->text(1), "OFF");
+    EXPECT_EQ(w->model().soundEffects[3].enabled, 0);
+    emit list->itemDoubleClicked(list->topLevelItem(3), 0);
+    EXPECT_EQ(w->model().soundEffects[3].enabled, 1);
+}
+
+TEST_F(MainWindowTest, ClosingSavesTheSettings) {
+    auto w = Open();
+    w->resolutionCombo()->setCurrentIndex(2);
+    w->reject();
+    ASSERT_TRUE(w->saveResult().has_value());
+    EXPECT_TRUE(w->saveResult()->ok);
+    EXPECT_EQ(IniFile::Load(ConfigPath()).GetInt("SYSTEM", "SLIDER", -1), 2);
+}
+
+}  // namespace
+}  // namespace zanth
