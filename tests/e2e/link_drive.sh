@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job end to end: connect to the simulated robot, drive it with the keyboard, the mouse and the
 # sliders, watch the battery meter follow the replies, survive a robot that stops answering, disconnect.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/lib.bash"
 
 start_x
 echo 70 >"$WORK/level"
