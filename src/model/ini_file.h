@@ -20,7 +20,7 @@ struct SaveResult {
 //  - A write replaces the value of an existing key in place, appends a missing key at the end of its
 //    section, appends a missing section at the end of the document.
 class IniFile {
-public:
+  public:
     IniFile() = default;
     // Reads `path`. A missing or unreadable file gives an empty document; `error` (optional) receives the
     // reason when the file exists but cannot be read. Files larger than kMaxFileBytes are not read.
@@ -43,10 +43,33 @@ public:
     // Writes atomically: a temporary file beside `path`, then rename over it.
     SaveResult Save(const std::string& path) const;
 
-private:
-    std::vector<std::string> lines_;  // without line ends
-    bool crlf_ = false;
-    bool finalNewline_ = true;
+  private:
+    enum class Eol : unsigned char { kNone, kLf, kCrLf };
+    enum class Kind : unsigned char { kOther, kSection, kKey };
+    // One line of the file as it was read: its text without the line end, and where its name and value lie.
+    struct Line {
+        std::string text;
+        Eol eol = Eol::kLf;
+        Kind kind = Kind::kOther;
+        std::size_t nameBegin = 0, nameEnd = 0;    // section or key name, trimmed
+        std::size_t valueBegin = 0, valueEnd = 0;  // key value, trimmed
+        std::string_view name() const {
+            return std::string_view(text).substr(nameBegin, nameEnd - nameBegin);
+        }
+        std::string_view value() const {
+            return std::string_view(text).substr(valueBegin, valueEnd - valueBegin);
+        }
+    };
+    static void Classify(Line& line, bool firstLine);
+    std::size_t FindSection(std::string_view section) const;
+    std::size_t SectionEnd(std::size_t header) const;
+    std::size_t FindKey(std::string_view section, std::string_view key) const;
+    void InsertLine(std::size_t at, std::string text);
+    Eol NewLineEol() const { return crlf_ ? Eol::kCrLf : Eol::kLf; }
+
+    std::vector<Line> lines_;
+    std::vector<std::size_t> sections_;  // indices of the section header lines, ascending
+    bool crlf_ = false;  // line end for lines this class adds: the file's first line end, LF for a new file
 };
 
 }  // namespace zanth

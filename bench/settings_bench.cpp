@@ -1,0 +1,73 @@
+// Cost of the settings file at start-up and exit: reading a complete file into the model, and saving the
+// model back (fresh read, all writes, atomic replace with fsync).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/app.h"
+#include "model/controller_model.h"
+#include "model/ini_file.h"
+#include "model/settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Fixture {
+    Fixture() {
+        std::string tmpl = (fs::temp_directory_path() / "zanth-bench-XXXXXX").string();
+        dir = ::mkdtemp(tmpl.data());
+        zanth::StartupInfo info;
+        info.languageName = "English";
+        info.currentDirectory = dir.string();
+        app = std::make_unique<zanth::CPadoraApp>(info);
+        // A complete file, with every sound effect in use so that the text values are realistic.
+        zanth::BuildModel(model, *app, zanth::IniFile{});
+        for (int i = 0; i < zanth::kSoundEffectCount; ++i) {
+            auto& e = model.soundEffects[static_cast<std::size_t>(i)];
+            e.file = dir.string() + "/Data/effect_" + std::to_string(i) + ".wav";
+            e.name = "effect " + std::to_string(i);
+            e.length = 1500;
+        }
+        zanth::SaveSettings(model, app->configPath);
+        zanth::SavePortSetting(app->configPath, 2);
+    }
+    ~Fixture() { fs::remove_all(dir); }
+
+    fs::path dir;
+    std::unique_ptr<zanth::CPadoraApp> app;
+    zanth::ControllerModel model;
+};
+
+// What the program does once per run: read at start (port, then the model), save at exit (model, then port).
+void BM_LoadAndSaveSettingsFile(benchmark::State& state) {
+    Fixture f;
+    const std::string& path = f.app->configPath;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(zanth::ReadPortSetting(path));
+        zanth::ControllerModel model;
+        zanth::BuildModel(model, *f.app, zanth::IniFile::Load(path));
+        if (!zanth::SaveSettings(model, path).ok) state.SkipWithError("save failed");
+        if (!zanth::SavePortSetting(path, 2).ok) state.SkipWithError("save failed");
+    }
+}
+BENCHMARK(BM_LoadAndSaveSettingsFile)->Unit(benchmark::kMicrosecond);
+
+// The same without the file system: parse, build the model, write it back and serialise.
+void BM_ParseBuildWriteInMemory(benchmark::State& state) {
+    Fixture f;
+    const std::string text = zanth::IniFile::Load(f.app->configPath).Serialize();
+    for (auto _ : state) {
+        zanth::IniFile ini = zanth::IniFile::Parse(text);
+        zanth::ControllerModel model;
+        zanth::BuildModel(model, *f.app, ini);
+        zanth::WriteSettings(model, ini);
+        benchmark::DoNotOptimize(ini.Serialize());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ParseBuildWriteInMemory)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,306 @@
+#include "model/settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "app/app.h"
+
+namespace zanth {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "zanth-settings-XXXXXX").string();
+        dir_ = ::mkdtemp(tmpl.data());
+        StartupInfo info;
+        info.languageName = "English";
+        info.currentDirectory = dir_.string();
+        app_ = std::make_unique<CPadoraApp>(info);
+        path_ = app_->configPath;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void WriteText(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+    std::string ReadText() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+
+    ControllerModel Build() const {
+        ControllerModel model;
+        BuildModel(model, *app_, IniFile::Load(path_));
+        return model;
+    }
+
+    // One run of the program: read everything at start, let `change` play the user, save as on exit.
+    ControllerModel Run(const std::function<void(ControllerModel&)>& change = {}) {
+        const int port = ReadPortSetting(path_);
+        ControllerModel model = Build();
+        if (change) change(model);
+        const SaveResult saved = SaveSettings(model, path_);
+        EXPECT_TRUE(saved.ok) << saved.error;
+        const SaveResult portSaved = SavePortSetting(path_, port);
+        EXPECT_TRUE(portSaved.ok) << portSaved.error;
+        return model;
+    }
+
+    fs::path dir_;
+    std::unique_ptr<CPadoraApp> app_;
+    std::string path_;
+};
+
+using Layout = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// Sections and their keys in file order, read with the plainest possible rules (no IniFile involved).
+Layout LayoutOf(const std::string& text) {
+    Layout layout;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') {
+            layout.push_back({line.substr(1, line.find(']') - 1), {}});
+        } else if (line.find('=') != std::string::npos && !layout.empty()) {
+            layout.back().second.push_back(line.substr(0, line.find('=')));
+        }
+    }
+    return layout;
+}
+
+TEST_F(SettingsTest, FirstRunCreatesTheFileInTheFixedLayout) {
+    const ControllerModel model = Run();
+    const Layout layout = LayoutOf(ReadText());
+    ASSERT_EQ(layout.size(), 4u);
+    EXPECT_EQ(layout[0].first, "JOYSTICK");
+    EXPECT_EQ(layout[1].first, "CONTROLLER");
+    EXPECT_EQ(layout[2].first, "SOUND");
+    EXPECT_EQ(layout[3].first, "SYSTEM");
+    EXPECT_EQ(layout[0].second.size(), 27u);
+    EXPECT_EQ(layout[1].second.size(), 23u);
+    EXPECT_EQ(layout[2].second.size(), 96u);
+    EXPECT_EQ(layout[3].second, (std::vector<std::string>{"SLIDER", "PORT"}));
+
+    const std::vector<std::string> axes(layout[0].second.begin(), layout[0].second.begin() + 4);
+    EXPECT_EQ(axes, (std::vector<std::string>{"LX", "LY", "RX", "RY"}));
+    // Item keys in item order; the LED and the background are never written.
+    for (int i = 0; i < kInputItemCount; ++i) {
+        EXPECT_EQ(layout[0].second[static_cast<std::size_t>(4 + i)], model.item(i).iniKey);
+        EXPECT_EQ(layout[1].second[static_cast<std::size_t>(i)], model.item(i).iniKey);
+    }
+    const std::vector<std::string> firstSound(layout[2].second.begin(), layout[2].second.begin() + 7);
+    EXPECT_EQ(firstSound, (std::vector<std::string>{"1_FILE", "1_NAME", "1_ON", "1_LEN", "1_REPEAT",
+                                                    "1_REPEATMODE", "2_FILE"}));
+    EXPECT_EQ(layout[2].second.back(), "PAD4_REPEATMODE");
+
+    const IniFile saved = IniFile::Load(path_);
+    EXPECT_EQ(saved.GetInt("CONTROLLER", "1", 0), 23);  // factory key "I"
+    EXPECT_EQ(saved.GetInt("JOYSTICK", "RY", 0), 5);
+    EXPECT_EQ(saved.GetInt("SOUND", "PAD4_ON", 0), 1);
+    EXPECT_EQ(saved.GetString("SOUND", "PAD4_FILE", "<none>", 64), "");
+    EXPECT_EQ(saved.GetInt("SYSTEM", "PORT", -1), 0);
+}
+
+TEST_F(SettingsTest, EverythingWrittenReadsBackTheSame) {
+    const ControllerModel first = Run([](ControllerModel& m) {
+        m.item(kItemL1).keyCode = 7;
+        m.item(kItemStickLeft).padButton = -1;
+        m.axisBindings[kAxisRY].axisIndex = -1;
+        SoundEffect& e = m.soundEffects[12];
+        e.file = "/home/u/効果音/up.wav";
+        e.name = "上";
+        e.enabled = 0;
+        e.length = 2300;
+        e.repeat = 3;
+        e.repeatMode = 1;
+        m.sliderResolution = 3;
+    });
+    const std::string afterFirst = ReadText();
+    const ControllerModel second = Run();
+    EXPECT_EQ(ReadText(), afterFirst);  // a run that changes nothing changes no byte
+    for (int i = 0; i < kItemCount; ++i) {
+        EXPECT_EQ(second.item(i).keyCode, first.item(i).keyCode) << i;
+        EXPECT_EQ(second.item(i).padButton, first.item(i).padButton) << i;
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(second.axisBindings[i].axisIndex, first.axisBindings[i].axisIndex);
+    for (int i = 0; i < kSoundEffectCount; ++i) {
+        const SoundEffect& a = first.soundEffects[static_cast<std::size_t>(i)];
+        const SoundEffect& b = second.soundEffects[static_cast<std::size_t>(i)];
+        EXPECT_EQ(b.item, kSoundItems[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(std::tie(b.file, b.name, b.enabled, b.length, b.repeat, b.repeatMode),
+                  std::tie(a.file, a.name, a.enabled, a.length, a.repeat, a.repeatMode))
+            << i;
+    }
+    EXPECT_EQ(second.item(kItemL1).keyCode, 7);
+    EXPECT_EQ(second.soundEffects[12].length, 2300);
+    EXPECT_EQ(second.sliderResolution, 3);
+}
+
+TEST_F(SettingsTest, SoundLengthIsCutToTenthsTowardsZero) {
+    const struct {
+        const char* stored;
+        int expected;
+    } cases[] = {{"1250", 1200},
+                 {"99", 0},
+                 {"-150", -100},
+                 {"-99", 0},
+                 {"100", 100},
+                 {"2147483647", 2147483600},
+                 {"-2147483648", -2147483600},
+                 {"12x", 0},
+                 {nullptr, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "(absent)");
+        const std::string line = c.stored ? "F1_LEN=" + std::string(c.stored) + "\n" : "";
+        SoundEffect effect;
+        LoadSoundEffect(effect, kItemF1, Build().item(kItemF1), IniFile::Parse("[SOUND]\n" + line));
+        EXPECT_EQ(effect.length, c.expected);
+        EXPECT_EQ(effect.item, kItemF1);
+    }
+}
+
+TEST_F(SettingsTest, SliderOutsideItsRangeIsCorrectedAndSavedBack) {
+    const struct {
+        const char* stored;
+        int read;
+    } cases[] = {{"9", 0}, {"5", 0}, {"-1", 0}, {"4", 4}, {"0", 0}, {"2", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        WriteText("[SYSTEM]\nSLIDER=" + std::string(c.stored) + "\n");
+        EXPECT_EQ(Run().sliderResolution, c.read);
+        EXPECT_EQ(IniFile::Load(path_).GetString("SYSTEM", "SLIDER", "", 16), std::to_string(c.read));
+    }
+}
+
+TEST_F(SettingsTest, ValuesThatAreOnlyReadStayAsTheFileHasThem) {
+    WriteText(
+        "; hand-edited\r\n"
+        "[SYSTEM]\r\n"
+        "BACK=2\r\n"
+        "PORT=3\r\n"
+        "[CONTROLLER]\r\n"
+        "LED=5\r\n"
+        "bck = 9\r\n"
+        "1=7\r\n"
+        "[PORTS]\r\n"
+        "COM4=/dev/ttyUSB0\r\n");
+    const ControllerModel model = Run();
+    EXPECT_EQ(model.ledItem().keyCode, 5);
+    EXPECT_EQ(model.items[kItemBackground].keyCode, 9);
+    EXPECT_EQ(model.item(kItem1).keyCode, 7);  // the PC key "6", though not the factory key
+
+    const std::string text = ReadText();
+    const IniFile saved = IniFile::Parse(text);
+    EXPECT_EQ(ReadBackgroundSetting(saved), 0);
+    EXPECT_EQ(saved.GetInt("SYSTEM", "PORT", -1), 3);
+    // The file's own lines come first, unchanged and in their order; all lines end as the file's did.
+    EXPECT_EQ(
+        text.rfind(
+            "; hand-edited\r\n[SYSTEM]\r\nBACK=2\r\nPORT=3\r\nSLIDER=0\r\n[CONTROLLER]\r\nLED=5\r\nbck = "
+            "9\r\n1=7\r\n2=",
+            0),
+        0u);
+    EXPECT_NE(text.find("[PORTS]\r\nCOM4=/dev/ttyUSB0\r\n"), std::string::npos);
+    std::size_t lf = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        ASSERT_GT(at, 0u);
+        if (text[at - 1] != '\r') ++lf;
+    }
+    EXPECT_EQ(lf, 0u);
+    EXPECT_EQ(IniFile::Parse(text).HasKey("JOYSTICK", "LED"), false);
+}
+
+TEST_F(SettingsTest, BackgroundInputIsOnlyOnForOne) {
+    const struct {
+        const char* stored;
+        int expected;
+    } cases[] = {{"1", 1}, {"2", 0}, {"0", 0}, {"-1", 0}, {"1x", 1}, {"yes", 0}, {nullptr, 0}};
+    for (const auto& c : cases) {
+        const std::string text = c.stored ? "[SYSTEM]\nBACK=" + std::string(c.stored) + "\n" : "";
+        EXPECT_EQ(ReadBackgroundSetting(IniFile::Parse(text)), c.expected)
+            << (c.stored ? c.stored : "absent");
+    }
+}
+
+TEST_F(SettingsTest, SoundTextsKeepTheirBytesUpToTheirLimits) {
+    const std::string percentPath = "/snd/100%%_%s_%d_%n.wav";
+    const std::string name70(70, 'n');
+    // One ASCII byte and 23 three-byte characters: 70 bytes whose 62-byte cut would split a character.
+    std::string utf8Name70 = "a";
+    for (int i = 0; i < 23; ++i) utf8Name70 += "あ";
+    const std::string longPath = "/" + std::string(2999, 'p');
+    WriteText("[SOUND]\n1_FILE=" + percentPath + "\n1_NAME=" + name70 + "\n2_NAME=" + utf8Name70 +
+              "\n3_FILE=" + longPath + "\n");
+
+    const ControllerModel model = Run();
+    EXPECT_EQ(model.soundEffects[0].file, percentPath);
+    EXPECT_EQ(model.soundEffects[0].name, std::string(62, 'n'));
+    EXPECT_EQ(model.soundEffects[1].name, utf8Name70.substr(0, 61));
+    EXPECT_EQ(model.soundEffects[2].file, longPath.substr(0, 2043));
+
+    const std::string text = ReadText();
+    EXPECT_NE(text.find("\n1_FILE=" + percentPath + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\n1_NAME=" + std::string(62, 'n') + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\n2_NAME=" + utf8Name70.substr(0, 61) + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\n3_FILE=" + longPath.substr(0, 2043) + "\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, ASoundNameCannotRewriteOtherSettings) {
+    WriteText("[SYSTEM]\nPORT=2\n");
+    Run([](ControllerModel& m) { m.soundEffects[0].name = "x\n[SYSTEM]\nPORT=9"; });
+    EXPECT_EQ(ReadPortSetting(path_), 2);
+    EXPECT_EQ(Build().soundEffects[0].name, "x [SYSTEM] PORT=9");
+}
+
+TEST_F(SettingsTest, PortSetting) {
+    EXPECT_EQ(ReadPortSetting(path_), 0);
+    EXPECT_EQ(ReadPortSetting(""), 0);
+    ASSERT_TRUE(SavePortSetting(path_, 47).ok);
+    EXPECT_EQ(ReadPortSetting(path_), 47);
+    EXPECT_EQ(ReadText(), "[SYSTEM]\nPORT=47\n");
+}
+
+TEST_F(SettingsTest, SaveFailuresAreReportedAndNeverCostTheOldFile) {
+    const ControllerModel model = Build();
+
+    const SaveResult noPath = SaveSettings(model, "");
+    EXPECT_FALSE(noPath.ok);
+    EXPECT_NE(noPath.error, "");
+    EXPECT_FALSE(SavePortSetting("", 1).ok);
+
+    const SaveResult noDir = SaveSettings(model, (dir_ / "gone" / "Zanth-Emulator.ini").string());
+    EXPECT_FALSE(noDir.ok);
+    EXPECT_NE(noDir.error, "");
+
+    // A file too large to read must not be replaced by one holding only our keys.
+    {
+        std::ofstream out(path_, std::ios::binary);
+        out << "[SYSTEM]\nPORT=3\n" << std::string(10 * 1024 * 1024, ';');
+    }
+    const auto size = fs::file_size(path_);
+    const SaveResult big = SaveSettings(model, path_);
+    EXPECT_FALSE(big.ok);
+    EXPECT_NE(big.error, "");
+    EXPECT_FALSE(SavePortSetting(path_, 1).ok);
+    EXPECT_EQ(fs::file_size(path_), size);
+    EXPECT_EQ(ReadText().substr(0, 16), "[SYSTEM]\nPORT=3\n");
+    // ... and reading it gives the defaults rather than a crash or half a file.
+    EXPECT_EQ(ReadPortSetting(path_), 0);
+    EXPECT_EQ(Build().sliderResolution, 0);
+}
+
+}  // namespace
+}  // namespace zanth
