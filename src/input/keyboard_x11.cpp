@@ -1,0 +1,50 @@
+// X11 back-end of CKeyboard. Xlib's macros (KeyPress, None, Bool, ...) clash with Qt's names, so this file
+// includes no Qt header.
+#include <X11/Xlib.h>
+
+#include "input/keyboard_backend.h"
+
+namespace zanth {
+namespace {
+
+// X keycodes are the Linux key codes + 8.
+constexpr int kKeycodeOffset = 8;
+
+class X11Keyboard final : public KeyboardBackend {
+  public:
+    explicit X11Keyboard(Display* display) : display_(display) {}
+    ~X11Keyboard() override { XCloseDisplay(display_); }
+    X11Keyboard(const X11Keyboard&) = delete;
+    X11Keyboard& operator=(const X11Keyboard&) = delete;
+
+    // The server reports keys whichever window has the focus; the foreground level is enforced by the
+    // acquisition above this back-end, not here.
+    bool Read(KeyStates& keys) override {
+        char map[32] = {};
+        XQueryKeymap(display_, map);
+        for (int keycode = kKeycodeOffset; keycode < 256; ++keycode) {
+            if (map[keycode / 8] & (1 << (keycode % 8)))
+                keys[static_cast<std::size_t>(keycode - kKeycodeOffset)] = kKeyDownByte;
+        }
+        return true;
+    }
+
+  private:
+    Display* display_;
+};
+
+}  // namespace
+
+std::unique_ptr<KeyboardBackend> MakeX11Keyboard(const std::string& displayName) {
+    // An own connection: the query is a round trip of its own and never disturbs Qt's event stream.
+    Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (!display) return nullptr;
+    return std::make_unique<X11Keyboard>(display);
+}
+
+std::unique_ptr<KeyboardBackend> MakeX11KeyboardBeside(void* xlibDisplay) {
+    if (!xlibDisplay) return nullptr;
+    return MakeX11Keyboard(DisplayString(static_cast<Display*>(xlibDisplay)));
+}
+
+}  // namespace zanth

@@ -1,0 +1,175 @@
+// CJoystick against SDL's virtual joysticks: real SDL, real unplugging and plugging in.
+#include "input/joystick.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include "input/apply.h"
+#include "test_model.h"
+
+namespace zanth {
+namespace {
+
+constexpr auto kAlwaysActive = [] { return true; };
+
+// Holds the joystick subsystem, as another SDL user of the program might, and plugs in virtual gamepads.
+// Skips where a real joystick is attached: it would be "the first one".
+class JoystickTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+        SDL_JoystickUpdate();
+        if (SDL_NumJoysticks() > 0) GTEST_SKIP() << "a real joystick is attached";
+    }
+    void TearDown() override { SDL_QuitSubSystem(SDL_INIT_JOYSTICK); }  // closes and unplugs them all
+
+    // Plugs in a gamepad and returns the handle through which the test moves its controls.
+    SDL_Joystick* Plug(Uint16 axes = 8, Uint16 hats = 1, Uint16 product = 1) {
+        SDL_VirtualJoystickDesc desc{};
+        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+        desc.naxes = axes;
+        desc.nbuttons = 20;
+        desc.nhats = hats;
+        desc.product_id = product;
+        const int index = SDL_JoystickAttachVirtualEx(&desc);
+        EXPECT_GE(index, 0) << SDL_GetError();
+        return SDL_JoystickOpen(index);
+    }
+    void Unplug(SDL_Joystick* j) {
+        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+            if (SDL_JoystickGetDeviceInstanceID(i) == SDL_JoystickInstanceID(j)) SDL_JoystickDetachVirtual(i);
+        }
+        SDL_JoystickClose(j);
+    }
+};
+
+TEST_F(JoystickTest, ReadsAxesSlidersHatsAndButtons) {
+    SDL_Joystick* pad = Plug();
+    CJoystick joystick;
+    ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
+    const Sint16 axes[8] = {-32768, 32767, 0, -1, 100, -100, 1000, -32768};
+    for (int a = 0; a < 8; ++a) SDL_JoystickSetVirtualAxis(pad, a, axes[a]);
+    SDL_JoystickSetVirtualButton(pad, 3, SDL_PRESSED);
+    const std::pair<Uint8, int> hats[] = {{SDL_HAT_CENTERED, -1},  {SDL_HAT_UP, 0},
+                                          {SDL_HAT_RIGHTUP, 4500}, {SDL_HAT_RIGHTDOWN, 13500},
+                                          {SDL_HAT_LEFT, 27000},   {SDL_HAT_LEFTUP, 31500}};
+    for (auto [hat, pov] : hats) {
+        SDL_JoystickSetVirtualHat(pad, 0, hat);
+        ASSERT_EQ(joystick.Poll(), 0);
+        EXPECT_EQ(joystick.state.pov[0], pov) << int(hat);
+    }
+    const JoyState& s = joystick.state;
+    for (int a = 0; a < 6; ++a) EXPECT_EQ(s.axes[static_cast<std::size_t>(a)], axes[a] + 32768) << a;
+    EXPECT_EQ(s.sliders[0], 1000 + 32768);
+    EXPECT_EQ(s.sliders[1], 0);
+    EXPECT_EQ(s.pov[1], kPovCentred);  // hats the device lacks are centred
+    for (int b = 0; b < 128; ++b) EXPECT_EQ(s.buttons[static_cast<std::size_t>(b)], b == 3 ? 128 : 0) << b;
+
+    Plug(/*axes=*/2, /*hats=*/0, /*product=*/2);  // a second gamepad is ignored
+    ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
+    ASSERT_EQ(joystick.Poll(), 0);
+    EXPECT_EQ(joystick.state.axes[0], 0);
+    EXPECT_EQ(joystick.state.buttons[3], 128);
+}
+
+TEST_F(JoystickTest, AxesTheDeviceLacksReadCentred) {
+    Plug(/*axes=*/2, /*hats=*/0);
+    CJoystick joystick;
+    ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
+    ASSERT_EQ(joystick.Poll(), 0);
+    EXPECT_EQ(joystick.state.axes[2], kAxisCentre);
+    EXPECT_EQ(joystick.state.sliders[0], kAxisCentre);
+    EXPECT_EQ(joystick.state.pov[0], kPovCentred);
+}
+
+// Unplugging makes Poll fail and the tick lets go of what the gamepad held. Plugged in again, the same
+// gamepad is read again after one poll that finds it; a gamepad plugged in later is found by Create.
+TEST_F(JoystickTest, UnplugReleasesAndReplugRecovers) {
+    SDL_Joystick* pad = Plug();
+    test::TestModel t;
+    ResetRightStickHistory();
+    CJoystick joystick;
+    ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
+    SDL_JoystickSetVirtualButton(pad, 2, SDL_PRESSED);  // item "1"
+    SDL_JoystickSetVirtualAxis(pad, 2, 32767);          // right stick X
+    ASSERT_EQ(joystick.Poll(), 0);
+    ApplyGamepad(t.model, joystick);
+    ASSERT_EQ(t.item(kItem1).padDown, 1);
+    ASSERT_EQ(joystick.padRX, 255);
+
+    Unplug(pad);
+    ASSERT_EQ(joystick.Poll(), -1);
+    ReleaseGamepadItems(t.model, joystick);
+    EXPECT_EQ(t.item(kItem1).padDown, 0);
+    EXPECT_EQ(joystick.padRX, 128);
+    EXPECT_EQ(joystick.padRXChanged, 1);
+    EXPECT_EQ(joystick.state.buttons[2], 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(joystick.Poll(), -1);
+
+    SDL_JoystickSetVirtualButton(Plug(), 5, SDL_PRESSED);
+    EXPECT_EQ(joystick.Poll(), -1);
+    ASSERT_EQ(joystick.Poll(), 0);
+    EXPECT_EQ(joystick.state.buttons[5], 128);
+
+    Unplug(SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(0)));
+    CJoystick later;
+    EXPECT_FALSE(later.Create(kAlwaysActive, 1));
+    EXPECT_EQ(later.Poll(), -1);
+    Plug();
+    ASSERT_TRUE(later.Create(kAlwaysActive, 1));
+    EXPECT_EQ(later.Poll(), 0);
+}
+
+TEST_F(JoystickTest, ForegroundReadsOnlyWhileTheWindowIsActive) {
+    Plug();
+    bool active = false;
+    CJoystick foreground, background;
+    ASSERT_TRUE(foreground.Create([&] { return active; }, 0));
+    ASSERT_TRUE(background.Create([&] { return active; }, 1));
+    EXPECT_EQ(foreground.Poll(), -1);
+    EXPECT_EQ(background.Poll(), 0);
+    active = true;
+    EXPECT_EQ(foreground.Poll(), -1);  // acquires again
+    EXPECT_EQ(foreground.Poll(), 0);
+    active = false;
+    EXPECT_EQ(foreground.Poll(), -1);  // input lost
+    EXPECT_EQ(foreground.Poll(), -1);
+    EXPECT_EQ(background.Poll(), 0);
+    EXPECT_FALSE(foreground.Create(nullptr, 0));  // no window to ask: could never be read
+    foreground.Shutdown();
+    EXPECT_EQ(foreground.Poll(), -1);
+}
+
+// Failed searches give back everything they took: SDL's joystick subsystem is left as it was, whether
+// somebody else holds it or nobody does.
+TEST(JoystickRetry, FailedCreatesLeaveNothingBehind) {
+    ASSERT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u);
+    CJoystick joystick;
+    for (int attempt = 0; attempt < 30; ++attempt) ASSERT_FALSE(joystick.Create(kAlwaysActive, 1));
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u);
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+    for (int attempt = 0; attempt < 30; ++attempt) ASSERT_FALSE(joystick.Create(kAlwaysActive, 1));
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);  // the test's reference was the only one left
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u);
+}
+
+TEST(JoystickNames, ListsAndLookupsInBothLanguages) {
+    CJoystick ja(1), en(0);
+    EXPECT_EQ(ja.ButtonName(-1), "なし");
+    EXPECT_EQ(ja.ButtonName(19), "ボタン -20");
+    EXPECT_EQ(ja.AxisName(3), "RX軸");
+    EXPECT_EQ(en.ButtonName(0), "Button -1");
+    EXPECT_EQ(en.AxisName(5), "RZ-Axis");
+    const std::pair<int, int> rows[] = {{-1, 0}, {0, 1}, {5, 6}, {19, 20}, {20, -1}, {-999, -1}};
+    for (auto [code, button] : rows) {  // code, its ButtonIndex
+        EXPECT_EQ(en.ButtonIndex(code), button) << code;
+        EXPECT_EQ(en.ButtonName(code).has_value(), button >= 0) << code;
+        EXPECT_EQ(en.AxisIndex(code), code >= -1 && code <= 5 ? code + 1 : -1) << code;
+        EXPECT_EQ(en.AxisName(code).has_value(), code >= -1 && code <= 5) << code;
+    }
+}
+
+}  // namespace
+}  // namespace zanth

@@ -1,0 +1,203 @@
+// CKeyboard against a real X server (an Xvfb started here, driven with xdotool), and the Qt key-event
+// fallback on the offscreen platform.
+#include "input/keyboard.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <QGuiApplication>
+#include <QKeyEvent>
+
+#include <string>
+#include <vector>
+
+#include "input/apply.h"
+#include "test_model.h"
+
+namespace zanth {
+namespace {
+
+constexpr int kQ = 16, kW = 17, kD = 32;
+
+// Runs a program to its end; its exit status, or -1.
+int RunProgram(std::vector<std::string> args) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// An Xvfb of our own on the first free display number, without key auto-repeat.
+class XvfbTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (RunProgram({"sh", "-c", "command -v Xvfb && command -v xdotool"}) != 0) return;
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        xvfb_ = fork();
+        if (xvfb_ == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-r", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // Xvfb writes its display number once it accepts connections; end of file means it did not start.
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number_ += c;
+        close(fds[0]);
+    }
+    static void TearDownTestSuite() {
+        if (xvfb_ > 0) {
+            kill(xvfb_, SIGTERM);
+            waitpid(xvfb_, nullptr, 0);
+        }
+    }
+    void SetUp() override {
+        if (xvfb_ < 0) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        ASSERT_FALSE(number_.empty()) << "Xvfb did not start";
+        display_ = ":" + number_;
+    }
+    void TearDown() override { Xdotool({"keyup", "q", "w", "d"}); }
+
+    void Xdotool(std::vector<std::string> args) {
+        args.insert(args.begin(), {"env", "DISPLAY=" + display_, "xdotool"});
+        ASSERT_EQ(RunProgram(args), 0);
+    }
+
+    static inline pid_t xvfb_ = -1;
+    static inline std::string number_;
+    std::string display_;
+};
+
+TEST_F(XvfbTest, ReadsKeysByScanCode) {
+    CKeyboard keyboard;
+    ASSERT_TRUE(keyboard.CreateX11(nullptr, 1, display_));
+    ASSERT_EQ(keyboard.Poll(), 0);
+    EXPECT_EQ(keyboard.keys()[kQ], 0);
+    Xdotool({"keydown", "q"});
+    ASSERT_EQ(keyboard.Poll(), 0);
+    EXPECT_NE(keyboard.keys()[kQ], 0);
+    EXPECT_EQ(keyboard.keys()[kW], 0);
+    Xdotool({"keydown", "w", "d"});
+    ASSERT_EQ(keyboard.Poll(), 0);
+    for (int code : {kQ, kW, kD}) EXPECT_NE(keyboard.keys()[static_cast<std::size_t>(code)], 0) << code;
+    Xdotool({"keyup", "q", "w", "d"});
+    ASSERT_EQ(keyboard.Poll(), 0);
+    for (auto byte : keyboard.keys()) EXPECT_EQ(byte, 0);
+}
+
+// At the foreground level the keyboard is read only while the main window is active, and the items it held
+// are let go as soon as the window loses activation, with the key still down.
+TEST_F(XvfbTest, ForegroundLevelFollowsTheActiveWindow) {
+    test::TestModel t;
+    bool active = true;
+    CKeyboard foreground, background;
+    ASSERT_TRUE(foreground.CreateX11([&] { return active; }, 0, display_));
+    ASSERT_TRUE(background.CreateX11([&] { return active; }, 1, display_));
+    Xdotool({"keydown", "q"});
+    ASSERT_EQ(foreground.Poll(), 0);
+    ApplyKeyboard(t.model, foreground);
+    ASSERT_EQ(t.item(kItemL1).keyDown, 1);
+
+    active = false;
+    ASSERT_EQ(foreground.Poll(), -1);  // input lost
+    ReleaseKeyboardItems(t.model);
+    EXPECT_EQ(t.item(kItemL1).keyDown, 0);
+    for (int poll = 0; poll < 3; ++poll) {  // not acquired, and cannot be while inactive
+        EXPECT_EQ(foreground.Poll(), -1);
+        EXPECT_EQ(foreground.keys()[kQ], 0);
+    }
+    ASSERT_EQ(background.Poll(), 0);
+    EXPECT_NE(background.keys()[kQ], 0);
+
+    active = true;
+    EXPECT_EQ(foreground.Poll(), -1);  // acquires again
+    ASSERT_EQ(foreground.Poll(), 0);
+    EXPECT_NE(foreground.keys()[kQ], 0);
+}
+
+TEST(KeyboardCreate, FailuresLeaveAKeyboardThatNeverReads) {
+    CKeyboard keyboard;
+    EXPECT_EQ(keyboard.Poll(), -1);
+    EXPECT_FALSE(keyboard.CreateX11([] { return true; }, 0, "unix:99999"));
+    EXPECT_EQ(keyboard.backend(), CKeyboard::Backend::kNone);
+    EXPECT_EQ(keyboard.Poll(), -1);
+    EXPECT_FALSE(keyboard.CreateX11(nullptr, 0, ""));            // foreground with no window to ask
+    EXPECT_FALSE(keyboard.CreateQtEvents([] { return true; }));  // no Qt application
+    keyboard.Shutdown();
+    EXPECT_EQ(keyboard.Poll(), -1);
+}
+
+// The fallback where Qt has no X11 display. The offscreen platform offers the X11 native interface with no
+// display behind it, which must be told apart.
+class QtKeyboardTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        app_ = new QGuiApplication(argc_, argv_);
+    }
+    static void TearDownTestSuite() { delete app_; }
+
+    // Key events with the scan code a real keyboard gives (QTest's carry none).
+    void Key(QEvent::Type type, std::uint32_t native, bool autoRepeat = false) {
+        QKeyEvent event(type, Qt::Key_unknown, Qt::NoModifier, native, 0, 0, QString(), autoRepeat);
+        QCoreApplication::sendEvent(&target_, &event);
+    }
+
+    static inline int argc_ = 1;
+    static inline char name_[] = "zanth_input_tests";
+    static inline char* argv_[] = {name_, nullptr};
+    static inline QGuiApplication* app_ = nullptr;
+    QObject target_;
+};
+
+constexpr std::uint32_t kXkbQ = kQ + 8;
+
+TEST_F(QtKeyboardTest, TracksKeyEventsIgnoringAutoRepeat) {
+    CKeyboard keyboard;
+    ASSERT_TRUE(keyboard.Create([] { return true; }, 1));
+    EXPECT_EQ(keyboard.backend(), CKeyboard::Backend::kQtEvents);
+    Key(QEvent::KeyPress, kXkbQ);
+    Key(QEvent::KeyRelease, kXkbQ, true);
+    Key(QEvent::KeyPress, kXkbQ, true);
+    Key(QEvent::KeyRelease, kXkbQ, true);
+    ASSERT_EQ(keyboard.Poll(), 0);
+    EXPECT_NE(keyboard.keys()[kQ], 0);
+    Key(QEvent::KeyRelease, kXkbQ);
+    Key(QEvent::KeyPress, 0);  // names no key
+    ASSERT_EQ(keyboard.Poll(), 0);
+    for (auto byte : keyboard.keys()) EXPECT_EQ(byte, 0);
+
+    keyboard.Shutdown();
+    Key(QEvent::KeyPress, kXkbQ);  // must not reach a removed tracker
+    EXPECT_EQ(keyboard.Poll(), -1);
+}
+
+// Key events reach only the focused window: always the foreground level, whatever was asked for, and keys
+// held when activation was lost are dropped, since their release would never reach us.
+TEST_F(QtKeyboardTest, AlwaysForegroundAndForgetsKeysOnDeactivation) {
+    bool active = true;
+    CKeyboard keyboard;
+    ASSERT_TRUE(keyboard.Create([&] { return active; }, 1));
+    Key(QEvent::KeyPress, kXkbQ);
+    ASSERT_EQ(keyboard.Poll(), 0);
+    active = false;
+    EXPECT_EQ(keyboard.Poll(), -1);
+    active = true;
+    EXPECT_EQ(keyboard.Poll(), -1);
+    ASSERT_EQ(keyboard.Poll(), 0);
+    EXPECT_EQ(keyboard.keys()[kQ], 0);
+}
+
+}  // namespace
+}  // namespace zanth
