@@ -224,7 +224,6 @@ BG = linear("bg", [(0, "#eaf4fc"), (0.55, "#d2e6f6"), (1, "#b3d0ea")])
 BG_GLOW = radial("bgGlow", [(0, "#ffffff", 0.55), (1, "#ffffff", 0)], cx=400, cy=330, r=330, user=True)
 BODY = linear("body", [(0, "#f7f8f9"), (0.35, "#e3e5e8"), (0.8, "#c3c7cd"), (1, "#a9aeb6")])
 BODY_TOP = linear("bodyTop", [(0, "#cfd2d7"), (0.3, "#eceef0"), (0.7, "#dfe2e5"), (1, "#aeb3ba")])
-SHEEN = linear("sheen", [(0, "#ffffff", 0.75), (1, "#ffffff", 0)])
 PLATE = linear("plate", [(0, "#a7acb4"), (0.6, "#c6cad0"), (1, "#d9dce0")])
 BTN_UP = radial("btnUp", [(0, "#ffffff"), (0.45, "#dfe2e6"), (0.85, "#aab0b8"), (1, "#939aa3")],
                 cx=0.5, cy=0.5, r=0.55, fx=0.38, fy=0.3)
@@ -242,7 +241,6 @@ CAP_UP = radial("capUp", [(0, "#8e949c"), (0.6, "#6c727a"), (0.9, "#555b63"), (1
                 cx=0.5, cy=0.5, r=0.5, fx=0.42, fy=0.38)
 CAP_DOWN = radial("capDown", [(0, "#ffcf7a"), (0.6, "#f7722a"), (0.9, "#d8431d"), (1, "#a92c14")],
                   cx=0.5, cy=0.5, r=0.5, fx=0.42, fy=0.38)
-CAP_RIM = linear("capRim", [(0, "#b5bac1"), (1, "#4d535b")])
 WELL = radial("well", [(0, "#2f3338"), (0.75, "#4a4f56"), (1, "#7c828a")])
 PAD_BASE = linear("padBase", [(0, "#d4d7db"), (0.5, "#b3b8bf"), (1, "#8d939b")])
 PAD_DOWN = linear("padDown", [(0, "#ffc46a"), (0.5, "#ff7a30"), (1, "#d23a1b")])
