@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
@@ -15,6 +18,7 @@
 #include <fstream>
 
 #include "model/ini_file.h"
+#include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
 
@@ -282,6 +286,46 @@ TEST_F(MainWindowTest, ClosingSavesTheSettings) {
     ASSERT_TRUE(w->saveResult().has_value());
     EXPECT_TRUE(w->saveResult()->ok);
     EXPECT_EQ(IniFile::Load(ConfigPath()).GetInt("SYSTEM", "SLIDER", -1), 2);
+}
+
+TEST_F(MainWindowTest, HelpMenuAndAboutBoxInBothLanguages) {
+    struct Case {
+        int language;
+        const char *manual, *about, *caption, *version;
+    } cases[] = {
+        {0, "Display Manual[pdf]", "About Zanth-Emulator(&A)...", "About Zanth-Emulator",
+         "Zanth-Emulator Version 1.0.0.2"},
+        {1, "ﾏﾆｭｱﾙ[pdf]を表示", "バージョン情報 Zanthエミュレータ(&A)...", "バージョン情報 Zanthエミュレータ",
+         "Zanthエミュレータ Version 1.0.0.2"},
+    };
+    for (const Case& c : cases) {
+        auto w = Open(c.language);
+        const auto actions = w->helpMenu()->actions();
+        ASSERT_EQ(actions.size(), 2);
+        EXPECT_EQ(actions[0]->text(), QString::fromUtf8(c.manual));
+        EXPECT_EQ(actions[1]->text(), QString::fromUtf8(c.about));
+        CAboutDlg about(w->app());
+        EXPECT_EQ(about.windowTitle(), QString::fromUtf8(c.caption));
+        EXPECT_EQ(about.versionLabel()->text(), QString::fromUtf8(c.version));
+    }
+}
+
+TEST_F(MainWindowTest, F1OffersTheHelpMenu) {
+    auto w = Open();
+    w->show();
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &f1);
+    EXPECT_TRUE(w->helpMenu()->isVisible());
+    w->helpMenu()->hide();
+}
+
+TEST_F(MainWindowTest, MissingManualIsNoError) {
+    auto w = Open();
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir_.path());
+    w->OpenManual();  // no file here: nothing happens, nothing is shown
+    QDir::setCurrent(cwd);
+    SUCCEED();
 }
 
 }  // namespace
