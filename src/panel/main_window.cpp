@@ -1,5 +1,6 @@
 #include "panel/main_window.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,6 +43,14 @@ namespace {
 constexpr int kPortCount = 48;
 // Without a valid battery reply for this long, the meter shows that the robot is not answering.
 constexpr std::uint32_t kNoReplyMs = 1000;
+
+// Shrinks a control's font until its caption fits: the template's sizes were made for a narrower UI font.
+void FitCaption(QAbstractButton* button, int room) {
+    QFont f = button->font();
+    while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(button->text()) > room)
+        f.setPixelSize(f.pixelSize() - 1);
+    button->setFont(f);
+}
 
 template <typename W>
 W* Place(W* widget, int x, int y, int w, int h) {
@@ -133,6 +142,7 @@ void CPadoraDlg::BuildControls() {
                            yButton_, closeButton_, okButton_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
+        FitCaption(b, b->width() - 6);
     }
     batteryMeter_->setFocusPolicy(Qt::NoFocus);
     setTabOrder(portCombo_, connectButton_);
