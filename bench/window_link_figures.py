@@ -69,11 +69,10 @@ try:
 
     stats_file = os.path.join(work, "stats.json")
     env = dict(os.environ, ZANTH_STATS=stats_file, SDL_AUDIODRIVER="dummy")
-    t0 = time.monotonic()
+    t0 = time.time()
     emu = spawn([f"{build}/zanth-emulator", "--lang", "en"], cwd=run, env=env,
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
-    mapped_ms = (time.monotonic() - t0) * 1000
     xdo("windowfocus", "--sync", wid)
     time.sleep(1.0)
     rss_idle = rss_mb(emu.pid)
@@ -106,8 +105,8 @@ try:
     latencies = []
     for i in range(presses):
         start = len(lines)
+        xdo("keydown", "q")  # returns once the X server has the key down
         t_down = time.monotonic()
-        xdo("keydown", "q")
         got = None
         while got is None and time.monotonic() - t_down < 2:
             read_lines(0.01)
@@ -127,13 +126,15 @@ try:
     emu.wait(15)
     st = json.load(open(stats_file))
     gaps = st["tick_gap_ms"]
-    print(f"start to first painted window : {st['first_paint_ms']:.0f} ms in-process, "
-          f"window mapped after {mapped_ms:.0f} ms          (target <= 500 ms)")
+    print(f"start to first painted window : {(st['first_paint_clock_s'] - t0) * 1000:.0f} ms from launch "
+          f"({st['first_paint_ms']:.0f} ms from main())             (target <= 500 ms)")
     print(f"resident memory               : {rss_idle:.1f} MB idle, {rss_connected:.1f} MB connected (target <= 80 MB)")
-    if st["item_paint_us"]:
-        print(f"one-item repaint              : median {statistics.median(st['item_paint_us']):.0f} us, "
-              f"max {max(st['item_paint_us']):.0f} us over {len(st['item_paint_us'])} "
-              f"(rects {sorted(set(st['item_paint_rects']))[:6]})        (target <= 1 ms, only its rectangle)")
+    item_sizes = {"37x37", "71x43", "71x71", "20x11"}
+    item_paints = [us for us, r in zip(st["item_paint_us"], st["item_paint_rects"]) if r in item_sizes]
+    if item_paints:
+        print(f"one-item repaint              : median {statistics.median(item_paints):.0f} us, "
+              f"max {max(item_paints):.0f} us over {len(item_paints)} item-sized repaints "
+              f"(target <= 1 ms, only its rectangle)")
     print(f"control tick                  : median {statistics.median(st['tick_us']):.0f} us, "
           f"p99 {pct(st['tick_us'], 99):.0f} us, max {max(st['tick_us']):.0f} us  (target <= 100 us)")
     print(f"longest GUI stall (tick gap)  : max gap {max(gaps):.1f} ms for a 50 ms period -> stall "

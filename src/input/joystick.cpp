@@ -47,8 +47,7 @@ bool SameGuid(const SDL_JoystickGUID& a, const SDL_JoystickGUID& b) {
 
 }  // namespace
 
-// What one successful Create holds: a reference on SDL's joystick subsystem and, while the device is
-// plugged in, the open joystick.
+// What one successful Create holds: while the device is plugged in, the open joystick.
 struct CJoystick::Device {
     SDL_Joystick* joystick = nullptr;
     SDL_JoystickGUID guid{};  // identifies the device again after it was unplugged
@@ -65,10 +64,7 @@ struct CJoystick::Device {
         if (joystick) SDL_JoystickClose(joystick);
         joystick = nullptr;
     }
-    ~Device() {
-        Detach();
-        SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
-    }
+    ~Device() { Detach(); }
 };
 
 CJoystick::CJoystick(int language) {
@@ -85,6 +81,7 @@ CJoystick::CJoystick(int language) {
 
 CJoystick::~CJoystick() {
     Shutdown();
+    if (sdlJoystick_) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
 }
 
 bool CJoystick::opened() const {
@@ -99,8 +96,14 @@ bool CJoystick::Create(std::function<bool()> windowIsActive, int background) {
 
     // Without this SDL installs its own SIGINT/SIGTERM handlers and the program no longer ends on SIGTERM.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return false;
-    auto device = std::make_unique<Device>();  // from here on its destructor gives the subsystem back
+    // One reference on SDL's joystick subsystem for the object's life, taken by the first search: starting
+    // the subsystem costs milliseconds, too much for a search every 22nd tick, and while it runs SDL notices
+    // gamepads plugged in later by itself. Searches never take more than this one reference.
+    if (!sdlJoystick_) {
+        if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return false;
+        sdlJoystick_ = true;
+    }
+    auto device = std::make_unique<Device>();
     // The state is read by polling; queued joystick events would only pile up unread.
     SDL_JoystickEventState(SDL_IGNORE);
     SDL_JoystickUpdate();

@@ -57,6 +57,7 @@ class CJoystick : public PadSticks {
     void Read();
 
     std::unique_ptr<Device> device_;
+    bool sdlJoystick_ = false;  // holds one reference on SDL's joystick subsystem
     Acquisition acquisition_;
 };
 

@@ -358,18 +358,24 @@ std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devE
     return ordered;
 }
 
-std::string ResolveComPort(int number, const IniFile& settings) {
-    if (number < 1) return {};
-    std::string mapped = settings.GetString("PORTS", "COM" + std::to_string(number), "", 2048);
-    if (!mapped.empty()) return mapped;
-
+std::vector<std::string> ListSerialDevices() {
     std::vector<std::string> names;
     std::error_code ec;
     for (std::filesystem::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename().string());
-    std::vector<std::string> devices = OrderSerialDevices(names);
+    return OrderSerialDevices(names);
+}
+
+std::string ResolveComPort(int number, const IniFile& settings, const std::vector<std::string>& devices) {
+    if (number < 1) return {};
+    std::string mapped = settings.GetString("PORTS", "COM" + std::to_string(number), "", 2048);
+    if (!mapped.empty()) return mapped;
     if (static_cast<std::size_t>(number) > devices.size()) return {};
     return devices[static_cast<std::size_t>(number) - 1];
+}
+
+std::string ResolveComPort(int number, const IniFile& settings) {
+    return ResolveComPort(number, settings, ListSerialDevices());
 }
 
 }  // namespace zanth

@@ -53,6 +53,9 @@ ComResult ComWriteMessageInterruptible(PortHandle port, const std::uint8_t* data
 // when present, else the number-th serial device of the system (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*,
 // numeric order in each group). Empty when there is none.
 std::string ResolveComPort(int number, const IniFile& settings);
+// The same with the system's devices already listed (ListSerialDevices), for resolving many ports at once.
+std::string ResolveComPort(int number, const IniFile& settings, const std::vector<std::string>& devices);
+std::vector<std::string> ListSerialDevices();
 // The serial devices among the names of a /dev listing, as full paths in the order that ResolveComPort
 // counts.
 std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devEntries);

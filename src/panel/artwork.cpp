@@ -59,7 +59,7 @@ QIcon AppIcon() {
     QSvgRenderer renderer(ArtworkPath(kAppIconArtId));
     QIcon icon;
     if (!renderer.isValid()) return icon;
-    for (int side : {16, 24, 32, 48, 64, 128, 256}) {
+    for (int side : {16, 32, 48, 128}) {  // enough for title bars, task bars and the About box
         QPixmap pixmap(side, side);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);

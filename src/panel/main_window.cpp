@@ -225,9 +225,10 @@ void CPadoraDlg::OnInitDialog() {
     FillSoundList();
 
     const IniFile settings = IniFile::Load(app_.configPath);
+    const std::vector<std::string> devices = ListSerialDevices();
     for (int n = 1; n <= kPortCount; ++n) {
         portCombo_->addItem(QString("COM%1").arg(n));
-        const std::string device = ResolveComPort(n, settings);
+        const std::string device = ResolveComPort(n, settings, devices);
         portCombo_->setItemData(n - 1,
                                 device.empty() ? T("装置なし", "no device") : QString::fromStdString(device),
                                 Qt::ToolTipRole);
@@ -285,6 +286,12 @@ void CPadoraDlg::NeutralY() {
 
 int CPadoraDlg::SliderValue(const QSlider* slider) const {
     return std::min(slider->value() * model_.divisor(), 255);
+}
+
+void CPadoraDlg::SetStatus(QLineEdit* edit, const char* ja, const char* en) {
+    // The tick sets the status every 50 ms; touching the edit only on a change keeps the tick cheap.
+    const QString text = T(ja, en);
+    if (edit->text() != text) edit->setText(text);
 }
 
 void CPadoraDlg::InvalidateItem(const ControllerItem& item) {
@@ -399,17 +406,17 @@ void CPadoraDlg::Tick() {
     // 3-4. Devices. A failed poll releases what that device held, so nothing stays pressed on the robot.
     if (joystick_->Poll() == 0) {
         ApplyGamepad(model_, *joystick_);
-        gamepadStatus_->setText(T("ゲームパッドが使用できます", "Game Pad is Ready for Use"));
+        SetStatus(gamepadStatus_, "ゲームパッドが使用できます", "Game Pad is Ready for Use");
     } else {
         ReleaseGamepadItems(model_, *joystick_);
-        gamepadStatus_->setText(T("ゲームパッドが使用できません", "Game Pad is not Ready for Use"));
+        SetStatus(gamepadStatus_, "ゲームパッドが使用できません", "Game Pad is not Ready for Use");
     }
     if (keyboard_->Poll() == 0) {
         ApplyKeyboard(model_, *keyboard_);
-        keyboardStatus_->setText(T("キーボードが使用できます", "Keyboard is Ready for Use"));
+        SetStatus(keyboardStatus_, "キーボードが使用できます", "Keyboard is Ready for Use");
     } else {
         ReleaseKeyboardItems(model_);
-        keyboardStatus_->setText(T("キーボードが使用できません", "Keyboard is not Ready for Use"));
+        SetStatus(keyboardStatus_, "キーボードが使用できません", "Keyboard is not Ready for Use");
     }
     // 5. Sound effects follow the items.
     UpdateSounds(model_, *sound_);
@@ -430,9 +437,10 @@ void CPadoraDlg::Tick() {
     follow(joystick_->padRXChanged, joystick_->padRX, sliderX_, model_.rightStickX);
     follow(joystick_->padRYChanged, joystick_->padRY, sliderY_, model_.rightStickY);
     // 9. Axis line.
-    axisLine_->setText(QString::asprintf("%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF,
-                                         model_.leftStickY & 0xFF, model_.rightStickX & 0xFF,
-                                         model_.rightStickY & 0xFF));
+    const QString axes =
+        QString::asprintf("%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF, model_.leftStickY & 0xFF,
+                          model_.rightStickX & 0xFF, model_.rightStickY & 0xFF);
+    if (axisLine_->text() != axes) axisLine_->setText(axes);
     // 10. Hand the newest frame to the link thread; the meter follows the replies it brings back.
     if (linkRunning_) {
         const bool replyWanted = batteryCheck_->isChecked();

@@ -109,6 +109,7 @@ class CPadoraDlg : public QDialog {
     void FinishDisconnect();
     void UpdateNoReply();
     void InvalidateItem(const ControllerItem& item);
+    void SetStatus(QLineEdit* edit, const char* ja, const char* en);
     int SliderValue(const QSlider* slider) const;
     bool IsFilteredOut(QObject* watched) const;
     QString T(const char* ja, const char* en) const { return QString::fromUtf8(app_.Text(ja, en)); }

@@ -53,7 +53,8 @@ void RunStats::Write() const {
         for (std::size_t i = 0; i < v.size(); ++i) std::fprintf(f, "%s%.3f", i ? ", " : "", v[i]);
         std::fprintf(f, "],\n");
     };
-    std::fprintf(f, "{\n\"first_paint_ms\": %.3f,\n", firstPaintMs_);
+    std::fprintf(f, "{\n\"first_paint_ms\": %.3f,\n\"first_paint_clock_s\": %.6f,\n", firstPaintMs_,
+                 firstPaintClockS_);
     list("tick_us", tickUs_);
     list("tick_gap_ms", tickGapMs_);
     list("item_paint_us", itemPaintUs_);

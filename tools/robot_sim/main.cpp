@@ -155,7 +155,7 @@ std::string DescribeMessage(const std::uint8_t* m) {
         if (!(f[2] & (1 << bit))) add(kByte2[bit]);
     if (!(f[7] & 0x01)) add("F1");
     if (!(f[7] & 0x02)) add("F2");
-    if (buttons.empty()) buttons = "-";
+    if (buttons.empty()) buttons.push_back('-');  // not `= "-"`: GCC 12 warns falsely (-Wrestrict) at -O3
     char sticks[80];
     std::snprintf(sticks, sizeof sticks, "RX=%d RY=%d LX=%d LY=%d", f[3], f[4], f[5], f[6]);
     std::string line = std::string(hex) + " | buttons: " + buttons + " | " + sticks + " | LED " +
