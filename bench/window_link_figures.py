@@ -7,7 +7,7 @@ while connected, the message cadence on the wire, and key-down-to-frame latency 
 
 usage: bench/window_link_figures.py BUILD_DIR [--presses N]
 """
-import json, os, statistics, subprocess, sys, tempfile, time, select, signal
+import json, os, random, statistics, subprocess, sys, tempfile, time, select, signal
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/release")
 presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 60
@@ -117,7 +117,7 @@ try:
         xdo("keyup", "q")
         if got is not None:
             latencies.append((got - t_down) * 1000)
-        read_lines(0.3 + (i % 7) * 0.011)  # spread the presses over the tick phase
+        read_lines(0.2 + random.uniform(0, 0.25))  # a random phase against the 50 ms tick and the wire cycle
 
     rss_connected = rss_mb(emu.pid)
     xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # disconnect

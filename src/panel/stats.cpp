@@ -36,8 +36,11 @@ void RunStats::TickEnd() {
 void RunStats::Paint(Clock::time_point start, int width, int height) {
     if (!enabled()) return;
     const auto now = Clock::now();
-    if (firstPaintMs_ < 0)
+    if (firstPaintMs_ < 0) {
         firstPaintMs_ = std::chrono::duration<double, std::milli>(now - processStart_).count();
+        firstPaintClockS_ =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    }
     if (width * height < 800 * 600) {
         itemPaintUs_.push_back(std::chrono::duration<double, std::micro>(now - start).count());
         paintRects_.push_back(std::to_string(width) + "x" + std::to_string(height));
