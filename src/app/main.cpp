@@ -2,8 +2,14 @@
 #include <QDir>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "app/app.h"
 #include "model/settings.h"
@@ -13,6 +19,32 @@
 bool LeftShiftHeld();  // main_x11.cpp
 
 namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+    const char c = 't';
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT close the window the ordinary way, so the robot gets its last neutral frame and the
+// settings are saved, instead of the process vanishing mid-message.
+void CloseOnTerminate(QDialog& dialog) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &dialog);
+    QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog, notifier] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
+        notifier->setEnabled(false);
+        dialog.reject();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
 
 std::string SystemLanguageName() {
     const QLocale::Language lang = QLocale::system().language();
@@ -49,6 +81,7 @@ int main(int argc, char** argv) {
     app.comPortIndex = zanth::ReadPortSetting(app.configPath);
     {
         zanth::CPadoraDlg dialog(app);
+        CloseOnTerminate(dialog);
         dialog.exec();
         const auto& saved = dialog.saveResult();
         if (saved && !saved->ok && !app.configPath.empty())
