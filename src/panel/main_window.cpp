@@ -80,6 +80,8 @@ CPadoraDlg::~CPadoraDlg() {
 
 void CPadoraDlg::LoadArtwork() {
     const qreal dpr = devicePixelRatioF();
+    artRatio_ = dpr;
+    for (QPixmap& p : art_) p = QPixmap();
     for (const ControllerItem& item : model_.items) {
         for (int id : {item.upBitmapId, item.downBitmapId})
             if (id > 0 && id < static_cast<int>(art_.size()) && art_[static_cast<std::size_t>(id)].isNull())
@@ -460,6 +462,8 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
 }
 
 void CPadoraDlg::PaintPicture(const QRect& dirty) {
+    // Moved to a screen of another pixel ratio: render the artwork afresh so it stays crisp.
+    if (!qFuzzyCompare(devicePixelRatioF(), artRatio_)) LoadArtwork();
     QPainter p(this);
     const bool legends = legendCheck_->isChecked();
     auto draw = [&](const ControllerItem& item, bool legendAllowed) {

@@ -129,6 +129,7 @@ class CPadoraDlg : public QDialog {
     QString lastConnectError_;
     std::optional<SaveResult> saveResult_;
     std::array<QPixmap, 200> art_;  // rendered artwork by id
+    qreal artRatio_ = 1;            // the device pixel ratio the artwork was rendered for
 
     QComboBox* portCombo_ = nullptr;
     QPushButton* connectButton_ = nullptr;
