@@ -15,8 +15,10 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QWheelEvent>
 #include <fstream>
 
+#include "app/clock.h"
 #include "model/ini_file.h"
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
@@ -246,6 +248,37 @@ TEST_F(MainWindowTest, RightButtonUpOnASliderCentresIt) {
     EXPECT_EQ(w->sliderX()->value(), 10);  // a left release centres only with Self Neutral
     w->xButton()->click();
     EXPECT_EQ(w->sliderX()->value(), 128);
+}
+
+TEST_F(MainWindowTest, WheelOnASliderCentresItAfter300msWithSelfNeutral) {
+    std::uint32_t now = 0xFFFFFF00u;  // the tick count wraps during the test
+    SetTickSource([&] { return now; });
+    auto w = Open();
+    w->selfNeutralCheck()->setChecked(true);
+    w->sliderX()->setValue(140);
+    QWheelEvent wheel(QPointF(5, 5), w->sliderX()->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w->sliderX(), &wheel);
+    const int moved = w->sliderX()->value();
+    EXPECT_NE(moved, 140);  // the slider moves by itself on the wheel
+    EXPECT_EQ(w->model().wheelSlider, 1);
+    now += 300;
+    w->ControllerTick();
+    EXPECT_EQ(w->sliderX()->value(), moved);  // not yet: more than 300 ms must pass
+    now += 1;
+    w->ControllerTick();
+    EXPECT_EQ(w->sliderX()->value(), 128);
+    EXPECT_EQ(w->model().wheelTime, 0u);
+
+    // Without Self Neutral a pending centring is dropped.
+    w->sliderY()->setValue(100);
+    QApplication::sendEvent(w->sliderY(), &wheel);
+    w->selfNeutralCheck()->setChecked(false);
+    now += 1000;
+    w->ControllerTick();
+    EXPECT_NE(w->sliderY()->value(), 128);
+    EXPECT_EQ(w->model().wheelSlider, 0);
+    SetTickSource(nullptr);
 }
 
 TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
