@@ -190,16 +190,18 @@ void CPadoraDlg::OnInitDialog() {
     setWindowTitle(T("Zanthエミュレータ Version 1.0.0.2", "Zanth-Emulator Version 1.0.0.2"));
     setWindowIcon(AppIcon());
     app_.mainWindow = this;
-    app_.backgroundInput = ReadBackgroundSetting(IniFile::Load(app_.configPath));
+    const IniFile settings = IniFile::Load(app_.configPath);
+    app_.backgroundInput = ReadBackgroundSetting(settings);
 
-    auto isActive = [this] { return isActiveWindow(); };
-    model_.gamepadReady = joystick_->Create(isActive, app_.backgroundInput) ? 1 : 0;
-    gamepadStatus_->setText(model_.gamepadReady
-                                ? T("ゲームパッドが使用できます", "Game Pad is Ready for Use")
-                                : T("ゲームパッドが使用できません", "Game Pad is not Ready for Use"));
-    const bool keyboardOk = keyboard_->Create(isActive, app_.backgroundInput);
-    keyboardStatus_->setText(keyboardOk ? T("キーボードが使用できます", "Keyboard is Ready for Use")
-                                        : T("キーボードが使用できません", "Keyboard is not Ready for Use"));
+    model_.gamepadReady = joystick_->Create(WindowIsActive(), app_.backgroundInput) ? 1 : 0;
+    if (model_.gamepadReady)
+        SetStatus(gamepadStatus_, "ゲームパッドが使用できます", "Game Pad is Ready for Use");
+    else
+        SetStatus(gamepadStatus_, "ゲームパッドが使用できません", "Game Pad is not Ready for Use");
+    if (keyboard_->Create(WindowIsActive(), app_.backgroundInput))
+        SetStatus(keyboardStatus_, "キーボードが使用できます", "Keyboard is Ready for Use");
+    else
+        SetStatus(keyboardStatus_, "キーボードが使用できません", "Keyboard is not Ready for Use");
 
     model_.leftStickX = model_.leftStickY = model_.rightStickX = model_.rightStickY = 128;
     model_.ledItem().latched = 1;
@@ -226,7 +228,6 @@ void CPadoraDlg::OnInitDialog() {
     for (int c = 0; c < 4; ++c) soundList_->header()->resizeSection(c, widths[c]);
     FillSoundList();
 
-    const IniFile settings = IniFile::Load(app_.configPath);
     const std::vector<std::string> devices = ListSerialDevices();
     for (int n = 1; n <= kPortCount; ++n) {
         portCombo_->addItem(QString("COM%1").arg(n));
@@ -402,8 +403,7 @@ void CPadoraDlg::Tick() {
     } else {
         app_.padRetryTicks = 0;
         if (model_.gamepadReady == 0)
-            model_.gamepadReady =
-                joystick_->Create([this] { return isActiveWindow(); }, app_.backgroundInput) ? 1 : 0;
+            model_.gamepadReady = joystick_->Create(WindowIsActive(), app_.backgroundInput) ? 1 : 0;
     }
     // 3-4. Devices. A failed poll releases what that device held, so nothing stays pressed on the robot.
     if (joystick_->Poll() == 0) {

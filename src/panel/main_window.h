@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -110,6 +111,10 @@ class CPadoraDlg : public QDialog {
     void UpdateNoReply();
     void InvalidateItem(const ControllerItem& item);
     void SetStatus(QLineEdit* edit, const char* ja, const char* en);
+    // At the foreground level the input devices read only while this returns true.
+    std::function<bool()> WindowIsActive() {
+        return [this] { return isActiveWindow(); };
+    }
     int SliderValue(const QSlider* slider) const;
     bool IsFilteredOut(QObject* watched) const;
     QString T(const char* ja, const char* en) const { return QString::fromUtf8(app_.Text(ja, en)); }
