@@ -1,0 +1,397 @@
+#include "sound/sound_dlg.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QValidator>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "app/app.h"
+#include "app/text.h"
+#include "model/controller_model.h"
+#include "sound/sound_output.h"
+#include "sound/wav_length.h"
+
+namespace zanth {
+namespace {
+
+constexpr int kMaxPlayTimeMs = 60000;
+
+// Refuses typing or pasting that would take the text beyond a byte limit, so that what the box shows is
+// exactly what will be stored. Texts put in by the program are not checked (the rows are cut already).
+class ByteLimitValidator final : public QValidator {
+  public:
+    ByteLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    State validate(QString& input, int&) const override {
+        return static_cast<std::size_t>(input.toUtf8().size()) > limit_ ? Invalid : Acceptable;
+    }
+
+  private:
+    std::size_t limit_;
+};
+
+// Seconds with one decimal, from ms in single precision; always with a point, whatever the locale.
+QString Seconds(int ms) {
+    return QString::number(static_cast<double>(static_cast<float>(ms / 1000.0)), 'f', 1);
+}
+
+// The playback-time text read as a decimal number: leading spaces skipped, reading stops at the first
+// character that cannot continue the number ("1.2.3" reads 1.2) and a lone point reads 0. Answers ms
+// truncated toward zero, capped far above the allowed range so that long inputs cannot overflow.
+long long PlayTimeMs(const std::string& text) {
+    std::size_t begin = text.find_first_not_of(' ');
+    if (begin == std::string::npos) return 0;
+    auto digits = [&](std::size_t i) {
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i;
+    };
+    std::size_t end = digits(begin);
+    if (end < text.size() && text[end] == '.') end = digits(end + 1);
+    double value = 0.0;
+    // Locale-independent; "." alone fails and leaves 0.
+    std::from_chars(text.data() + begin, text.data() + end, value);
+    const double ms = std::trunc(value * 1000.0);
+    return ms > 1e12 ? static_cast<long long>(1e12) : static_cast<long long>(ms);
+}
+
+bool PlayTimeCharsOk(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') ||
+               c == QLatin1Char(' ');
+    });
+}
+
+// Template 180 measures in dialog units of an 8 pt font: about 1.5 pixels across and 1.625 down per unit.
+int Du(int x) {
+    return static_cast<int>(std::lround(x * 1.5));
+}
+int DuY(int y) {
+    return static_cast<int>(std::lround(y * 1.625));
+}
+
+}  // namespace
+
+std::vector<SoundSettingRow> RowsFromModel(const ControllerModel& model) {
+    const int count = std::clamp(model.soundEffectCount, 0, static_cast<int>(model.soundEffects.size()));
+    std::vector<SoundSettingRow> rows;
+    rows.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const SoundEffect& e = model.soundEffects[static_cast<std::size_t>(i)];
+        SoundSettingRow row;
+        if (e.item >= 0 && e.item < kItemCount) row.displayName = model.item(e.item).displayName;
+        row.name = CutUtf8(e.name, kSoundNameLimit);
+        row.file = CutUtf8(e.file, kSoundFileLimit);
+        row.length = e.length;
+        row.repeat = e.repeat;
+        row.repeatMode = e.repeatMode;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model) {
+    const int count = std::clamp(model.soundEffectCount, 0, static_cast<int>(model.soundEffects.size()));
+    const std::size_t n = std::min(rows.size(), static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < n; ++i) {
+        SoundEffect& e = model.soundEffects[i];
+        e.name = CutUtf8(rows[i].name, kSoundNameLimit);
+        e.file = CutUtf8(rows[i].file, kSoundFileLimit);
+        e.length = rows[i].length;
+        e.repeat = rows[i].repeat;
+        e.repeatMode = rows[i].repeatMode;
+    }
+}
+
+CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
+                     QWidget* parent)
+    : QDialog(parent), app_(app), output_(output), rows_(std::move(rows)) {
+    setWindowTitle(T("効果音設定", "Sound Setting"));
+
+    // Created in the template's order, which is also the tab order.
+    list_ = new QTreeWidget(this);
+    auto* buttonLabel = new QLabel(T("ボタン", "Game Pad Button"), this);
+    buttonEdit_ = new QLineEdit(this);
+    buttonEdit_->setReadOnly(true);
+    auto* nameLabel = new QLabel(T("簡易名", "Simplified Name"), this);
+    nameEdit_ = new QLineEdit(this);
+    nameEdit_->setValidator(new ByteLimitValidator(kSoundNameLimit, nameEdit_));
+    auto* fileLengthLabel = new QLabel(T("音楽ファイルの長さ", "Length of Sound File"), this);
+    fileLengthEdit_ = new QLineEdit(this);
+    fileLengthEdit_->setReadOnly(true);
+    auto* fileLengthUnit = new QLabel(T("秒", "sec"), this);
+    repeatCheck_ = new QCheckBox(T("繰り返し再生をする", "Repeat Playback"), this);
+    auto* playTimeLabel = new QLabel(T("再生時間", "Playback Time"), this);
+    playTimeEdit_ = new QLineEdit(this);
+    playTimeEdit_->setMaxLength(4);
+    auto* playTimeUnit = new QLabel(T("秒 (0:ファイルに依存)", "sec(0:File Length)"), this);
+    endTypeCheck_ = new QCheckBox(
+        T("繰り返し再生時の最後は\nファイル長で再生する", "Replay the Last File for its Original Length"),
+        this);
+    fileEdit_ = new QLineEdit(this);
+    fileEdit_->setValidator(new ByteLimitValidator(kSoundFileLimit, fileEdit_));
+    browseButton_ = new QPushButton(T("参照", "Reference"), this);
+    playButton_ = new QPushButton("PLAY", this);
+    stopButton_ = new QPushButton("STOP", this);
+    okButton_ = new QPushButton("OK", this);
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(T("キャンセル", "Cancel"), this);
+    for (QLabel* label :
+         {buttonLabel, nameLabel, fileLengthLabel, fileLengthUnit, playTimeLabel, playTimeUnit})
+        label->setTextFormat(Qt::PlainText);
+
+    list_->setMinimumSize(Du(387), DuY(169));
+    buttonEdit_->setFixedWidth(Du(112));
+    nameEdit_->setFixedWidth(Du(112));
+    fileLengthEdit_->setFixedWidth(Du(50));
+    playTimeEdit_->setFixedWidth(Du(40));
+    for (QPushButton* b : {browseButton_, playButton_, stopButton_, okButton_, cancelButton_})
+        b->setMinimumWidth(Du(50));
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(buttonLabel, 0, 0);
+    fields->addWidget(buttonEdit_, 0, 1);
+    fields->addWidget(nameLabel, 1, 0);
+    fields->addWidget(nameEdit_, 1, 1);
+    fields->setColumnMinimumWidth(2, Du(8));
+    fields->addWidget(fileLengthLabel, 0, 3, 2, 1);
+    fields->addWidget(fileLengthEdit_, 0, 4, 2, 1);
+    fields->addWidget(fileLengthUnit, 0, 5, 2, 1);
+    fields->setColumnStretch(6, 1);
+    auto* timing = new QHBoxLayout;
+    timing->addWidget(repeatCheck_);
+    timing->addSpacing(Du(4));
+    timing->addWidget(playTimeLabel);
+    timing->addWidget(playTimeEdit_);
+    timing->addWidget(playTimeUnit);
+    timing->addStretch(1);
+    timing->addWidget(endTypeCheck_);
+    auto* file = new QHBoxLayout;
+    file->addWidget(fileEdit_, 1);
+    file->addWidget(browseButton_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addSpacing(Du(110));
+    buttons->addWidget(playButton_);
+    buttons->addWidget(stopButton_);
+    buttons->addStretch(1);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(list_, 1);
+    layout->addLayout(fields);
+    layout->addLayout(timing);
+    layout->addLayout(file);
+    layout->addLayout(buttons);
+
+    list_->setRootIsDecorated(false);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSortingEnabled(false);
+    list_->header()->setSectionsClickable(false);
+    list_->setColumnCount(6);
+    list_->setHeaderLabels({T("コントローラ", "Controller"), T("音名", "Sound"), T("長さ(秒)", "Length(sec)"),
+                            T("リピート", "Repeat"), T("リピート終了処理", "End Type"),
+                            T("ファイル名", "File Name")});
+    const int widths[6] = {80, 100, 80, 80, 80, 500};
+    for (int c = 0; c < 6; ++c) list_->header()->resizeSection(c, widths[c]);
+    for (const SoundSettingRow& row : rows_) {
+        auto* item = new QTreeWidgetItem(list_);
+        item->setText(0, QString::fromStdString(row.displayName));
+        item->setText(1, QString::fromStdString(row.name));
+        item->setText(2, LengthText(row.length));
+        item->setText(3, row.repeat == 1 ? "ON" : "OFF");
+        item->setText(4, EndTypeText(row.repeatMode));
+        item->setText(5, QString::fromStdString(row.file));
+    }
+
+    connect(list_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { SelectRow(item ? list_->indexOfTopLevelItem(item) : -1); });
+    connect(nameEdit_, &QLineEdit::textChanged, this, &CSoundDlg::NameChanged);
+    connect(fileEdit_, &QLineEdit::textChanged, this, &CSoundDlg::FileChanged);
+    connect(repeatCheck_, &QCheckBox::clicked, this, [this](bool checked) {
+        if (SoundSettingRow* row = Current()) {
+            row->repeat = checked ? 1 : 0;
+            SetCell(3, checked ? "ON" : "OFF");
+        }
+    });
+    connect(endTypeCheck_, &QCheckBox::clicked, this, [this](bool checked) {
+        if (SoundSettingRow* row = Current()) {
+            row->repeatMode = checked ? 1 : 0;
+            SetCell(4, EndTypeText(row->repeatMode));
+        }
+    });
+    connect(browseButton_, &QPushButton::clicked, this, &CSoundDlg::Browse);
+    connect(playButton_, &QPushButton::clicked, this, [this] {
+        // The whole file once, whatever the row's playback time and repeat say.
+        if (const SoundSettingRow* row = Current(); row && !row->file.empty()) output_.Start(row->file);
+    });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { output_.Stop(); });
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    for (QLineEdit* edit : {fileEdit_, nameEdit_, playTimeEdit_}) edit->installEventFilter(this);
+
+    if (!rows_.empty()) {
+        QTreeWidgetItem* first = list_->topLevelItem(0);
+        list_->scrollToItem(first);
+        list_->setCurrentItem(first);  // selects it and fills the controls
+    }
+}
+
+QString CSoundDlg::T(const char* ja, const char* en) const {
+    return QString::fromUtf8(app_.Text(ja, en));
+}
+
+SoundSettingRow* CSoundDlg::Current() {
+    if (currentRow_ < 0 || currentRow_ >= static_cast<int>(rows_.size())) return nullptr;
+    return &rows_[static_cast<std::size_t>(currentRow_)];
+}
+
+void CSoundDlg::SetCell(int column, const QString& text) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(currentRow_)) item->setText(column, text);
+}
+
+QString CSoundDlg::LengthText(int ms) const {
+    return ms == 0 ? T("ファイル長", "File Length") : Seconds(ms);
+}
+
+QString CSoundDlg::EndTypeText(int repeatMode) const {
+    return repeatMode == 1 ? T("ファイル長", "File Length") : T("停止", "Stop");
+}
+
+void CSoundDlg::SelectRow(int row) {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return;
+    currentRow_ = row;
+    FillControls();
+}
+
+void CSoundDlg::FillControls() {
+    const SoundSettingRow* row = Current();
+    if (row == nullptr) return;
+    {
+        // The row already holds these texts; the change handlers would only write them back.
+        const QSignalBlocker blockName(nameEdit_);
+        const QSignalBlocker blockFile(fileEdit_);
+        buttonEdit_->setText(QString::fromStdString(row->displayName));
+        nameEdit_->setText(QString::fromStdString(row->name));
+        fileEdit_->setText(QString::fromStdString(row->file));
+    }
+    playTimeEdit_->setText(Seconds(row->length));
+    repeatCheck_->setChecked(row->repeat == 1);
+    endTypeCheck_->setChecked(row->repeatMode == 1);
+    ShowFileLength();
+}
+
+void CSoundDlg::NameChanged(const QString& text) {
+    SoundSettingRow* row = Current();
+    if (row == nullptr) return;
+    row->name = CutUtf8(text.toStdString(), kSoundNameLimit);
+    SetCell(1, QString::fromStdString(row->name));
+}
+
+void CSoundDlg::FileChanged(const QString& text) {
+    SoundSettingRow* row = Current();
+    if (row == nullptr) return;
+    row->file = CutUtf8(text.toStdString(), kSoundFileLimit);
+    SetCell(5, QString::fromStdString(row->file));
+    ShowFileLength();
+}
+
+void CSoundDlg::ShowFileLength() {
+    // Only shown: the measured length changes no setting.
+    const SoundSettingRow* row = Current();
+    const int ms = row ? ReadWavLength(row->file) : -1;
+    fileLengthEdit_->setText(ms < 0 ? T("不明", "Unknown") : Seconds(ms));
+}
+
+void CSoundDlg::ValidatePlayTime() {
+    SoundSettingRow* row = Current();
+    if (row == nullptr) return;
+    const QString text = playTimeEdit_->text();
+    if (!PlayTimeCharsOk(text)) {
+        // Refused: the row keeps its time and the box its text, so the user can correct it.
+        Message("ERROR", "ERROR", "数値以外が入力されています。", "Invalied Value");
+        return;
+    }
+    if (text.isEmpty()) {
+        playTimeEdit_->setText("0.0");
+        row->length = 0;
+    } else {
+        const long long ms = PlayTimeMs(text.toStdString()) / 100 * 100;
+        if (ms > kMaxPlayTimeMs) {
+            Message("警告", "WARNING", "再生時間は0.0～60.0秒の範囲で指定してください",
+                    "Play time is 0.0 - 60.0 sec");
+            playTimeEdit_->setText(Seconds(kMaxPlayTimeMs));
+            row->length = kMaxPlayTimeMs;
+            // Later, once the focus change that got us here has finished.
+            QMetaObject::invokeMethod(
+                playTimeEdit_, [edit = playTimeEdit_] { edit->setFocus(Qt::OtherFocusReason); },
+                Qt::QueuedConnection);
+        } else {
+            row->length = static_cast<int>(ms);
+            playTimeEdit_->setText(Seconds(row->length));
+        }
+    }
+    SetCell(2, LengthText(row->length));
+}
+
+void CSoundDlg::Browse() {
+    const QString path = fileChooser_ ? fileChooser_() : ChooseFile();
+    if (path.isEmpty() || Current() == nullptr) return;
+    fileEdit_->setText(path);  // stores it in the row and measures it
+}
+
+QString CSoundDlg::ChooseFile() {
+    // Qt's "*.*" would hide files without a dot, so "all files" is "*" here.
+    QFileDialog dialog(this, QString(), QDir::current().filePath("Data"),
+                       T("音ファイル (*.wav);;全てのファイル (*)", "Sound Files (*.wav);;All Files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix("wav");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+void CSoundDlg::Message(const char* captionJa, const char* captionEn, const char* textJa,
+                        const char* textEn) {
+    const QString caption = T(captionJa, captionEn);
+    const QString text = T(textJa, textEn);
+    if (messageSink_) {
+        messageSink_(caption, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CSoundDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // Enter in the name, file and time boxes moves on (leaving the time box checks it) instead of
+            // pressing OK.
+            focusNextChild();
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusOut && watched == playTimeEdit_) {
+        // Not when a context menu opens over the box, nor once the dialog is closing: the rows are final
+        // then.
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && isVisible())
+            ValidatePlayTime();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace zanth

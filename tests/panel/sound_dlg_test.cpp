@@ -1,0 +1,218 @@
+#include "sound/sound_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "model/controller_model.h"
+#include "model/ini_file.h"
+#include "sound/sound_output.h"
+
+namespace zanth {
+namespace {
+
+class RecordingOutput : public SoundOutput {
+  public:
+    void Start(const std::string& file) override { calls.push_back("start " + file); }
+    void Retrigger(const std::string& file) override { calls.push_back("retrigger " + file); }
+    void Stop() override { calls.push_back("stop"); }
+    std::vector<std::string> calls;
+};
+
+struct Shown {
+    QString caption, text;
+};
+
+// 8-bit mono PCM at 1000 bytes per second holding 2500 bytes: 2.5 s.
+void WriteWav(const std::string& path) {
+    static const char header[] =
+        "RIFF\xec\x09\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\xe8\x03\0\0\xe8\x03\0\0\x01\0\x08\0data\xc4\x09\0\0";
+    std::ofstream(path, std::ios::binary)
+        << std::string(header, sizeof header - 1) << std::string(2500, '\x80');
+}
+
+class SoundDlgTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<CSoundDlg> Open(int language, std::vector<SoundSettingRow> rows) {
+        app_ = std::make_unique<CPadoraApp>(
+            StartupInfo{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}});
+        auto dlg = std::make_unique<CSoundDlg>(*app_, output_, std::move(rows));
+        dlg->setMessageSink([this](const QString& caption, const QString& text) {
+            shown_.push_back({caption, text});
+        });
+        dlg->show();
+        return dlg;
+    }
+    static std::vector<SoundSettingRow> TwoRows() {
+        return {{"1", "beep", "", 3000, 1, 1}, {"PAD UP", "", "/nowhere/missing.wav", 0, 0, 1}};
+    }
+    // What the box does when the focus leaves it.
+    static void LeavePlayTime(CSoundDlg& dlg, const QString& text) {
+        dlg.playTimeEdit()->setText(text);
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(dlg.playTimeEdit(), &out);
+    }
+    static QString Cell(const CSoundDlg& dlg, int row, int column) {
+        return dlg.list()->topLevelItem(row)->text(column);
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<CPadoraApp> app_;
+    RecordingOutput output_;
+    std::vector<Shown> shown_;
+};
+
+TEST_F(SoundDlgTest, PlaybackTimeIsCheckedWhenTheBoxIsLeft) {
+    struct Case {
+        QString typed;
+        QString caption;  // empty: no message
+        QString box;
+        int length;
+        QString column;
+    } cases[] = {
+        {"61", "WARNING", "60.0", 60000, "60.0"}, {"60.0", "", "60.0", 60000, "60.0"},
+        {"", "", "0.0", 0, "File Length"},        {"1.25", "", "1.2", 1200, "1.2"},
+        {"0.05", "", "0.0", 0, "File Length"},    {".", "", "0.0", 0, "File Length"},
+        {"1.2.3", "", "1.2", 1200, "1.2"},  // the box takes four characters: "1.2."
+        {"abc", "ERROR", "abc", 3000, "3.0"},     {"-1", "ERROR", "-1", 3000, "3.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        auto dlg = Open(0, TwoRows());
+        shown_.clear();
+        LeavePlayTime(*dlg, c.typed);
+        ASSERT_EQ(shown_.size(), c.caption.isEmpty() ? 0u : 1u);
+        if (!c.caption.isEmpty()) {
+            EXPECT_EQ(shown_[0].caption, c.caption);
+        }
+        EXPECT_EQ(dlg->playTimeEdit()->text(), c.box);
+        EXPECT_EQ(dlg->rows()[0].length, c.length);
+        EXPECT_EQ(Cell(*dlg, 0, 2), c.column);
+    }
+}
+
+TEST_F(SoundDlgTest, TextsInBothLanguages) {
+    auto en = Open(0, TwoRows());
+    EXPECT_EQ(en->windowTitle(), "Sound Setting");
+    EXPECT_EQ(en->list()->headerItem()->text(4), "End Type");
+    EXPECT_EQ(Cell(*en, 0, 4), "File Length");
+    LeavePlayTime(*en, "x");
+    EXPECT_EQ(shown_.back().text, "Invalied Value");
+
+    auto ja = Open(1, TwoRows());
+    EXPECT_EQ(ja->windowTitle(), QString::fromUtf8("効果音設定"));
+    EXPECT_EQ(Cell(*ja, 1, 2), QString::fromUtf8("ファイル長"));
+    EXPECT_EQ(ja->fileLengthEdit()->text(), QString::fromUtf8("不明"));
+    LeavePlayTime(*ja, "99");
+    EXPECT_EQ(shown_.back().caption, QString::fromUtf8("警告"));
+    EXPECT_EQ(shown_.back().text, QString::fromUtf8("再生時間は0.0～60.0秒の範囲で指定してください"));
+}
+
+TEST_F(SoundDlgTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurrentRow) {
+    const std::string wav = dir_.filePath("tone.wav").toStdString();
+    WriteWav(wav);
+    auto dlg = Open(0, TwoRows());
+    EXPECT_EQ(dlg->currentRow(), 0);
+    EXPECT_EQ(dlg->nameEdit()->text(), "beep");
+    EXPECT_EQ(dlg->playTimeEdit()->text(), "3.0");
+
+    // A row whose file is missing: unknown length, and its end type still shown.
+    dlg->list()->setCurrentItem(dlg->list()->topLevelItem(1));
+    EXPECT_EQ(dlg->currentRow(), 1);
+    EXPECT_EQ(dlg->buttonEdit()->text(), "PAD UP");
+    EXPECT_EQ(dlg->fileLengthEdit()->text(), "Unknown");
+    EXPECT_FALSE(dlg->repeatCheck()->isChecked());
+    EXPECT_TRUE(dlg->endTypeCheck()->isChecked());
+
+    dlg->nameEdit()->setText("100% \"up\"");
+    dlg->fileEdit()->setText(QString::fromStdString(wav));
+    EXPECT_EQ(dlg->fileLengthEdit()->text(), "2.5");
+    dlg->repeatCheck()->click();
+    dlg->endTypeCheck()->click();
+    EXPECT_EQ(dlg->rows()[1], (SoundSettingRow{"PAD UP", "100% \"up\"", wav, 0, 1, 0}));
+    EXPECT_EQ(dlg->rows()[0], TwoRows()[0]);
+    EXPECT_EQ(Cell(*dlg, 1, 1), "100% \"up\"");
+    EXPECT_EQ(Cell(*dlg, 1, 3), "ON");
+    EXPECT_EQ(Cell(*dlg, 1, 4), "Stop");
+
+    // Browsing: a cancelled choice changes nothing, a chosen file lands in the row.
+    dlg->setFileChooser([] { return QString(); });
+    dlg->browseButton()->click();
+    EXPECT_EQ(dlg->rows()[1].file, wav);
+    dlg->setFileChooser([] { return QString("/other/place.wav"); });
+    dlg->browseButton()->click();
+    EXPECT_EQ(dlg->rows()[1].file, "/other/place.wav");
+    EXPECT_EQ(Cell(*dlg, 1, 5), "/other/place.wav");
+    EXPECT_EQ(dlg->fileLengthEdit()->text(), "Unknown");
+}
+
+TEST_F(SoundDlgTest, TypedTextsAreHeldToTheirByteLimits) {
+    auto dlg = Open(1, TwoRows());
+    dlg->nameEdit()->clear();
+    // 21 three-byte characters would be 63 bytes: the 21st is refused.
+    for (int i = 0; i < 21; ++i) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("音"));
+        QApplication::sendEvent(dlg->nameEdit(), &key);
+    }
+    EXPECT_EQ(dlg->rows()[0].name.size(), 60u);
+    EXPECT_EQ(dlg->nameEdit()->text().toStdString(), dlg->rows()[0].name);
+}
+
+TEST_F(SoundDlgTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
+    auto dlg = Open(0, TwoRows());
+    for (QLineEdit* edit : {dlg->nameEdit(), dlg->fileEdit(), dlg->playTimeEdit()}) {
+        edit->setFocus();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QApplication::sendEvent(edit, &enter);
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_NE(dlg->focusWidget(), edit);
+    }
+    EXPECT_EQ(dlg->result(), 0);
+}
+
+TEST_F(SoundDlgTest, PlayAndStop) {
+    auto dlg = Open(0, TwoRows());
+    dlg->playButton()->click();  // row 0 has no file
+    dlg->list()->setCurrentItem(dlg->list()->topLevelItem(1));
+    dlg->playButton()->click();
+    dlg->stopButton()->click();
+    EXPECT_EQ(output_.calls, (std::vector<std::string>{"start /nowhere/missing.wav", "stop"}));
+}
+
+TEST_F(SoundDlgTest, RowsFromAndBackIntoTheModel) {
+    app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+    ControllerModel model;
+    BuildModel(model, *app_, IniFile::Parse(""));
+    SoundEffect& pad = model.soundEffects[12];
+    pad = {pad.item, 1, 0, "up", "a.wav", 500, 0, 0};
+
+    std::vector<SoundSettingRow> rows = RowsFromModel(model);
+    ASSERT_EQ(rows.size(), 16u);
+    EXPECT_EQ(rows[12], (SoundSettingRow{"PAD UP", "up", "a.wav", 500, 0, 0}));
+    ApplyRows(rows, model);  // OK without changes
+    EXPECT_EQ(RowsFromModel(model), rows);
+
+    rows[12] = {"ignored", std::string(70, 'n'), "b.wav", 60000, 1, 1};
+    ApplyRows(rows, model);
+    EXPECT_EQ(RowsFromModel(model)[12],
+              (SoundSettingRow{"PAD UP", std::string(62, 'n'), "b.wav", 60000, 1, 1}));
+    EXPECT_EQ(pad.enabled, 0);  // the switch and the latch are not the dialog's
+    EXPECT_EQ(pad.playing, 1);
+}
+
+}  // namespace
+}  // namespace zanth
