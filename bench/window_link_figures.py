@@ -55,7 +55,7 @@ def pct(values, p):
 
 try:
     r, w = os.pipe()
-    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-nolisten", "tcp"],
+    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-noreset", "-nolisten", "tcp"],
           pass_fds=[w], stderr=subprocess.DEVNULL)
     os.close(w)
     os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()

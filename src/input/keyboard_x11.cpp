@@ -1,6 +1,9 @@
 // X11 back-end of CKeyboard. Xlib's macros (KeyPress, None, Bool, ...) clash with Qt's names, so this file
 // includes no Qt header.
 #include <X11/Xlib.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "input/keyboard_backend.h"
 
@@ -37,7 +40,15 @@ class X11Keyboard final : public KeyboardBackend {
 
 std::unique_ptr<KeyboardBackend> MakeX11Keyboard(const std::string& displayName) {
     // An own connection: the query is a round trip of its own and never disturbs Qt's event stream.
-    Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    // A busy server can refuse a connection for a moment (EAGAIN: its listen queue is full); the keyboard
+    // is made only once per run, so a few short retries keep that from costing the whole session.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 10 && !display; ++attempt) {
+        errno = 0;
+        display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+        if (!display && errno != EAGAIN) break;
+        if (!display) usleep(20000);
+    }
     if (!display) return nullptr;
     return std::make_unique<X11Keyboard>(display);
 }

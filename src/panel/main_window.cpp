@@ -26,7 +26,9 @@
 #include "app/clock.h"
 #include "input/apply.h"
 #include "input/joystick.h"
+#include "input/key_joy_setup.h"
 #include "input/keyboard.h"
+#include "input/mapping.h"
 #include "link/link_worker.h"
 #include "model/settings.h"
 #include "panel/about_dialog.h"
@@ -34,6 +36,7 @@
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
 #include "panel/stats.h"
+#include "sound/sound_dlg.h"
 #include "sound/sound_player.h"
 #include "sound/sound_rules.h"
 
@@ -169,6 +172,8 @@ void CPadoraDlg::BuildControls() {
                          &CPadoraDlg::ShowAbout);
 
     connect(connectButton_, &QPushButton::clicked, this, &CPadoraDlg::ConnectOrDisconnect);
+    connect(operationButton_, &QPushButton::clicked, this, &CPadoraDlg::OnOperationSetting);
+    connect(soundButton_, &QPushButton::clicked, this, &CPadoraDlg::OnSoundSetting);
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
     connect(legendCheck_, &QCheckBox::toggled, this, [this] { update(); });
     connect(xButton_, &QPushButton::clicked, this, &CPadoraDlg::NeutralX);
@@ -597,6 +602,34 @@ bool CPadoraDlg::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// ---- The two settings dialogs
+// ------------------------------------------------------------------------------
+
+void CPadoraDlg::OnOperationSetting() {
+    CKeyJoySetup dialog(app_, *joystick_, FillMappingRows(model_), this);
+    // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
+    joystick_->Shutdown();
+    if (dialog.exec() == QDialog::Accepted) ApplyMappingRows(dialog.rows(), model_);
+    model_.gamepadReady = joystick_->Create(WindowIsActive(), 0) ? 1 : 0;
+    update();
+}
+
+void CPadoraDlg::OnSoundSetting() {
+    CSoundDlg dialog(app_, *sound_, RowsFromModel(model_), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    ApplyRows(dialog.rows(), model_);
+    for (int i = 0; i < model_.soundEffectCount; ++i) {
+        const SoundEffect& e = model_.soundEffects[static_cast<std::size_t>(i)];
+        if (QTreeWidgetItem* row = soundList_->topLevelItem(i)) {
+            row->setText(2, QString::fromStdString(SoundLabel(e)));
+            row->setText(3, e.repeat ? "ON" : "OFF");
+        }
+    }
+    // Files may have changed on disk or in the settings: decode them afresh now, not on the first press.
+    sound_->ClearCache();
+    sound_->Preload(SoundFiles(model_));
 }
 
 // ---- Help: manual and About box

@@ -52,6 +52,8 @@ class CPadoraDlg : public QDialog {
     void ConnectOrDisconnect();
     void OpenManual();
     void ShowAbout();
+    void OnOperationSetting();
+    void OnSoundSetting();
 
     // Controls by their role; tests reach them through these.
     QComboBox* portCombo() const { return portCombo_; }

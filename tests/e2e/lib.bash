@@ -28,8 +28,9 @@ wait_for() {
 }
 
 start_x() {
-  # -r: no auto-repeat, so a held key is one press. -displayfd picks a free display number.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -r -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+  # -r: no auto-repeat, so a held key is one press. -noreset: no server reset (which refuses connections for
+  # a moment) when the last client goes. -displayfd picks a free display number.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -r -noreset -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
   PIDS+=($!)
   wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$WORK/display")"

@@ -35,7 +35,8 @@ int RunProgram(std::vector<std::string> args) {
     return WEXITSTATUS(status);
 }
 
-// An Xvfb of our own on the first free display number, without key auto-repeat.
+// An Xvfb of our own on the first free display number, without key auto-repeat, and without the server
+// reset after the last client leaves (it refuses connections meanwhile, which made the next test flaky).
 class XvfbTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -46,7 +47,7 @@ class XvfbTest : public testing::Test {
         if (xvfb_ == 0) {
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-r", "-nolisten", "tcp",
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-r", "-noreset", "-nolisten", "tcp",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
