@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
 #include <fstream>
@@ -279,6 +280,37 @@ TEST_F(MainWindowTest, WheelOnASliderCentresItAfter300msWithSelfNeutral) {
     EXPECT_NE(w->sliderY()->value(), 128);
     EXPECT_EQ(w->model().wheelSlider, 0);
     SetTickSource(nullptr);
+}
+
+// Closes the modal dialog that the next call opens, with OK or Cancel.
+void AnswerNextDialog(bool ok) {
+    QTimer::singleShot(0, [ok] {
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            ok ? d->accept() : d->reject();
+    });
+}
+
+TEST_F(MainWindowTest, SettingsDialogsKeepEverythingOnOkWithoutChanges) {
+    WriteConfig(
+        "[CONTROLLER]\nLST1=30\nPAD2=44\n[JOYSTICK]\nRY=4\n[SOUND]\n2_FILE=/x/horn.wav\n2_REPEAT=1\n");
+    auto w = Open();
+    const ControllerModel before = w->model();
+    for (bool ok : {true, false}) {
+        AnswerNextDialog(ok);
+        w->OnOperationSetting();
+        AnswerNextDialog(ok);
+        w->OnSoundSetting();
+        for (int i = 0; i < kInputItemCount; ++i) {
+            EXPECT_EQ(w->model().item(i).keyCode, before.item(i).keyCode) << i;
+            EXPECT_EQ(w->model().item(i).padButton, before.item(i).padButton) << i;
+        }
+        for (int a = 0; a < 4; ++a)
+            EXPECT_EQ(w->model().axisBindings[a].axisIndex, before.axisBindings[a].axisIndex);
+        EXPECT_EQ(w->model().soundEffects[1].file, "/x/horn.wav");
+        EXPECT_EQ(w->model().soundEffects[1].repeat, 1);
+        EXPECT_EQ(w->soundList()->topLevelItem(1)->text(2), "horn.wav");
+        EXPECT_EQ(w->soundList()->topLevelItem(1)->text(3), "ON");
+    }
 }
 
 TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
