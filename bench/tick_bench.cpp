@@ -19,6 +19,10 @@ void BM_ControllerTick(benchmark::State& state) {
     zanth::CPadoraApp app(info);
     zanth::CPadoraDlg window(app);
     window.show();
+    // The keyboard is read only while the window is active; without a window manager, activate it by hand.
+    QApplication::setActiveWindow(&window);
+    QApplication::processEvents();
+    state.counters["windowActive"] = window.isActiveWindow() ? 1 : 0;
     const bool search = state.range(0) != 0;
     for (auto _ : state) {
         if (!search) app.padRetryTicks = 0;

@@ -135,8 +135,11 @@ try:
         print(f"one-item repaint              : median {statistics.median(item_paints):.0f} us, "
               f"max {max(item_paints):.0f} us over {len(item_paints)} item-sized repaints "
               f"(target <= 1 ms, only its rectangle)")
-    print(f"control tick                  : median {statistics.median(st['tick_us']):.0f} us, "
-          f"p99 {pct(st['tick_us'], 99):.0f} us, max {max(st['tick_us']):.0f} us  (target <= 100 us)")
+    print(f"control tick (wall)           : median {statistics.median(st['tick_us']):.0f} us, "
+          f"p99 {pct(st['tick_us'], 99):.0f} us, max {max(st['tick_us']):.0f} us  (target <= 100 us; includes "
+          f"the X server round trip of the keyboard poll)")
+    print(f"control tick (GUI thread CPU) : median {statistics.median(st['tick_cpu_us']):.0f} us, "
+          f"p99 {pct(st['tick_cpu_us'], 99):.0f} us, max {max(st['tick_cpu_us']):.0f} us")
     print(f"longest GUI stall (tick gap)  : max gap {max(gaps):.1f} ms for a 50 ms period -> stall "
           f"<= {max(gaps) - 50:.1f} ms            (target <= 5 ms; original ~125 ms)")
     print(f"CPU while connected           : {cpu:.1f} % of one core              (target <= 3 %; original ~100 %)")

@@ -2,8 +2,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace zanth {
+namespace {
+double ThreadCpuUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+}  // namespace
 
 RunStats& RunStats::Get() {
     static RunStats stats;
@@ -26,11 +34,13 @@ void RunStats::TickStart() {
         tickGapMs_.push_back(std::chrono::duration<double, std::milli>(now - lastTick_).count());
     lastTick_ = now;
     tickStart_ = now;
+    tickCpuStartUs_ = ThreadCpuUs();
 }
 
 void RunStats::TickEnd() {
     if (!enabled()) return;
     tickUs_.push_back(std::chrono::duration<double, std::micro>(Clock::now() - tickStart_).count());
+    tickCpuUs_.push_back(ThreadCpuUs() - tickCpuStartUs_);
 }
 
 void RunStats::Paint(Clock::time_point start, int width, int height) {
@@ -59,6 +69,7 @@ void RunStats::Write() const {
     std::fprintf(f, "{\n\"first_paint_ms\": %.3f,\n\"first_paint_clock_s\": %.6f,\n", firstPaintMs_,
                  firstPaintClockS_);
     list("tick_us", tickUs_);
+    list("tick_cpu_us", tickCpuUs_);
     list("tick_gap_ms", tickGapMs_);
     list("item_paint_us", itemPaintUs_);
     std::fprintf(f, "\"item_paint_rects\": [");

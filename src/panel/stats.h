@@ -28,7 +28,8 @@ class RunStats {
     Clock::time_point lastTick_{};
     double firstPaintMs_ = -1;
     double firstPaintClockS_ = 0;  // wall clock, to compare with the launcher's
-    std::vector<double> tickUs_, tickGapMs_, itemPaintUs_;
+    double tickCpuStartUs_ = 0;
+    std::vector<double> tickUs_, tickCpuUs_, tickGapMs_, itemPaintUs_;
     std::vector<std::string> paintRects_;
 };
 
