@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
 #include "model/settings.h"

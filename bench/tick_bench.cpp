@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "panel/main_window.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <csignal>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "model/settings.h"
 #include "panel/main_window.h"
 #include "panel/stats.h"

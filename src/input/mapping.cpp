@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/app.h"
-#include "app/text.h"
+#include "base/app.h"
+#include "base/text.h"
 #include "input/joystick.h"
 #include "model/controller_model.h"
 

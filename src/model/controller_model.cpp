@@ -1,7 +1,7 @@
 #include "model/controller_model.h"
 
-#include "app/app.h"
-#include "app/text.h"
+#include "base/app.h"
+#include "base/text.h"
 #include "model/ini_file.h"
 #include "model/settings.h"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace zanth {
 namespace {

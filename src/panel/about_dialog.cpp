@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "panel/artwork.h"
 #include "panel/dialog_units.h"
 

@@ -23,10 +23,10 @@
 #include <QWheelEvent>
 #include <algorithm>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "input/apply.h"
 #include "input/joystick.h"
-#include "input/key_joy_setup.h"
+#include "panel/key_joy_setup.h"
 #include "input/keyboard.h"
 #include "input/mapping.h"
 #include "link/link_worker.h"
@@ -36,7 +36,7 @@
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
 #include "panel/stats.h"
-#include "sound/sound_dlg.h"
+#include "panel/sound_dlg.h"
 #include "sound/sound_player.h"
 #include "sound/sound_rules.h"
 

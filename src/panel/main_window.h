@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "link/frame.h"
 #include "link/serial.h"
 #include "model/controller_model.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 namespace zanth {
 namespace {

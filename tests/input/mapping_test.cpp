@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "input/joystick.h"
 #include "model/controller_model.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app.h"
+#include "base/app.h"
 
 namespace zanth {
 namespace {

@@ -1,5 +1,5 @@
 // The operation settings dialog, driven through its controls.
-#include "input/key_joy_setup.h"
+#include "panel/key_joy_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <fstream>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
 

@@ -19,7 +19,7 @@
 #include <QWheelEvent>
 #include <fstream>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "model/ini_file.h"
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"

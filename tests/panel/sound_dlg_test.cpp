@@ -1,4 +1,4 @@
-#include "sound/sound_dlg.h"
+#include "panel/sound_dlg.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "base/app.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
 #include "sound/sound_output.h"

@@ -1,4 +1,4 @@
-#include "input/key_joy_setup.h"
+#include "panel/key_joy_setup.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 #include <cmath>
 
-#include "app/app.h"
+#include "base/app.h"
 
 namespace zanth {
 namespace {

@@ -1,8 +1,8 @@
-#include "app/app.h"
+#include "base/app.h"
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace zanth {
 namespace {

@@ -1,4 +1,4 @@
-#include "sound/sound_dlg.h"
+#include "panel/sound_dlg.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -20,8 +20,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/app.h"
-#include "app/text.h"
+#include "base/app.h"
+#include "base/text.h"
 #include "model/controller_model.h"
 #include "sound/sound_output.h"
 #include "sound/wav_length.h"
