@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ui_text.h"
+
 namespace zanth {
 
 // One bindable PC key: its keyboard scan code (-1 for the "none" entry) and the name shown for it.
@@ -55,6 +57,8 @@ class CPadoraApp {
     int padRetryTicks = 0;
 
     bool japanese() const { return language == 1; }
+    // The text of `id` in the active language.
+    const char* Tr(Msg id) const { return UiText(id, language); }
     // Picks the text of the active language.
     const char* Text(const char* ja, const char* en) const { return japanese() ? ja : en; }
 
