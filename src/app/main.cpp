@@ -72,28 +72,21 @@ int main(int argc, char** argv) {
     if (cl.config)
         info.configOverride =
             QDir::current().absoluteFilePath(QString::fromStdString(*cl.config)).toStdString();
-    zanth::CPadoraApp app(info);
+    const zanth::CPadoraApp app(info);
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Zanth-Emulator");
     if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
 
-    app.comPortIndex = zanth::ReadPortSetting(app.configPath);
-    {
-        zanth::CPadoraDlg dialog(app);
-        CloseOnTerminate(dialog);
-        dialog.exec();
-        const auto& saved = dialog.saveResult();
-        if (saved && !saved->ok && !app.configPath.empty())
-            QMessageBox::warning(nullptr, QString::fromUtf8(app.Text("警告", "WARNING")),
-                                 QString::fromUtf8(app.Text("設定を保存できませんでした:",
-                                                            "The settings could not be saved:")) +
-                                     "\n" + QString::fromStdString(app.configPath) + "\n" +
-                                     QString::fromStdString(saved->error));
-    }
-    const zanth::SaveResult port = zanth::SavePortSetting(app.configPath, app.comPortIndex);
-    if (!port.ok && !app.configPath.empty())
-        std::fprintf(stderr, "zanth-emulator: could not save the port to %s: %s\n", app.configPath.c_str(),
-                     port.error.c_str());
+    // The settings file is read once here and written once when the window closes.
+    const zanth::Settings settings = zanth::LoadSettings(app.configPath);
+    zanth::CPadoraDlg dialog(app, settings);
+    CloseOnTerminate(dialog);
+    dialog.exec();
+    const auto& saved = dialog.saveResult();
+    if (saved && !saved->ok && !app.configPath.empty())
+        QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)),
+                             QString::fromUtf8(app.Tr(zanth::Msg::kSaveFailed)) + "\n" +
+                                 QString::fromStdString(app.configPath) + "\n" + QString::fromStdString(saved->error));
     return 0;
 }

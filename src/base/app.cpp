@@ -86,7 +86,6 @@ CPadoraApp::CPadoraApp(const StartupInfo& info) {
         configPath += kSettingsFileName;
     }
     batteryDisplay = 1;
-    backgroundInput = 0;
 }
 
 int CPadoraApp::FindScanCodeByName(std::optional<std::string_view> name) const {

@@ -50,11 +50,8 @@ class CPadoraApp {
     std::vector<KeyName> keyNames;
     int keyNameCount() const { return static_cast<int>(keyNames.size()); }
 
-    int comPortIndex = 0;
-    void* mainWindow = nullptr;
+    // Whether the battery reply is asked for: 1 after a normal start, 0 when the language was unknown.
     int batteryDisplay = 0;
-    int backgroundInput = 0;
-    int padRetryTicks = 0;
 
     bool japanese() const { return language == 1; }
     // The text of `id` in the active language.

@@ -1,7 +1,6 @@
 #include "input/apply.h"
 
-#include "input/joystick.h"
-#include "input/keyboard.h"
+#include "input/devices.h"
 
 namespace zanth {
 namespace {
@@ -83,7 +82,7 @@ void ApplyKeyboard(ControllerModel& model, const KeyStates& keys) {
     for (ControllerItem& item : model.inputItems()) ApplyKeyToItem(model, item, keys);
 }
 
-void ApplyKeyboard(ControllerModel& model, const CKeyboard& keyboard) {
+void ApplyKeyboard(ControllerModel& model, const KeyboardDevice& keyboard) {
     ApplyKeyboard(model, keyboard.keys());
 }
 
@@ -159,7 +158,7 @@ void ApplyGamepad(ControllerModel& model, const JoyState& state, PadSticks& stic
     ApplyRightStick(model, state, sticks);
 }
 
-void ApplyGamepad(ControllerModel& model, CJoystick& joystick) {
+void ApplyGamepad(ControllerModel& model, GamepadDevice& joystick) {
     ApplyGamepad(model, joystick.state, joystick);
 }
 

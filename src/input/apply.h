@@ -6,8 +6,8 @@
 
 namespace zanth {
 
-class CKeyboard;
-class CJoystick;
+class KeyboardDevice;
+class GamepadDevice;
 
 // Dead zone of the raw axis scale: readings from kDeadZoneLow to kDeadZoneHigh count as centred.
 inline constexpr int kDeadZoneLow = 24576;   // 0x6000
@@ -22,7 +22,7 @@ inline constexpr int kButtonThreshold = 32;
 int ApplyKeyToItem(ControllerModel& model, ControllerItem& item, const KeyStates& keys);
 // The 15 buttons, then the pad items, then the stick items.
 void ApplyKeyboard(ControllerModel& model, const KeyStates& keys);
-void ApplyKeyboard(ControllerModel& model, const CKeyboard& keyboard);
+void ApplyKeyboard(ControllerModel& model, const KeyboardDevice& keyboard);
 // After a failed keyboard poll: every item the keyboard held is let go at once (never the LED).
 void ReleaseKeyboardItems(ControllerModel& model);
 
@@ -45,7 +45,7 @@ void ApplyLeftStick(ControllerModel& model, const JoyState& state, PadSticks& st
 void ApplyRightStick(ControllerModel& model, const JoyState& state, PadSticks& sticks);
 // ApplyPadButtons, ApplyPov, ApplyLeftStick and ApplyRightStick, in this order.
 void ApplyGamepad(ControllerModel& model, const JoyState& state, PadSticks& sticks);
-void ApplyGamepad(ControllerModel& model, CJoystick& joystick);
+void ApplyGamepad(ControllerModel& model, GamepadDevice& gamepad);
 
 // After a failed gamepad poll: every item the gamepad held is let go at once and the left and right stick
 // values return to 128. If the gamepad had been holding the right stick off centre, the matching changed

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "input/acquisition.h"
+#include "input/devices.h"
 #include "input/input_state.h"
 
 namespace zanth {
@@ -18,11 +19,11 @@ struct CodeName {
 
 // A gamepad: the first joystick of the system that opens. The stick values of PadSticks (padLX ..
 // padRYChanged) are filled by the apply rules (input/apply.h) from `state`.
-class CJoystick : public PadSticks {
+class CJoystick final : public GamepadDevice {
   public:
     // `language` 1 gives the Japanese names, any other value the English ones.
     explicit CJoystick(int language = 0);
-    ~CJoystick();
+    ~CJoystick() override;
     CJoystick(const CJoystick&) = delete;
     CJoystick& operator=(const CJoystick&) = delete;
 
@@ -31,13 +32,13 @@ class CJoystick : public PadSticks {
     // only while `windowIsActive()` is true (then `windowIsActive` must be given). Whatever an earlier Create
     // left open is released first, and a failed Create leaves nothing open behind it, so it can be retried
     // for as long as no gamepad is there. True when a gamepad was opened; the stick values are then centred.
-    bool Create(std::function<bool()> windowIsActive, int background);
+    bool Create(std::function<bool()> windowIsActive, int background) override;
     // 0 when `state` holds the current reading. -1 when no gamepad is open, the window is not active at the
     // foreground level, or the gamepad was unplugged; `state` then reads as nothing pressed. An unplugged
     // gamepad is looked for again by the following polls and read again once it is back.
-    int Poll();
+    int Poll() override;
     // Releases the gamepad. Safe to call at any time, also twice.
-    void Shutdown();
+    void Shutdown() override;
 
     bool opened() const;
 
@@ -47,7 +48,6 @@ class CJoystick : public PadSticks {
     int AxisIndex(int code) const;
     std::optional<std::string> AxisName(int code) const;
 
-    JoyState state = JoyState::Neutral();
     std::array<CodeName, 21> buttonNames;
     std::array<CodeName, 7> axisNames;
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "input/acquisition.h"
+#include "input/devices.h"
 #include "input/input_state.h"
 
 namespace zanth {
@@ -16,12 +17,12 @@ class KeyboardBackend;
 // display (a Wayland session without XWayland, the offscreen platform) the keys are tracked from the Qt key
 // events of this application instead; such a keyboard can only see keys while one of our windows has the
 // focus, so it behaves as the foreground level whatever was asked for.
-class CKeyboard {
+class CKeyboard final : public KeyboardDevice {
   public:
     enum class Backend { kNone, kX11, kQtEvents };
 
     CKeyboard();
-    ~CKeyboard();
+    ~CKeyboard() override;
     CKeyboard(const CKeyboard&) = delete;
     CKeyboard& operator=(const CKeyboard&) = delete;
 
@@ -31,7 +32,7 @@ class CKeyboard {
     // Picks X11 when the running Qt application (or, without one, $DISPLAY) offers an X11 display, else the
     // Qt key events. A Create on an open keyboard first shuts it down. False when no keyboard could be
     // opened, or at the foreground level without a `windowIsActive`.
-    bool Create(std::function<bool()> windowIsActive, int background);
+    bool Create(std::function<bool()> windowIsActive, int background) override;
     // The same with a given back-end: X11 on the named display ("" = $DISPLAY), or Qt key events (needs a
     // QGuiApplication).
     bool CreateX11(std::function<bool()> windowIsActive, int background, const std::string& displayName);
@@ -39,10 +40,10 @@ class CKeyboard {
 
     // 0 when keys() now holds the current state; -1 when there is no keyboard, the main window is not active
     // at the foreground level, or reading failed. keys() is all up after a failed poll.
-    int Poll();
-    void Shutdown();
+    int Poll() override;
+    void Shutdown() override;
 
-    const KeyStates& keys() const { return keys_; }
+    const KeyStates& keys() const override { return keys_; }
     Backend backend() const { return backend_; }
 
   private:

@@ -3,14 +3,11 @@
 #include <QPixmap>
 #include <QTimer>
 #include <array>
-#include <functional>
 #include <memory>
 #include <optional>
 
 #include "base/app.h"
-#include "link/frame.h"
-#include "link/serial.h"
-#include "model/controller_model.h"
+#include "control/session.h"
 #include "model/ini_file.h"
 
 class QCheckBox;
@@ -27,25 +24,26 @@ namespace zanth {
 
 class BatteryMeter;
 class CJoystick;
-class CKeyboard;
-class LinkWorker;
 class SoundPlayer;
 
-// The main window: the controller picture with its controls. It owns the model, the input devices, the
-// sound player and the link to the robot, and runs the 50 ms control tick.
+// The main window: the controller picture with its controls. The controller itself (model, devices, sound,
+// link, tick rules) is the ControlSession it owns; the window builds the controls, paints, routes the mouse
+// and keys to the session, and shows the session's state.
 class CPadoraDlg : public QDialog {
     Q_OBJECT
   public:
-    CPadoraDlg(CPadoraApp& app, QWidget* parent = nullptr);
+    CPadoraDlg(const CPadoraApp& app, const Settings& settings, QWidget* parent = nullptr);
+    // Reads the settings from the application's settings file.
+    explicit CPadoraDlg(const CPadoraApp& app, QWidget* parent = nullptr);
     ~CPadoraDlg() override;
 
-    ControllerModel& model() { return model_; }
+    ControlSession& session() { return *session_; }
+    ControllerModel& model() { return session_->model(); }
     const CPadoraApp& app() const { return app_; }
-    bool connected() const { return linkRunning_; }
+    bool connected() const { return session_->connected(); }
     // Result of the settings save at tear-down (empty until the window has closed).
     const std::optional<SaveResult>& saveResult() const { return saveResult_; }
 
-    // The slider geometry for the current resolution, and the helpers the tick and the X/Y buttons share.
     void NeutralX();
     void NeutralY();
     void ControllerTick();
@@ -76,7 +74,8 @@ class CPadoraDlg : public QDialog {
     QSlider* sliderY() const { return sliderY_; }
     QTreeWidget* soundList() const { return soundList_; }
     BatteryMeter* batteryMeter() const { return batteryMeter_; }
-    QLabel* noReplyLabel() const { return noReplyLabel_; }
+    // "No reply" while the robot does not answer, or why the port was lost.
+    QLabel* linkNote() const { return linkNote_; }
     QMenu* helpMenu() const { return helpMenu_; }
 
     // The error text the last failed connect showed (also shown in a message box unless boxes are off).
@@ -98,38 +97,26 @@ class CPadoraDlg : public QDialog {
 
   private:
     void BuildControls();
+    void ConnectSignals();
     void OnInitDialog();
     void Teardown();
-    void Tick();
-    void PaintPicture(const QRect& dirty);
     void LoadArtwork();
     void SetupSliders();
     void FillSoundList();
+    void FillPortList();
     void PressAt(const QPoint& pos);
     void ToggleSound(int row);
-    void OnBatteryReply(int value);
-    void OnLinkError(const QString& reason);
-    void FinishDisconnect();
-    void UpdateNoReply();
+    void ShowState();
+    QString LinkNoteText() const;
+    bool ArrowKey(QKeyEvent* key, QEvent::Type type);
     void InvalidateItem(const ControllerItem& item);
-    void SetStatus(QLineEdit* edit, const char* ja, const char* en);
-    // At the foreground level the input devices read only while this returns true.
-    std::function<bool()> WindowIsActive() {
-        return [this] { return isActiveWindow(); };
-    }
-    int SliderValue(const QSlider* slider) const;
     bool IsFilteredOut(QObject* watched) const;
-    QString T(const char* ja, const char* en) const { return QString::fromUtf8(app_.Text(ja, en)); }
+    QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
-    CPadoraApp& app_;
-    ControllerModel model_;
-    std::unique_ptr<CKeyboard> keyboard_;
-    std::unique_ptr<CJoystick> joystick_;
-    std::unique_ptr<SoundPlayer> sound_;
-    std::unique_ptr<LinkWorker> link_;
-    bool linkRunning_ = false;
-    std::uint32_t lastReplyTick_ = 0;
-    bool replySeen_ = false;
+    const CPadoraApp& app_;
+    CJoystick* joystick_ = nullptr;  // owned by the session; the operation dialog reads it too
+    SoundPlayer* sound_ = nullptr;   // owned by the session; the sound dialog previews with it
+    std::unique_ptr<ControlSession> session_;
     QTimer tick_;
     bool tornDown_ = false;
     bool messageBoxes_ = true;
@@ -147,7 +134,7 @@ class CPadoraDlg : public QDialog {
     QLineEdit* gamepadStatus_ = nullptr;
     QTreeWidget* soundList_ = nullptr;
     BatteryMeter* batteryMeter_ = nullptr;
-    QLabel* noReplyLabel_ = nullptr;
+    QLabel* linkNote_ = nullptr;
     QPushButton* soundButton_ = nullptr;
     QPushButton* soundStopButton_ = nullptr;
     QCheckBox* selfNeutralCheck_ = nullptr;

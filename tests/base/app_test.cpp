@@ -86,7 +86,6 @@ TEST(Startup, UnknownLanguageRunsWithEmptyTableAndNoSettings) {
     EXPECT_EQ(app.batteryDisplay, 0);
     auto ok = MakeApp("English");
     EXPECT_EQ(ok.batteryDisplay, 1);
-    EXPECT_EQ(ok.backgroundInput, 0);
 }
 
 TEST(CommandLine, Options) {

@@ -1,0 +1,218 @@
+#include "control/session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/clock.h"
+#include "control/log.h"
+#include "input/apply.h"
+#include "input/devices.h"
+#include "link/link_worker.h"
+#include "link/port.h"
+#include "link/ports.h"
+#include "link/serial_port.h"
+#include "sound/sound_output.h"
+#include "sound/sound_rules.h"
+
+namespace zanth {
+namespace {
+
+// A wheel turn on a slider is followed by its self-neutral once the wheel has been still this long.
+constexpr std::uint32_t kWheelSettleMs = 300;
+// Ticks counted before the next search for a gamepad while none is open: every 22nd tick searches.
+constexpr int kPadSearchCount = 20;
+
+}  // namespace
+
+ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, SessionParts parts,
+                               QObject* parent)
+    : QObject(parent),
+      app_(app),
+      ports_(settings.ports),
+      keyboard_(std::move(parts.keyboard)),
+      gamepad_(std::move(parts.gamepad)),
+      sound_(std::move(parts.sound)),
+      openPort_(std::move(parts.openPort)),
+      listDevices_(std::move(parts.listDevices)),
+      link_(std::make_unique<LinkWorker>()),
+      comPortIndex_(settings.port),
+      background_(settings.background == 1 ? 1 : 0) {
+    BuildModel(model_, app_, settings);
+    if (!openPort_) {
+        openPort_ = [](const std::string& device, std::string* reason) -> std::unique_ptr<Port> {
+            return SerialPort::Open(device, reason);
+        };
+    }
+    if (!listDevices_) listDevices_ = [] { return ListSerialDevices(); };
+    connect(link_.get(), &LinkWorker::batteryReply, this, &ControlSession::OnBatteryReply);
+    connect(link_.get(), &LinkWorker::linkFailed, this, &ControlSession::OnLinkFailed);
+    // Just before each message leaves, the newest state of the devices goes into it.
+    connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
+        if (connected()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+    });
+}
+
+ControlSession::~ControlSession() {
+    if (!closed_) {
+        gamepad_->Shutdown();
+        keyboard_->Shutdown();
+        if (connected()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+    }
+}
+
+void ControlSession::Open(std::function<bool()> windowIsActive) {
+    windowIsActive_ = std::move(windowIsActive);
+    model_.gamepadReady = gamepad_->Create(windowIsActive_, background_) ? 1 : 0;
+    state_.gamepadReady = model_.gamepadReady != 0;
+    state_.keyboardReady = keyboard_->Create(windowIsActive_, background_);
+    if (state_.gamepadReady) qCInfo(lcInput) << "gamepad opened";
+    if (!state_.keyboardReady) qCWarning(lcInput) << "no keyboard could be opened";
+    model_.leftStickX = model_.leftStickY = model_.rightStickX = model_.rightStickY = 128;
+    model_.ledItem().latched = 1;
+    model_.wheelTime = 0;
+}
+
+SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
+    lastInputs_ = inputs;
+    SliderMoves moves;
+    int sliderX = inputs.sliderX;
+    int sliderY = inputs.sliderY;
+    // A pending self-neutral after a wheel turn.
+    if (model_.wheelTime != 0) {
+        if (model_.wheelSlider == 0) {
+            model_.wheelTime = 0;
+        } else if (inputs.selfNeutral) {
+            if (TickCount() - model_.wheelTime > kWheelSettleMs) {
+                if (model_.wheelSlider == 1) moves.x = sliderX = CentreX();
+                if (model_.wheelSlider == 2) moves.y = sliderY = CentreY();
+                model_.wheelTime = 0;
+            }
+        } else {
+            model_.wheelTime = 0;
+            model_.wheelSlider = 0;
+        }
+    }
+    // Look for a gamepad every 22nd tick while none is open.
+    if (padRetryTicks_ <= kPadSearchCount) {
+        ++padRetryTicks_;
+    } else {
+        padRetryTicks_ = 0;
+        if (model_.gamepadReady == 0) {
+            model_.gamepadReady = gamepad_->Create(windowIsActive_, background_) ? 1 : 0;
+            if (model_.gamepadReady) qCInfo(lcInput) << "gamepad found";
+        }
+    }
+    PollDevices();
+    UpdateSounds(model_, *sound_);
+    model_.leftStickX = StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), gamepad_->padLX);
+    model_.leftStickY = StickByte(model_.item(kItemStickUp), model_.item(kItemStickDown), gamepad_->padLY);
+    SetRightStick(inputs, sliderX, sliderY, moves);
+
+    char axes[64];
+    std::snprintf(axes, sizeof axes, "%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF, model_.leftStickY & 0xFF,
+                  model_.rightStickX & 0xFF, model_.rightStickY & 0xFF);
+    state_.axisLine = axes;
+
+    // The newest frame goes to the link thread; the meter follows the replies it brings back.
+    if (connected()) {
+        link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
+        if (!inputs.batteryDisplay) state_.meterValue = 0;
+        UpdateStale();
+    }
+    return moves;
+}
+
+void ControlSession::PollDevices() {
+    // A failed poll releases what that device held, so nothing stays pressed on the robot.
+    const bool padWasReady = state_.gamepadReady;
+    state_.gamepadReady = gamepad_->Poll() == 0;
+    if (state_.gamepadReady)
+        ApplyGamepad(model_, *gamepad_);
+    else
+        ReleaseGamepadItems(model_, *gamepad_);
+    if (padWasReady && !state_.gamepadReady) qCInfo(lcInput) << "gamepad not readable";
+
+    state_.keyboardReady = keyboard_->Poll() == 0;
+    if (state_.keyboardReady)
+        ApplyKeyboard(model_, *keyboard_);
+    else
+        ReleaseKeyboardItems(model_);
+}
+
+void ControlSession::SetRightStick(const PanelInputs&, int sliderX, int sliderY, SliderMoves& moves) {
+    // The sliders follow the gamepad's right stick while its reading changes; otherwise they give the stick.
+    const int d = model_.divisor();
+    auto follow = [&](int changed, int value, int slider, std::optional<int>& move, int& stick) {
+        if (changed && model_.gamepadReady) {
+            stick = value;
+            move = d == 1 ? value : (value + 1) / d;
+        } else {
+            stick = std::min(slider * d, 255);
+        }
+    };
+    follow(gamepad_->padRXChanged, gamepad_->padRX, sliderX, moves.x, model_.rightStickX);
+    follow(gamepad_->padRYChanged, gamepad_->padRY, sliderY, moves.y, model_.rightStickY);
+}
+
+ControllerFrame ControlSession::SampleFrame() {
+    ControllerModel now = model_;
+    now.invalidate = nullptr;
+    PadSticks sticks = *gamepad_;
+    if (gamepad_->Poll() == 0) {
+        ApplyPadButtons(now, gamepad_->state);
+        ApplyPov(now, gamepad_->state);
+        ApplyLeftStick(now, gamepad_->state, sticks);
+        // The right stick as the tick would take it: the gamepad's reading once it differs from the last one.
+        auto right = [&](int binding, int last, int& stick) {
+            const int code = now.axisBindings[static_cast<std::size_t>(binding)].axisIndex;
+            if (code < 0 || code > 5 || now.gamepadReady != 1) return;
+            const int value = ScaleAxis(ReadAxis(now, gamepad_->state, code));
+            if (value != last) stick = value;
+        };
+        right(kAxisRX, gamepad_->padRX, now.rightStickX);
+        right(kAxisRY, gamepad_->padRY, now.rightStickY);
+    }
+    if (keyboard_->Poll() == 0) ApplyKeyboard(now, *keyboard_);
+    now.leftStickX = StickByte(now.item(kItemStickLeft), now.item(kItemStickRight), sticks.padLX);
+    now.leftStickY = StickByte(now.item(kItemStickUp), now.item(kItemStickDown), sticks.padLY);
+    // The LED flips on the tick's press edges only.
+    now.ledItem().latched = model_.ledItem().latched;
+    return BuildFrame(now);
+}
+
+int ControlSession::CentreX() {
+    model_.rightStickX = 128;
+    return 128 / model_.divisor();
+}
+
+int ControlSession::CentreY() {
+    model_.rightStickY = 128;
+    return 128 / model_.divisor();
+}
+
+void ControlSession::Wheel(int slider) {
+    model_.wheelSlider = slider;
+    if (slider != 0) model_.wheelTime = TickCount();
+}
+
+void ControlSession::SetResolution(int index) {
+    model_.sliderResolution = std::clamp(index, 0, 4);
+}
+
+void ControlSession::StopSound() {
+    zanth::StopSound(model_, *sound_);
+}
+
+bool ControlSession::ToggleSound(int row) {
+    return ToggleSoundEnabled(model_, row);
+}
+
+void ControlSession::SuspendGamepad() {
+    gamepad_->Shutdown();
+}
+
+void ControlSession::ResumeGamepad() {
+    model_.gamepadReady = gamepad_->Create(windowIsActive_, 0) ? 1 : 0;
+}
+
+}  // namespace zanth

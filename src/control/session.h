@@ -1,0 +1,167 @@
+#pragma once
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/app.h"
+#include "link/frame.h"
+#include "link/link_failure.h"
+#include "model/controller_model.h"
+#include "model/settings.h"
+
+namespace zanth {
+
+class GamepadDevice;
+class KeyboardDevice;
+class LinkWorker;
+class Port;
+class SoundOutput;
+
+// What the window's controls say, handed to every tick as plain values.
+struct PanelInputs {
+    int sliderX = 128;  // slider positions, in slider steps (0 .. 256 / divisor)
+    int sliderY = 128;
+    bool selfNeutral = false;
+    bool batteryDisplay = true;
+};
+
+enum class LinkState { kDisconnected, kConnected, kPortLost };
+
+// What the window shows. The session keeps it current: after every tick, and between ticks it says so with
+// stateChanged().
+struct PanelState {
+    bool keyboardReady = false;
+    bool gamepadReady = false;
+    std::string axisLine = "80:80:80:80";
+    LinkState link = LinkState::kDisconnected;
+    std::optional<LinkFailure> failure;  // why the port was lost (kPortLost)
+    int meterValue = 0;                  // 0 = empty, else the battery level pinned to the meter's range
+    Rgb meterColour{0, 0, 255};
+    bool meterStale = false;  // connected and asking, but no valid reply for a while
+
+    // The two settings dialogs change what the link sends, so they stay shut while it runs.
+    bool settingsEnabled() const { return link != LinkState::kConnected; }
+};
+
+// Slider positions the tick moved (the gamepad's right stick, a pending self-neutral); the window follows.
+struct SliderMoves {
+    std::optional<int> x, y;
+};
+
+struct ConnectResult {
+    enum class Outcome { kIgnored, kConnected, kDisconnected, kFailed };
+    Outcome outcome = Outcome::kIgnored;
+    std::string port;    // "COM3"
+    std::string device;  // what it stands for; empty when none
+    std::string reason;  // kFailed: why, in the active language where the system gives no text
+};
+
+// The parts the session drives. Tests hand in their own; the program the real devices.
+struct SessionParts {
+    std::unique_ptr<KeyboardDevice> keyboard;
+    std::unique_ptr<GamepadDevice> gamepad;
+    std::unique_ptr<SoundOutput> sound;
+    // Opens the device a port stands for; empty = the serial port.
+    std::function<std::unique_ptr<Port>(const std::string& device, std::string* reason)> openPort;
+    // The system's serial devices in the order COM1, COM2, ... counts them; empty = the /dev scan.
+    std::function<std::vector<std::string>()> listDevices;
+};
+
+// The controller at work, apart from any window: the model, the input devices, the sound effects and the link
+// to the robot. It runs the 50 ms control tick, connects and disconnects, and keeps the battery meter's
+// rules. The window builds the controls, paints, routes the mouse and keys, and shows state().
+class ControlSession : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kPortCount = 48;
+    // Without a valid battery reply for this long, the meter shows that the robot is not answering.
+    static constexpr std::uint32_t kNoReplyMs = 1000;
+    static constexpr int kMeterMin = 50;
+    static constexpr int kMeterMax = 80;
+
+    ControlSession(const CPadoraApp& app, const Settings& settings, SessionParts parts,
+                   QObject* parent = nullptr);
+    ~ControlSession() override;
+
+    ControllerModel& model() { return model_; }
+    const ControllerModel& model() const { return model_; }
+    const PanelState& state() const { return state_; }
+    bool connected() const { return state_.link == LinkState::kConnected; }
+    int comPortIndex() const { return comPortIndex_; }
+    int backgroundInput() const { return background_; }
+    SoundOutput& sound() { return *sound_; }
+    LinkWorker& link() { return *link_; }
+
+    // Set-up: opens the gamepad and the keyboard, centres the sticks and lights the LED. `windowIsActive`
+    // answers whether the main window is active (the devices read only then at the foreground level).
+    void Open(std::function<bool()> windowIsActive);
+
+    // One control tick.
+    SliderMoves Tick(const PanelInputs& inputs);
+
+    // The Connect/Disconnect button with port `selection` (0 = COM1) chosen.
+    ConnectResult ToggleConnection(int selection);
+    // What each of COM1..COM48 stands for (empty: nothing), listed once.
+    std::vector<std::string> PortDevices() const;
+
+    // Centres the right stick's X or Y; answers the slider position of the centre.
+    int CentreX();
+    int CentreY();
+    // A wheel turn over the horizontal (1) or vertical (2) slider, or elsewhere (0).
+    void Wheel(int slider);
+    void SetResolution(int index);
+    void StopSound();
+    bool ToggleSound(int row);
+
+    // The operation settings dialog reads the gamepad itself: the session lets go of it meanwhile.
+    void SuspendGamepad();
+    void ResumeGamepad();
+
+    // Tear-down: the devices are shut, the robot gets its last neutral frame and the port closes; then
+    // every setting and the port are written to `settingsPath` in one save.
+    SaveResult Close(const std::string& settingsPath);
+
+    // The frame of the controller as it is this moment: the devices read afresh and folded into a copy of
+    // the model, so that nothing the tick decides (sound edges, the LED, the gamepad search) changes.
+    ControllerFrame SampleFrame();
+
+  signals:
+    // state() changed between ticks: a battery reply came or the port was lost.
+    void stateChanged();
+
+  private:
+    void PollDevices();
+    void SetRightStick(const PanelInputs& inputs, int sliderX, int sliderY, SliderMoves& moves);
+    void UpdateStale();
+    void OnBatteryReply(int value);
+    void OnLinkFailed(const LinkFailure& failure);
+    ConnectResult Connect(int selection);
+    void Disconnect();
+    std::string DeviceFor(int number, const std::vector<std::string>& devices) const;
+    void ClearMeter();
+
+    const CPadoraApp& app_;
+    ControllerModel model_;
+    std::map<std::string, std::string> ports_;
+    std::unique_ptr<KeyboardDevice> keyboard_;
+    std::unique_ptr<GamepadDevice> gamepad_;
+    std::unique_ptr<SoundOutput> sound_;
+    std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
+    std::function<std::vector<std::string>()> listDevices_;
+    std::unique_ptr<LinkWorker> link_;
+    std::function<bool()> windowIsActive_;
+    PanelState state_;
+    PanelInputs lastInputs_;
+    int comPortIndex_ = 0;
+    int background_ = 0;
+    int padRetryTicks_ = 0;
+    std::uint32_t lastReplyTick_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace zanth

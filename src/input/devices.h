@@ -1,0 +1,34 @@
+#pragma once
+#include <functional>
+
+#include "input/input_state.h"
+
+namespace zanth {
+
+// The keyboard as the control tick sees it. CKeyboard is the real one; tests of the tick give their own.
+class KeyboardDevice {
+  public:
+    virtual ~KeyboardDevice() = default;
+    // `windowIsActive` answers whether the main window is active (asked at the foreground level);
+    // `background` exactly 1 reads whichever window is active.
+    virtual bool Create(std::function<bool()> windowIsActive, int background) = 0;
+    // 0 when keys() holds the current state, -1 otherwise (keys() is then all up).
+    virtual int Poll() = 0;
+    virtual void Shutdown() = 0;
+    virtual const KeyStates& keys() const = 0;
+};
+
+// The gamepad as the control tick sees it: its last reading, and the stick values the apply rules fill in.
+// CJoystick is the real one; tests of the tick give their own.
+class GamepadDevice : public PadSticks {
+  public:
+    virtual ~GamepadDevice() = default;
+    virtual bool Create(std::function<bool()> windowIsActive, int background) = 0;
+    // 0 when `state` holds the current reading; -1 otherwise (`state` then reads as nothing pressed).
+    virtual int Poll() = 0;
+    virtual void Shutdown() = 0;
+
+    JoyState state = JoyState::Neutral();
+};
+
+}  // namespace zanth

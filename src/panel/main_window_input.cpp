@@ -1,0 +1,158 @@
+// The main window's picture: painting, the mouse on it, and the filter that routes arrow keys, wheel turns
+// and button releases to the sliders.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QTreeWidget>
+
+#include "panel/main_window.h"
+#include "panel/stats.h"
+
+namespace zanth {
+
+void CPadoraDlg::paintEvent(QPaintEvent* event) {
+    const auto started = RunStats::Clock::now();
+    // Moved to a screen of another pixel ratio: render the artwork afresh so it stays crisp.
+    if (!qFuzzyCompare(devicePixelRatioF(), artRatio_)) LoadArtwork();
+    const QRect dirty = event->rect();
+    QPainter p(this);
+    const bool legends = legendCheck_->isChecked();
+    auto draw = [&](const ControllerItem& item, bool legendAllowed) {
+        const QRect r(item.left, item.top, item.width, item.height);
+        if (!r.intersects(dirty)) return;
+        const int id = item.IsDrawnPressed() ? item.downBitmapId : item.upBitmapId;
+        if (id > 0 && id < static_cast<int>(art_.size())) p.drawPixmap(r.topLeft(), art_[static_cast<std::size_t>(id)]);
+        if (!legends || !legendAllowed) return;
+        if (auto name = app_.FindNameByScanCode(item.keyCode)) {
+            // Centred on the item, with the text's top edge at the item's vertical centre.
+            const QString text = QString::fromStdString(*name);
+            const QFontMetrics fm = p.fontMetrics();
+            const int x = item.left + item.width / 2 - fm.horizontalAdvance(text) / 2;
+            const int y = item.top + item.height / 2 + fm.ascent();
+            p.setPen(Qt::black);
+            p.drawText(x, y, text);
+        }
+    };
+    ControllerModel& m = model();
+    draw(m.backgroundItem(), true);
+    for (int i = 0; i < kInputItemCount; ++i) draw(m.item(i), true);
+    draw(m.ledItem(), false);
+    RunStats::Get().Paint(started, dirty.width(), dirty.height());
+}
+
+void CPadoraDlg::PressAt(const QPoint& pos) {
+    ControllerModel& m = model();
+    for (ControllerItem& item : m.inputItems()) {
+        if (!item.Hits(pos.x(), pos.y())) continue;
+        if (item.togglesLed == 1) m.FlipLed();
+        item.mouseDown = 1;
+        InvalidateItem(item);
+    }
+    connectButton_->setFocus(Qt::MouseFocusReason);
+}
+
+void CPadoraDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
+    QDialog::mousePressEvent(event);
+}
+
+void CPadoraDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Not passed on: the default handling would deliver it again as a press and flip the LED once more.
+    if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
+    event->accept();
+}
+
+void CPadoraDlg::mouseReleaseEvent(QMouseEvent* event) {
+    // The window keeps the mouse while a button is held, so this comes even when released outside it.
+    if (event->button() == Qt::LeftButton) {
+        for (ControllerItem& item : model().inputItems()) {
+            if (item.mouseDown == 1) InvalidateItem(item);
+            item.mouseDown = 0;
+        }
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+void CPadoraDlg::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    for (ControllerItem& item : model().inputItems()) {
+        if (item.mouseDown == 1 && !item.Hits(pos.x(), pos.y())) {
+            item.mouseDown = 0;
+            InvalidateItem(item);
+        }
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void CPadoraDlg::contextMenuEvent(QContextMenuEvent* event) {
+    helpMenu_->popup(event->globalPos());
+}
+
+void CPadoraDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        helpMenu_->popup(mapToGlobal(QPoint(400, 300)));
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CPadoraDlg::IsFilteredOut(QObject* watched) const {
+    // The port combo, the sound list and the resolution box keep their own keys (and their popups).
+    for (QWidget* own : {static_cast<QWidget*>(portCombo_), static_cast<QWidget*>(soundList_),
+                         static_cast<QWidget*>(resolutionCombo_)}) {
+        for (QObject* o = watched; o != nullptr; o = o->parent())
+            if (o == own) return true;
+    }
+    if (auto* w = qobject_cast<QWidget*>(watched)) {
+        for (QComboBox* combo : {portCombo_, resolutionCombo_})
+            if (combo->view() && (w == combo->view() || combo->view()->isAncestorOf(w) ||
+                                  (combo->view()->window() && combo->view()->window()->isAncestorOf(w))))
+                return true;
+    }
+    return false;
+}
+
+// The arrow keys work the sliders wherever the focus is (but in the lists), and let go of them on release.
+bool CPadoraDlg::ArrowKey(QKeyEvent* key, QEvent::Type type) {
+    const int k = key->key();
+    const bool vertical = k == Qt::Key_Up || k == Qt::Key_Down;
+    const bool horizontal = k == Qt::Key_Left || k == Qt::Key_Right;
+    if (!vertical && !horizontal) return false;
+    if (type == QEvent::KeyRelease) {
+        // Auto-repeat sends release/press pairs on X11; only the real release lets the stick go.
+        if (!key->isAutoRepeat() && selfNeutralCheck_->isChecked()) vertical ? NeutralY() : NeutralX();
+    } else {
+        QSlider* s = vertical ? sliderY_ : sliderX_;
+        const int step = (k == Qt::Key_Up || k == Qt::Key_Left) ? -1 : 1;
+        s->setValue(s->value() + step);
+    }
+    return true;
+}
+
+bool CPadoraDlg::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || (widget != this && !isAncestorOf(widget)) || IsFilteredOut(watched))
+        return QDialog::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Wheel) {
+        session_->Wheel(widget == sliderX_ ? 1 : widget == sliderY_ ? 2 : 0);
+    } else if (type == QEvent::MouseButtonRelease && (widget == sliderX_ || widget == sliderY_)) {
+        const auto button = static_cast<QMouseEvent*>(event)->button();
+        if (button == Qt::RightButton || (button == Qt::LeftButton && selfNeutralCheck_->isChecked()))
+            widget == sliderX_ ? NeutralX() : NeutralY();
+    } else if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) &&
+               ArrowKey(static_cast<QKeyEvent*>(event), type)) {
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace zanth

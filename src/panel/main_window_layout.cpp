@@ -1,0 +1,188 @@
+// The main window's controls: where they sit, what they say, and what they are wired to.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "link/link_worker.h"
+#include "panel/artwork.h"
+#include "panel/battery_meter.h"
+#include "panel/dialog_units.h"
+#include "panel/main_window.h"
+#include "sound/sound_rules.h"
+
+namespace zanth {
+namespace {
+
+// Shrinks a control's font until its caption fits: the template's sizes were made for a narrower UI font.
+void FitCaption(QAbstractButton* button, int room) {
+    QFont f = button->font();
+    while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(button->text()) > room)
+        f.setPixelSize(f.pixelSize() - 1);
+    button->setFont(f);
+}
+
+template <typename W>
+W* Place(W* widget, int x, int y, int w, int h) {
+    widget->setGeometry(DialogUnitsToPixels(x, y, w, h));
+    return widget;
+}
+
+QLineEdit* ReadOnlyEdit(QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setReadOnly(true);
+    return edit;
+}
+
+}  // namespace
+
+void CPadoraDlg::LoadArtwork() {
+    const qreal dpr = devicePixelRatioF();
+    artRatio_ = dpr;
+    for (QPixmap& p : art_) p = QPixmap();
+    for (const ControllerItem& item : model().items) {
+        for (int id : {item.upBitmapId, item.downBitmapId})
+            if (id > 0 && id < static_cast<int>(art_.size()) && art_[static_cast<std::size_t>(id)].isNull())
+                art_[static_cast<std::size_t>(id)] = RenderArtwork(id, dpr);
+    }
+}
+
+void CPadoraDlg::BuildControls() {
+    setFixedSize(800, 600);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // The controls are small (they were laid out for a 9 pt UI font): keep their text compact.
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+    setStyleSheet("QPushButton { padding: 0px 2px; } QLineEdit { padding: 0px; }");
+
+    // Created in the template's order, which is also the tab order.
+    portCombo_ = Place(new QComboBox(this), 399, 259, 48, 14);
+    connectButton_ = Place(new QPushButton(Tr(Msg::kConnect), this), 395, 285, 56, 14);
+    operationButton_ = Place(new QPushButton(Tr(Msg::kOperationSetting), this), 395, 307, 56, 14);
+    axisLine_ = Place(ReadOnlyEdit(this), 6, 9, 40, 14);
+    axisLine_->setMaxLength(62);
+    axisLine_->hide();
+    legendCheck_ = Place(new QCheckBox(Tr(Msg::kKeyboardSetting), this), 373, 9, 77, 10);
+    keyboardStatus_ = Place(ReadOnlyEdit(this), 353, 47, 99, 14);
+    gamepadStatus_ = Place(ReadOnlyEdit(this), 353, 67, 99, 14);
+    soundList_ = Place(new QTreeWidget(this), 6, 63, 81, 185);
+    batteryMeter_ = Place(new BatteryMeter(this), 168, 147, 116, 14);
+    linkNote_ = new QLabel(this);
+    linkNote_->setGeometry(batteryMeter_->geometry().right() + 6, batteryMeter_->y(), 150,
+                           2 * batteryMeter_->height());
+    linkNote_->setWordWrap(true);
+    linkNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    linkNote_->setStyleSheet("color: #a00000; font-weight: bold;");
+    linkNote_->hide();
+    soundButton_ = Place(new QPushButton(Tr(Msg::kSoundSetting), this), 8, 257, 50, 14);
+    soundStopButton_ = Place(new QPushButton(Tr(Msg::kSoundStop), this), 8, 275, 50, 14);
+    selfNeutralCheck_ = Place(new QCheckBox("Self Neutral", this), 225, 328, 69, 10);
+    resolutionCombo_ = Place(new QComboBox(this), 209, 348, 34, 14);
+    xButton_ = Place(new QPushButton("X", this), 256, 345, 18, 18);
+    sliderX_ = Place(new QSlider(Qt::Horizontal, this), 227, 366, 75, 25);
+    sliderX_->setTickPosition(QSlider::TicksBothSides);
+    yButton_ = Place(new QPushButton("Y", this), 286, 339, 18, 18);
+    sliderY_ = Place(new QSlider(Qt::Vertical, this), 305, 307, 24, 80);
+    sliderY_->setTickPosition(QSlider::TicksBothSides);
+    sliderY_->setInvertedAppearance(true);  // minimum at the top, like the stick's Y axis
+    sliderY_->setInvertedControls(true);
+    closeButton_ = Place(new QPushButton(Tr(Msg::kClose), this), 394, 359, 57, 16);
+    okButton_ = Place(new QPushButton("OK", this), 397, 377, 50, 16);
+    okButton_->setEnabled(false);
+    okButton_->hide();
+    batteryCheck_ = Place(new QCheckBox(Tr(Msg::kBatteryDisplay), this), 305, 149, 82, 10);
+    batteryCheck_->hide();
+    for (QPushButton* b : {connectButton_, operationButton_, soundButton_, soundStopButton_, xButton_, yButton_,
+                           closeButton_, okButton_}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        FitCaption(b, b->width() - 6);
+    }
+    batteryMeter_->setFocusPolicy(Qt::NoFocus);
+    const QWidget* order[] = {portCombo_,        connectButton_,   operationButton_, legendCheck_,
+                              keyboardStatus_,   gamepadStatus_,   soundList_,       soundButton_,
+                              soundStopButton_,  selfNeutralCheck_, resolutionCombo_, xButton_,
+                              sliderX_,          yButton_,         sliderY_,         closeButton_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+
+    helpMenu_ = new QMenu(this);
+    helpMenu_->addAction(Tr(Msg::kMenuManual), this, &CPadoraDlg::OpenManual);
+    helpMenu_->addAction(Tr(Msg::kMenuAbout), this, &CPadoraDlg::ShowAbout);
+}
+
+void CPadoraDlg::ConnectSignals() {
+    connect(connectButton_, &QPushButton::clicked, this, &CPadoraDlg::ConnectOrDisconnect);
+    connect(operationButton_, &QPushButton::clicked, this, &CPadoraDlg::OnOperationSetting);
+    connect(soundButton_, &QPushButton::clicked, this, &CPadoraDlg::OnSoundSetting);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(legendCheck_, &QCheckBox::toggled, this, [this] { update(); });
+    connect(xButton_, &QPushButton::clicked, this, &CPadoraDlg::NeutralX);
+    connect(yButton_, &QPushButton::clicked, this, &CPadoraDlg::NeutralY);
+    connect(soundStopButton_, &QPushButton::clicked, this, [this] { session_->StopSound(); });
+    connect(soundList_, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { ToggleSound(soundList_->indexOfTopLevelItem(item)); });
+    connect(resolutionCombo_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        session_->SetResolution(index);
+        SetupSliders();
+    });
+    connect(session_.get(), &ControlSession::stateChanged, this, &CPadoraDlg::ShowState);
+    connect(&tick_, &QTimer::timeout, this, &CPadoraDlg::ControllerTick);
+}
+
+void CPadoraDlg::SetupSliders() {
+    const int d = model().divisor();
+    for (QSlider* s : {sliderX_, sliderY_}) {
+        const QSignalBlocker block(s);
+        s->setRange(0, 256 / d);
+        s->setValue(128 / d);
+        s->setTickInterval(64 / d);
+        s->setSingleStep(1);
+        s->setPageStep(std::max(1, 16 / d));
+    }
+}
+
+void CPadoraDlg::FillSoundList() {
+    soundList_->setColumnCount(4);
+    soundList_->setRootIsDecorated(false);
+    soundList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    soundList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    soundList_->setHeaderLabels(
+        {Tr(Msg::kColumnController), "ON/OFF", Tr(Msg::kColumnSound), Tr(Msg::kColumnRepeat)});
+    const int widths[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
+    for (int c = 0; c < 4; ++c) soundList_->header()->resizeSection(c, widths[c]);
+    soundList_->clear();
+    const ControllerModel& m = model();
+    for (int i = 0; i < m.soundEffectCount; ++i) {
+        const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
+        auto* row = new QTreeWidgetItem(soundList_);
+        row->setText(0, QString::fromStdString(m.item(e.item).displayName));
+        row->setText(1, e.enabled ? "ON" : "OFF");
+        row->setText(2, QString::fromStdString(SoundLabel(e)));
+        row->setText(3, e.repeat ? "ON" : "OFF");
+    }
+}
+
+void CPadoraDlg::FillPortList() {
+    const std::vector<std::string> devices = session_->PortDevices();
+    for (int n = 1; n <= ControlSession::kPortCount; ++n) {
+        portCombo_->addItem(QString("COM%1").arg(n));
+        const std::string& device = devices[static_cast<std::size_t>(n - 1)];
+        portCombo_->setItemData(n - 1, device.empty() ? Tr(Msg::kNoDevice) : QString::fromStdString(device),
+                                Qt::ToolTipRole);
+    }
+    const int index = session_->comPortIndex();
+    portCombo_->setCurrentIndex(index >= 0 && index < ControlSession::kPortCount ? index : -1);
+}
+
+}  // namespace zanth

@@ -1,0 +1,38 @@
+#pragma once
+// Devices of the rules' own making: what a tick reads is set by the test.
+#include <string>
+#include <vector>
+
+#include "input/devices.h"
+#include "sound/sound_output.h"
+
+namespace zanth::test {
+
+struct FakeKeyboard final : KeyboardDevice {
+    bool Create(std::function<bool()>, int) override { return true; }
+    int Poll() override { return ok ? 0 : -1; }
+    void Shutdown() override {}
+    const KeyStates& keys() const override { return down; }
+    KeyStates down{};
+    bool ok = true;
+};
+
+struct FakeGamepad final : GamepadDevice {
+    bool Create(std::function<bool()>, int) override {
+        ++creates;
+        return present;
+    }
+    int Poll() override { return present ? 0 : -1; }
+    void Shutdown() override {}
+    bool present = true;
+    int creates = 0;
+};
+
+struct FakeSound final : SoundOutput {
+    void Start(const std::string& file) override { started.push_back(file); }
+    void Retrigger(const std::string&) override {}
+    void Stop() override {}
+    std::vector<std::string> started;
+};
+
+}  // namespace zanth::test

@@ -1,0 +1,235 @@
+#include "control/session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+#include "base/clock.h"
+#include "fakes.h"
+#include "input/apply.h"
+#include "link/link_worker.h"
+
+namespace zanth {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The far end of a pseudo-terminal: the session opens its device as the robot's port.
+class Robot {
+  public:
+    Robot() {
+        int slave = -1;
+        if (openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) return;
+        path_ = ttyname(slave);
+        close(slave);
+        fcntl(master_, F_SETFL, O_NONBLOCK);
+    }
+    ~Robot() { Hangup(); }
+    const std::string& path() const { return path_; }
+    void Hangup() {
+        if (master_ >= 0) close(master_);
+        master_ = -1;
+    }
+    // What came from the session by now; -1 once the session's side is closed (EIO on the master).
+    int Read(std::string& out) {
+        char buf[512];
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n > 0) out.append(buf, static_cast<std::size_t>(n));
+        return n < 0 && errno == EIO ? -1 : 0;
+    }
+
+  private:
+    int master_ = -1;
+    std::string path_;
+};
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ResetRightStickHistory();
+    }
+    void TearDown() override { SetTickSource(nullptr); }
+
+    std::string SettingsPath() const { return dir_.filePath("Zanth-Emulator.ini").toStdString(); }
+
+    // A session whose COM3 is `device`, with fake keyboard, gamepad and sound.
+    std::unique_ptr<ControlSession> Make(const std::string& device = "", int language = 0) {
+        app_ = std::make_unique<CPadoraApp>(
+            StartupInfo{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}});
+        Settings settings = LoadSettings(SettingsPath());
+        if (!device.empty()) settings.ports["COM3"] = device;
+        SessionParts parts;
+        auto keyboard = std::make_unique<test::FakeKeyboard>();
+        auto gamepad = std::make_unique<test::FakeGamepad>();
+        auto sound = std::make_unique<test::FakeSound>();
+        keyboard_ = keyboard.get();
+        gamepad_ = gamepad.get();
+        sound_ = sound.get();
+        parts.keyboard = std::move(keyboard);
+        parts.gamepad = std::move(gamepad);
+        parts.sound = std::move(sound);
+        parts.listDevices = [] { return std::vector<std::string>{}; };
+        auto s = std::make_unique<ControlSession>(*app_, settings, std::move(parts));
+        s->Open([] { return true; });
+        return s;
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<CPadoraApp> app_;
+    test::FakeKeyboard* keyboard_ = nullptr;
+    test::FakeGamepad* gamepad_ = nullptr;
+    test::FakeSound* sound_ = nullptr;
+};
+
+TEST_F(SessionTest, PortIndexIsKeptFromTheLastSuccessfulConnectAndSaved) {
+    Robot robot;
+    auto s = Make(robot.path());
+    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    EXPECT_EQ(s->comPortIndex(), 2);
+    EXPECT_FALSE(s->state().settingsEnabled());
+    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
+    EXPECT_TRUE(s->state().settingsEnabled());
+    // The port is closed at once: the robot's end reads the hang-up.
+    std::string wire;
+    EXPECT_TRUE(WaitFor([&] { return robot.Read(wire) < 0; }));
+
+    const ConnectResult failed = s->ToggleConnection(4);  // COM5 stands for nothing here
+    EXPECT_EQ(failed.outcome, ConnectResult::Outcome::kFailed);
+    EXPECT_FALSE(failed.reason.empty());
+    EXPECT_EQ(s->comPortIndex(), 2);
+    EXPECT_TRUE(s->Close(SettingsPath()).ok);
+    EXPECT_EQ(LoadSettings(SettingsPath()).port, 2);
+}
+
+TEST_F(SessionTest, SliderFollowsTheGamepadAtEveryResolution) {
+    auto s = Make();
+    const int rx = s->model().axisBindings[kAxisRX].axisIndex;
+    for (int resolution = 0; resolution <= 4; ++resolution) {
+        for (int value : {0, 1, 64, 200, 254, 255}) {
+            ResetRightStickHistory();
+            s->SetResolution(resolution);
+            gamepad_->state = JoyState::Neutral();
+            gamepad_->state.axes[static_cast<std::size_t>(rx)] = value * 257;  // reads back as `value`
+            const SliderMoves moves = s->Tick({});
+            const int d = 1 << resolution;
+            ASSERT_TRUE(moves.x.has_value()) << value;
+            EXPECT_EQ(*moves.x, d == 1 ? value : (value + 1) / d) << "divisor " << d << " value " << value;
+            EXPECT_EQ(s->model().rightStickX, value);
+        }
+    }
+}
+
+TEST_F(SessionTest, AMissingGamepadIsLookedForOnEvery22ndTick) {
+    auto s = Make();
+    gamepad_->present = false;
+    gamepad_->creates = 0;
+    std::vector<int> searches;
+    for (int tick = 1; tick <= 66; ++tick) {
+        const int before = gamepad_->creates;
+        s->Tick({});
+        if (gamepad_->creates != before) searches.push_back(tick);
+    }
+    EXPECT_EQ(searches, (std::vector<int>{22, 44, 66}));
+}
+
+TEST_F(SessionTest, MeterPinnedWhileAskingEmptyWithoutAndClearedOnDisconnect) {
+    Robot robot;
+    auto s = Make(robot.path());
+    ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    PanelInputs asking;
+    s->Tick(asking);
+    for (auto [reply, shown] : {std::pair{95, 80}, {10, 50}, {70, 70}}) {
+        emit s->link().batteryReply(reply);
+        EXPECT_EQ(s->state().meterValue, shown) << reply;
+    }
+    EXPECT_EQ(s->state().meterColour, BatteryColour(70));
+    PanelInputs notAsking;
+    notAsking.batteryDisplay = false;
+    s->Tick(notAsking);
+    EXPECT_EQ(s->state().meterValue, 0);
+    emit s->link().batteryReply(75);
+    EXPECT_EQ(s->state().meterValue, 0);
+    s->Tick(asking);
+    emit s->link().batteryReply(75);
+    ASSERT_EQ(s->state().meterValue, 75);
+    s->ToggleConnection(2);
+    EXPECT_EQ(s->state().meterValue, 0);
+}
+
+TEST_F(SessionTest, NoReplyForASecondGreysTheMeter) {
+    std::uint32_t now = 1000;
+    SetTickSource([&] { return now; });
+    Robot robot;
+    auto s = Make(robot.path());
+    ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    now += ControlSession::kNoReplyMs;
+    s->Tick({});
+    EXPECT_FALSE(s->state().meterStale);
+    now += 1;
+    s->Tick({});
+    EXPECT_TRUE(s->state().meterStale);
+    emit s->link().batteryReply(70);
+    EXPECT_FALSE(s->state().meterStale);
+}
+
+TEST_F(SessionTest, ALostPortIsAStateWithItsReason) {
+    Robot robot;
+    auto s = Make(robot.path());
+    ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    int changes = 0;
+    QObject::connect(s.get(), &ControlSession::stateChanged, [&] { ++changes; });
+    s->Tick({});
+    robot.Hangup();
+    ASSERT_TRUE(WaitFor([&] { return s->state().link == LinkState::kPortLost; }));
+    EXPECT_GT(changes, 0);
+    ASSERT_TRUE(s->state().failure.has_value());
+    EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
+    EXPECT_EQ(s->state().failure->device, robot.path());
+    EXPECT_TRUE(s->state().settingsEnabled());
+    // The button offers Connect again: a press tries to open the port anew.
+    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kFailed);
+}
+
+TEST_F(SessionTest, AFreshSampleCarriesNewInputButDecidesNothing) {
+    auto s = Make();
+    s->Tick({});
+    const ControllerFrame atRest = BuildFrame(s->model());
+    const int lit = s->model().ledItem().latched;
+    // L1 and MODE go down between two ticks.
+    for (int i : {static_cast<int>(kItemL1), static_cast<int>(kItemMode)})
+        keyboard_->down[static_cast<std::size_t>(s->model().item(i).keyCode)] = kKeyDownByte;
+    const ControllerFrame sampled = s->SampleFrame();
+    EXPECT_NE(sampled, atRest);
+    EXPECT_EQ(s->model().item(kItemL1).keyDown, 0);
+    EXPECT_EQ(s->model().ledItem().latched, lit);
+    EXPECT_EQ(sampled[7], atRest[7]);
+    EXPECT_TRUE(sound_->started.empty());
+    // The tick then decides as it always has, and its frame is the one sampled but for the LED it flips.
+    s->Tick({});
+    EXPECT_EQ(s->model().item(kItemL1).keyDown, 1);
+    EXPECT_NE(s->model().ledItem().latched, lit);
+    const ControllerFrame ticked = BuildFrame(s->model());
+    EXPECT_TRUE(std::equal(sampled.begin(), sampled.begin() + 7, ticked.begin()));
+}
+
+}  // namespace
+}  // namespace zanth
