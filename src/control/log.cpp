@@ -1,4 +1,4 @@
 #include "control/log.h"
 
-Q_LOGGING_CATEGORY(lcControl, "zanth.control", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcInput, "zanth.input", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcControl, "zanth.control", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcInput, "zanth.input", QtWarningMsg)
