@@ -24,15 +24,14 @@ struct Fixture {
         info.currentDirectory = dir.string();
         app = std::make_unique<zanth::CPadoraApp>(info);
         // A complete file, with every sound effect in use so that the text values are realistic.
-        zanth::BuildModel(model, *app, zanth::IniFile{});
+        zanth::BuildModel(model, *app, zanth::Settings{});
         for (int i = 0; i < zanth::kSoundEffectCount; ++i) {
             auto& e = model.soundEffects[static_cast<std::size_t>(i)];
             e.file = dir.string() + "/Data/effect_" + std::to_string(i) + ".wav";
             e.name = "effect " + std::to_string(i);
             e.length = 1500;
         }
-        zanth::SaveSettings(model, app->configPath);
-        zanth::SavePortSetting(app->configPath, 2);
+        zanth::SaveSettings(app->configPath, model, 2);
     }
     ~Fixture() { fs::remove_all(dir); }
 
@@ -41,29 +40,29 @@ struct Fixture {
     zanth::ControllerModel model;
 };
 
-// What the program does once per run: read at start (port, then the model), save at exit (model, then port).
+// What the program does once per run: read the file at start and build the model, save it at exit.
 void BM_LoadAndSaveSettingsFile(benchmark::State& state) {
     Fixture f;
     const std::string& path = f.app->configPath;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(zanth::ReadPortSetting(path));
+        const zanth::Settings settings = zanth::LoadSettings(path);
         zanth::ControllerModel model;
-        zanth::BuildModel(model, *f.app, zanth::IniFile::Load(path));
-        if (!zanth::SaveSettings(model, path).ok) state.SkipWithError("save failed");
-        if (!zanth::SavePortSetting(path, 2).ok) state.SkipWithError("save failed");
+        zanth::BuildModel(model, *f.app, settings);
+        if (!zanth::SaveSettings(path, model, settings.port).ok) state.SkipWithError("save failed");
     }
 }
 BENCHMARK(BM_LoadAndSaveSettingsFile)->Unit(benchmark::kMicrosecond);
 
-// The same without the file system: parse, build the model, write it back and serialise.
+// The same without the file system: parse, read the settings, build the model, write it back and serialise.
 void BM_ParseBuildWriteInMemory(benchmark::State& state) {
     Fixture f;
     const std::string text = zanth::IniFile::Load(f.app->configPath).Serialize();
     for (auto _ : state) {
         zanth::IniFile ini = zanth::IniFile::Parse(text);
+        const zanth::Settings settings = zanth::ReadSettings(ini);
         zanth::ControllerModel model;
-        zanth::BuildModel(model, *f.app, ini);
-        zanth::WriteSettings(model, ini);
+        zanth::BuildModel(model, *f.app, settings);
+        zanth::WriteSettings(ini, model, settings.port);
         benchmark::DoNotOptimize(ini.Serialize());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));

@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ini.GetInt(section, key, 0);
     (void)ini.GetString(section, key, "", size % 70);
     (void)ini.HasKey("SOUND", "1_FILE");
+    for (const std::string& name : ini.KeyNames(section)) {
+        if (!ini.HasKey(section, name)) std::abort();
+    }
 
     ini.WriteString(section, key, text.substr(2 * cut, 32));
     ini.WriteInt("SYSTEM", "PORT", static_cast<int>(size));

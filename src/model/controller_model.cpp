@@ -1,8 +1,10 @@
 #include "model/controller_model.h"
 
+#include <map>
+#include <string>
+
 #include "base/app.h"
 #include "base/text.h"
-#include "model/ini_file.h"
 #include "model/settings.h"
 
 namespace zanth {
@@ -49,17 +51,16 @@ constexpr ItemRow kItemTable[kItemCount] = {
     {"BCK", "BCK", "BCK", 129, 129, 0, 0, 800, 600, nullptr, -1, 0},
 };
 
+// Names of the analog axes, in AxisBindingIndex order.
 struct AxisRow {
-    const char* key;
-    int defaultIndex;
     const char* ja;
     const char* en;
 };
 constexpr AxisRow kAxisTable[4] = {
-    {"LX", 0, "左スティック X軸", "LEFT STICK X-Axis"},
-    {"LY", 1, "左スティック Y軸", "LEFT STICK Y-Axis"},
-    {"RX", 2, "右スティック X軸", "RIGHT STICK X-Axis"},
-    {"RY", 5, "右スティック Y軸", "RIGHT STICK Y-Axis"},
+    {"左スティック X軸", "LEFT STICK X-Axis"},
+    {"左スティック Y軸", "LEFT STICK Y-Axis"},
+    {"右スティック X軸", "RIGHT STICK X-Axis"},
+    {"右スティック Y軸", "RIGHT STICK Y-Axis"},
 };
 
 }  // namespace
@@ -70,7 +71,11 @@ void ControllerModel::FlipLed() {
     InvalidateItem(led);
 }
 
-void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& settings,
+std::string_view ItemIniKey(int index) {
+    return (index >= 0 && index < kItemCount) ? kItemTable[index].iniKey : std::string_view{};
+}
+
+void BuildItem(ControllerItem& item, const CPadoraApp& app, const StoredBinding& stored,
                std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
                int left, int top, int width, int height, int defaultPadButton,
                std::optional<std::string_view> defaultKeyName, int togglesLed) {
@@ -84,12 +89,32 @@ void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& setti
     item.height = height;
     item.togglesLed = togglesLed;
     item.defaultKeyCode = app.FindScanCodeByName(defaultKeyName);
-    item.keyCode = settings.GetInt("CONTROLLER", item.iniKey, item.defaultKeyCode);
+    item.keyCode = stored.keyCode.value_or(item.defaultKeyCode);
     item.defaultPadButton = defaultPadButton;
-    item.padButton = settings.GetInt("JOYSTICK", item.iniKey, item.defaultPadButton);
+    item.padButton = stored.padButton.value_or(item.defaultPadButton);
 }
 
-void BuildModel(ControllerModel& model, const CPadoraApp& app, const IniFile& settings) {
+namespace {
+
+template <typename Value>
+Value StoredFor(const std::map<std::string, Value>& stored, std::string_view iniKey) {
+    const auto it = stored.find(std::string(iniKey));
+    return it == stored.end() ? Value{} : it->second;
+}
+
+void LoadSoundEffect(SoundEffect& effect, int itemIndex, const StoredSound& stored) {
+    effect.item = itemIndex;
+    effect.file = stored.file;
+    effect.name = stored.name;
+    effect.enabled = stored.enabled;
+    effect.length = stored.length;
+    effect.repeat = stored.repeat;
+    effect.repeatMode = stored.repeatMode;
+}
+
+}  // namespace
+
+void BuildModel(ControllerModel& model, const CPadoraApp& app, const Settings& settings) {
     auto invalidate = std::move(model.invalidate);
     model = ControllerModel{};
     model.invalidate = std::move(invalidate);
@@ -98,23 +123,25 @@ void BuildModel(ControllerModel& model, const CPadoraApp& app, const IniFile& se
         const ItemRow& r = kItemTable[i];
         std::optional<std::string_view> key;
         if (r.defaultKey) key = r.defaultKey;
-        BuildItem(model.item(i), app, settings, app.japanese() ? r.ja : r.en, r.iniKey, r.up, r.down, r.left,
-                  r.top, r.width, r.height, r.defaultPadButton, key, r.togglesLed);
+        BuildItem(model.item(i), app, StoredFor(settings.bindings, r.iniKey), app.japanese() ? r.ja : r.en,
+                  r.iniKey, r.up, r.down, r.left, r.top, r.width, r.height, r.defaultPadButton, key,
+                  r.togglesLed);
     }
     for (std::size_t i = 0; i < std::size(kAxisTable); ++i) {
-        const AxisRow& a = kAxisTable[i];
-        model.axisBindings[i].axisIndex = settings.GetInt("JOYSTICK", a.key, a.defaultIndex);
-        model.axisBindings[i].displayName = app.japanese() ? a.ja : a.en;
+        model.axisBindings[i].axisIndex = settings.axes[i];
+        model.axisBindings[i].displayName = app.Text(kAxisTable[i].ja, kAxisTable[i].en);
     }
     for (int i = 0; i < kSoundEffectCount; ++i) {
         const int itemIndex = kSoundItems[static_cast<std::size_t>(i)];
-        LoadSoundEffect(model.soundEffects[static_cast<std::size_t>(i)], itemIndex, model.item(itemIndex),
-                        settings);
+        LoadSoundEffect(model.soundEffects[static_cast<std::size_t>(i)], itemIndex,
+                        StoredFor(settings.sounds, kItemTable[itemIndex].iniKey));
     }
     model.soundEffectCount = kSoundEffectCount;
     model.resolutionDivisors = {1, 2, 4, 8, 16};
-    model.sliderResolution = settings.GetInt("SYSTEM", "SLIDER", 0);
-    if (model.sliderResolution < 0 || model.sliderResolution > 4) model.sliderResolution = 0;
+    // The slider resolution indexes resolutionDivisors: never trust it to be in range.
+    const int slider = settings.sliderResolution;
+    model.sliderResolution =
+        (slider >= 0 && slider < static_cast<int>(model.resolutionDivisors.size())) ? slider : 0;
     model.currentLength = 0;
     model.currentSound = 0;
 }

@@ -5,11 +5,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace zanth {
 
 class CPadoraApp;
-class IniFile;
+struct Settings;
+struct StoredBinding;
 
 // Index of each item in ControllerModel::items. The order is fixed: other code reaches groups by range
 // (buttons 0..14, pad items 15..18, stick items 19..22) and the settings file is written in this order.
@@ -140,13 +142,16 @@ class ControllerModel {
     void FlipLed();
 };
 
-// Builds the whole model from the built-in item table and the settings file: language-dependent names,
-// bindings, axis bindings, the 16 sound effects and the slider resolution. Cannot fail: anything missing
-// takes its built-in default.
-void BuildModel(ControllerModel& model, const CPadoraApp& app, const IniFile& settings);
+// Settings key of item `index` (ItemIndex): its identity in the settings file, the same in both languages.
+std::string_view ItemIniKey(int index);
 
-// Fills one item from its built-in values and the settings file (CONTROLLER / JOYSTICK keys).
-void BuildItem(ControllerItem& item, const CPadoraApp& app, const IniFile& settings,
+// Builds the whole model from the built-in item table and the settings read at start: language-dependent
+// names, bindings, axis bindings, the 16 sound effects and the slider resolution. Cannot fail: anything
+// the settings lack takes its built-in default.
+void BuildModel(ControllerModel& model, const CPadoraApp& app, const Settings& settings);
+
+// Fills one item from its built-in values and its stored bindings (factory bindings where none is stored).
+void BuildItem(ControllerItem& item, const CPadoraApp& app, const StoredBinding& stored,
                std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
                int left, int top, int width, int height, int defaultPadButton,
                std::optional<std::string_view> defaultKeyName, int togglesLed);

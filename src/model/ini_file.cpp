@@ -312,6 +312,17 @@ bool IniFile::HasKey(std::string_view section, std::string_view key) const {
     return FindKey(section, key) != kNpos;
 }
 
+std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
+    std::vector<std::string> names;
+    const std::size_t header = FindSection(section);
+    if (header == kNpos) return names;
+    const std::size_t end = SectionEnd(header);
+    for (std::size_t i = header + 1; i < end; ++i) {
+        if (lines_[i].kind == Kind::kKey) names.emplace_back(lines_[i].name());
+    }
+    return names;
+}
+
 int IniFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const {
     const std::size_t i = FindKey(section, key);
     if (i == kNpos) return defaultValue;

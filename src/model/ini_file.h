@@ -34,6 +34,8 @@ class IniFile {
     std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
                           std::size_t bufferSize) const;
     bool HasKey(std::string_view section, std::string_view key) const;
+    // Names of the keys of `section` (its first occurrence), in file order, repeated names included.
+    std::vector<std::string> KeyNames(std::string_view section) const;
 
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInt(std::string_view section, std::string_view key, int value);

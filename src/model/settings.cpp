@@ -13,86 +13,122 @@ constexpr std::string_view kSystem = "SYSTEM";
 constexpr std::string_view kController = "CONTROLLER";
 constexpr std::string_view kJoystick = "JOYSTICK";
 constexpr std::string_view kSound = "SOUND";
-
-// Buffer sizes of the two text settings: one byte more than the text they hold.
-constexpr std::size_t kSoundFileBuffer = kSoundFileLimit + 1;
-constexpr std::size_t kSoundNameBuffer = kSoundNameLimit + 1;
+constexpr std::string_view kPorts = "PORTS";
 
 constexpr std::string_view kAxisKeys[4] = {"LX", "LY", "RX", "RY"};
 
-std::string SoundKey(const std::string& iniKey, std::string_view suffix) {
-    std::string key = iniKey;
+// Buffer sizes of the text settings: one byte more than the text they hold.
+constexpr std::size_t kSoundFileBuffer = kSoundFileLimit + 1;
+constexpr std::size_t kSoundNameBuffer = kSoundNameLimit + 1;
+constexpr std::size_t kPortDeviceBuffer = 2048;
+
+std::string SoundKey(std::string_view iniKey, std::string_view suffix) {
+    std::string key(iniKey);
     key += '_';
     key += suffix;
     return key;
 }
 
-// Reads the file at `path` as it is now, applies `write` and saves it. A file that exists but cannot be
-// read is left alone: saving over it would replace everything it holds with only our keys.
-template <typename Write>
-SaveResult UpdateFile(const std::string& path, Write write) {
-    if (path.empty()) return SaveResult{false, "No settings file path (the start-up directory is unknown)"};
-    std::string error;
-    IniFile settings = IniFile::Load(path, &error);
-    if (!error.empty())
-        return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
-    write(settings);
-    return settings.Save(path);
+std::string AsciiUpper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+StoredSound ReadSound(const IniFile& file, std::string_view iniKey) {
+    StoredSound s;
+    s.file = file.GetString(kSound, SoundKey(iniKey, "FILE"), "", kSoundFileBuffer);
+    s.name = file.GetString(kSound, SoundKey(iniKey, "NAME"), "", kSoundNameBuffer);
+    s.enabled = file.GetInt(kSound, SoundKey(iniKey, "ON"), s.enabled);
+    // Playing times are kept in whole tenths of a second; division truncates towards zero.
+    s.length = file.GetInt(kSound, SoundKey(iniKey, "LEN"), s.length) / 100 * 100;
+    s.repeat = file.GetInt(kSound, SoundKey(iniKey, "REPEAT"), s.repeat);
+    s.repeatMode = file.GetInt(kSound, SoundKey(iniKey, "REPEATMODE"), s.repeatMode);
+    return s;
+}
+
+std::optional<int> ReadOptionalInt(const IniFile& file, std::string_view section, std::string_view key) {
+    if (!file.HasKey(section, key)) return std::nullopt;
+    return file.GetInt(section, key, 0);
 }
 
 }  // namespace
 
-void LoadSoundEffect(SoundEffect& effect, int itemIndex, const ControllerItem& item,
-                     const IniFile& settings) {
-    effect.item = itemIndex;
-    effect.file = settings.GetString(kSound, SoundKey(item.iniKey, "FILE"), "", kSoundFileBuffer);
-    effect.name = settings.GetString(kSound, SoundKey(item.iniKey, "NAME"), "", kSoundNameBuffer);
-    effect.enabled = settings.GetInt(kSound, SoundKey(item.iniKey, "ON"), 1);
-    // Playing times are kept in whole tenths of a second; division truncates towards zero.
-    effect.length = settings.GetInt(kSound, SoundKey(item.iniKey, "LEN"), 0) / 100 * 100;
-    effect.repeat = settings.GetInt(kSound, SoundKey(item.iniKey, "REPEAT"), 0);
-    effect.repeatMode = settings.GetInt(kSound, SoundKey(item.iniKey, "REPEATMODE"), 0);
+Settings ReadSettings(const IniFile& file) {
+    Settings s;
+    s.port = file.GetInt(kSystem, "PORT", s.port);
+    s.background = file.GetInt(kSystem, "BACK", 0) == 1 ? 1 : 0;
+    for (const std::string& key : file.KeyNames(kPorts)) {
+        if (key.empty()) continue;
+        // Of keys with the same name the first wins, as for every other read.
+        std::string device = file.GetString(kPorts, key, "", kPortDeviceBuffer);
+        if (!device.empty()) s.ports.emplace(AsciiUpper(key), std::move(device));
+    }
+    for (int i = 0; i < kItemCount; ++i) {
+        const std::string_view iniKey = ItemIniKey(i);
+        s.bindings[std::string(iniKey)] = StoredBinding{ReadOptionalInt(file, kController, iniKey),
+                                                        ReadOptionalInt(file, kJoystick, iniKey)};
+    }
+    for (std::size_t i = 0; i < s.axes.size(); ++i)
+        s.axes[i] = file.GetInt(kJoystick, kAxisKeys[i], s.axes[i]);
+    for (const int item : kSoundItems) {
+        const std::string_view iniKey = ItemIniKey(item);
+        s.sounds[std::string(iniKey)] = ReadSound(file, iniKey);
+    }
+    s.sliderResolution = file.GetInt(kSystem, "SLIDER", 0);
+    if (s.sliderResolution < 0 || s.sliderResolution > 4) s.sliderResolution = 0;
+    return s;
 }
 
-void WriteSettings(const ControllerModel& model, IniFile& settings) {
+Settings LoadSettings(const std::string& path) {
+    std::string error;
+    const IniFile file = IniFile::Load(path, &error);
+    if (!error.empty()) {
+        Settings s;
+        s.readError = error;
+        return s;
+    }
+    return ReadSettings(file);
+}
+
+void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex) {
     for (std::size_t i = 0; i < model.axisBindings.size(); ++i) {
-        settings.WriteInt(kJoystick, kAxisKeys[i], model.axisBindings[i].axisIndex);
+        file.WriteInt(kJoystick, kAxisKeys[i], model.axisBindings[i].axisIndex);
     }
     // Buttons, then pad items, then stick items: item order. LED and background are read but never written.
     for (int i = 0; i < kInputItemCount; ++i) {
         const ControllerItem& item = model.item(i);
-        settings.WriteInt(kController, item.iniKey, item.keyCode);
-        settings.WriteInt(kJoystick, item.iniKey, item.padButton);
+        file.WriteInt(kController, item.iniKey, item.keyCode);
+        file.WriteInt(kJoystick, item.iniKey, item.padButton);
     }
     const int count = std::clamp(model.soundEffectCount, 0, static_cast<int>(model.soundEffects.size()));
     for (int i = 0; i < count; ++i) {
         const SoundEffect& effect = model.soundEffects[static_cast<std::size_t>(i)];
         if (effect.item < 0 || effect.item >= kItemCount) continue;
         const std::string& iniKey = model.item(effect.item).iniKey;
-        settings.WriteString(kSound, SoundKey(iniKey, "FILE"), CutUtf8(effect.file, kSoundFileLimit));
-        settings.WriteString(kSound, SoundKey(iniKey, "NAME"), CutUtf8(effect.name, kSoundNameLimit));
-        settings.WriteInt(kSound, SoundKey(iniKey, "ON"), effect.enabled);
-        settings.WriteInt(kSound, SoundKey(iniKey, "LEN"), effect.length);
-        settings.WriteInt(kSound, SoundKey(iniKey, "REPEAT"), effect.repeat);
-        settings.WriteInt(kSound, SoundKey(iniKey, "REPEATMODE"), effect.repeatMode);
+        file.WriteString(kSound, SoundKey(iniKey, "FILE"), CutUtf8(effect.file, kSoundFileLimit));
+        file.WriteString(kSound, SoundKey(iniKey, "NAME"), CutUtf8(effect.name, kSoundNameLimit));
+        file.WriteInt(kSound, SoundKey(iniKey, "ON"), effect.enabled);
+        file.WriteInt(kSound, SoundKey(iniKey, "LEN"), effect.length);
+        file.WriteInt(kSound, SoundKey(iniKey, "REPEAT"), effect.repeat);
+        file.WriteInt(kSound, SoundKey(iniKey, "REPEATMODE"), effect.repeatMode);
     }
-    settings.WriteInt(kSystem, "SLIDER", model.sliderResolution);
+    file.WriteInt(kSystem, "SLIDER", model.sliderResolution);
+    file.WriteInt(kSystem, "PORT", comPortIndex);
 }
 
-SaveResult SaveSettings(const ControllerModel& model, const std::string& path) {
-    return UpdateFile(path, [&](IniFile& settings) { WriteSettings(model, settings); });
-}
-
-int ReadPortSetting(const std::string& path) {
-    return IniFile::Load(path).GetInt(kSystem, "PORT", 0);
-}
-
-SaveResult SavePortSetting(const std::string& path, int comPortIndex) {
-    return UpdateFile(path, [&](IniFile& settings) { settings.WriteInt(kSystem, "PORT", comPortIndex); });
-}
-
-int ReadBackgroundSetting(const IniFile& settings) {
-    return settings.GetInt(kSystem, "BACK", 0) == 1 ? 1 : 0;
+SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex) {
+    if (path.empty()) return SaveResult{false, "No settings file path (the start-up directory is unknown)"};
+    // Read afresh: another instance, or the user, may have changed the file while the window ran. A file
+    // that exists but cannot be read is left alone: saving over it would replace everything it holds with
+    // only our keys.
+    std::string error;
+    IniFile file = IniFile::Load(path, &error);
+    if (!error.empty())
+        return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
+    WriteSettings(file, model, comPortIndex);
+    return file.Save(path);
 }
 
 }  // namespace zanth

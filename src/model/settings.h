@@ -1,4 +1,7 @@
 #pragma once
+#include <array>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "model/controller_model.h"
@@ -6,22 +9,50 @@
 
 namespace zanth {
 
-// Loads one sound effect (section SOUND, keys "<iniKey>_FILE" etc.) and ties it to its item.
-void LoadSoundEffect(SoundEffect& effect, int itemIndex, const ControllerItem& item, const IniFile& settings);
+// CONTROLLER and JOYSTICK values of one item; absent = the item keeps its factory binding.
+struct StoredBinding {
+    std::optional<int> keyCode;
+    std::optional<int> padButton;
+};
 
-// Writes every binding, axis binding, sound setting and SYSTEM/SLIDER into `settings`, in the fixed order
-// that gives a first-run file its section and key order.
-void WriteSettings(const ControllerModel& model, IniFile& settings);
+// SOUND values of one item, with the defaults of a missing key.
+struct StoredSound {
+    std::string file;  // at most kSoundFileLimit bytes
+    std::string name;  // at most kSoundNameLimit bytes
+    int enabled = 1;
+    int length = 0;  // ms, already cut to a multiple of 100 towards zero
+    int repeat = 0;
+    int repeatMode = 0;
+};
 
-// Reads the file at `path` afresh (keeping what others wrote), writes the model into it and saves it
-// atomically. An empty path fails with a reason.
-SaveResult SaveSettings(const ControllerModel& model, const std::string& path);
+// Everything the program reads from the settings file, read once at start. A default-constructed Settings
+// is what a missing file gives.
+struct Settings {
+    int port = 0;                              // SYSTEM/PORT as stored (no range check here)
+    int background = 0;                        // SYSTEM/BACK: 1, anything else 0
+    std::map<std::string, std::string> ports;  // section PORTS, keys upper-cased ("COM3" -> "/dev/ttyUSB0");
+                                               // keys with an empty value are left out
+    std::map<std::string, StoredBinding> bindings;  // by the item's iniKey, for every item of the table
+    std::array<int, 4> axes{0, 1, 2, 5};            // JOYSTICK LX, LY, RX, RY, in AxisBindingIndex order
+    std::map<std::string, StoredSound> sounds;      // by the item's iniKey, for the items with a sound effect
+    int sliderResolution = 0;                       // SYSTEM/SLIDER; outside 0..4 reads as 0
+    std::string readError;  // non-empty when the file exists but could not be read (too large,
+                            // unreadable, a directory): the program must then leave it untouched
+};
 
-// SYSTEM/PORT, read at start and written after the main window has closed.
-int ReadPortSetting(const std::string& path);
-SaveResult SavePortSetting(const std::string& path, int comPortIndex);
+// Reads the file at `path`. A missing file (or an empty path) is no error: all defaults. A file that
+// cannot be read also gives all defaults, with the reason in `readError`.
+Settings LoadSettings(const std::string& path);
+// The rules of LoadSettings on a document already in memory.
+Settings ReadSettings(const IniFile& file);
 
-// SYSTEM/BACK: 1 = read the input devices in the background; any other value reads as 0.
-int ReadBackgroundSetting(const IniFile& settings);
+// Reads the file at `path` as it is now (keeping what others wrote), writes the model and SYSTEM/PORT into
+// it and saves it atomically. A file that cannot be read now is left unchanged and the save fails with
+// the reason. Not to be called when the Settings the model was built from has a readError: the model then
+// holds defaults, not the user's values. An empty path fails with a reason.
+SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex);
+// What SaveSettings writes, in its fixed order: the axis bindings, every input item's bindings, the sound
+// effects, SYSTEM/SLIDER, then SYSTEM/PORT. That order is the section and key order of a first-run file.
+void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex);
 
 }  // namespace zanth

@@ -11,6 +11,7 @@
 #include "base/app.h"
 #include "input/joystick.h"
 #include "model/controller_model.h"
+#include "model/settings.h"
 
 namespace zanth {
 namespace {
@@ -24,7 +25,7 @@ class MappingTest : public testing::Test {
                                             testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        BuildModel(model_, app_, IniFile{});
+        BuildModel(model_, app_, Settings{});
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -68,7 +69,7 @@ TEST_F(MappingTest, RowsListStickDirectionsBeforePadAndApplyBackByPosition) {
     // And unchanged rows leave every binding as it was.
     ApplyMappingRows(rows, model_);
     ControllerModel fresh;
-    BuildModel(fresh, app_, IniFile{});
+    BuildModel(fresh, app_, Settings{});
     for (int i = 0; i < kInputItemCount; ++i) {
         EXPECT_EQ(model_.item(i).keyCode, fresh.item(i).keyCode) << i;
         EXPECT_EQ(model_.item(i).padButton, fresh.item(i).padButton) << i;

@@ -6,12 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "base/app.h"
 
@@ -43,19 +42,19 @@ class SettingsTest : public ::testing::Test {
 
     ControllerModel Build() const {
         ControllerModel model;
-        BuildModel(model, *app_, IniFile::Load(path_));
+        BuildModel(model, *app_, LoadSettings(path_));
         return model;
     }
 
     // One run of the program: read everything at start, let `change` play the user, save as on exit.
     ControllerModel Run(const std::function<void(ControllerModel&)>& change = {}) {
-        const int port = ReadPortSetting(path_);
-        ControllerModel model = Build();
+        const Settings settings = LoadSettings(path_);
+        EXPECT_EQ(settings.readError, "");
+        ControllerModel model;
+        BuildModel(model, *app_, settings);
         if (change) change(model);
-        const SaveResult saved = SaveSettings(model, path_);
+        const SaveResult saved = SaveSettings(path_, model, settings.port);
         EXPECT_TRUE(saved.ok) << saved.error;
-        const SaveResult portSaved = SavePortSetting(path_, port);
-        EXPECT_TRUE(portSaved.ok) << portSaved.error;
         return model;
     }
 
@@ -64,54 +63,43 @@ class SettingsTest : public ::testing::Test {
     std::string path_;
 };
 
-using Layout = std::vector<std::pair<std::string, std::vector<std::string>>>;
-
-// Sections and their keys in file order, read with the plainest possible rules (no IniFile involved).
-Layout LayoutOf(const std::string& text) {
-    Layout layout;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '[') {
-            layout.push_back({line.substr(1, line.find(']') - 1), {}});
-        } else if (line.find('=') != std::string::npos && !layout.empty()) {
-            layout.back().second.push_back(line.substr(0, line.find('=')));
-        }
-    }
-    return layout;
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
 }
 
-TEST_F(SettingsTest, FirstRunCreatesTheFileInTheFixedLayout) {
-    const ControllerModel model = Run();
-    const Layout layout = LayoutOf(ReadText());
-    ASSERT_EQ(layout.size(), 4u);
-    EXPECT_EQ(layout[0].first, "JOYSTICK");
-    EXPECT_EQ(layout[1].first, "CONTROLLER");
-    EXPECT_EQ(layout[2].first, "SOUND");
-    EXPECT_EQ(layout[3].first, "SYSTEM");
-    EXPECT_EQ(layout[0].second.size(), 27u);
-    EXPECT_EQ(layout[1].second.size(), 23u);
-    EXPECT_EQ(layout[2].second.size(), 96u);
-    EXPECT_EQ(layout[3].second, (std::vector<std::string>{"SLIDER", "PORT"}));
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
 
-    const std::vector<std::string> axes(layout[0].second.begin(), layout[0].second.begin() + 4);
-    EXPECT_EQ(axes, (std::vector<std::string>{"LX", "LY", "RX", "RY"}));
-    // Item keys in item order; the LED and the background are never written.
-    for (int i = 0; i < kInputItemCount; ++i) {
-        EXPECT_EQ(layout[0].second[static_cast<std::size_t>(4 + i)], model.item(i).iniKey);
-        EXPECT_EQ(layout[1].second[static_cast<std::size_t>(i)], model.item(i).iniKey);
-    }
-    const std::vector<std::string> firstSound(layout[2].second.begin(), layout[2].second.begin() + 7);
-    EXPECT_EQ(firstSound, (std::vector<std::string>{"1_FILE", "1_NAME", "1_ON", "1_LEN", "1_REPEAT",
-                                                    "1_REPEATMODE", "2_FILE"}));
-    EXPECT_EQ(layout[2].second.back(), "PAD4_REPEATMODE");
+// The file a first run has always written, byte for byte: users' files and scripts grew from it.
+const fs::path kFirstRunFile = fs::path(ZANTH_SOURCE_DIR) / "tests/model/data/first_run.ini";
 
-    const IniFile saved = IniFile::Load(path_);
-    EXPECT_EQ(saved.GetInt("CONTROLLER", "1", 0), 23);  // factory key "I"
-    EXPECT_EQ(saved.GetInt("JOYSTICK", "RY", 0), 5);
-    EXPECT_EQ(saved.GetInt("SOUND", "PAD4_ON", 0), 1);
-    EXPECT_EQ(saved.GetString("SOUND", "PAD4_FILE", "<none>", 64), "");
-    EXPECT_EQ(saved.GetInt("SYSTEM", "PORT", -1), 0);
+TEST_F(SettingsTest, FirstRunWritesTheFileItAlwaysHas) {
+    Run();
+    const std::string expected = ReadFile(kFirstRunFile);
+    ASSERT_NE(expected, "");
+    EXPECT_EQ(ReadText(), expected);
+}
+
+TEST_F(SettingsTest, AChangedBindingIsTheOnlyChangeToAFileOfTheUsers) {
+    // A complete file as another editor would leave it: CRLF, its own order, foreign sections and keys,
+    // a key name in other letter case and spacing.
+    const std::string firstRun = ReadFile(kFirstRunFile);
+    const std::size_t system = firstRun.find("[SYSTEM]\n");
+    ASSERT_NE(system, std::string::npos);
+    std::string input = "; kept as written\n" + firstRun.substr(system) + "BACK=2\n[Extra]\nfoo = bar\n" +
+                        firstRun.substr(0, system) + "[PORTS]\nCOM3=/dev/ttyUSB0\n";
+    input = ReplaceAll(input, "\nMODE=67\n", "\n mode = 67\n");
+    input = ReplaceAll(input, "\n", "\r\n");
+    WriteText(input);
+
+    Run([](ControllerModel& m) { m.item(kItemL1).keyCode = 7; });
+    EXPECT_EQ(ReadText(), ReplaceAll(input, "\r\nL1=16\r\n", "\r\nL1=7\r\n"));
 }
 
 TEST_F(SettingsTest, EverythingWrittenReadsBackTheSame) {
@@ -165,10 +153,10 @@ TEST_F(SettingsTest, SoundLengthIsCutToTenthsTowardsZero) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "(absent)");
         const std::string line = c.stored ? "F1_LEN=" + std::string(c.stored) + "\n" : "";
-        SoundEffect effect;
-        LoadSoundEffect(effect, kItemF1, Build().item(kItemF1), IniFile::Parse("[SOUND]\n" + line));
-        EXPECT_EQ(effect.length, c.expected);
-        EXPECT_EQ(effect.item, kItemF1);
+        WriteText("[SOUND]\n" + line);
+        const ControllerModel model = Build();
+        EXPECT_EQ(model.soundEffects[4].length, c.expected);
+        EXPECT_EQ(model.soundEffects[4].item, kItemF1);
     }
 }
 
@@ -183,6 +171,12 @@ TEST_F(SettingsTest, SliderOutsideItsRangeIsCorrectedAndSavedBack) {
         EXPECT_EQ(Run().sliderResolution, c.read);
         EXPECT_EQ(IniFile::Load(path_).GetString("SYSTEM", "SLIDER", "", 16), std::to_string(c.read));
     }
+    // The resolution indexes a table: the model never takes one out of range, whoever filled the settings.
+    Settings settings;
+    settings.sliderResolution = 5;
+    ControllerModel model;
+    BuildModel(model, *app_, settings);
+    EXPECT_EQ(model.sliderResolution, 0);
 }
 
 TEST_F(SettingsTest, ValuesThatAreOnlyReadStayAsTheFileHasThem) {
@@ -203,9 +197,9 @@ TEST_F(SettingsTest, ValuesThatAreOnlyReadStayAsTheFileHasThem) {
     EXPECT_EQ(model.item(kItem1).keyCode, 7);  // the PC key "6", though not the factory key
 
     const std::string text = ReadText();
-    const IniFile saved = IniFile::Parse(text);
-    EXPECT_EQ(ReadBackgroundSetting(saved), 0);
-    EXPECT_EQ(saved.GetInt("SYSTEM", "PORT", -1), 3);
+    const Settings saved = LoadSettings(path_);
+    EXPECT_EQ(saved.background, 0);
+    EXPECT_EQ(saved.port, 3);
     // The file's own lines come first, unchanged and in their order; all lines end as the file's did.
     EXPECT_EQ(
         text.rfind(
@@ -230,9 +224,19 @@ TEST_F(SettingsTest, BackgroundInputIsOnlyOnForOne) {
     } cases[] = {{"1", 1}, {"2", 0}, {"0", 0}, {"-1", 0}, {"1x", 1}, {"yes", 0}, {nullptr, 0}};
     for (const auto& c : cases) {
         const std::string text = c.stored ? "[SYSTEM]\nBACK=" + std::string(c.stored) + "\n" : "";
-        EXPECT_EQ(ReadBackgroundSetting(IniFile::Parse(text)), c.expected)
+        EXPECT_EQ(ReadSettings(IniFile::Parse(text)).background, c.expected)
             << (c.stored ? c.stored : "absent");
     }
+}
+
+TEST_F(SettingsTest, PortsMapDevicesByUpperCasedName) {
+    const Settings settings = ReadSettings(
+        IniFile::Parse("[SYSTEM]\nCOM1=/dev/not-a-port\n"
+                       "[ports]\ncom3 = /dev/ttyUSB0\nCOM3=/dev/second\nCOM4=\nCOM48=tcp://127.0.0.1:5000\n"
+                       "[PORTS]\nCOM5=/dev/second-section\n"));
+    const std::map<std::string, std::string> expected{{"COM3", "/dev/ttyUSB0"},
+                                                      {"COM48", "tcp://127.0.0.1:5000"}};
+    EXPECT_EQ(settings.ports, expected);
 }
 
 TEST_F(SettingsTest, SoundTextsKeepTheirBytesUpToTheirLimits) {
@@ -261,45 +265,51 @@ TEST_F(SettingsTest, SoundTextsKeepTheirBytesUpToTheirLimits) {
 TEST_F(SettingsTest, ASoundNameCannotRewriteOtherSettings) {
     WriteText("[SYSTEM]\nPORT=2\n");
     Run([](ControllerModel& m) { m.soundEffects[0].name = "x\n[SYSTEM]\nPORT=9"; });
-    EXPECT_EQ(ReadPortSetting(path_), 2);
+    EXPECT_EQ(LoadSettings(path_).port, 2);
     EXPECT_EQ(Build().soundEffects[0].name, "x [SYSTEM] PORT=9");
 }
 
-TEST_F(SettingsTest, PortSetting) {
-    EXPECT_EQ(ReadPortSetting(path_), 0);
-    EXPECT_EQ(ReadPortSetting(""), 0);
-    ASSERT_TRUE(SavePortSetting(path_, 47).ok);
-    EXPECT_EQ(ReadPortSetting(path_), 47);
-    EXPECT_EQ(ReadText(), "[SYSTEM]\nPORT=47\n");
+TEST_F(SettingsTest, PortIsStoredAsGiven) {
+    EXPECT_EQ(LoadSettings(path_).port, 0);
+    EXPECT_EQ(LoadSettings("").port, 0);
+    ASSERT_TRUE(SaveSettings(path_, Build(), 47).ok);
+    EXPECT_EQ(LoadSettings(path_).port, 47);
 }
 
-TEST_F(SettingsTest, SaveFailuresAreReportedAndNeverCostTheOldFile) {
+TEST_F(SettingsTest, AFileThatCannotBeReadIsNeverReplaced) {
     const ControllerModel model = Build();
 
-    const SaveResult noPath = SaveSettings(model, "");
+    const SaveResult noPath = SaveSettings("", model, 0);
     EXPECT_FALSE(noPath.ok);
     EXPECT_NE(noPath.error, "");
-    EXPECT_FALSE(SavePortSetting("", 1).ok);
 
-    const SaveResult noDir = SaveSettings(model, (dir_ / "gone" / "Zanth-Emulator.ini").string());
+    const SaveResult noDir = SaveSettings((dir_ / "gone" / "Zanth-Emulator.ini").string(), model, 0);
     EXPECT_FALSE(noDir.ok);
     EXPECT_NE(noDir.error, "");
 
-    // A file too large to read must not be replaced by one holding only our keys.
+    // A file too large to read must not be replaced by one holding only our keys; reading it gives the
+    // defaults and says why, rather than half a file.
     {
         std::ofstream out(path_, std::ios::binary);
-        out << "[SYSTEM]\nPORT=3\n" << std::string(10 * 1024 * 1024, ';');
+        out << "[SYSTEM]\nPORT=3\nSLIDER=2\n" << std::string(10 * 1024 * 1024, ';');
     }
     const auto size = fs::file_size(path_);
-    const SaveResult big = SaveSettings(model, path_);
+    const Settings read = LoadSettings(path_);
+    EXPECT_NE(read.readError, "");
+    EXPECT_EQ(read.port, 0);
+    EXPECT_EQ(read.sliderResolution, 0);
+    const SaveResult big = SaveSettings(path_, model, 1);
     EXPECT_FALSE(big.ok);
-    EXPECT_NE(big.error, "");
-    EXPECT_FALSE(SavePortSetting(path_, 1).ok);
+    EXPECT_NE(big.error.find("left unchanged"), std::string::npos) << big.error;
     EXPECT_EQ(fs::file_size(path_), size);
     EXPECT_EQ(ReadText().substr(0, 16), "[SYSTEM]\nPORT=3\n");
-    // ... and reading it gives the defaults rather than a crash or half a file.
-    EXPECT_EQ(ReadPortSetting(path_), 0);
-    EXPECT_EQ(Build().sliderResolution, 0);
+
+    // A directory where the file should be.
+    fs::remove(path_);
+    fs::create_directory(path_);
+    EXPECT_NE(LoadSettings(path_).readError, "");
+    EXPECT_FALSE(SaveSettings(path_, model, 1).ok);
+    EXPECT_TRUE(fs::is_directory(path_));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "base/app.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
+#include "model/settings.h"
 
 namespace zanth {
 namespace {
@@ -24,7 +25,7 @@ class KeyJoySetupTest : public testing::Test {
         app_ = std::make_unique<CPadoraApp>(
             StartupInfo{language == 1 ? "Japanese" : "English", false, "/nonexistent", {}, {}});
         names_ = std::make_unique<CJoystick>(app_->language);
-        BuildModel(model_, *app_, IniFile{});
+        BuildModel(model_, *app_, Settings{});
         rows_ = FillMappingRows(model_);
         dialog_ = std::make_unique<CKeyJoySetup>(*app_, *names_, rows_);
         dialog_->setMessageBoxesEnabled(false);

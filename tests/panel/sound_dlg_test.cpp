@@ -19,7 +19,7 @@
 
 #include "base/app.h"
 #include "model/controller_model.h"
-#include "model/ini_file.h"
+#include "model/settings.h"
 #include "sound/sound_output.h"
 
 namespace zanth {
@@ -196,7 +196,7 @@ TEST_F(SoundDlgTest, PlayAndStop) {
 TEST_F(SoundDlgTest, RowsFromAndBackIntoTheModel) {
     app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
     ControllerModel model;
-    BuildModel(model, *app_, IniFile::Parse(""));
+    BuildModel(model, *app_, Settings{});
     SoundEffect& pad = model.soundEffects[12];
     pad = {pad.item, 1, 0, "up", "a.wav", 500, 0, 0};
 
