@@ -75,7 +75,7 @@ CPadoraApp::CPadoraApp(const StartupInfo& info) {
     if (info.languageOverride) language = *info.languageOverride == 1 ? 1 : 0;
 
     keyNames.reserve(kKeys.size() + 1);
-    keyNames.push_back({-1, language == 1 ? "なし" : "none"});
+    keyNames.push_back({-1, UiText(Msg::kNone, language)});
     for (const KeyRow& k : kKeys) keyNames.push_back({k.scanCode, k.name});
 
     if (info.configOverride) {

@@ -34,10 +34,67 @@ enum class Msg : int {
     kLinkNotStarted,
     kSaveFailed,
     kPortLost,
-    kPortUnplugged,   // %1: the device
+    kPortUnplugged,  // %1: the device
     kPortIoError,
     kPortStalled,
     // Added after these: the texts of the settings dialogs and the About box.
+    // Shared by the dialogs
+    kOk,
+    kCancel,
+    kOn,
+    kOff,
+    kNone,  // the "nothing bound" entry of the key, button and axis lists
+    // Gamepad names: the button and axis lists and the live data view of the operation settings dialog
+    kPadButton,       // followed by the button's number from 1
+    kAxisSuffix,      // follows an axis's letters, e.g. "X", "RZ", "VX"
+    kSlider,          // followed by the slider's number from 1
+    kPrefixedSlider,  // the same after the group letter of the velocity, acceleration and force sliders
+    kPointOfView,     // followed by the hat's number from 1
+    kDataButton,      // followed by the button's number from 1
+    // Operation settings dialog
+    kKeyJoyTitle,  // also its group box
+    kKeyJoyColumnController,
+    kKeyJoyKeyboard,  // label and column
+    kKeyJoyGamepad,   // label and column
+    kKeyJoyDataGroup,
+    kKeyJoyColumnButtonAxis,
+    kKeyJoyColumnValue,
+    kKeyJoySave,
+    kKeyJoyLoad,
+    kKeyJoySaveAs,
+    kKeyJoyOpen,
+    kKeyJoyFileFilter,  // "desc|pattern|...||"
+    kKeyJoySaveFailed,
+    kKeyJoyLoadFailed,
+    // Sound settings dialog
+    kSoundDlgTitle,
+    kSoundDlgButton,
+    kSoundDlgName,
+    kSoundDlgFileLength,
+    kSoundDlgSeconds,
+    kSoundDlgRepeat,
+    kSoundDlgPlayTime,
+    kSoundDlgPlayTimeUnit,
+    kSoundDlgEndType,  // the check box; two lines in Japanese
+    kSoundDlgBrowse,
+    kSoundDlgPlay,
+    kSoundDlgStop,
+    kSoundDlgColumnController,
+    kSoundDlgColumnSound,
+    kSoundDlgColumnLength,
+    kSoundDlgColumnRepeat,
+    kSoundDlgColumnEndType,
+    kSoundDlgColumnFile,
+    kSoundDlgWholeFile,  // a length of 0, and the end type that plays the file out
+    kSoundDlgEndStop,
+    kSoundDlgUnknown,
+    kSoundDlgNotANumber,
+    kSoundDlgPlayTimeRange,
+    kSoundDlgFileFilter,  // Qt form: "desc (pattern);;..."
+    // About box
+    kAboutTitle,
+    kAboutVersion,
+    kAboutLine,
     kCount
 };
 

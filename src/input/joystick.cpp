@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ui_text.h"
+
 namespace zanth {
 namespace {
 
@@ -68,15 +70,18 @@ struct CJoystick::Device {
 };
 
 CJoystick::CJoystick(int language) {
-    const bool ja = language == 1;
-    buttonNames[0] = {-1, ja ? "なし" : "none"};
-    for (int i = 0; i < 20; ++i) {
-        buttonNames[static_cast<std::size_t>(i + 1)] = {
-            i, (ja ? "ボタン -" : "Button -") + std::to_string(i + 1)};
+    const std::string none = UiText(Msg::kNone, language);
+    buttonNames[0] = {-1, none};
+    const std::string button = UiText(Msg::kPadButton, language);
+    for (int i = 0; i < 20; ++i)
+        buttonNames[static_cast<std::size_t>(i + 1)] = {i, button + std::to_string(i + 1)};
+    // Axis codes 0..5 in the order of the gamepad reading.
+    static const char* const kAxes[6] = {"X", "Y", "Z", "RX", "RY", "RZ"};
+    axisNames[0] = {-1, none};
+    for (int i = 0; i < 6; ++i) {
+        axisNames[static_cast<std::size_t>(i + 1)] = {
+            i, std::string(kAxes[i]) + UiText(Msg::kAxisSuffix, language)};
     }
-    static const char* const kJa[7] = {"なし", "X軸", "Y軸", "Z軸", "RX軸", "RY軸", "RZ軸"};
-    static const char* const kEn[7] = {"none", "X-Axis", "Y-Axis", "Z-Axis", "RX-Axis", "RY-Axis", "RZ-Axis"};
-    for (int i = 0; i < 7; ++i) axisNames[static_cast<std::size_t>(i)] = {i - 1, ja ? kJa[i] : kEn[i]};
 }
 
 CJoystick::~CJoystick() {

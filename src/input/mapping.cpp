@@ -8,6 +8,7 @@
 
 #include "base/app.h"
 #include "base/text.h"
+#include "base/ui_text.h"
 #include "input/joystick.h"
 #include "model/controller_model.h"
 
@@ -191,23 +192,25 @@ std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, c
 }
 
 std::array<std::string, kDataViewRows> DataViewLabels(int language) {
-    const bool ja = language == 1;
     std::array<std::string, kDataViewRows> labels;
     std::size_t n = 0;
     static const char* const kAxes[6] = {"X", "Y", "Z", "RX", "RY", "RZ"};
+    const std::string axisSuffix = UiText(Msg::kAxisSuffix, language);
     // One group of six axes and two sliders; the plain group has no prefix.
-    auto group = [&](const std::string& prefix, bool sliders) {
-        for (const char* a : kAxes) labels[n++] = prefix + a + (ja ? "軸" : "-Axis");
-        if (!sliders) return;
-        const std::string slider = prefix + (ja ? "スライダー -" : prefix.empty() ? "Slider -" : " Slider -");
+    auto group = [&](const std::string& prefix) {
+        for (const char* a : kAxes) labels[n++] = prefix + a + axisSuffix;
+        const std::string slider =
+            prefix + UiText(prefix.empty() ? Msg::kSlider : Msg::kPrefixedSlider, language);
         for (int s = 1; s <= 2; ++s) labels[n++] = slider + std::to_string(s);
     };
-    group("", true);
-    for (int p = 1; p <= 4; ++p) labels[n++] = (ja ? "パッド -" : "Pad -") + std::to_string(p);
-    group("V", true);
-    group("A", true);
-    group("F", true);
-    for (int b = 1; b <= 128; ++b) labels[n++] = (ja ? "ボタン-" : "Button-") + std::to_string(b);
+    group("");
+    const std::string pov = UiText(Msg::kPointOfView, language);
+    for (int p = 1; p <= 4; ++p) labels[n++] = pov + std::to_string(p);
+    group("V");
+    group("A");
+    group("F");
+    const std::string button = UiText(Msg::kDataButton, language);
+    for (int b = 1; b <= 128; ++b) labels[n++] = button + std::to_string(b);
     return labels;
 }
 

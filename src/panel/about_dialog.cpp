@@ -10,23 +10,17 @@
 namespace zanth {
 
 CAboutDlg::CAboutDlg(const CPadoraApp& app, QWidget* parent) : QDialog(parent) {
-    const bool ja = app.japanese();
-    setWindowTitle(ja ? QString::fromUtf8("バージョン情報 Zanthエミュレータ")
-                      : QStringLiteral("About Zanth-Emulator"));
+    setWindowTitle(QString::fromUtf8(app.Tr(Msg::kAboutTitle)));
     setFixedSize(DialogUnitsToPixels(0, 0, 259, 57).size());
     auto* icon = new QLabel(this);
     icon->setGeometry(DialogUnitsToPixels(11, 17, 20, 20));
     icon->setPixmap(AppIcon().pixmap(icon->size()));
-    version_ = new QLabel(ja ? QString::fromUtf8("Zanthエミュレータ Version 1.0.0.2")
-                             : QStringLiteral("Zanth-Emulator Version 1.0.0.2"),
-                          this);
+    version_ = new QLabel(QString::fromUtf8(app.Tr(Msg::kAboutVersion)), this);
     version_->setTextFormat(Qt::PlainText);
     version_->setGeometry(DialogUnitsToPixels(40, 10, 119, 8));
-    auto* second = new QLabel(ja ? QString::fromUtf8("ロボットのリモコンをPCで操作します。")
-                                 : QStringLiteral("Drives the robot's remote controller from a PC."),
-                              this);
+    auto* second = new QLabel(QString::fromUtf8(app.Tr(Msg::kAboutLine)), this);
     second->setGeometry(DialogUnitsToPixels(40, 28, 172, 8));
-    auto* ok = new QPushButton("OK", this);
+    auto* ok = new QPushButton(QString::fromUtf8(app.Tr(Msg::kOk)), this);
     ok->setGeometry(DialogUnitsToPixels(202, 7, 50, 16));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

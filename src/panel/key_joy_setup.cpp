@@ -45,29 +45,22 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::i
     return list;
 }
 
-constexpr const char* kFilterJa = "操作設定 ファイル (*.kjd)|*.kjd|全てのファイル (*.*)|*.*||";
-constexpr const char* kFilterEn = "Operation Setting File (*.kjd)|*.kjd|All Files (*.*)|*.*||";
-
 }  // namespace
 
 CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
                            std::vector<MappingEntry> rows, QWidget* parent)
     : QDialog(parent), app_(app), names_(mainJoystick), rows_(std::move(rows)), liveJoystick_(app.language) {
-    const bool ja = app.japanese();
-    auto text = [&](const char* jaText, const char* enText) {
-        return QString::fromUtf8(ja ? jaText : enText);
-    };
+    auto text = [&](Msg id) { return QString::fromUtf8(app.Tr(id)); };
 
-    setWindowTitle(text("操作設定", "Operation Setting"));
+    setWindowTitle(text(Msg::kKeyJoyTitle));
     setFixedSize(Du(0, 0, 437, 267).size());
 
     // Creation order is the tab order: list, keyboard, game pad, data view, then the buttons.
-    settingGroup_ = new QGroupBox(text("操作設定", "Operation Setting"), this);
+    settingGroup_ = new QGroupBox(text(Msg::kKeyJoyTitle), this);
     settingGroup_->setGeometry(Du(7, 7, 217, 253));
-    mappingList_ = MakeReportList(this,
-                                  {text("コントローラ", "Controller"), text("キーボード", "Keyboard"),
-                                   text("ゲームパッド", "Game Pad")},
-                                  {ja ? 100 : 110, 70, 100});
+    mappingList_ = MakeReportList(
+        this, {text(Msg::kKeyJoyColumnController), text(Msg::kKeyJoyKeyboard), text(Msg::kKeyJoyGamepad)},
+        {app.japanese() ? 100 : 110, 70, 100});
     mappingList_->setGeometry(Du(14, 23, 202, 167));
 
     // Each label stands level with its combo box and reaches up to it, so that a wider font does not clip it.
@@ -75,28 +68,29 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
         combo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(), combo->sizeHint().height());
         label->setGeometry(labelRect.x(), combo->y(), combo->x() - labelRect.x() - 4, combo->height());
     };
-    keyLabel_ = new QLabel(text("キーボード", "Keyboard"), this);
+    keyLabel_ = new QLabel(text(Msg::kKeyJoyKeyboard), this);
     keyCombo_ = new QComboBox(this);
     placeRow(keyLabel_, keyCombo_, Du(40, 203, 34, 8), Du(104, 199, 69, 12));
-    padLabel_ = new QLabel(text("ゲームパッド", "Game Pad"), this);
+    padLabel_ = new QLabel(text(Msg::kKeyJoyGamepad), this);
     padCombo_ = new QComboBox(this);
     placeRow(padLabel_, padCombo_, Du(40, 223, 38, 8), Du(103, 220, 69, 12));
     keyLabel_->setBuddy(keyCombo_);
     padLabel_->setBuddy(padCombo_);
 
-    dataGroup_ = new QGroupBox(text("ゲームパッドデータ", "Game Pad Data"), this);
+    dataGroup_ = new QGroupBox(text(Msg::kKeyJoyDataGroup), this);
     dataGroup_->setGeometry(Du(229, 7, 201, 233));
-    dataList_ = MakeReportList(this, {text("ボタン＆軸", "Button & Axis"), text("値", "Value")}, {150, 100});
+    dataList_ =
+        MakeReportList(this, {text(Msg::kKeyJoyColumnButtonAxis), text(Msg::kKeyJoyColumnValue)}, {150, 100});
     dataList_->setGeometry(Du(235, 22, 187, 210));
 
-    saveButton_ = new QPushButton(text("設定保存", "Save"), this);
+    saveButton_ = new QPushButton(text(Msg::kKeyJoySave), this);
     saveButton_->setGeometry(Du(105, 244, 50, 14));
-    loadButton_ = new QPushButton(text("設定読込", "Load"), this);
+    loadButton_ = new QPushButton(text(Msg::kKeyJoyLoad), this);
     loadButton_->setGeometry(Du(163, 244, 50, 14));
-    okButton_ = new QPushButton("OK", this);
+    okButton_ = new QPushButton(text(Msg::kOk), this);
     okButton_->setGeometry(Du(319, 246, 50, 14));
     okButton_->setDefault(true);
-    cancelButton_ = new QPushButton(text("キャンセル", "Cancel"), this);
+    cancelButton_ = new QPushButton(text(Msg::kCancel), this);
     cancelButton_->setGeometry(Du(380, 246, 50, 14));
 
     for (const KeyName& k : app_.keyNames) keyCombo_->addItem(U8(k.name));
@@ -231,9 +225,7 @@ void CKeyJoySetup::OnSave() {
     if (path.isEmpty()) return;
     const SaveResult result = SaveMappingFile(QFile::encodeName(path).toStdString(), rows_);
     if (!result.ok) {
-        ShowError(QString::fromUtf8(app_.Text("操作設定ファイルを保存できませんでした。",
-                                              "The operation setting file could not be saved.")),
-                  path, result.error);
+        ShowError(QString::fromUtf8(app_.Tr(Msg::kKeyJoySaveFailed)), path, result.error);
     }
 }
 
@@ -242,9 +234,7 @@ void CKeyJoySetup::OnLoad() {
     if (!path.isEmpty()) {
         std::string reason;
         if (!LoadMappingFile(QFile::encodeName(path).toStdString(), rows_, &reason)) {
-            ShowError(QString::fromUtf8(app_.Text("操作設定ファイルを読み込めませんでした。",
-                                                  "The operation setting file could not be read.")),
-                      path, reason);
+            ShowError(QString::fromUtf8(app_.Tr(Msg::kKeyJoyLoadFailed)), path, reason);
         }
     }
     FillMappingList();
@@ -255,10 +245,8 @@ QString CKeyJoySetup::ChooseFile(bool save) {
     if (chooser_) return chooser_(save);
     const QDir current = QDir::current();
     const QString start = current.exists("Data") ? current.filePath("Data") : current.path();
-    const char* filter = app_.japanese() ? kFilterJa : kFilterEn;
-    QFileDialog dialog(
-        this, QString::fromUtf8(save ? app_.Text("名前を付けて保存", "Save As") : app_.Text("開く", "Open")),
-        start, U8(ToQtFileFilter(filter)));
+    QFileDialog dialog(this, QString::fromUtf8(app_.Tr(save ? Msg::kKeyJoySaveAs : Msg::kKeyJoyOpen)), start,
+                       U8(ToQtFileFilter(app_.Tr(Msg::kKeyJoyFileFilter))));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("kjd");
@@ -270,7 +258,7 @@ QString CKeyJoySetup::ChooseFile(bool save) {
 void CKeyJoySetup::ShowError(const QString& what, const QString& path, const std::string& reason) {
     lastError_ = what + "\n" + QDir::toNativeSeparators(path) + "\n" + U8(reason);
     if (!messageBoxes_) return;
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Text("警告", "WARNING")), lastError_,
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)), lastError_,
                     QMessageBox::Ok, this);
     box.exec();
 }

@@ -119,36 +119,34 @@ void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model)
 CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
                      QWidget* parent)
     : QDialog(parent), app_(app), output_(output), rows_(std::move(rows)) {
-    setWindowTitle(T("効果音設定", "Sound Setting"));
+    setWindowTitle(T(Msg::kSoundDlgTitle));
 
     // Created in the template's order, which is also the tab order.
     list_ = new QTreeWidget(this);
-    auto* buttonLabel = new QLabel(T("ボタン", "Game Pad Button"), this);
+    auto* buttonLabel = new QLabel(T(Msg::kSoundDlgButton), this);
     buttonEdit_ = new QLineEdit(this);
     buttonEdit_->setReadOnly(true);
-    auto* nameLabel = new QLabel(T("簡易名", "Simplified Name"), this);
+    auto* nameLabel = new QLabel(T(Msg::kSoundDlgName), this);
     nameEdit_ = new QLineEdit(this);
     nameEdit_->setValidator(new ByteLimitValidator(kSoundNameLimit, nameEdit_));
-    auto* fileLengthLabel = new QLabel(T("音楽ファイルの長さ", "Length of Sound File"), this);
+    auto* fileLengthLabel = new QLabel(T(Msg::kSoundDlgFileLength), this);
     fileLengthEdit_ = new QLineEdit(this);
     fileLengthEdit_->setReadOnly(true);
-    auto* fileLengthUnit = new QLabel(T("秒", "sec"), this);
-    repeatCheck_ = new QCheckBox(T("繰り返し再生をする", "Repeat Playback"), this);
-    auto* playTimeLabel = new QLabel(T("再生時間", "Playback Time"), this);
+    auto* fileLengthUnit = new QLabel(T(Msg::kSoundDlgSeconds), this);
+    repeatCheck_ = new QCheckBox(T(Msg::kSoundDlgRepeat), this);
+    auto* playTimeLabel = new QLabel(T(Msg::kSoundDlgPlayTime), this);
     playTimeEdit_ = new QLineEdit(this);
     playTimeEdit_->setMaxLength(4);
-    auto* playTimeUnit = new QLabel(T("秒 (0:ファイルに依存)", "sec(0:File Length)"), this);
-    endTypeCheck_ = new QCheckBox(
-        T("繰り返し再生時の最後は\nファイル長で再生する", "Replay the Last File for its Original Length"),
-        this);
+    auto* playTimeUnit = new QLabel(T(Msg::kSoundDlgPlayTimeUnit), this);
+    endTypeCheck_ = new QCheckBox(T(Msg::kSoundDlgEndType), this);
     fileEdit_ = new QLineEdit(this);
     fileEdit_->setValidator(new ByteLimitValidator(kSoundFileLimit, fileEdit_));
-    browseButton_ = new QPushButton(T("参照", "Reference"), this);
-    playButton_ = new QPushButton("PLAY", this);
-    stopButton_ = new QPushButton("STOP", this);
-    okButton_ = new QPushButton("OK", this);
+    browseButton_ = new QPushButton(T(Msg::kSoundDlgBrowse), this);
+    playButton_ = new QPushButton(T(Msg::kSoundDlgPlay), this);
+    stopButton_ = new QPushButton(T(Msg::kSoundDlgStop), this);
+    okButton_ = new QPushButton(T(Msg::kOk), this);
     okButton_->setDefault(true);
-    cancelButton_ = new QPushButton(T("キャンセル", "Cancel"), this);
+    cancelButton_ = new QPushButton(T(Msg::kCancel), this);
     for (QLabel* label :
          {buttonLabel, nameLabel, fileLengthLabel, fileLengthUnit, playTimeLabel, playTimeUnit})
         label->setTextFormat(Qt::PlainText);
@@ -202,9 +200,9 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     list_->setSortingEnabled(false);
     list_->header()->setSectionsClickable(false);
     list_->setColumnCount(6);
-    list_->setHeaderLabels({T("コントローラ", "Controller"), T("音名", "Sound"), T("長さ(秒)", "Length(sec)"),
-                            T("リピート", "Repeat"), T("リピート終了処理", "End Type"),
-                            T("ファイル名", "File Name")});
+    list_->setHeaderLabels({T(Msg::kSoundDlgColumnController), T(Msg::kSoundDlgColumnSound),
+                            T(Msg::kSoundDlgColumnLength), T(Msg::kSoundDlgColumnRepeat),
+                            T(Msg::kSoundDlgColumnEndType), T(Msg::kSoundDlgColumnFile)});
     const int widths[6] = {80, 100, 80, 80, 80, 500};
     for (int c = 0; c < 6; ++c) list_->header()->resizeSection(c, widths[c]);
     for (const SoundSettingRow& row : rows_) {
@@ -212,7 +210,7 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
         item->setText(0, QString::fromStdString(row.displayName));
         item->setText(1, QString::fromStdString(row.name));
         item->setText(2, LengthText(row.length));
-        item->setText(3, row.repeat == 1 ? "ON" : "OFF");
+        item->setText(3, OnOff(row.repeat == 1));
         item->setText(4, EndTypeText(row.repeatMode));
         item->setText(5, QString::fromStdString(row.file));
     }
@@ -224,7 +222,7 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     connect(repeatCheck_, &QCheckBox::clicked, this, [this](bool checked) {
         if (SoundSettingRow* row = Current()) {
             row->repeat = checked ? 1 : 0;
-            SetCell(3, checked ? "ON" : "OFF");
+            SetCell(3, OnOff(checked));
         }
     });
     connect(endTypeCheck_, &QCheckBox::clicked, this, [this](bool checked) {
@@ -250,8 +248,12 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     }
 }
 
-QString CSoundDlg::T(const char* ja, const char* en) const {
-    return QString::fromUtf8(app_.Text(ja, en));
+QString CSoundDlg::T(Msg id) const {
+    return QString::fromUtf8(app_.Tr(id));
+}
+
+QString CSoundDlg::OnOff(bool on) const {
+    return T(on ? Msg::kOn : Msg::kOff);
 }
 
 SoundSettingRow* CSoundDlg::Current() {
@@ -264,11 +266,11 @@ void CSoundDlg::SetCell(int column, const QString& text) {
 }
 
 QString CSoundDlg::LengthText(int ms) const {
-    return ms == 0 ? T("ファイル長", "File Length") : Seconds(ms);
+    return ms == 0 ? T(Msg::kSoundDlgWholeFile) : Seconds(ms);
 }
 
 QString CSoundDlg::EndTypeText(int repeatMode) const {
-    return repeatMode == 1 ? T("ファイル長", "File Length") : T("停止", "Stop");
+    return T(repeatMode == 1 ? Msg::kSoundDlgWholeFile : Msg::kSoundDlgEndStop);
 }
 
 void CSoundDlg::SelectRow(int row) {
@@ -313,7 +315,7 @@ void CSoundDlg::ShowFileLength() {
     // Only shown: the measured length changes no setting.
     const SoundSettingRow* row = Current();
     const int ms = row ? ReadWavLength(row->file) : -1;
-    fileLengthEdit_->setText(ms < 0 ? T("不明", "Unknown") : Seconds(ms));
+    fileLengthEdit_->setText(ms < 0 ? T(Msg::kSoundDlgUnknown) : Seconds(ms));
 }
 
 void CSoundDlg::ValidatePlayTime() {
@@ -322,7 +324,7 @@ void CSoundDlg::ValidatePlayTime() {
     const QString text = playTimeEdit_->text();
     if (!PlayTimeCharsOk(text)) {
         // Refused: the row keeps its time and the box its text, so the user can correct it.
-        Message("ERROR", "ERROR", "数値以外が入力されています。", "Invalied Value");
+        Message(Msg::kCaptionError, Msg::kSoundDlgNotANumber);
         return;
     }
     if (text.isEmpty()) {
@@ -331,8 +333,7 @@ void CSoundDlg::ValidatePlayTime() {
     } else {
         const long long ms = PlayTimeMs(text.toStdString()) / 100 * 100;
         if (ms > kMaxPlayTimeMs) {
-            Message("警告", "WARNING", "再生時間は0.0～60.0秒の範囲で指定してください",
-                    "Play time is 0.0 - 60.0 sec");
+            Message(Msg::kCaptionWarning, Msg::kSoundDlgPlayTimeRange);
             playTimeEdit_->setText(Seconds(kMaxPlayTimeMs));
             row->length = kMaxPlayTimeMs;
             // Later, once the focus change that got us here has finished.
@@ -355,8 +356,7 @@ void CSoundDlg::Browse() {
 
 QString CSoundDlg::ChooseFile() {
     // Qt's "*.*" would hide files without a dot, so "all files" is "*" here.
-    QFileDialog dialog(this, QString(), QDir::current().filePath("Data"),
-                       T("音ファイル (*.wav);;全てのファイル (*)", "Sound Files (*.wav);;All Files (*)"));
+    QFileDialog dialog(this, QString(), QDir::current().filePath("Data"), T(Msg::kSoundDlgFileFilter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("wav");
@@ -364,10 +364,9 @@ QString CSoundDlg::ChooseFile() {
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
-void CSoundDlg::Message(const char* captionJa, const char* captionEn, const char* textJa,
-                        const char* textEn) {
-    const QString caption = T(captionJa, captionEn);
-    const QString text = T(textJa, textEn);
+void CSoundDlg::Message(Msg captionId, Msg textId) {
+    const QString caption = T(captionId);
+    const QString text = T(textId);
     if (messageSink_) {
         messageSink_(caption, text);
         return;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ui_text.h"
+
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -70,7 +72,8 @@ class CSoundDlg : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    QString T(const char* ja, const char* en) const;
+    QString T(Msg id) const;
+    QString OnOff(bool on) const;
     SoundSettingRow* Current();
     void SetCell(int column, const QString& text);
     QString LengthText(int ms) const;
@@ -83,7 +86,7 @@ class CSoundDlg : public QDialog {
     void ShowFileLength();
     void ValidatePlayTime();
     void Browse();
-    void Message(const char* captionJa, const char* captionEn, const char* textJa, const char* textEn);
+    void Message(Msg captionId, Msg textId);
     QString ChooseFile();
 
     const CPadoraApp& app_;

@@ -17,15 +17,26 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
 
-# Polls a command until it succeeds or the time (seconds) runs out. Only a guard against hangs, not a timing check.
+# Microseconds since the epoch (whatever the locale's decimal point).
+now_us() { echo "${EPOCHREALTIME//[.,]/}"; }
+
+# wait_for SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds. On time-out it says what it waited
+# for and returns 1, so that the caller adds what it saw: `wait_for 5 cond || fail "..."`. The limit only
+# guards against hangs; it is no timing check.
 wait_for() {
   local limit=$1; shift
-  local end=$((SECONDS + limit))
+  local end=$(($(now_us) + limit * 1000000))
   until "$@"; do
-    ((SECONDS < end)) || return 1
-    sleep 0.1
+    if (($(now_us) >= end)); then
+      echo "-- gave up after $limit s waiting for: $*" >&2
+      return 1
+    fi
+    sleep 0.05
   done
 }
+
+# True once the process has ended.
+exited() { ! kill -0 "$1" 2>/dev/null; }
 
 start_x() {
   # -r: no auto-repeat, so a held key is one press. -noreset: no server reset (which refuses connections for
@@ -45,7 +56,7 @@ start_sim() {
   PIDS+=($!)
   SIM_PID=$!
   exec 4<"$WORK/sim.out"
-  read -r SIM_PTY <&4
+  read -r -t 10 SIM_PTY <&4 || fail "simulator printed no pseudo-terminal"
   cat <&4 >/dev/null &
   PIDS+=($!)
   [ -e "$SIM_PTY" ] || fail "simulator gave no pseudo-terminal"
@@ -61,10 +72,31 @@ start_emulator() {
      >"$WORK/emulator.log" 2>&1) &
   EMU_PID=$!
   PIDS+=($EMU_PID)
-  WID=$(timeout 20 xdotool search --sync --onlyvisible --name "Zanth" | head -n1) || fail "no window"
-  xdotool windowfocus --sync "$WID"
-  sleep 0.5
+  WID=$(timeout 20 xdotool search --sync --onlyvisible --name "Zanth" | head -n1)
+  [ -n "$WID" ] || fail "no window within 20 s; log: $(head -c 2000 "$WORK/emulator.log")"
+  timeout 10 xdotool windowfocus --sync "$WID" || fail "the window did not take the focus"
+  wait_for 10 painted || fail "the window was never painted"
 }
+
+# True once the window shows a picture rather than one flat colour.
+painted() {
+  shot "$WORK/painted.png" 2>/dev/null || return 1
+  [ "$(convert "$WORK/painted.png" -format "%[fx:standard_deviation > 0.02]" info:)" = 1 ]
+}
+
+# settled FILE.png: takes a screenshot into FILE.png; true when it equals the one the call before took there, i.e.
+# the window has stopped changing. Poll it: `wait_for 5 settled a.png`.
+settled() {
+  local next="${1%.png}.next.png" same=1
+  shot "$next" || return 1
+  [ -f "$1" ] && [ "$(compare -metric AE "$1" "$next" null: 2>&1)" = 0 ] || same=0
+  mv "$next" "$1"
+  ((same))
+}
+
+# True while the emulator has the simulator's pseudo-terminal open.
+holds_port() { ls -l "/proc/$EMU_PID/fd" 2>/dev/null | grep -q -- "-> $SIM_PTY\$"; }
+released_port() { ! holds_port; }
 
 # Clicks at window coordinates.
 click_at() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
@@ -74,8 +106,8 @@ shot() { import -window "$WID" "$1"; }
 
 # close_emulator: closes the window with Escape and waits for the process to end.
 close_emulator() {
-  xdotool windowfocus --sync "$WID" key Escape
-  wait_for 15 bash -c "! kill -0 $EMU_PID 2>/dev/null" || fail "the emulator did not end"
+  timeout 10 xdotool windowfocus --sync "$WID" key Escape || fail "could not send Escape to the window"
+  wait_for 15 exited "$EMU_PID" || fail "the emulator did not end after Escape"
 }
 
 # Mean colour of a rectangle "WxH+X+Y" of a picture as "r g b" (0-255).

@@ -41,20 +41,14 @@ xdotool key Right
 fresh; wait_for 5 last_is "k FF FF FF 81 80 80 80 F3" || fail "slider not sent: $(last_msg)"
 
 note "battery colours"
-meter_colour() {
+meter_is() {  # predicate on r g b
   shot "$WORK/meter.png"
-  mean_rgb "$WORK/meter.png" 40x15+297+224
+  read -r r g b <<<"$(mean_rgb "$WORK/meter.png" 40x15+297+224)"
+  eval "$1"
 }
 expect_meter() {  # level, predicate on r g b
   echo "$1" >"$WORK/level"
-  local ok=0 rgb=
-  for _ in $(seq 30); do
-    rgb=$(meter_colour)
-    read -r r g b <<<"$rgb"
-    if eval "$2"; then ok=1; break; fi
-    sleep 0.2
-  done
-  [ $ok = 1 ] || fail "meter at level $1 shows rgb $rgb"
+  wait_for 10 meter_is "$2" || fail "meter at level $1 shows rgb $r $g $b"
   cp "$WORK/meter.png" "$WORK/meter-$1.png"
 }
 expect_meter 70 '((r > 200 && g > 200 && b < 80))'
@@ -63,29 +57,38 @@ expect_meter 73 '((r < 80 && g < 80 && b > 200))'
 
 note "robot stops answering: the meter says so and the window keeps working"
 kill -STOP "$SIM_PID"
-sleep 1.6
-shot "$WORK/noreply.png"
-read -r r g b <<<"$(mean_rgb "$WORK/noreply.png" 40x15+297+224)"
-((r < 200 && r == g && g == b)) || fail "meter not greyed without replies: $r $g $b"
-read -r r g b <<<"$(mean_rgb "$WORK/noreply.png" 60x21+502+221)"
-((r < 245)) || fail "no 'No reply' note beside the meter"
+# Beside the meter, where the note appears, as it looked while the robot answered.
+convert "$WORK/meter-73.png" -crop 60x21+502+221 +repage "$WORK/note-before.png"
+shows_no_reply() {
+  shot "$WORK/noreply.png"
+  read -r r g b <<<"$(mean_rgb "$WORK/noreply.png" 40x15+297+224)"
+  greyed=$((r < 200 && r == g && g == b))
+  convert "$WORK/noreply.png" -crop 60x21+502+221 +repage "$WORK/note.png"
+  note_px=$(compare -metric AE -fuzz 20% "$WORK/note-before.png" "$WORK/note.png" null: 2>&1 || true)
+  [[ "$note_px" =~ ^[0-9]+$ ]] && ((greyed && note_px > 20))
+}
+wait_for 10 shows_no_reply ||
+  fail "without replies: meter greyed: $greyed; pixels changed where the 'No reply' note belongs: $note_px"
+shows_l1() {
+  shot "$WORK/responsive.png"
+  read -r r g b <<<"$(mean_rgb "$WORK/responsive.png" 60x30+220+163)"
+  ((r > g + 40))
+}
 xdotool keydown q
-sleep 0.4
-shot "$WORK/responsive.png"
+wait_for 5 shows_l1 || fail "window did not show L1 pressed while the robot was silent ($r $g $b)"
 xdotool keyup q
-read -r r g b <<<"$(mean_rgb "$WORK/responsive.png" 60x30+220+163)"
-((r > g + 40)) || fail "window did not show L1 pressed while the robot was silent ($r $g $b)"
 kill -CONT "$SIM_PID"
 fresh; wait_for 10 seen "^k " || fail "link did not go on after the robot came back"
 
 note "disconnect while Q is held: the last message is the neutral frame"
 xdotool keydown q
 wait_for 5 last_is "k FF FF FB 81 80 80 80 F3" || fail "L1 not held before disconnect: $(last_msg)"
+wait_for 5 holds_port || fail "the emulator does not hold the port while connected"
 click_at 740 438
-sleep 0.5
+wait_for 10 released_port || fail "the port is still open after Disconnect"
 xdotool keyup q
-last=$(last_msg)
-[ "$last" = "K FF FF FF 80 80 80 80 F3" ] || fail "last message was '$last', not the neutral frame"
+# The port is closed, so nothing follows what the simulator has still to read from the line.
+wait_for 5 last_is "K FF FF FF 80 80 80 80 F3" || fail "last message was '$(last_msg)', not the neutral frame"
 
 note "closing saves the settings"
 close_emulator
