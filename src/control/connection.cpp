@@ -132,6 +132,9 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
         keyboard_->Shutdown();
         if (connected()) Disconnect();
     }
+    // The model holds defaults, not what the unreadable file says: saving would replace the user's settings.
+    if (!readError_.empty())
+        return SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
     return SaveSettings(settingsPath, model_, comPortIndex_);
 }
 

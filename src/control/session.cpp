@@ -36,7 +36,8 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
       listDevices_(std::move(parts.listDevices)),
       link_(std::make_unique<LinkWorker>()),
       comPortIndex_(settings.port),
-      background_(settings.background == 1 ? 1 : 0) {
+      background_(settings.background == 1 ? 1 : 0),
+      readError_(settings.readError) {
     BuildModel(model_, app_, settings);
     if (!openPort_) {
         openPort_ = [](const std::string& device, std::string* reason) -> std::unique_ptr<Port> {

@@ -162,6 +162,7 @@ class ControlSession : public QObject {
     int padRetryTicks_ = 0;
     std::uint32_t lastReplyTick_ = 0;
     bool closed_ = false;
+    std::string readError_;  // the settings file could not be read at start: it is never written
 };
 
 }  // namespace zanth
