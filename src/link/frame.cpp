@@ -1,5 +1,6 @@
 #include "link/frame.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 
@@ -61,6 +62,18 @@ ControllerFrame BuildFrame(const ControllerModel& model) {
             byte(model.leftStickX),
             byte(model.leftStickY),
             static_cast<std::uint8_t>(0xF0 | (~FlagBits(model) & 0x0F))};
+}
+
+WireMessage BuildMessage(const ControllerFrame& frame, bool replyWanted) {
+    return BuildMessage(frame.data(), static_cast<int>(frame.size()), replyWanted);
+}
+
+WireMessage BuildMessage(const std::uint8_t* data, int length, bool replyWanted) {
+    WireMessage message{};
+    message[0] = replyWanted ? 'k' : 'K';
+    int copy = data == nullptr ? 0 : std::clamp(length, 0, kMaxFrameBytes);
+    std::copy(data, data + copy, message.begin() + 1);
+    return message;
 }
 
 ControllerFrame NeutralFrame(bool ledLit) {

@@ -4,12 +4,19 @@
 #include <cstdint>
 #include <optional>
 
+#include "link/wire.h"
 #include "model/controller_model.h"
 
 namespace zanth {
 
 // The 8 bytes the robot receives after the command byte.
-using ControllerFrame = std::array<std::uint8_t, 8>;
+using ControllerFrame = std::array<std::uint8_t, kMaxFrameBytes>;
+
+// One message on the wire: command byte "k" (a battery reply is wanted) or "K", then 8 frame bytes.
+using WireMessage = std::array<std::uint8_t, kMessageBytes>;
+WireMessage BuildMessage(const ControllerFrame& frame, bool replyWanted);
+// The first min(length, 8) bytes of `data`, the rest zeros; null data or a length below 1 gives zeros.
+WireMessage BuildMessage(const std::uint8_t* data, int length, bool replyWanted);
 
 // One analog axis from two opposite direction items: the gamepad's reading wins, then the mouse (16 or 240),
 // then the keys (both = 128), else centre.

@@ -1,24 +1,28 @@
 #pragma once
 #include <QObject>
-#include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "link/frame.h"
-#include "link/serial.h"
+#include "link/link_failure.h"
+#include "link/port.h"
 
 namespace zanth {
 
-// Keeps the wire off the GUI thread. A thread of its own owns the open port and keeps the link's rhythm:
-// 500 ms of input discarded after opening, then for every message 100 ms of input discarded, the 9-byte
-// message with the newest frame, and, when a reply is wanted, 25 ms of reading the battery reply. The GUI
-// thread only hands over frames (SetFrame) and gets battery values and errors back as queued signals.
+// Keeps the wire off the GUI thread. A thread of its own owns the port and keeps the link's rhythm: 500 ms
+// of input discarded after the start, then for every message 100 ms of input discarded, the 9-byte message
+// with the newest frame, and, when a reply is wanted, 25 ms of reading the battery reply. The GUI thread
+// hands frames over (SetFrame) and gets battery values, failures and requests for a fresh frame back as
+// queued signals.
 //
-// Nothing is sent before the first SetFrame: a made-up frame could move the robot in a way the operator
-// never asked for.
+// Nothing is sent before the first SetFrame after Start: a made-up frame could move the robot in a way the
+// operator never asked for.
 //
 // Start, Stop and the destructor belong to the thread that owns the object; SetFrame may be called from any.
 class LinkWorker : public QObject {
@@ -30,37 +34,47 @@ class LinkWorker : public QObject {
     LinkWorker(const LinkWorker&) = delete;
     LinkWorker& operator=(const LinkWorker&) = delete;
 
-    // Takes ownership of a port opened with ComOpenNoDiscard (the thread does the opening discard) and starts
-    // the link. False, with the port closed, when `port` is null, a link is already running, or no thread
-    // could be made.
-    bool Start(PortHandle port);
+    // Takes the port and starts the link. False, with `reason` (may be null) set and the port closed, when
+    // there is no port, a link is already running, or the thread or its wake-up descriptor cannot be made.
+    bool Start(std::unique_ptr<Port> port, std::string* reason = nullptr);
     // The frame of the next message; the newest one wins. `replyWanted` chooses "k" (ask for the battery
     // reply) or "K".
     void SetFrame(const ControllerFrame& frame, bool replyWanted);
-    // Ends the link at once, whatever wait it is in; with `finalFrame` a last "K" message carrying it goes
-    // out first. Closes the port. Safe without Start and when called again.
+    // Ends the link within kStopBudgetMs, however the port behaves; with `finalFrame` the link thread first
+    // tries to send it as a last "K" message, after the message under way. The port is closed when Stop
+    // returns. Safe without Start and when called again.
     void Stop(std::optional<ControllerFrame> finalFrame);
     bool IsRunning() const { return thread_.joinable(); }
-    // Messages written since construction (for tests and measurements).
+    // Messages handed to the port since construction (for tests and measurements).
     std::uint64_t MessagesSent() const { return messagesSent_.load(); }
 
   signals:
     // A battery reply that parsed, from the message just sent.
     void batteryReply(int value);
-    // The port failed (for example the robot was unplugged); sent once, after which the link sends nothing
-    // until it is stopped.
-    void linkError(QString reason);
+    // The port failed; sent at most once per Start, after which the link leaves the port alone until Stop.
+    void linkFailed(zanth::LinkFailure failure);
+    // kSampleLeadMs before the link takes the frame for its next message: a SetFrame in answer goes out in
+    // it. Unanswered, the last frame set goes out again.
+    void frameWanted();
 
   private:
-    void Run();
-    void FailAndWait(const std::string& reason);
+    using Clock = std::chrono::steady_clock;
+
+    void Run(std::unique_ptr<Port> port);
+    PortResult Pump(Port& port);
+    PortResult SendOne(Port& port);
+    void Finish(Port& port);
+    bool Stopping() const { return stopping_.load(); }
 
     std::thread thread_;
-    PortHandle port_ = nullptr;
     int wakeFd_ = -1;
-    std::mutex mutex_;
+    bool cutShort_ = false;  // link thread only: a message went out in part
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;  // guards what follows
     std::optional<ControllerFrame> frame_;
     bool replyWanted_ = false;
+    std::optional<ControllerFrame> finalFrame_;
+    Clock::time_point stopCalled_;
     std::atomic<std::uint64_t> messagesSent_{0};
 };
 

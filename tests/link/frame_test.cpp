@@ -123,6 +123,24 @@ TEST(BatteryReply, Parse) {
     EXPECT_EQ(ParseBatteryReply(nullptr, 5), std::nullopt);
 }
 
+TEST(Frame, WireMessageIsCommandByteThenEightDataBytes) {
+    const std::uint8_t data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    struct Case {
+        const std::uint8_t* data;
+        int length;
+        bool reply;
+        WireMessage expected;
+    } cases[] = {
+        {data, 3, true, {'k', 1, 2, 3, 0, 0, 0, 0, 0}},
+        {data, 12, false, {'K', 1, 2, 3, 4, 5, 6, 7, 8}},
+        {data, -5, false, {'K', 0, 0, 0, 0, 0, 0, 0, 0}},
+        {nullptr, 8, true, {'k', 0, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(BuildMessage(c.data, c.length, c.reply), c.expected) << c.length;
+    EXPECT_EQ(BuildMessage(NeutralFrame(true), false),
+              (WireMessage{'K', 0xFF, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, 0xF3}));
+}
+
 TEST(BatteryColour, Bands) {
     const Rgb red{255, 0, 0}, yellow{255, 255, 0}, blue{0, 0, 255};
     struct Case {

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -7,7 +9,7 @@
 #include <vector>
 
 #include "link/frame.h"
-#include "link/serial.h"
+#include "link/serial_port.h"
 #include "sim_process.h"
 
 namespace zanth {
@@ -16,17 +18,24 @@ namespace {
 using test::SimProcess;
 using Clock = std::chrono::steady_clock;
 
-PortHandle Connect(const SimProcess& sim) {
+std::unique_ptr<SerialPort> Connect(const SimProcess& sim) {
     std::string reason;
-    PortHandle port = ComOpenNoDiscard(sim.path(), 115200, 8, 0, &reason);
+    auto port = SerialPort::Open(sim.path(), &reason);
     EXPECT_NE(port, nullptr) << sim.path() << ": " << reason;
     return port;
+}
+
+bool Send(Port& port, const ControllerFrame& frame, bool replyWanted) {
+    return port.Write(BuildMessage(frame, replyWanted), 5000, -1).status == PortResult::Status::kOk;
 }
 
 TEST(RobotSim, DecodesEveryMessageIntoOneLine) {
     SimProcess sim({"--silent"});
     ASSERT_FALSE(sim.path().empty());
-    PortHandle port = Connect(sim);
+    // Noise goes through a descriptor of its own, opened before the port makes the line exclusive.
+    int noise = open(sim.path().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(noise, 0);
+    auto port = Connect(sim);
     ASSERT_NE(port, nullptr);
 
     struct Case {
@@ -56,13 +65,13 @@ TEST(RobotSim, DecodesEveryMessageIntoOneLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        if (!c.noise.empty())
-            ComWrite(port, reinterpret_cast<const std::uint8_t*>(c.noise.data()),
-                     static_cast<int>(c.noise.size()));
-        ASSERT_EQ(ComWriteMessage(port, c.frame.data(), 8, c.reply), 9);
+        if (!c.noise.empty()) {
+            ASSERT_EQ(write(noise, c.noise.data(), c.noise.size()), ssize_t(c.noise.size()));
+        }
+        ASSERT_TRUE(Send(*port, c.frame, c.reply));
         EXPECT_EQ(sim.ReadLine(5000), c.line);
     }
-    ComClose(port);
+    close(noise);
 }
 
 TEST(RobotSim, AnswersAsTold) {
@@ -83,19 +92,17 @@ TEST(RobotSim, AnswersAsTold) {
         SCOPED_TRACE(c.options.empty() ? "defaults" : c.options[0]);
         SimProcess sim(c.options);
         ASSERT_FALSE(sim.path().empty());
-        PortHandle port = Connect(sim);
+        auto port = Connect(sim);
         ASSERT_NE(port, nullptr);
-        ControllerFrame frame = NeutralFrame(true);
         auto start = Clock::now();
-        ASSERT_EQ(ComWriteMessage(port, frame.data(), 8, true), 9);
+        ASSERT_TRUE(Send(*port, NeutralFrame(true), true));
         std::uint8_t reply[128];
         // A valid reply ("BB nn ") is 6 bytes; stop there, or give the others time to show what they send.
-        int got = ComRead(port, reply, c.value ? 6 : 128, c.value ? 10000 : 300);
+        int got = port->Read(reply, c.value ? 6 : 128, c.value ? 10000 : 300, -1).count;
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_EQ(ParseBatteryReply(reply, static_cast<std::size_t>(got)), c.value);
         EXPECT_EQ(got > 0, c.anyBytes);
         EXPECT_GE(elapsed, c.atLeastMs);
-        ComClose(port);
     }
 }
 
@@ -104,11 +111,10 @@ TEST(RobotSim, EndsWhenItsPeerClosesAndLogs) {
     std::filesystem::remove(log);
     SimProcess sim({"--log", log.string()});
     ASSERT_FALSE(sim.path().empty());
-    PortHandle port = Connect(sim);
+    auto port = Connect(sim);
     ASSERT_NE(port, nullptr);
-    ControllerFrame frame = NeutralFrame(false);
-    ComWriteMessage(port, frame.data(), 8, false);
-    ComClose(port);
+    EXPECT_TRUE(Send(*port, NeutralFrame(false), false));
+    port.reset();
     int status = -1;
     std::vector<std::string> lines = sim.LinesUntilExit(10000, &status);
     EXPECT_EQ(status, 0);
@@ -125,14 +131,12 @@ TEST(RobotSim, WaitsForAPeerAndEndsOnSigterm) {
     ASSERT_FALSE(sim.path().empty());
     // A peer that opens and closes without sending does not end it (the emulator connecting and disconnecting
     // within its start-up discard).
-    ComClose(Connect(sim));
-    PortHandle port = Connect(sim);
+    Connect(sim).reset();
+    auto port = Connect(sim);
     ASSERT_NE(port, nullptr);
-    ControllerFrame frame = NeutralFrame(true);
-    ComWriteMessage(port, frame.data(), 8, false);
+    EXPECT_TRUE(Send(*port, NeutralFrame(true), false));
     EXPECT_EQ(sim.ReadLine(5000).substr(0, 1), "K");
     EXPECT_EQ(sim.Kill(SIGTERM), 0);
-    ComClose(port);
 }
 
 }  // namespace

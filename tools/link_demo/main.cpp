@@ -1,6 +1,6 @@
 // zanth-link-demo: one round trip over the serial link against the robot simulator: open the simulator's
-// pseudo-terminal as the emulator does, send the at-rest frame asking for the battery, and show what the
-// simulator decoded and what it answered.
+// pseudo-terminal and run the link on it as the emulator does, send the at-rest frame asking for the
+// battery, and show what the simulator decoded and what it answered.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,14 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "link/frame.h"
-#include "link/serial.h"
+#include "link/link_worker.h"
+#include "link/serial_port.h"
 
 extern char** environ;
 
@@ -45,7 +49,32 @@ const char* ColourName(zanth::Rgb c) {
 
 }  // namespace
 
+// Runs the link until the first battery reply, a failure or 5 s; the value, if any.
+std::optional<int> FirstReply(std::unique_ptr<zanth::SerialPort> port) {
+    zanth::LinkWorker link;
+    std::optional<int> value;
+    QObject::connect(&link, &zanth::LinkWorker::batteryReply, [&](int v) {
+        value = v;
+        QCoreApplication::quit();
+    });
+    QObject::connect(&link, &zanth::LinkWorker::linkFailed, [](const zanth::LinkFailure& failure) {
+        std::fprintf(stderr, "link failed: %s\n", failure.detail.c_str());
+        QCoreApplication::quit();
+    });
+    QTimer::singleShot(5000, [] { QCoreApplication::quit(); });
+    std::string reason;
+    if (!link.Start(std::move(port), &reason)) {
+        std::fprintf(stderr, "cannot start the link: %s\n", reason.c_str());
+        return std::nullopt;
+    }
+    link.SetFrame(zanth::NeutralFrame(true), true);
+    QCoreApplication::exec();
+    link.Stop(std::nullopt);
+    return value;
+}
+
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     std::string sim;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -83,25 +112,21 @@ int main(int argc, char** argv) {
     int status = 1;
     std::string device = ReadLine(out[0], 5000);
     std::string reason;
-    zanth::PortHandle port = device.empty() ? nullptr : zanth::ComOpen(device, 115200, 8, 0, &reason);
+    auto port = device.empty() ? nullptr : zanth::SerialPort::Open(device, &reason);
     if (port == nullptr) {
         std::fprintf(stderr, "cannot open the simulator's line %s: %s\n", device.c_str(),
                      device.empty() ? "it printed no path" : reason.c_str());
     } else {
         std::printf("simulator on %s\n", device.c_str());
-        zanth::ControllerFrame frame = zanth::NeutralFrame(true);
-        zanth::ComSendFrame(port, frame.data(), static_cast<int>(frame.size()), true);
-        std::uint8_t reply[128];
-        int got = zanth::ComRead(port, reply, static_cast<int>(sizeof reply), 25);
+        std::optional<int> value = FirstReply(std::move(port));
         std::string decoded = ReadLine(out[0], 2000);
         std::printf("robot saw: %s\n", decoded.empty() ? "(nothing)" : decoded.c_str());
-        if (auto value = zanth::ParseBatteryReply(reply, static_cast<std::size_t>(got))) {
+        if (value) {
             std::printf("battery %d (%s)\n", *value, ColourName(zanth::BatteryColour(*value)));
             status = decoded.empty() ? 1 : 0;
         } else {
-            std::printf("no battery reply (%d bytes)\n", got);
+            std::printf("no battery reply\n");
         }
-        zanth::ComClose(port);
     }
 
     kill(pid, SIGTERM);

@@ -1,0 +1,19 @@
+#include "link/link_failure.h"
+
+namespace zanth {
+
+const char* KindName(LinkFailure::Kind kind) {
+    switch (kind) {
+        case LinkFailure::Kind::kUnplugged:
+            return "unplugged";
+        case LinkFailure::Kind::kIoError:
+            return "i/o error";
+        case LinkFailure::Kind::kStalled:
+            return "stalled";
+        case LinkFailure::Kind::kOther:
+            break;
+    }
+    return "other";
+}
+
+}  // namespace zanth

@@ -1,0 +1,7 @@
+#include "link/log.h"
+
+namespace zanth {
+
+Q_LOGGING_CATEGORY(lcLink, "zanth.link", QtInfoMsg)
+
+}  // namespace zanth

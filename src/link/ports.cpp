@@ -1,0 +1,57 @@
+#include "link/ports.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace zanth {
+namespace {
+
+// Number of a device name "<prefix><digits>", or -1 when the name is not of that form.
+long long DeviceNumber(const std::string& name, const std::string& prefix) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
+    if (name.size() - prefix.size() > 9) return -1;
+    long long number = 0;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return -1;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+}  // namespace
+
+std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devEntries) {
+    std::vector<std::string> ordered;
+    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"}) {
+        std::vector<std::pair<long long, std::string>> group;
+        for (const std::string& name : devEntries) {
+            long long number = DeviceNumber(name, prefix);
+            if (number >= 0) group.emplace_back(number, name);
+        }
+        std::sort(group.begin(), group.end());
+        group.erase(std::unique(group.begin(), group.end()), group.end());
+        for (auto& [number, name] : group) ordered.push_back("/dev/" + name);
+    }
+    return ordered;
+}
+
+std::vector<std::string> ListSerialDevices() {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    return OrderSerialDevices(names);
+}
+
+std::string ResolveComPort(int number, const std::map<std::string, std::string>& ports,
+                           const std::vector<std::string>& devices) {
+    if (number < 1) return {};
+    auto mapped = ports.find("COM" + std::to_string(number));
+    if (mapped != ports.end() && !mapped->second.empty()) return mapped->second;
+    if (static_cast<std::size_t>(number) > devices.size()) return {};
+    return devices[static_cast<std::size_t>(number) - 1];
+}
+
+}  // namespace zanth

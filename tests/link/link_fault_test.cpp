@@ -1,0 +1,170 @@
+// The link on ports that misbehave: a fake port that takes no output, and a pseudo-terminal whose master
+// the test plays by hand.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "link/link_worker.h"
+#include "link/serial_port.h"
+#include "link_test_util.h"
+
+namespace zanth {
+namespace {
+
+using test::Clock;
+using test::MsSince;
+using test::Pty;
+using test::RunUntil;
+using Status = PortResult::Status;
+
+// What a StuckPort saw; it outlives the port so the test can look after Stop.
+struct StuckLog {
+    std::mutex mutex;
+    std::vector<WireMessage> writes;
+    std::atomic<bool> stuck{false};  // the link is inside a call that does not complete
+    std::atomic<bool> destroyed{false};
+};
+
+// Where a StuckPort's line stops taking output.
+enum class Stuck { kBeforeTheMessage, kHalfwayThrough, kAfterTheDriverTookIt };
+
+// A port on a line that takes nothing. Its stuck calls take all the time they are given: the stuck Write
+// even ignores the wake-up, as a real one may once part of its message is out.
+class StuckPort final : public Port {
+  public:
+    StuckPort(std::shared_ptr<StuckLog> log, Stuck stuck) : log_(std::move(log)), stuck_(stuck) {}
+    ~StuckPort() override { log_->destroyed = true; }
+
+    const std::string& Device() const override { return device_; }
+    PortResult Discard(int ms, int wakeFd) override { return Wait(ms, wakeFd, Status::kOk); }
+    PortResult Read(std::uint8_t*, int, int ms, int wakeFd) override { return Wait(ms, wakeFd, Status::kOk); }
+    PortResult Write(const WireMessage& message, int ms, int) override {
+        {
+            std::lock_guard lock(log_->mutex);
+            log_->writes.push_back(message);
+        }
+        if (stuck_ == Stuck::kAfterTheDriverTookIt) {
+            PortResult done;
+            done.count = static_cast<int>(message.size());
+            return done;
+        }
+        log_->stuck = true;
+        PortResult r = Wait(ms, -1, Status::kTimedOut);
+        r.count = stuck_ == Stuck::kHalfwayThrough ? 4 : 0;
+        return r;
+    }
+    PortResult Drain(int ms, int wakeFd) override {
+        log_->stuck = true;
+        return Wait(ms, wakeFd, Status::kTimedOut);
+    }
+    void Flush() override {}
+
+  private:
+    static PortResult Wait(int ms, int wakeFd, Status atTimeOut) {
+        pollfd p{wakeFd, POLLIN, 0};
+        PortResult r;
+        r.status = poll(&p, wakeFd >= 0 ? 1 : 0, ms) > 0 ? Status::kWoken : atTimeOut;
+        return r;
+    }
+
+    std::shared_ptr<StuckLog> log_;
+    Stuck stuck_;
+    std::string device_ = "/dev/stuck0";
+};
+
+// The final frame is tried unless half a message is ahead of it, which would garble it into a frame the
+// operator never sent.
+TEST(LinkStop, ReturnsInTimeWhateverThePortDoesAndTriesTheFinalFrame) {
+    struct Case {
+        const char* name;
+        Stuck stuck;
+        bool afterFailure;
+    };
+    const Case cases[] = {
+        {"write never completes", Stuck::kBeforeTheMessage, false},
+        {"output never leaves", Stuck::kAfterTheDriverTookIt, false},
+        {"stall already reported", Stuck::kBeforeTheMessage, true},
+        {"half a message out", Stuck::kHalfwayThrough, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto log = std::make_shared<StuckLog>();
+        LinkWorker worker;
+        std::vector<LinkFailure> failures;
+        QObject::connect(&worker, &LinkWorker::linkFailed, [&](LinkFailure f) { failures.push_back(f); });
+        ASSERT_TRUE(worker.Start(std::make_unique<StuckPort>(log, c.stuck)));
+        worker.SetFrame({0xFF, 0xFF, 0xFB, 0x80, 0x80, 0x10, 0x80, 0xF3}, false);
+        ASSERT_TRUE(RunUntil([&] { return c.afterFailure ? !failures.empty() : log->stuck.load(); }, 10000));
+        if (c.afterFailure) {
+            EXPECT_EQ(failures.front().kind, LinkFailure::Kind::kStalled);
+            EXPECT_EQ(failures.front().device, "/dev/stuck0");
+        }
+
+        auto start = Clock::now();
+        worker.Stop(NeutralFrame(true));
+        EXPECT_LT(MsSince(start), kStopBudgetMs);
+        EXPECT_TRUE(log->destroyed);
+        std::lock_guard lock(log->mutex);
+        ASSERT_FALSE(log->writes.empty());
+        bool triedFinal = log->writes.back() == BuildMessage(NeutralFrame(true), false);
+        EXPECT_EQ(triedFinal, c.stuck != Stuck::kHalfwayThrough);
+    }
+}
+
+class LinkOnPty : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(pty.name.empty());
+        std::string reason;
+        port = SerialPort::Open(pty.name, &reason);
+        ASSERT_NE(port, nullptr) << reason;
+        QObject::connect(&worker, &LinkWorker::batteryReply, [this](int v) { replies.push_back(v); });
+        QObject::connect(&worker, &LinkWorker::linkFailed, [this](LinkFailure f) { failures.push_back(f); });
+    }
+    void TearDown() override { worker.Stop(std::nullopt); }
+
+    Pty pty{true};
+    std::unique_ptr<SerialPort> port;
+    LinkWorker worker;
+    std::vector<int> replies;
+    std::vector<LinkFailure> failures;
+};
+
+// "B" alone is no reply; only a read that waits for the rest sees the value.
+TEST_F(LinkOnPty, ReplyInPiecesWithinTheWindowIsRead) {
+    std::atomic<bool> done{false};
+    std::thread robot([&] {
+        while (!done) {
+            if (pty.Receive(9, 100).size() != 9) continue;
+            pty.Send({'B'});
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+            pty.Send({'B', ' ', '6', '5', ' '});
+        }
+    });
+    ASSERT_TRUE(worker.Start(std::move(port)));
+    worker.SetFrame(NeutralFrame(true), true);
+    EXPECT_TRUE(RunUntil([&] { return !replies.empty(); }, 10000));
+    worker.Stop(std::nullopt);
+    done = true;
+    robot.join();
+    for (int value : replies) EXPECT_EQ(value, 65);
+}
+
+TEST_F(LinkOnPty, LineThatTakesNothingIsReportedStalled) {
+    ASSERT_TRUE(pty.StopOutput());
+    ASSERT_TRUE(worker.Start(std::move(port)));
+    worker.SetFrame(NeutralFrame(true), false);
+    ASSERT_TRUE(RunUntil([&] { return !failures.empty(); }, 10000));
+    EXPECT_EQ(failures.front().kind, LinkFailure::Kind::kStalled);
+    EXPECT_EQ(failures.front().device, pty.name);
+    EXPECT_EQ(worker.MessagesSent(), 0u);
+}
+
+}  // namespace
+}  // namespace zanth
