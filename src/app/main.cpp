@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
     if (saved && !saved->ok && !app.configPath.empty())
         QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)),
                              QString::fromUtf8(app.Tr(zanth::Msg::kSaveFailed)) + "\n" +
-                                 QString::fromStdString(app.configPath) + "\n" + QString::fromStdString(saved->error));
+                                 QString::fromStdString(app.configPath) + "\n" +
+                                 QString::fromStdString(saved->error));
     return 0;
 }

@@ -10,23 +10,6 @@
 #include "link/ports.h"
 
 namespace zanth {
-namespace {
-
-const char* KindName(LinkFailure::Kind kind) {
-    switch (kind) {
-        case LinkFailure::Kind::kUnplugged:
-            return "unplugged";
-        case LinkFailure::Kind::kIoError:
-            return "input/output error";
-        case LinkFailure::Kind::kStalled:
-            return "takes no output";
-        case LinkFailure::Kind::kOther:
-            break;
-    }
-    return "failed";
-}
-
-}  // namespace
 
 ConnectResult ControlSession::ToggleConnection(int selection) {
     if (connected()) {
@@ -62,9 +45,9 @@ ConnectResult ControlSession::Connect(int selection) {
     }
     std::unique_ptr<Port> port = openPort_(r.device, &r.reason);
     if (port == nullptr) {
-        qCWarning(lcControl).noquote() << "connect" << QString::fromStdString(r.port) << "("
-                                       << QString::fromStdString(r.device)
-                                       << ") failed:" << QString::fromStdString(r.reason);
+        qCWarning(lcControl).noquote()
+            << "connect" << QString::fromStdString(r.port) << "(" << QString::fromStdString(r.device)
+            << ") failed:" << QString::fromStdString(r.reason);
         return r;
     }
     std::string why;
@@ -99,9 +82,9 @@ void ControlSession::ClearMeter() {
 }
 
 void ControlSession::UpdateStale() {
-    state_.meterStale = connected() && lastInputs_.batteryDisplay &&
-                        static_cast<std::int32_t>(TickCount() - lastReplyTick_) >
-                            static_cast<std::int32_t>(kNoReplyMs);
+    state_.meterStale =
+        connected() && lastInputs_.batteryDisplay &&
+        static_cast<std::int32_t>(TickCount() - lastReplyTick_) > static_cast<std::int32_t>(kNoReplyMs);
 }
 
 void ControlSession::OnBatteryReply(int value) {

@@ -110,8 +110,8 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
     SetRightStick(inputs, sliderX, sliderY, moves);
 
     char axes[64];
-    std::snprintf(axes, sizeof axes, "%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF, model_.leftStickY & 0xFF,
-                  model_.rightStickX & 0xFF, model_.rightStickY & 0xFF);
+    std::snprintf(axes, sizeof axes, "%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF,
+                  model_.leftStickY & 0xFF, model_.rightStickX & 0xFF, model_.rightStickY & 0xFF);
     state_.axisLine = axes;
 
     // The newest frame goes to the link thread; the meter follows the replies it brings back.
@@ -167,7 +167,7 @@ ControllerFrame ControlSession::SampleFrame() {
         auto right = [&](int binding, int last, int& stick) {
             const int code = now.axisBindings[static_cast<std::size_t>(binding)].axisIndex;
             if (code < 0 || code > 5 || now.gamepadReady != 1) return;
-            const int value = ScaleAxis(ReadAxis(now, gamepad_->state, code));
+            const int value = RightStickValue(now, gamepad_->state, code);
             if (value != last) stick = value;
         };
         right(kAxisRX, gamepad_->padRX, now.rightStickX);

@@ -44,8 +44,7 @@ void ApplyRightAxis(const ControllerModel& model, const JoyState& state, int cod
         last = 128;
         return;
     }
-    const int raw = ReadAxis(model, state, code);
-    if (raw < kDeadZoneLow || raw > kDeadZoneHigh) value = ScaleAxis(raw);
+    value = RightStickValue(model, state, code);
     if (value != last) {
         changed = 1;
         last = value;
@@ -167,6 +166,11 @@ void ReleaseGamepadItems(ControllerModel& model, PadSticks& sticks) {
     sticks.padLX = sticks.padLY = sticks.padRX = sticks.padRY = 128;
     ReleaseRightAxis(sticks.padRXChanged, lastRightX);
     ReleaseRightAxis(sticks.padRYChanged, lastRightY);
+}
+
+int RightStickValue(const ControllerModel& model, const JoyState& state, int code) {
+    const int raw = ReadAxis(model, state, code);
+    return raw < kDeadZoneLow || raw > kDeadZoneHigh ? ScaleAxis(raw) : 128;
 }
 
 void ResetRightStickHistory() {

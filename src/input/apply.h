@@ -53,6 +53,9 @@ void ApplyGamepad(ControllerModel& model, GamepadDevice& gamepad);
 // slider moved with the mouse meanwhile keeps its place.
 void ReleaseGamepadItems(ControllerModel& model, PadSticks& sticks);
 
+// One right-stick axis as a stick byte: the reading scaled to 0..255, or 128 inside the dead zone.
+int RightStickValue(const ControllerModel& model, const JoyState& state, int code);
+
 // The right-stick readings remembered between polls (process-wide, as the sliders are). They start at 127,
 // off the centre, so that the first reading always counts as a change. Tests put them back with this.
 void ResetRightStickHistory();

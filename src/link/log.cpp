@@ -2,6 +2,6 @@
 
 namespace zanth {
 
-Q_LOGGING_CATEGORY(lcLink, "zanth.link", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcLink, "zanth.link", QtWarningMsg)
 
 }  // namespace zanth

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <array>

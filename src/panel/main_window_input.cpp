@@ -29,7 +29,8 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
         const QRect r(item.left, item.top, item.width, item.height);
         if (!r.intersects(dirty)) return;
         const int id = item.IsDrawnPressed() ? item.downBitmapId : item.upBitmapId;
-        if (id > 0 && id < static_cast<int>(art_.size())) p.drawPixmap(r.topLeft(), art_[static_cast<std::size_t>(id)]);
+        if (id > 0 && id < static_cast<int>(art_.size()))
+            p.drawPixmap(r.topLeft(), art_[static_cast<std::size_t>(id)]);
         if (!legends || !legendAllowed) return;
         if (auto name = app_.FindNameByScanCode(item.keyCode)) {
             // Centred on the item, with the text's top edge at the item's vertical centre.

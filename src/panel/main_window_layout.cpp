@@ -56,8 +56,9 @@ void CPadoraDlg::LoadArtwork() {
 
 void CPadoraDlg::BuildControls() {
     setFixedSize(800, 600);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The controls are small (they were laid out for a 9 pt UI font): keep their text compact.
     QFont f = font();
@@ -102,17 +103,17 @@ void CPadoraDlg::BuildControls() {
     okButton_->hide();
     batteryCheck_ = Place(new QCheckBox(Tr(Msg::kBatteryDisplay), this), 305, 149, 82, 10);
     batteryCheck_->hide();
-    for (QPushButton* b : {connectButton_, operationButton_, soundButton_, soundStopButton_, xButton_, yButton_,
-                           closeButton_, okButton_}) {
+    for (QPushButton* b : {connectButton_, operationButton_, soundButton_, soundStopButton_, xButton_,
+                           yButton_, closeButton_, okButton_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
         FitCaption(b, b->width() - 6);
     }
     batteryMeter_->setFocusPolicy(Qt::NoFocus);
-    const QWidget* order[] = {portCombo_,        connectButton_,   operationButton_, legendCheck_,
-                              keyboardStatus_,   gamepadStatus_,   soundList_,       soundButton_,
-                              soundStopButton_,  selfNeutralCheck_, resolutionCombo_, xButton_,
-                              sliderX_,          yButton_,         sliderY_,         closeButton_};
+    const QWidget* order[] = {portCombo_,       connectButton_,    operationButton_, legendCheck_,
+                              keyboardStatus_,  gamepadStatus_,    soundList_,       soundButton_,
+                              soundStopButton_, selfNeutralCheck_, resolutionCombo_, xButton_,
+                              sliderX_,         yButton_,          sliderY_,         closeButton_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 
@@ -17,6 +18,7 @@
 #include "fakes.h"
 #include "input/apply.h"
 #include "link/link_worker.h"
+#include "link/port.h"
 
 namespace zanth {
 namespace {
@@ -72,9 +74,8 @@ class SessionTest : public ::testing::Test {
     std::string SettingsPath() const { return dir_.filePath("Zanth-Emulator.ini").toStdString(); }
 
     // A session whose COM3 is `device`, with fake keyboard, gamepad and sound.
-    std::unique_ptr<ControlSession> Make(const std::string& device = "", int language = 0) {
-        app_ = std::make_unique<CPadoraApp>(
-            StartupInfo{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}});
+    std::unique_ptr<ControlSession> Make(const std::string& device = "", bool padPresent = true) {
+        app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
         Settings settings = LoadSettings(SettingsPath());
         if (!device.empty()) settings.ports["COM3"] = device;
         SessionParts parts;
@@ -84,10 +85,12 @@ class SessionTest : public ::testing::Test {
         keyboard_ = keyboard.get();
         gamepad_ = gamepad.get();
         sound_ = sound.get();
+        gamepad_->present = padPresent;
         parts.keyboard = std::move(keyboard);
         parts.gamepad = std::move(gamepad);
         parts.sound = std::move(sound);
         parts.listDevices = [] { return std::vector<std::string>{}; };
+        if (openPort_) parts.openPort = openPort_;
         auto s = std::make_unique<ControlSession>(*app_, settings, std::move(parts));
         s->Open([] { return true; });
         return s;
@@ -95,6 +98,7 @@ class SessionTest : public ::testing::Test {
 
     QTemporaryDir dir_;
     std::unique_ptr<CPadoraApp> app_;
+    std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
     test::FakeKeyboard* keyboard_ = nullptr;
     test::FakeGamepad* gamepad_ = nullptr;
     test::FakeSound* sound_ = nullptr;
@@ -139,8 +143,7 @@ TEST_F(SessionTest, SliderFollowsTheGamepadAtEveryResolution) {
 }
 
 TEST_F(SessionTest, AMissingGamepadIsLookedForOnEvery22ndTick) {
-    auto s = Make();
-    gamepad_->present = false;
+    auto s = Make("", false);
     gamepad_->creates = 0;
     std::vector<int> searches;
     for (int tick = 1; tick <= 66; ++tick) {
@@ -209,6 +212,54 @@ TEST_F(SessionTest, ALostPortIsAStateWithItsReason) {
     EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kFailed);
 }
 
+// A line held off for good: every write and drain takes all the time it is given.
+class HeldLine final : public Port {
+  public:
+    explicit HeldLine(std::atomic<int>* writes) : writes_(writes) {}
+    const std::string& Device() const override { return device_; }
+    PortResult Discard(int ms, int wakeFd) override { return Wait(ms, wakeFd, PortResult::Status::kOk); }
+    PortResult Read(std::uint8_t*, int, int ms, int wakeFd) override {
+        return Wait(ms, wakeFd, PortResult::Status::kOk);
+    }
+    PortResult Write(const WireMessage&, int ms, int) override {
+        ++*writes_;
+        return Wait(ms, -1, PortResult::Status::kTimedOut);
+    }
+    PortResult Drain(int ms, int wakeFd) override { return Wait(ms, wakeFd, PortResult::Status::kTimedOut); }
+    void Flush() override {}
+
+  private:
+    static PortResult Wait(int ms, int wakeFd, PortResult::Status atTimeOut) {
+        pollfd p{wakeFd, POLLIN, 0};
+        PortResult r;
+        r.status = poll(&p, wakeFd >= 0 ? 1 : 0, ms) > 0 ? PortResult::Status::kWoken : atTimeOut;
+        return r;
+    }
+    std::atomic<int>* writes_;
+    std::string device_ = "/dev/held0";
+};
+
+TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {
+    std::atomic<int> writes{0};
+    openPort_ = [&](const std::string&, std::string*) -> std::unique_ptr<Port> {
+        return std::make_unique<HeldLine>(&writes);
+    };
+    for (bool closing : {false, true}) {
+        auto s = Make("/dev/held0");
+        ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+        s->Tick({});
+        writes = 0;
+        ASSERT_TRUE(WaitFor([&] { return writes > 0; }));
+        const auto start = std::chrono::steady_clock::now();
+        if (closing)
+            s->Close(SettingsPath());
+        else
+            s->ToggleConnection(2);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms) << (closing ? "close" : "disconnect");
+        EXPECT_FALSE(s->connected());
+    }
+}
+
 TEST_F(SessionTest, AFreshSampleCarriesNewInputButDecidesNothing) {
     auto s = Make();
     s->Tick({});
@@ -228,7 +279,7 @@ TEST_F(SessionTest, AFreshSampleCarriesNewInputButDecidesNothing) {
     EXPECT_EQ(s->model().item(kItemL1).keyDown, 1);
     EXPECT_NE(s->model().ledItem().latched, lit);
     const ControllerFrame ticked = BuildFrame(s->model());
-    EXPECT_TRUE(std::equal(sampled.begin(), sampled.begin() + 7, ticked.begin()));
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(sampled[i], ticked[i]) << "byte " << i;
 }
 
 }  // namespace

@@ -19,11 +19,11 @@
 #include <QWheelEvent>
 #include <fstream>
 
+#include <pty.h>
+#include <unistd.h>
 #include <QDesktopServices>
 #include <QFile>
 #include <QUrl>
-#include <pty.h>
-#include <unistd.h>
 
 #include "base/clock.h"
 #include "model/ini_file.h"
