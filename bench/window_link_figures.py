@@ -149,7 +149,7 @@ try:
     if latencies:
         print(f"key down -> frame on the wire : median {statistics.median(latencies):.0f} ms, "
               f"max {max(latencies):.0f} ms over {len(latencies)} presses "
-              f"(target median <= 100, max <= 180; original 100-225 ms)")
+              f"(target median <= 68, max <= 135 ms; floor of the 125 ms rhythm 62.5 / 126; original 100-225 ms)")
     else:
         print("key down -> frame on the wire : no press seen on the wire")
 finally:
