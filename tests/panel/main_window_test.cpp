@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
+#include <chrono>
 #include <fstream>
 
 #include <pty.h>
@@ -422,23 +423,34 @@ TEST_F(MainWindowTest, ManualOpensInTheViewerAndAMissingOneSilently) {
     QDir::setCurrent(cwd);
 }
 
-TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShut) {
-    int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    WriteConfig(std::string("[PORTS]\nCOM3=") + ttyname(slave) + "\n");
-    close(slave);
-    auto w = Open();
-    w->portCombo()->setCurrentIndex(2);
-    w->ConnectOrDisconnect();
-    ASSERT_TRUE(w->connected()) << w->lastConnectError().toStdString();
-    EXPECT_EQ(w->connectButton()->text(), "Disconnect");
-    EXPECT_FALSE(w->operationButton()->isEnabled());
-    EXPECT_FALSE(w->soundButton()->isEnabled());
-    w->ConnectOrDisconnect();
-    EXPECT_EQ(w->connectButton()->text(), "Connect");
-    EXPECT_TRUE(w->operationButton()->isEnabled());
-    EXPECT_TRUE(w->soundButton()->isEnabled());
-    close(master);
+TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutAndALostPortIsNamed) {
+    for (int language : {0, 1}) {
+        int master = -1, slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        const std::string device = ttyname(slave);
+        WriteConfig("[PORTS]\nCOM3=" + device + "\n");
+        close(slave);
+        auto w = Open(language);
+        w->portCombo()->setCurrentIndex(2);
+        w->ConnectOrDisconnect();
+        ASSERT_TRUE(w->connected()) << w->lastConnectError().toStdString();
+        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(language ? "切断" : "Disconnect"));
+        EXPECT_FALSE(w->operationButton()->isEnabled());
+        EXPECT_FALSE(w->soundButton()->isEnabled());
+        // The robot's end goes away: the window names the device instead of waiting for a reply.
+        close(master);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (w->connected() && std::chrono::steady_clock::now() < end)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        const QString expected = QString::fromUtf8(language ? "ポート切断: %1 が取り外されました"
+                                                            : "Port lost: %1 was unplugged")
+                                     .arg(QString::fromStdString(device));
+        EXPECT_EQ(w->linkNote()->text(), expected);
+        EXPECT_FALSE(w->linkNote()->isHidden());
+        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(language ? "接続" : "Connect"));
+        EXPECT_TRUE(w->operationButton()->isEnabled());
+        EXPECT_TRUE(w->soundButton()->isEnabled());
+    }
 }
 
 }  // namespace
