@@ -98,6 +98,7 @@ class CPadoraDlg : public QDialog {
 
   private:
     void BuildControls();
+    void BuildLowerControls();
     void ConnectSignals();
     void OnInitDialog();
     void Teardown();

@@ -85,6 +85,11 @@ void CPadoraDlg::BuildControls() {
     linkNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     linkNote_->setStyleSheet("color: #a00000; font-weight: bold;");
     linkNote_->hide();
+    BuildLowerControls();
+}
+
+// The sound buttons, the slider block, CLOSE and the hidden ones; then tab order and the help menu.
+void CPadoraDlg::BuildLowerControls() {
     soundButton_ = Place(new QPushButton(Tr(Msg::kSoundSetting), this), 8, 257, 50, 14);
     soundStopButton_ = Place(new QPushButton(Tr(Msg::kSoundStop), this), 8, 275, 50, 14);
     selfNeutralCheck_ = Place(new QCheckBox("Self Neutral", this), 225, 328, 69, 10);
