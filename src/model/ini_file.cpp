@@ -1,6 +1,8 @@
 #include "model/ini_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 
 #include "base/text.h"
 
@@ -107,8 +110,91 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == kNpos ? path : path.substr(slash + 1);
+}
+
+// Temporary files are named "<file>.tmp-" and six letters or digits, as mkstemp() makes them.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempSuffixLength = 6;
+
+bool IsTemporaryOf(std::string_view entry, std::string_view base) {
+    if (entry.size() != base.size() + kTempInfix.size() + kTempSuffixLength) return false;
+    if (entry.substr(0, base.size()) != base || entry.substr(base.size(), kTempInfix.size()) != kTempInfix)
+        return false;
+    const std::string_view suffix = entry.substr(base.size() + kTempInfix.size());
+    return std::all_of(suffix.begin(), suffix.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+}
+
+// A save that was killed between naming its temporary file and renaming it leaves the file behind. A save
+// in progress (another instance of the program) holds a lock on its temporary file, which the kernel drops
+// when the process dies: whatever can be locked is a leftover.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& base) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const int dfd = ::dirfd(d);
+    while (const dirent* e = ::readdir(d)) {
+        if (!IsTemporaryOf(e->d_name, base)) continue;
+        const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {
+        }, named{};
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dfd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+            named.st_ino == held.st_ino) {
+            ::unlinkat(dfd, e->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+std::string RandomSuffix() {
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 rng(std::random_device{}());
+    std::string s(kTempSuffixLength, '0');
+    for (char& c : s) c = kChars[rng() % (sizeof kChars - 1)];
+    return s;
+}
+
+// An unnamed file in `dir` (O_TMPFILE) that a kill leaves nowhere; -1 with errno EOPNOTSUPP where the file
+// system has none.
+int OpenUnnamed(const std::string& dir, mode_t mode) {
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd < 0 && (errno == EISDIR || errno == EINVAL)) errno = EOPNOTSUPP;  // older kernels say so
+    return fd;
+}
+
+// Gives the unnamed file `fd` a temporary name beside `target`; empty on failure (errno set).
+std::string NameUnnamed(int fd, const std::string& target) {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = target + std::string(kTempInfix) + RandomSuffix();
+        if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return temp;
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+// Writes, fixes the mode and syncs the content of `fd`, then locks it so that RemoveStaleTemporaries() of
+// another save leaves it alone once it has a name. Errno on failure.
+int WriteContent(int fd, std::string_view data, mode_t mode) {
+    if (!WriteAll(fd, data)) return errno;
+    // A new file gets the umask's bits (mkstemp's would be 0600); an existing one keeps its own.
+    (void)::fchmod(fd, mode);
+    if (::fsync(fd) != 0) return errno;
+    (void)::flock(fd, LOCK_EX);
+    return 0;
+}
+
 // The new content goes to a temporary file beside the target and is renamed over it once it is safely on
-// disk, so a crash or a full disk mid-write leaves the old file whole.
+// disk, so a crash or a full disk mid-write leaves the old file whole. The temporary file has no name until
+// it is complete, so a kill leaves nothing behind but in the moment between naming and renaming, and the
+// next save clears that up.
 SaveResult WriteFileAtomically(const std::string& path, std::string_view data) {
     std::string target = path;
     struct stat st {};
@@ -133,33 +219,46 @@ SaveResult WriteFileAtomically(const std::string& path, std::string_view data) {
         return Failed(errno);
     }
 
-    std::string temp = target + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return Failed(errno);
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return Failed(err);
-    };
-    if (!WriteAll(fd, data)) return fail(errno);
-    // mkstemp creates the file 0600; give it the old file's bits (or the usual ones for a new file).
-    (void)::fchmod(fd, mode);
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return Failed(err);
+    const std::string dir = DirectoryOf(target);
+    RemoveStaleTemporaries(dir, BaseName(target));
+    std::string temp;
+    int fd = OpenUnnamed(dir, mode);
+    if (fd < 0 && errno != EOPNOTSUPP) return Failed(errno);
+    if (fd >= 0) {
+        if (const int err = WriteContent(fd, data, mode)) {
+            ::close(fd);
+            return Failed(err);
+        }
+        temp = NameUnnamed(fd, target);
+        if (temp.empty()) {
+            // Without /proc the unnamed file cannot be named: write a named one instead.
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) {
+        temp = target + std::string(kTempInfix) + std::string(kTempSuffixLength, 'X');
+        fd = ::mkstemp(temp.data());
+        if (fd < 0) return Failed(errno);
+        if (const int err = WriteContent(fd, data, mode)) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return Failed(err);
+        }
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
+        ::close(fd);
         ::unlink(temp.c_str());
         return Failed(err);
     }
+    // Closing drops the lock; the content was synced before the rename, so nothing is lost here.
+    ::close(fd);
     // Make the rename itself durable; the data is already safe, so a failure here is not reported.
-    const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        (void)::fsync(dirFd);
+        ::close(dirFd);
     }
     return SaveResult{};
 }
@@ -229,9 +328,15 @@ IniFile IniFile::Parse(std::string_view text) {
             pos = nl + 1;
         }
         Classify(line, doc.lines_.empty());
-        if (line.kind == Kind::kSection) doc.sections_.push_back(doc.lines_.size());
+        line.next = doc.lines_.size() + 1;
         doc.lines_.push_back(std::move(line));
     }
+    if (!doc.lines_.empty()) {
+        doc.head_ = 0;
+        doc.tail_ = doc.lines_.size() - 1;
+        doc.lines_.back().next = kNone;
+    }
+    doc.Reindex();
     return doc;
 }
 
@@ -284,28 +389,51 @@ IniFile IniFile::Load(const std::string& path, std::string* error) {
     return Parse(data);
 }
 
-std::size_t IniFile::FindSection(std::string_view section) const {
-    section = Trim(section);
-    for (const std::size_t i : sections_) {
-        if (EqualsNoCase(lines_[i].name(), section)) return i;
+std::size_t IniFile::NoCaseHash::operator()(std::string_view s) const {
+    std::size_t h = 14695981039346656037ull;  // FNV-1a
+    for (const char c : s) {
+        h ^= static_cast<unsigned char>(AsciiLower(c));
+        h *= 1099511628211ull;
     }
-    return kNpos;
+    return h;
 }
 
-std::size_t IniFile::SectionEnd(std::size_t header) const {
-    const auto next = std::upper_bound(sections_.begin(), sections_.end(), header);
-    return next == sections_.end() ? lines_.size() : *next;
+bool IniFile::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
+    return EqualsNoCase(a, b);
+}
+
+// One step of reading the file from the top: `section` is the section the lines now fall into.
+void IniFile::IndexLine(std::size_t i, std::size_t& section) {
+    const Line& line = lines_[i];
+    if (line.kind == Kind::kSection) {
+        const auto [it, added] = sectionIndex_.try_emplace(std::string(line.name()), sections_.size());
+        section = added ? sections_.size() : kNone;
+        if (added) sections_.push_back(Section{i, {}});
+    } else if (line.kind == Kind::kKey && section != kNone) {
+        Section& s = sections_[section];
+        s.keys.try_emplace(std::string(line.name()), i);
+        s.last = i;
+    }
+}
+
+void IniFile::Reindex() {
+    sections_.clear();
+    sectionIndex_.clear();
+    endSection_ = kNone;
+    for (std::size_t i = head_; i != kNone; i = lines_[i].next) IndexLine(i, endSection_);
+}
+
+std::size_t IniFile::FindSection(std::string_view section) const {
+    const auto it = sectionIndex_.find(Trim(section));
+    return it == sectionIndex_.end() ? kNone : it->second;
 }
 
 std::size_t IniFile::FindKey(std::string_view section, std::string_view key) const {
-    const std::size_t header = FindSection(section);
-    if (header == kNpos) return kNpos;
-    key = Trim(key);
-    const std::size_t end = SectionEnd(header);
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines_[i].kind == Kind::kKey && EqualsNoCase(lines_[i].name(), key)) return i;
-    }
-    return kNpos;
+    const std::size_t s = FindSection(section);
+    if (s == kNone) return kNone;
+    const NameIndex& keys = sections_[s].keys;
+    const auto it = keys.find(Trim(key));
+    return it == keys.end() ? kNone : it->second;
 }
 
 bool IniFile::HasKey(std::string_view section, std::string_view key) const {
@@ -325,18 +453,46 @@ std::string IniFile::GetString(std::string_view section, std::string_view key, s
     return CutUtf8(i == kNpos ? defaultValue : lines_[i].value(), bufferSize - 1);
 }
 
-void IniFile::InsertLine(std::size_t at, std::string text) {
-    // The file may end without a line break; a line placed after its last one needs one first.
-    if (at == lines_.size() && at > 0 && lines_[at - 1].eol == Eol::kNone) lines_[at - 1].eol = NewLineEol();
+std::size_t IniFile::NewLine(std::string text) {
     Line line;
     line.text = std::move(text);
     line.eol = NewLineEol();
-    Classify(line, at == 0);
-    const bool isSection = line.kind == Kind::kSection;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
-    auto pos = std::lower_bound(sections_.begin(), sections_.end(), at);
-    for (auto it = pos; it != sections_.end(); ++it) ++*it;
-    if (isSection) sections_.insert(pos, at);
+    lines_.push_back(std::move(line));
+    return lines_.size() - 1;
+}
+
+void IniFile::AppendAtEnd(std::string text) {
+    const std::size_t i = NewLine(std::move(text));
+    if (tail_ == kNone) {
+        head_ = i;
+    } else {
+        // The file may end without a line break; a line placed after its last one needs one first.
+        if (lines_[tail_].eol == Eol::kNone) lines_[tail_].eol = NewLineEol();
+        lines_[tail_].next = i;
+    }
+    tail_ = i;
+    Classify(lines_[i], i == head_);
+    IndexLine(i, endSection_);
+}
+
+void IniFile::InsertAfter(std::size_t anchor, std::size_t section, std::string text) {
+    if (anchor == tail_) {
+        AppendAtEnd(std::move(text));
+        return;
+    }
+    const std::size_t i = NewLine(std::move(text));
+    lines_[i].next = lines_[anchor].next;
+    lines_[anchor].next = i;
+    Line& line = lines_[i];
+    Classify(line, false);
+    if (line.kind == Kind::kKey) {
+        Section& s = sections_[section];
+        s.keys.try_emplace(std::string(line.name()), i);
+        s.last = i;
+    } else if (line.kind == Kind::kSection) {
+        // A key name that reads as a header splits its section; rare enough to index the file afresh.
+        Reindex();
+    }
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -344,28 +500,23 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     const std::string keyName = OneLine(Trim(key));
     const std::string text = OneLine(value);
 
-    const std::size_t header = FindSection(sectionName);
-    if (header == kNpos) {
-        InsertLine(lines_.size(), "[" + sectionName + "]");
-        InsertLine(lines_.size(), keyName + "=" + text);
+    const std::size_t s = FindSection(sectionName);
+    if (s == kNone) {
+        AppendAtEnd("[" + sectionName + "]");
+        AppendAtEnd(keyName + "=" + text);
         return;
     }
     const std::size_t found = FindKey(sectionName, keyName);
-    if (found != kNpos) {
+    if (found != kNone) {
         // The key's own spelling and spacing stay; only the value changes.
         Line& line = lines_[found];
         line.text = line.text.substr(0, line.valueBegin) + text + line.text.substr(line.valueEnd);
-        Classify(line, found == 0);
+        Classify(line, found == head_);
         return;
     }
     // After the section's last key, so that blank lines and comments that lead into the next section stay
     // in front of it.
-    const std::size_t end = SectionEnd(header);
-    std::size_t at = header + 1;
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines_[i].kind == Kind::kKey) at = i + 1;
-    }
-    InsertLine(at, keyName + "=" + text);
+    InsertAfter(sections_[s].last, s, keyName + "=" + text);
 }
 
 void IniFile::WriteInt(std::string_view section, std::string_view key, int value) {
@@ -377,7 +528,8 @@ std::string IniFile::Serialize() const {
     for (const Line& line : lines_) total += line.text.size() + 2;
     std::string out;
     out.reserve(total);
-    for (const Line& line : lines_) {
+    for (std::size_t i = head_; i != kNone; i = lines_[i].next) {
+        const Line& line = lines_[i];
         out += line.text;
         if (line.eol == Eol::kCrLf) {
             out += "\r\n";

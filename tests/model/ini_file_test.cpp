@@ -1,9 +1,13 @@
 #include "model/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zanth {
@@ -377,6 +382,36 @@ TEST(IniFileSave, FailuresReturnTheReasonAndLeaveNothingBehind) {
 
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"adir"});
     EXPECT_TRUE(fs::is_empty(dir.path() / "adir"));
+}
+
+// The program killed while it saves: the file is always whole (old or new), and whatever temporary file a
+// kill left is gone after the next save, also one left by an earlier version of the program.
+TEST(IniFileSave, KilledSavesLeaveNoTemporaryFileAfterTheNextSave) {
+    TempDir dir;
+    const std::string path = dir.File("s.ini");
+    IniFile small;
+    small.WriteInt("A", "k", 1);
+    ASSERT_TRUE(small.Save(path).ok);
+    // Large enough that a kill often lands inside a save.
+    IniFile big;
+    for (int i = 0; i < 20000; ++i) big.WriteString("A", "key" + std::to_string(i), std::string(40, 'v'));
+    WriteFile(path + ".tmp-Ab3dE9", "[A]\nk=half");
+
+    std::mt19937 rng(1);
+    for (int round = 0; round < 30; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) big.Save(path);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        const std::string now = ReadFile(path);
+        EXPECT_TRUE(now == small.Serialize() || now == big.Serialize()) << "round " << round;
+    }
+    ASSERT_TRUE(small.Save(path).ok);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"s.ini"});
 }
 
 }  // namespace
