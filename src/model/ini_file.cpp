@@ -46,10 +46,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 // A line break inside a written name or value would split it into lines of its own and so plant sections
 // or keys in the file (a sound name typed as "x\n[SYSTEM]\nPORT=9"); the text stays on one line instead.
+// Only LF ends a line here, and a CR only as part of CRLF: a CR elsewhere is kept, so that a value read
+// from a file is written back as it was.
 std::string OneLine(std::string_view s) {
     std::string out(s);
-    for (char& c : out) {
-        if (c == '\n' || c == '\r') c = ' ';
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\n' || (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')) out[i] = ' ';
     }
     return out;
 }
@@ -450,7 +452,8 @@ std::string IniFile::GetString(std::string_view section, std::string_view key, s
                                std::size_t bufferSize) const {
     if (bufferSize == 0) return {};
     const std::size_t i = FindKey(section, key);
-    return CutUtf8(i == kNpos ? defaultValue : lines_[i].value(), bufferSize - 1);
+    // No value ends in a blank once read back, so neither may a cut one: it is what gets saved.
+    return std::string(Trim(CutUtf8(i == kNpos ? defaultValue : lines_[i].value(), bufferSize - 1)));
 }
 
 std::size_t IniFile::NewLine(std::string text) {

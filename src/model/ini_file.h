@@ -31,7 +31,8 @@ class IniFile {
 
     // Leading decimal integer of the value (optional minus sign; no digits = 0), saturated to int range.
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
-    // The value cut to bufferSize - 1 bytes on a UTF-8 character boundary.
+    // The value cut to bufferSize - 1 bytes on a UTF-8 character boundary, without the blanks the cut may
+    // leave at its end (a value read back never ends in one).
     std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
                           std::size_t bufferSize) const;
     bool HasKey(std::string_view section, std::string_view key) const;

@@ -141,6 +141,8 @@ TEST(IniFileRead, StringsAreCutToTheBufferOnCharacterBoundaries) {
     EXPECT_EQ(ini.GetString("A", "jp", "", 5), "日");
     EXPECT_EQ(ini.GetString("A", "jp", "", 3), "");
     EXPECT_EQ(ini.GetString("A", "ascii", "", 0), "");
+    // A cut that ends in a blank loses it, as the value would once saved and read back.
+    EXPECT_EQ(IniFile::Parse("[A]\nk=ab cd\n").GetString("A", "k", "", 4), "ab");
     // The default obeys the same limit.
     EXPECT_EQ(ini.GetString("A", "missing", "defaults", 4), "def");
 }
@@ -215,6 +217,7 @@ TEST(IniFileWrite, EditsKeepEverythingElseByteForByte) {
          {{"A", "k", "2"}},
          "\x01\x02garbage\xff\n[A]\nno equals here\nk=2\n"},
         {"byte-order mark kept", "\xEF\xBB\xBF[A]\nk=1\n", {{"A", "k", "2"}}, "\xEF\xBB\xBF[A]\nk=2\n"},
+        {"a carriage return that ends no line stays", "[A]\n", {{"A", "k", "a\rb"}}, "[A]\nk=a\rb\n"},
         {"line breaks in a value cannot plant keys",
          "[A]\n",
          {{"A", "k", "x\n[SYSTEM]\r\nPORT=9"}},
