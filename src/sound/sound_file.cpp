@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sound/wav_length.h"
+
 namespace zanth {
 namespace {
 
@@ -18,29 +20,56 @@ std::string TooLarge() {
     return "larger than " + std::to_string(kMaxSoundFileBytes / (1024 * 1024)) + " MB";
 }
 
+std::string TooLong() {
+    return "plays longer than " + std::to_string(kMaxSoundSeconds) + " seconds";
+}
+
 SoundFileData Fail(std::string reason) {
     SoundFileData d;
     d.error = std::move(reason);
     return d;
 }
 
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens `path` for reading if it is a regular file within the size limit; the reason otherwise.
+std::string OpenChecked(const std::string& path, Fd& file, struct stat& st) {
+    if (path.empty()) return "no file name";
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, for ever.
+    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file.fd < 0) return std::strerror(errno);
+    if (::fstat(file.fd, &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (static_cast<unsigned long long>(st.st_size) > kMaxSoundFileBytes) return TooLarge();
+    return {};
+}
+
 }  // namespace
 
-SoundFileData ReadSoundFile(const std::string& path, const std::atomic<bool>* cancel) {
-    if (path.empty()) return Fail("no file name");
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, for ever.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Fail(std::strerror(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
+std::string CheckSoundFile(const std::string& path) {
+    Fd file;
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return Fail(std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) return Fail(std::strerror(EISDIR));
-    if (!S_ISREG(st.st_mode)) return Fail("not a regular file");
-    if (static_cast<unsigned long long>(st.st_size) > kMaxSoundFileBytes) return Fail(TooLarge());
+    if (std::string reason = OpenChecked(path, file, st); !reason.empty()) return reason;
+    std::uint8_t head[12];
+    const ssize_t n = ::pread(file.fd, head, sizeof head, 0);
+    if (n < 0) return std::strerror(errno);
+    if (std::string reason = CheckSoundBytes({head, static_cast<std::size_t>(n)}); !reason.empty())
+        return reason;
+    if (ReadWavLength(path) > kMaxSoundSeconds * 1000) return TooLong();
+    return {};
+}
+
+SoundFileData ReadSoundFile(const std::string& path, const std::atomic<bool>* cancel) {
+    Fd file;
+    struct stat st {};
+    if (std::string reason = OpenChecked(path, file, st); !reason.empty()) return Fail(std::move(reason));
+    const int fd = file.fd;
 
     SoundFileData d;
     // One byte more than the size says, to notice a file that grew since fstat().

@@ -26,6 +26,11 @@ struct SoundFileData {
 // past it while being read. Setting `cancel` makes a read in progress give up between two pieces.
 SoundFileData ReadSoundFile(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
+// The same checks without reading the whole file, quick enough for a dialog: empty when the file may play,
+// otherwise the reason. A WAV file whose header says it plays longer than kMaxSoundSeconds is refused here
+// too; whether the file decodes is only known once the player has read it.
+std::string CheckSoundFile(const std::string& path);
+
 // Empty when `bytes` start like a WAV file (RIFF container of form WAVE); otherwise the reason.
 std::string CheckSoundBytes(std::span<const std::uint8_t> bytes);
 

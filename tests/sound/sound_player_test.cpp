@@ -313,7 +313,10 @@ TEST_F(SoundPlayerTest, UnusableFilesReturnAtOnceAndAreNamedOnceInTheLog) {
         player_.Retrigger(path);
         EXPECT_FALSE(player_.IsPlaying());
         EXPECT_EQ(log.CountNaming(path), 1);
+        // What the sound dialog checks when a file is chosen.
+        EXPECT_NE(CheckSoundFile(path), "");
     }
+    EXPECT_EQ(CheckSoundFile(longWav_), "");
     // Read afresh after the cache is cleared, still named only once.
     player_.ClearCache();
     player_.Preload(bad);
