@@ -5,13 +5,9 @@
 #include <unordered_map>
 #include <vector>
 
-namespace zanth {
+#include "model/atomic_write.h"
 
-// Outcome of writing a file: ok, or the reason it failed (shown to the user).
-struct SaveResult {
-    bool ok = true;
-    std::string error;
-};
+namespace zanth {
 
 // An INI document with the semantics of the classic profile-string functions, kept as the file's own
 // lines so that saving writes back every line it does not own unchanged (order, comments, line ends).
@@ -42,9 +38,7 @@ class IniFile {
 
     // The document as text, with the line ending the file had (CRLF or LF; LF for a new document).
     std::string Serialize() const;
-    // Writes atomically: the content goes to an unnamed file in the target's directory, which is named beside
-    // `path` only once it is on disk and then renamed over it. Temporary files that an earlier save left
-    // there when it was killed are removed first.
+    // Writes atomically (WriteFileAtomically).
     SaveResult Save(const std::string& path) const;
 
   private:
