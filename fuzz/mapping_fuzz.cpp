@@ -15,16 +15,24 @@
 
 namespace {
 
-// Files go to memory where there is a RAM disk: every save syncs.
-const std::string& Dir() {
-    static const std::string dir = [] {
+// Files go to memory where there is a RAM disk: every save syncs. Removed at exit.
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
         const std::filesystem::path base =
             std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "zanth-mapping-fuzz-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        return pattern;
-    }();
-    return dir;
+        path = (base / "zanth-mapping-fuzz-XXXXXX").string();
+        if (!::mkdtemp(path.data())) std::abort();
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+const std::string& Dir() {
+    static const ScratchDir dir;
+    return dir.path;
 }
 
 std::vector<zanth::MappingEntry> LoadOrDie(const std::string& path) {
