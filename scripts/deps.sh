@@ -2,7 +2,7 @@
 ZANTH_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-svg-dev libsdl2-dev libsdl2-mixer-dev libx11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth xdotool imagemagick x11-utils sox fonts-ipafont-gothic fonts-dejavu-core
   pandoc weasyprint poppler-utils
 )

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "base/text.h"
 
@@ -43,10 +41,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 // A line break inside a written name or value would split it into lines of its own and so plant sections
 // or keys in the file (a sound name typed as "x\n[SYSTEM]\nPORT=9"); the text stays on one line instead.
+// Only LF ends a line here, and a CR only as part of CRLF: a CR elsewhere is kept, so that a value read
+// from a file is written back as it was.
 std::string OneLine(std::string_view s) {
     std::string out(s);
-    for (char& c : out) {
-        if (c == '\n' || c == '\r') c = ' ';
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\n' || (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')) out[i] = ' ';
     }
     return out;
 }
@@ -68,100 +68,8 @@ int ParseLeadingInt(std::string_view v) {
     return static_cast<int>(negative ? -acc : acc);
 }
 
-mode_t CurrentUmask() {
-    // umask() can only be read by setting it, which would race with other threads creating files;
-    // the kernel reports it here instead.
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-    }
-    return 022;
-}
-
 std::string Reason(int err) {
     return std::strerror(err);
-}
-
-SaveResult Failed(int err) {
-    return SaveResult{false, Reason(err)};
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == kNpos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// The new content goes to a temporary file beside the target and is renamed over it once it is safely on
-// disk, so a crash or a full disk mid-write leaves the old file whole.
-SaveResult WriteFileAtomically(const std::string& path, std::string_view data) {
-    std::string target = path;
-    struct stat st {};
-    // Renaming over a symbolic link would replace the link by a plain file; write where it points.
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* resolved = ::realpath(path.c_str(), nullptr);
-        if (!resolved) return Failed(errno);
-        target = resolved;
-        std::free(resolved);
-    }
-
-    mode_t mode = 0;
-    if (::stat(target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
-        if (!S_ISREG(st.st_mode)) return SaveResult{false, "Not a regular file"};
-        // Rename would replace a file the user made read-only; honour the protection as a plain write would.
-        if (::access(target.c_str(), W_OK) != 0) return Failed(errno);
-        mode = st.st_mode & 07777;
-    } else if (errno == ENOENT) {
-        mode = 0666 & ~CurrentUmask();
-    } else {
-        return Failed(errno);
-    }
-
-    std::string temp = target + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return Failed(errno);
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return Failed(err);
-    };
-    if (!WriteAll(fd, data)) return fail(errno);
-    // mkstemp creates the file 0600; give it the old file's bits (or the usual ones for a new file).
-    (void)::fchmod(fd, mode);
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return Failed(err);
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return Failed(err);
-    }
-    // Make the rename itself durable; the data is already safe, so a failure here is not reported.
-    const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return SaveResult{};
 }
 
 }  // namespace
@@ -229,9 +137,15 @@ IniFile IniFile::Parse(std::string_view text) {
             pos = nl + 1;
         }
         Classify(line, doc.lines_.empty());
-        if (line.kind == Kind::kSection) doc.sections_.push_back(doc.lines_.size());
+        line.next = doc.lines_.size() + 1;
         doc.lines_.push_back(std::move(line));
     }
+    if (!doc.lines_.empty()) {
+        doc.head_ = 0;
+        doc.tail_ = doc.lines_.size() - 1;
+        doc.lines_.back().next = kNone;
+    }
+    doc.Reindex();
     return doc;
 }
 
@@ -284,28 +198,51 @@ IniFile IniFile::Load(const std::string& path, std::string* error) {
     return Parse(data);
 }
 
-std::size_t IniFile::FindSection(std::string_view section) const {
-    section = Trim(section);
-    for (const std::size_t i : sections_) {
-        if (EqualsNoCase(lines_[i].name(), section)) return i;
+std::size_t IniFile::NoCaseHash::operator()(std::string_view s) const {
+    std::size_t h = 14695981039346656037ull;  // FNV-1a
+    for (const char c : s) {
+        h ^= static_cast<unsigned char>(AsciiLower(c));
+        h *= 1099511628211ull;
     }
-    return kNpos;
+    return h;
 }
 
-std::size_t IniFile::SectionEnd(std::size_t header) const {
-    const auto next = std::upper_bound(sections_.begin(), sections_.end(), header);
-    return next == sections_.end() ? lines_.size() : *next;
+bool IniFile::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
+    return EqualsNoCase(a, b);
+}
+
+// One step of reading the file from the top: `section` is the section the lines now fall into.
+void IniFile::IndexLine(std::size_t i, std::size_t& section) {
+    const Line& line = lines_[i];
+    if (line.kind == Kind::kSection) {
+        const auto [it, added] = sectionIndex_.try_emplace(std::string(line.name()), sections_.size());
+        section = added ? sections_.size() : kNone;
+        if (added) sections_.push_back(Section{i, {}});
+    } else if (line.kind == Kind::kKey && section != kNone) {
+        Section& s = sections_[section];
+        s.keys.try_emplace(std::string(line.name()), i);
+        s.last = i;
+    }
+}
+
+void IniFile::Reindex() {
+    sections_.clear();
+    sectionIndex_.clear();
+    endSection_ = kNone;
+    for (std::size_t i = head_; i != kNone; i = lines_[i].next) IndexLine(i, endSection_);
+}
+
+std::size_t IniFile::FindSection(std::string_view section) const {
+    const auto it = sectionIndex_.find(Trim(section));
+    return it == sectionIndex_.end() ? kNone : it->second;
 }
 
 std::size_t IniFile::FindKey(std::string_view section, std::string_view key) const {
-    const std::size_t header = FindSection(section);
-    if (header == kNpos) return kNpos;
-    key = Trim(key);
-    const std::size_t end = SectionEnd(header);
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines_[i].kind == Kind::kKey && EqualsNoCase(lines_[i].name(), key)) return i;
-    }
-    return kNpos;
+    const std::size_t s = FindSection(section);
+    if (s == kNone) return kNone;
+    const NameIndex& keys = sections_[s].keys;
+    const auto it = keys.find(Trim(key));
+    return it == keys.end() ? kNone : it->second;
 }
 
 bool IniFile::HasKey(std::string_view section, std::string_view key) const {
@@ -333,21 +270,50 @@ std::string IniFile::GetString(std::string_view section, std::string_view key, s
                                std::size_t bufferSize) const {
     if (bufferSize == 0) return {};
     const std::size_t i = FindKey(section, key);
-    return CutUtf8(i == kNpos ? defaultValue : lines_[i].value(), bufferSize - 1);
+    // No value ends in a blank once read back, so neither may a cut one: it is what gets saved.
+    return std::string(Trim(CutUtf8(i == kNpos ? defaultValue : lines_[i].value(), bufferSize - 1)));
 }
 
-void IniFile::InsertLine(std::size_t at, std::string text) {
-    // The file may end without a line break; a line placed after its last one needs one first.
-    if (at == lines_.size() && at > 0 && lines_[at - 1].eol == Eol::kNone) lines_[at - 1].eol = NewLineEol();
+std::size_t IniFile::NewLine(std::string text) {
     Line line;
     line.text = std::move(text);
     line.eol = NewLineEol();
-    Classify(line, at == 0);
-    const bool isSection = line.kind == Kind::kSection;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
-    auto pos = std::lower_bound(sections_.begin(), sections_.end(), at);
-    for (auto it = pos; it != sections_.end(); ++it) ++*it;
-    if (isSection) sections_.insert(pos, at);
+    lines_.push_back(std::move(line));
+    return lines_.size() - 1;
+}
+
+void IniFile::AppendAtEnd(std::string text) {
+    const std::size_t i = NewLine(std::move(text));
+    if (tail_ == kNone) {
+        head_ = i;
+    } else {
+        // The file may end without a line break; a line placed after its last one needs one first.
+        if (lines_[tail_].eol == Eol::kNone) lines_[tail_].eol = NewLineEol();
+        lines_[tail_].next = i;
+    }
+    tail_ = i;
+    Classify(lines_[i], i == head_);
+    IndexLine(i, endSection_);
+}
+
+void IniFile::InsertAfter(std::size_t anchor, std::size_t section, std::string text) {
+    if (anchor == tail_) {
+        AppendAtEnd(std::move(text));
+        return;
+    }
+    const std::size_t i = NewLine(std::move(text));
+    lines_[i].next = lines_[anchor].next;
+    lines_[anchor].next = i;
+    Line& line = lines_[i];
+    Classify(line, false);
+    if (line.kind == Kind::kKey) {
+        Section& s = sections_[section];
+        s.keys.try_emplace(std::string(line.name()), i);
+        s.last = i;
+    } else if (line.kind == Kind::kSection) {
+        // A key name that reads as a header splits its section; rare enough to index the file afresh.
+        Reindex();
+    }
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -355,28 +321,23 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     const std::string keyName = OneLine(Trim(key));
     const std::string text = OneLine(value);
 
-    const std::size_t header = FindSection(sectionName);
-    if (header == kNpos) {
-        InsertLine(lines_.size(), "[" + sectionName + "]");
-        InsertLine(lines_.size(), keyName + "=" + text);
+    const std::size_t s = FindSection(sectionName);
+    if (s == kNone) {
+        AppendAtEnd("[" + sectionName + "]");
+        AppendAtEnd(keyName + "=" + text);
         return;
     }
     const std::size_t found = FindKey(sectionName, keyName);
-    if (found != kNpos) {
+    if (found != kNone) {
         // The key's own spelling and spacing stay; only the value changes.
         Line& line = lines_[found];
         line.text = line.text.substr(0, line.valueBegin) + text + line.text.substr(line.valueEnd);
-        Classify(line, found == 0);
+        Classify(line, found == head_);
         return;
     }
     // After the section's last key, so that blank lines and comments that lead into the next section stay
     // in front of it.
-    const std::size_t end = SectionEnd(header);
-    std::size_t at = header + 1;
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines_[i].kind == Kind::kKey) at = i + 1;
-    }
-    InsertLine(at, keyName + "=" + text);
+    InsertAfter(sections_[s].last, s, keyName + "=" + text);
 }
 
 void IniFile::WriteInt(std::string_view section, std::string_view key, int value) {
@@ -388,7 +349,8 @@ std::string IniFile::Serialize() const {
     for (const Line& line : lines_) total += line.text.size() + 2;
     std::string out;
     out.reserve(total);
-    for (const Line& line : lines_) {
+    for (std::size_t i = head_; i != kNone; i = lines_[i].next) {
+        const Line& line = lines_[i];
         out += line.text;
         if (line.eol == Eol::kCrLf) {
             out += "\r\n";

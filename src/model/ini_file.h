@@ -2,15 +2,12 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-namespace zanth {
+#include "model/atomic_write.h"
 
-// Outcome of writing a file: ok, or the reason it failed (shown to the user).
-struct SaveResult {
-    bool ok = true;
-    std::string error;
-};
+namespace zanth {
 
 // An INI document with the semantics of the classic profile-string functions, kept as the file's own
 // lines so that saving writes back every line it does not own unchanged (order, comments, line ends).
@@ -30,7 +27,8 @@ class IniFile {
 
     // Leading decimal integer of the value (optional minus sign; no digits = 0), saturated to int range.
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
-    // The value cut to bufferSize - 1 bytes on a UTF-8 character boundary.
+    // The value cut to bufferSize - 1 bytes on a UTF-8 character boundary, without the blanks the cut may
+    // leave at its end (a value read back never ends in one).
     std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
                           std::size_t bufferSize) const;
     bool HasKey(std::string_view section, std::string_view key) const;
@@ -42,10 +40,11 @@ class IniFile {
 
     // The document as text, with the line ending the file had (CRLF or LF; LF for a new document).
     std::string Serialize() const;
-    // Writes atomically: a temporary file beside `path`, then rename over it.
+    // Writes atomically (WriteFileAtomically).
     SaveResult Save(const std::string& path) const;
 
   private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     enum class Eol : unsigned char { kNone, kLf, kCrLf };
     enum class Kind : unsigned char { kOther, kSection, kKey };
     // One line of the file as it was read: its text without the line end, and where its name and value lie.
@@ -55,6 +54,7 @@ class IniFile {
         Kind kind = Kind::kOther;
         std::size_t nameBegin = 0, nameEnd = 0;    // section or key name, trimmed
         std::size_t valueBegin = 0, valueEnd = 0;  // key value, trimmed
+        std::size_t next = kNone;                  // the line after this one in the file
         std::string_view name() const {
             return std::string_view(text).substr(nameBegin, nameEnd - nameBegin);
         }
@@ -62,15 +62,40 @@ class IniFile {
             return std::string_view(text).substr(valueBegin, valueEnd - valueBegin);
         }
     };
+    // Names compare without regard to ASCII case; lookups take a string_view without a copy.
+    struct NoCaseHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const;
+    };
+    struct NoCaseEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    using NameIndex = std::unordered_map<std::string, std::size_t, NoCaseHash, NoCaseEqual>;
+    // The first section of each name; later ones of the same name are never looked at.
+    struct Section {
+        std::size_t last;  // its last key line (its header while it has none): where a new key goes
+        NameIndex keys;    // first key line of each name
+    };
+
     static void Classify(Line& line, bool firstLine);
     std::size_t FindSection(std::string_view section) const;
-    std::size_t SectionEnd(std::size_t header) const;
     std::size_t FindKey(std::string_view section, std::string_view key) const;
-    void InsertLine(std::size_t at, std::string text);
+    std::size_t NewLine(std::string text);
+    void AppendAtEnd(std::string text);
+    void InsertAfter(std::size_t anchor, std::size_t section, std::string text);
+    void IndexLine(std::size_t line, std::size_t& section);
+    void Reindex();
     Eol NewLineEol() const { return crlf_ ? Eol::kCrLf : Eol::kLf; }
 
+    // Every line, in the order it was read or added; the file's order is the chain head_ -> next -> ...,
+    // so that a key added inside a section costs no move of the lines after it.
     std::vector<Line> lines_;
-    std::vector<std::size_t> sections_;  // indices of the section header lines, ascending
+    std::size_t head_ = kNone, tail_ = kNone;
+    std::vector<Section> sections_;
+    NameIndex sectionIndex_;          // name -> position in sections_
+    std::size_t endSection_ = kNone;  // the section a line added at the end falls into (kNone: none, or a
+                                      // later section of a name seen before)
     bool crlf_ = false;  // line end for lines this class adds: the file's first line end, LF for a new file
 };
 

@@ -1,9 +1,13 @@
 #include "model/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zanth {
@@ -136,6 +141,8 @@ TEST(IniFileRead, StringsAreCutToTheBufferOnCharacterBoundaries) {
     EXPECT_EQ(ini.GetString("A", "jp", "", 5), "日");
     EXPECT_EQ(ini.GetString("A", "jp", "", 3), "");
     EXPECT_EQ(ini.GetString("A", "ascii", "", 0), "");
+    // A cut that ends in a blank loses it, as the value would once saved and read back.
+    EXPECT_EQ(IniFile::Parse("[A]\nk=ab cd\n").GetString("A", "k", "", 4), "ab");
     // The default obeys the same limit.
     EXPECT_EQ(ini.GetString("A", "missing", "defaults", 4), "def");
 }
@@ -210,6 +217,7 @@ TEST(IniFileWrite, EditsKeepEverythingElseByteForByte) {
          {{"A", "k", "2"}},
          "\x01\x02garbage\xff\n[A]\nno equals here\nk=2\n"},
         {"byte-order mark kept", "\xEF\xBB\xBF[A]\nk=1\n", {{"A", "k", "2"}}, "\xEF\xBB\xBF[A]\nk=2\n"},
+        {"a carriage return that ends no line stays", "[A]\n", {{"A", "k", "a\rb"}}, "[A]\nk=a\rb\n"},
         {"line breaks in a value cannot plant keys",
          "[A]\n",
          {{"A", "k", "x\n[SYSTEM]\r\nPORT=9"}},
@@ -377,6 +385,36 @@ TEST(IniFileSave, FailuresReturnTheReasonAndLeaveNothingBehind) {
 
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"adir"});
     EXPECT_TRUE(fs::is_empty(dir.path() / "adir"));
+}
+
+// The program killed while it saves: the file is always whole (old or new), and whatever temporary file a
+// kill left is gone after the next save, also one left by an earlier version of the program.
+TEST(IniFileSave, KilledSavesLeaveNoTemporaryFileAfterTheNextSave) {
+    TempDir dir;
+    const std::string path = dir.File("s.ini");
+    IniFile small;
+    small.WriteInt("A", "k", 1);
+    ASSERT_TRUE(small.Save(path).ok);
+    // Large enough that a kill often lands inside a save.
+    IniFile big;
+    for (int i = 0; i < 20000; ++i) big.WriteString("A", "key" + std::to_string(i), std::string(40, 'v'));
+    WriteFile(path + ".tmp-Ab3dE9", "[A]\nk=half");
+
+    std::mt19937 rng(1);
+    for (int round = 0; round < 30; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) big.Save(path);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        const std::string now = ReadFile(path);
+        EXPECT_TRUE(now == small.Serialize() || now == big.Serialize()) << "round " << round;
+    }
+    ASSERT_TRUE(small.Save(path).ok);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"s.ini"});
 }
 
 }  // namespace

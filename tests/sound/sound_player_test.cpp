@@ -2,7 +2,13 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QLoggingCategory>
+#include <QString>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +18,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,12 +31,10 @@ namespace zanth {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
-// A mono 16-bit PCM WAV holding a loud sine tone.
-void WriteToneWav(const fs::path& path, double seconds, int rate = 8000, double hz = 440.0) {
-    const auto frames = static_cast<std::uint32_t>(seconds * rate);
-    const std::uint32_t dataBytes = frames * 2;
-    std::ofstream out(path, std::ios::binary);
+// The header of a mono PCM WAV whose data chunk holds `dataBytes`.
+void WriteWavHeader(std::ofstream& out, std::uint32_t dataBytes, int rate, int bits) {
     auto u32 = [&](std::uint32_t v) {
         for (int i = 0; i < 4; ++i) out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
     };
@@ -35,6 +42,7 @@ void WriteToneWav(const fs::path& path, double seconds, int rate = 8000, double 
         out.put(static_cast<char>(v & 0xFF));
         out.put(static_cast<char>(v >> 8));
     };
+    const auto bytesPerFrame = static_cast<std::uint16_t>(bits / 8);
     out.write("RIFF", 4);
     u32(36 + dataBytes);
     out.write("WAVEfmt ", 8);
@@ -42,16 +50,64 @@ void WriteToneWav(const fs::path& path, double seconds, int rate = 8000, double 
     u16(1);  // PCM
     u16(1);  // mono
     u32(static_cast<std::uint32_t>(rate));
-    u32(static_cast<std::uint32_t>(rate) * 2);
-    u16(2);
-    u16(16);
+    u32(static_cast<std::uint32_t>(rate) * bytesPerFrame);
+    u16(bytesPerFrame);
+    u16(static_cast<std::uint16_t>(bits));
     out.write("data", 4);
     u32(dataBytes);
+}
+
+// A mono 16-bit PCM WAV holding a loud sine tone.
+void WriteToneWav(const fs::path& path, double seconds, int rate = 8000, double hz = 440.0) {
+    const auto frames = static_cast<std::uint32_t>(seconds * rate);
+    std::ofstream out(path, std::ios::binary);
+    WriteWavHeader(out, frames * 2, rate, 16);
+    auto u16 = [&](std::uint16_t v) {
+        out.put(static_cast<char>(v & 0xFF));
+        out.put(static_cast<char>(v >> 8));
+    };
     for (std::uint32_t i = 0; i < frames; ++i) {
         const double s = std::sin(2.0 * M_PI * hz * i / rate);
         u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(20000.0 * s)));
     }
 }
+
+// Generous: only keeps a broken build from hanging, measures nothing.
+constexpr auto kBound = 10s;
+
+// Messages of the sound log while it lives.
+class LogCapture {
+  public:
+    LogCapture() {
+        Instance() = this;
+        previous_ = qInstallMessageHandler(&Handle);
+    }
+    ~LogCapture() {
+        qInstallMessageHandler(previous_);
+        Instance() = nullptr;
+    }
+    int CountNaming(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(std::count_if(messages_.begin(), messages_.end(), [&](const QString& m) {
+            return m.contains(QString::fromStdString(path));
+        }));
+    }
+
+  private:
+    static LogCapture*& Instance() {
+        static LogCapture* instance = nullptr;
+        return instance;
+    }
+    static void Handle(QtMsgType, const QMessageLogContext& context, const QString& message) {
+        LogCapture* self = Instance();
+        if (!self || !context.category || std::strcmp(context.category, "zanth.sound") != 0) return;
+        std::lock_guard lock(self->mutex_);
+        self->messages_.push_back(message);
+    }
+    std::mutex mutex_;
+    std::vector<QString> messages_;
+    QtMessageHandler previous_ = nullptr;
+};
 
 class SoundPlayerTest : public ::testing::Test {
   protected:
@@ -68,6 +124,13 @@ class SoundPlayerTest : public ::testing::Test {
         player_.Close();
         std::error_code ec;
         fs::remove_all(dir_, ec);
+    }
+
+    bool WaitUntilPlaying() {
+        const auto deadline = std::chrono::steady_clock::now() + kBound;
+        while (!player_.IsPlaying() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        return player_.IsPlaying();
     }
 
     fs::path dir_;
@@ -114,6 +177,7 @@ TEST_F(SoundPlayerTest, StartRetriggerAndStopOnOneChannel) {
     EXPECT_TRUE(player_.Open());  // again: still the same device
     const std::vector<std::string> files{longWav_, shortWav_};
     player_.Preload(files);
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
 
     player_.Start(longWav_);
     ASSERT_TRUE(player_.IsPlaying());
@@ -136,6 +200,7 @@ TEST_F(SoundPlayerTest, StartRetriggerAndStopOnOneChannel) {
         player_.Start(longWav_);
         ASSERT_TRUE(player_.IsPlaying());
         player_.Start(silent);
+        ASSERT_TRUE(player_.WaitForLoads(kBound));
         EXPECT_FALSE(player_.IsPlaying());
         player_.Retrigger(silent);
         EXPECT_FALSE(player_.IsPlaying());
@@ -147,15 +212,18 @@ TEST_F(SoundPlayerTest, AFailedLoadIsRememberedUntilTheCacheIsCleared) {
     ASSERT_TRUE(player_.Open());
     const fs::path later = dir_ / "later.wav";
     player_.Start(later.string());
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
     EXPECT_FALSE(player_.IsPlaying());
 
     fs::copy_file(longWav_, later);
     player_.Start(later.string());
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
     EXPECT_FALSE(player_.IsPlaying());
 
+    // A file not decoded before plays once it is ready.
     player_.ClearCache();
     player_.Start(later.string());
-    EXPECT_TRUE(player_.IsPlaying());
+    EXPECT_TRUE(WaitUntilPlaying());
 
     // Closed and opened again, the player works afresh.
     player_.Close();
@@ -164,7 +232,96 @@ TEST_F(SoundPlayerTest, AFailedLoadIsRememberedUntilTheCacheIsCleared) {
     EXPECT_FALSE(player_.IsPlaying());
     ASSERT_TRUE(player_.Open());
     player_.Start(longWav_);
+    EXPECT_TRUE(WaitUntilPlaying());
+}
+
+TEST_F(SoundPlayerTest, AStopBeforeTheFileIsReadyCancelsItsStart) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(player_.Open());
+    player_.Start(longWav_);
+    player_.Stop();
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
+    EXPECT_FALSE(player_.IsPlaying());
+}
+
+// OK in the sound settings dialog clears the cache while its preview may be playing.
+TEST_F(SoundPlayerTest, ClearingTheCacheNeitherEndsThePlayingSoundNorLosesAWaitingOne) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(player_.Open());
+    const std::vector<std::string> files{longWav_};
+    player_.Preload(files);
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
+    player_.Start(longWav_);
+    ASSERT_TRUE(player_.IsPlaying());
+    Mix_Chunk* const chunk = Mix_GetChunk(0);
+
+    player_.ClearCache();
     EXPECT_TRUE(player_.IsPlaying());
+    EXPECT_EQ(Mix_GetChunk(0), chunk);
+
+    player_.Start(shortWav_);
+    player_.ClearCache();
+    EXPECT_TRUE(WaitUntilPlaying());
+    EXPECT_NE(Mix_GetChunk(0), chunk);
+}
+
+// Files that used to hang the window at start (a FIFO), eat the memory (/dev/zero) or cost hundreds of MB.
+TEST_F(SoundPlayerTest, UnusableFilesReturnAtOnceAndAreNamedOnceInTheLog) {
+    const std::string fifo = (dir_ / "fifo.wav").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = (dir_ / "large.wav").string();
+    {
+        // Sparse: costs no disk, reads as silence.
+        std::ofstream out(large, std::ios::binary);
+        WriteWavHeader(out, static_cast<std::uint32_t>(kMaxSoundFileBytes), 8000, 16);
+    }
+    fs::resize_file(large, kMaxSoundFileBytes + 44);
+    const std::string lengthy = (dir_ / "lengthy.wav").string();
+    {
+        // Small on disk, but more than the playing time allowed once decoded.
+        constexpr int kRate = 8000;
+        const auto bytes = static_cast<std::uint32_t>((kMaxSoundSeconds + 1) * kRate);
+        std::ofstream out(lengthy, std::ios::binary);
+        WriteWavHeader(out, bytes, kRate, 8);
+        out << std::string(bytes, '\x80');
+    }
+    const std::string text = (dir_ / "notes.wav").string();
+    std::ofstream(text) << "not a sound\n";
+    const std::vector<std::string> bad{fifo, "/dev/zero", large, lengthy, text};
+
+    LogCapture log;
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(player_.Open());
+    // Each call must return at once; a FIFO that blocks is released by opening its other end.
+    auto atOnce = [&](std::function<void()> call) {
+        auto done = std::async(std::launch::async, std::move(call));
+        if (done.wait_for(kBound) == std::future_status::ready) return true;
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        done.wait();
+        return false;
+    };
+    for (const std::string& path : bad) {
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(atOnce([&] { player_.Start(path); }));
+        EXPECT_TRUE(atOnce([&] { player_.Preload(std::span(&path, 1)); }));
+    }
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
+    for (const std::string& path : bad) {
+        SCOPED_TRACE(path);
+        player_.Start(path);
+        player_.Retrigger(path);
+        EXPECT_FALSE(player_.IsPlaying());
+        EXPECT_EQ(log.CountNaming(path), 1);
+        // What the sound dialog checks when a file is chosen.
+        EXPECT_NE(CheckSoundFile(path), "");
+    }
+    EXPECT_EQ(CheckSoundFile(longWav_), "");
+    // Read afresh after the cache is cleared, still named only once.
+    player_.ClearCache();
+    player_.Preload(bad);
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
+    for (const std::string& path : bad) EXPECT_EQ(log.CountNaming(path), 1) << path;
 }
 
 // What the disk driver has written so far.
@@ -218,6 +375,7 @@ TEST_F(SoundPlayerTest, KeyPressIsHeardAndSoundStopSilencesIt) {
     }
     model.soundEffects[6].file = longWav_;  // L1
     player_.Preload(SoundFiles(model));
+    ASSERT_TRUE(player_.WaitForLoads(kBound));
 
     // Nothing pressed: silence.
     ASSERT_TRUE(WaitForSize(raw, perSecond / 4));

@@ -19,7 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "decode.h"
+
 namespace {
+
+using zanth::sim::Message;
 
 constexpr const char* kUsage = R"(Usage: zanth-robot-sim [options]
 
@@ -135,35 +139,6 @@ bool MakeRaw(int fd) {
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-std::string DescribeMessage(const std::uint8_t* m) {
-    static const char* const kByte1[] = {"SELECT", "L3",        "R3",       "START",
-                                         "PAD_UP", "PAD_RIGHT", "PAD_DOWN", "PAD_LEFT"};
-    static const char* const kByte2[] = {"L2", "R2", "L1", "R1", "1", "2", "3", "4"};
-    const std::uint8_t* f = m + 1;
-    char hex[64];
-    std::snprintf(hex, sizeof hex, "%c %02X %02X %02X %02X %02X %02X %02X %02X", m[0], f[0], f[1], f[2], f[3],
-                  f[4], f[5], f[6], f[7]);
-    std::string buttons;
-    auto add = [&](const char* name) {
-        if (!buttons.empty()) buttons += ' ';
-        buttons += name;
-    };
-    // A pressed button is a 0 bit on the wire.
-    for (int bit = 0; bit < 8; ++bit)
-        if (!(f[1] & (1 << bit))) add(kByte1[bit]);
-    for (int bit = 0; bit < 8; ++bit)
-        if (!(f[2] & (1 << bit))) add(kByte2[bit]);
-    if (!(f[7] & 0x01)) add("F1");
-    if (!(f[7] & 0x02)) add("F2");
-    if (buttons.empty()) buttons.push_back('-');  // not `= "-"`: GCC 12 warns falsely (-Wrestrict) at -O3
-    char sticks[80];
-    std::snprintf(sticks, sizeof sticks, "RX=%d RY=%d LX=%d LY=%d", f[3], f[4], f[5], f[6]);
-    std::string line = std::string(hex) + " | buttons: " + buttons + " | " + sticks + " | LED " +
-                       ((f[7] & 0x08) ? "off" : "on");
-    if (f[0] != 0xFF) line += " | bad start byte";
-    return line;
-}
-
 int CurrentLevel(const Options& o) {
     if (o.levelFile.empty()) return o.level;
     std::ifstream in(o.levelFile);
@@ -268,7 +243,7 @@ int main(int argc, char** argv) {
         std::vector<std::uint8_t> bytes;
     };
     std::deque<Pending> replies;  // due times only grow: every reply waits the same delay
-    std::deque<std::uint8_t> input;
+    zanth::sim::MessageReader reader;
     std::mt19937 random(std::random_device{}());
     bool peerSeen = false;
 
@@ -302,22 +277,11 @@ int main(int argc, char** argv) {
             }
             break;
         }
-        input.insert(input.end(), buffer, buffer + got);
+        reader.Feed(buffer, static_cast<std::size_t>(got));
 
-        std::size_t skipped = 0;
-        while (!input.empty()) {
-            if (input.front() != 'k' && input.front() != 'K') {
-                input.pop_front();
-                ++skipped;
-                continue;
-            }
-            if (input.size() < 9) break;
-            std::uint8_t message[9];
-            for (std::uint8_t& b : message) {
-                b = input.front();
-                input.pop_front();
-            }
-            std::string line = DescribeMessage(message) + "\n";
+        Message message;
+        while (reader.Next(message)) {
+            std::string line = zanth::sim::DescribeMessage(message) + "\n";
             std::fputs(line.c_str(), stdout);
             std::fflush(stdout);
             if (log != nullptr) {
@@ -335,7 +299,7 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        if (skipped > 0)
+        if (const std::size_t skipped = reader.TakeSkipped(); skipped > 0)
             std::fprintf(stderr, "zanth-robot-sim: skipped %zu byte(s) outside a message\n", skipped);
         // Answer at once when no delay was asked for, rather than after the next poll.
         while (!replies.empty() && replies.front().due <= Clock::now()) {

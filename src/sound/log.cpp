@@ -1,0 +1,3 @@
+#include "sound/log.h"
+
+Q_LOGGING_CATEGORY(lcSound, "zanth.sound")
