@@ -251,11 +251,18 @@ bool IniFile::HasKey(std::string_view section, std::string_view key) const {
 
 std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
     std::vector<std::string> names;
-    const std::size_t header = FindSection(section);
-    if (header == kNpos) return names;
-    const std::size_t end = SectionEnd(header);
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines_[i].kind == Kind::kKey) names.emplace_back(lines_[i].name());
+    if (FindSection(section) == kNone) return names;
+    // Only the first section of the name counts, as for every lookup.
+    const NoCaseEqual same;
+    bool inside = false, seen = false;
+    for (std::size_t i = head_; i != kNone; i = lines_[i].next) {
+        const Line& line = lines_[i];
+        if (line.kind == Kind::kSection) {
+            inside = !seen && same(line.name(), Trim(section));
+            seen = seen || inside;
+        } else if (inside && line.kind == Kind::kKey) {
+            names.emplace_back(line.name());
+        }
     }
     return names;
 }
