@@ -29,14 +29,14 @@ void OnTerminate(int) {
 
 // SIGTERM and SIGINT close the window the ordinary way, so the robot gets its last neutral frame and the
 // settings are saved, instead of the process vanishing mid-message.
-void CloseOnTerminate(QDialog& dialog) {
+void CloseOnTerminate(zanth::CPadoraDlg& dialog) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &dialog);
     QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog, notifier] {
         char c;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
         notifier->setEnabled(false);
-        dialog.reject();
+        dialog.Terminate();
     });
     struct sigaction sa {};
     sa.sa_handler = OnTerminate;

@@ -40,6 +40,9 @@ constexpr std::array<const char*, kCount> kJapanese{
     "%1 が取り外されました",
     "入出力エラー",
     "装置が出力を受け付けません",
+    "ロボットとの接続を切断して終了しますか?",
+    "はい(&Y)",
+    "いいえ(&N)",
     // Shared by the dialogs
     "OK",
     "キャンセル",
@@ -130,6 +133,9 @@ constexpr std::array<const char*, kCount> kEnglish{
     "%1 was unplugged",
     "input/output error",
     "the device takes no output",
+    "Disconnect from the robot and quit?",
+    "&Yes",
+    "&No",
     // Shared by the dialogs
     "OK",
     "Cancel",

@@ -37,6 +37,9 @@ enum class Msg : int {
     kPortUnplugged,  // %1: the device
     kPortIoError,
     kPortStalled,
+    kQuitWhileConnected,
+    kYes,
+    kNo,
     // Added after these: the texts of the settings dialogs and the About box.
     // Shared by the dialogs
     kOk,

@@ -213,7 +213,8 @@ void ControlSession::SuspendGamepad() {
 }
 
 void ControlSession::ResumeGamepad() {
-    model_.gamepadReady = gamepad_->Create(windowIsActive_, 0) ? 1 : 0;
+    // At the level BACK asks for: back at the foreground level, background input would end unseen.
+    model_.gamepadReady = gamepad_->Create(windowIsActive_, background_) ? 1 : 0;
 }
 
 }  // namespace zanth

@@ -221,6 +221,29 @@ void CPadoraDlg::ShowAbout() {
 
 // ---- Tear-down
 
+void CPadoraDlg::reject() {
+    // Escape is a reflex key: a driving session does not end on it without a word.
+    if (session_->connected() && !terminating_ && !ConfirmQuit()) return;
+    QDialog::reject();
+}
+
+void CPadoraDlg::Terminate() {
+    terminating_ = true;
+    reject();
+}
+
+bool CPadoraDlg::ConfirmQuit() {
+    if (quitAnswer_) return *quitAnswer_;
+    QMessageBox box(QMessageBox::Question, windowTitle(), Tr(Msg::kQuitWhileConnected), QMessageBox::NoButton,
+                    this);
+    QPushButton* yes = box.addButton(Tr(Msg::kYes), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(Tr(Msg::kNo), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
 void CPadoraDlg::done(int result) {
     Teardown();
     QDialog::done(result);

@@ -40,6 +40,7 @@ class CPadoraDlg : public QDialog {
 
     ControlSession& session() { return *session_; }
     ControllerModel& model() { return session_->model(); }
+    SoundPlayer& soundPlayer() { return *sound_; }
     const CPadoraApp& app() const { return app_; }
     bool connected() const { return session_->connected(); }
     // Result of the settings save at tear-down (empty until the window has closed).
@@ -85,6 +86,12 @@ class CPadoraDlg : public QDialog {
     void setMessageBoxesEnabled(bool on) { messageBoxes_ = on; }
 
     void done(int result) override;
+    // Escape, CLOSE and the window's close button: while connected they ask first.
+    void reject() override;
+    // Closes without asking (a termination signal): the robot still gets its neutral frame.
+    void Terminate();
+    // Tests answer the question the window asks before closing while connected (unset: it asks the user).
+    void setQuitAnswer(std::optional<bool> answer) { quitAnswer_ = answer; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -109,10 +116,12 @@ class CPadoraDlg : public QDialog {
     void PressAt(const QPoint& pos);
     void ToggleSound(int row);
     void ShowState();
+    bool ConfirmQuit();
     QString LinkNoteText() const;
     bool ArrowKey(QKeyEvent* key, QEvent::Type type);
     void InvalidateItem(const ControllerItem& item);
     bool IsFilteredOut(QObject* watched) const;
+    QSlider* SliderAt(const QPoint& globalPos) const;
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
     const CPadoraApp& app_;
@@ -122,6 +131,8 @@ class CPadoraDlg : public QDialog {
     QTimer tick_;
     bool tornDown_ = false;
     bool messageBoxes_ = true;
+    bool terminating_ = false;
+    std::optional<bool> quitAnswer_;
     QString lastConnectError_;
     std::optional<SaveResult> saveResult_;
     std::array<QPixmap, 200> art_;  // rendered artwork by id

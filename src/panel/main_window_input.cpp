@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include "panel/main_window.h"
 #include "panel/stats.h"
@@ -34,10 +35,13 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
         if (!legends || !legendAllowed) return;
         if (auto name = app_.FindNameByScanCode(item.keyCode)) {
             // Centred on the item, with the text's top edge at the item's vertical centre.
+            // Black on an opaque white box, so that the key's name reads over the printed label and on the
+            // darkest item alike.
             const QString text = QString::fromStdString(*name);
             const QFontMetrics fm = p.fontMetrics();
             const int x = item.left + item.width / 2 - fm.horizontalAdvance(text) / 2;
             const int y = item.top + item.height / 2 + fm.ascent();
+            p.fillRect(QRect(x - 1, y - fm.ascent(), fm.horizontalAdvance(text) + 2, fm.height()), Qt::white);
             p.setPen(Qt::black);
             p.drawText(x, y, text);
         }
@@ -94,7 +98,16 @@ void CPadoraDlg::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void CPadoraDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // On X11 the menu comes with the press and would take the release, which centres a slider.
+    if (SliderAt(event->globalPos()) != nullptr) return;
     helpMenu_->popup(event->globalPos());
+}
+
+QSlider* CPadoraDlg::SliderAt(const QPoint& globalPos) const {
+    const QPoint pos = mapFromGlobal(globalPos);
+    for (QSlider* s : {sliderX_, sliderY_})
+        if (s->geometry().contains(pos)) return s;
+    return nullptr;
 }
 
 void CPadoraDlg::keyPressEvent(QKeyEvent* event) {
@@ -144,7 +157,10 @@ bool CPadoraDlg::eventFilter(QObject* watched, QEvent* event) {
         return QDialog::eventFilter(watched, event);
     const QEvent::Type type = event->type();
     if (type == QEvent::Wheel) {
-        session_->Wheel(widget == sliderX_ ? 1 : widget == sliderY_ ? 2 : 0);
+        // Where the wheel turned, not who got the event: at its end a slider passes the turn on to the
+        // window.
+        const QSlider* s = SliderAt(static_cast<QWheelEvent*>(event)->globalPosition().toPoint());
+        session_->Wheel(s == sliderX_ ? 1 : s == sliderY_ ? 2 : 0);
     } else if (type == QEvent::MouseButtonRelease && (widget == sliderX_ || widget == sliderY_)) {
         const auto button = static_cast<QMouseEvent*>(event)->button();
         if (button == Qt::RightButton || (button == Qt::LeftButton && selfNeutralCheck_->isChecked()))

@@ -18,14 +18,16 @@ struct FakeKeyboard final : KeyboardDevice {
 };
 
 struct FakeGamepad final : GamepadDevice {
-    bool Create(std::function<bool()>, int) override {
+    bool Create(std::function<bool()>, int level) override {
         ++creates;
+        background = level;
         return present;
     }
     int Poll() override { return present ? 0 : -1; }
     void Shutdown() override {}
     bool present = true;
     int creates = 0;
+    int background = -1;  // the level of the last Create
 };
 
 struct FakeSound final : SoundOutput {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 
 #include "base/clock.h"
@@ -152,6 +153,16 @@ TEST_F(SessionTest, AMissingGamepadIsLookedForOnEvery22ndTick) {
         if (gamepad_->creates != before) searches.push_back(tick);
     }
     EXPECT_EQ(searches, (std::vector<int>{22, 44, 66}));
+}
+
+TEST_F(SessionTest, TheGamepadComesBackAtTheLevelBackAsksFor) {
+    for (int back : {0, 1}) {
+        std::ofstream(SettingsPath()) << "[SYSTEM]\nBACK=" << back << "\n";
+        auto s = Make();
+        s->SuspendGamepad();
+        s->ResumeGamepad();
+        EXPECT_EQ(gamepad_->background, back);
+    }
 }
 
 TEST_F(SessionTest, MeterPinnedWhileAskingEmptyWithoutAndClearedOnDisconnect) {

@@ -41,7 +41,7 @@ exited() { ! kill -0 "$1" 2>/dev/null; }
 start_x() {
   # -r: no auto-repeat, so a held key is one press. -noreset: no server reset (which refuses connections for
   # a moment) when the last client goes. -displayfd picks a free display number.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -r -noreset -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1024x768x24}" -r -noreset -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
   PIDS+=($!)
   wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$WORK/display")"

@@ -31,6 +31,8 @@
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
+#include "panel/sound_dlg.h"
+#include "sound/sound_player.h"
 
 namespace zanth {
 namespace {
@@ -280,7 +282,9 @@ TEST_F(MainWindowTest, WheelOnASliderCentresItAfter300msWithSelfNeutral) {
 
     // Without Self Neutral a pending centring is dropped.
     w->sliderY()->setValue(100);
-    QApplication::sendEvent(w->sliderY(), &wheel);
+    QWheelEvent wheelY(QPointF(5, 5), w->sliderY()->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w->sliderY(), &wheelY);
     w->selfNeutralCheck()->setChecked(false);
     now += 1000;
     w->ControllerTick();
@@ -318,6 +322,39 @@ TEST_F(MainWindowTest, SettingsDialogsKeepEverythingOnOkWithoutChanges) {
         EXPECT_EQ(w->soundList()->topLevelItem(1)->text(2), "horn.wav");
         EXPECT_EQ(w->soundList()->topLevelItem(1)->text(3), "ON");
     }
+}
+
+TEST_F(MainWindowTest, OkInTheSoundDialogLetsThePreviewPlayOn) {
+    // Ten seconds of 8-bit mono at 1 kHz: still playing when the dialog closes.
+    const std::string wav = dir_.filePath("long.wav").toStdString();
+    const std::uint32_t data = 10000;
+    std::string header("RIFF....WAVEfmt \x10\0\0\0\x01\0\x01\0\xe8\x03\0\0\xe8\x03\0\0\x01\0\x08\0data....",
+                       44);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+    };
+    put32(4, 36 + data);
+    put32(40, data);
+    std::ofstream(wav, std::ios::binary) << header << std::string(data, '\x90');
+    WriteConfig("[SOUND]\n1_FILE=" + wav + "\n");
+    auto w = Open();
+    ASSERT_TRUE(w->soundPlayer().available());
+    bool previewed = false;
+    QTimer::singleShot(0, [&] {
+        auto* d = qobject_cast<CSoundDlg*>(QApplication::activeModalWidget());
+        if (d == nullptr) return;
+        d->list()->setCurrentItem(d->list()->topLevelItem(0));
+        d->playButton()->click();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!w->soundPlayer().IsPlaying() && std::chrono::steady_clock::now() < end)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        previewed = w->soundPlayer().IsPlaying();
+        d->okButton()->click();
+    });
+    w->OnSoundSetting();
+    ASSERT_TRUE(previewed);
+    EXPECT_TRUE(w->soundPlayer().IsPlaying());
 }
 
 TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
@@ -442,9 +479,9 @@ TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutAndALostPortIsName
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (w->connected() && std::chrono::steady_clock::now() < end)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
-        const QString expected = QString::fromUtf8(language ? "ポート切断: %1 が取り外されました"
-                                                            : "Port lost: %1 was unplugged")
-                                     .arg(QString::fromStdString(device));
+        const QString expected =
+            QString::fromUtf8(language ? "ポート切断: %1 が取り外されました" : "Port lost: %1 was unplugged")
+                .arg(QString::fromStdString(device));
         EXPECT_EQ(w->linkNote()->text(), expected);
         EXPECT_FALSE(w->linkNote()->isHidden());
         EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(language ? "接続" : "Connect"));
