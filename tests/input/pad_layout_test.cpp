@@ -62,18 +62,9 @@ Control Axis(int index, int value) {
     return {Control::kAxis, index, value};
 }
 
-// xpad on Linux: triggers on Z and RZ, right stick on RX/RY, Back/Start/Guide before the stick clicks.
 Layout Xbox() {
     return {"Xbox-style pad",
-            {"X-Box Style Pad",
-             6,
-             1,
-             11,
-             1,
-             "a:b0,b:b1,x:b2,y:b3,leftshoulder:b4,rightshoulder:b5,back:b6,start:b7,guide:b8,leftstick:b9,"
-             "rightstick:b10,leftx:a0,lefty:a1,lefttrigger:a2,rightx:a3,righty:a4,righttrigger:a5,dpup:h0.1,"
-             "dpright:h0.2,dpdown:h0.4,dpleft:h0.8",
-             {2, 5}},
+            test::XboxStylePad(),
             PadKind::kGameController,
             std::nullopt,
             {{"Y top", B(3), kItem1},
