@@ -22,7 +22,11 @@ struct PadShape {
 // xpad on Linux: triggers on Z and RZ resting at their low end, right stick on RX/RY, Back/Start/Guide
 // before the stick clicks; a game controller by its mapping.
 inline PadShape XboxStylePad() {
-    return {"X-Box Style Pad", 6, 1, 11, 1,
+    return {"X-Box Style Pad",
+            6,
+            1,
+            11,
+            1,
             "a:b0,b:b1,x:b2,y:b3,leftshoulder:b4,rightshoulder:b5,back:b6,start:b7,guide:b8,leftstick:b9,"
             "rightstick:b10,leftx:a0,lefty:a1,lefttrigger:a2,rightx:a3,righty:a4,righttrigger:a5,dpup:h0.1,"
             "dpright:h0.2,dpdown:h0.4,dpleft:h0.8",
