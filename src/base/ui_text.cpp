@@ -100,6 +100,14 @@ constexpr std::array<const char*, kCount> kJapanese{
     "バージョン情報 Zanthエミュレータ",
     "Zanthエミュレータ Version 1.0.0.2",
     "ロボットのリモコンをPCで操作します。",
+    // Gamepads
+    "ゲームコントローラ配置",
+    "汎用ジョイスティック",
+    "検出",
+    "入力待ち…",
+    "行を選んで押し、5秒以内にキー・ゲームパッドのボタンを押すか軸を倒すと、"
+    "その行に割り当てます。Escで取り消し。",
+    "%1 にも割り当てられています",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -193,6 +201,14 @@ constexpr std::array<const char*, kCount> kEnglish{
     "About Zanth-Emulator",
     "Zanth-Emulator Version 1.0.0.2",
     "Drives the robot's remote controller from a PC.",
+    // Gamepads
+    "game controller layout",
+    "generic joystick",
+    "Detect",
+    "Press...",
+    "Select a row, click, then within 5 s press a key or a gamepad button, or move an axis: "
+    "the row takes it. Esc cancels.",
+    "Also bound to %1",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

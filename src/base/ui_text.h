@@ -98,6 +98,13 @@ enum class Msg : int {
     kAboutTitle,
     kAboutVersion,
     kAboutLine,
+    // Gamepads
+    kPadKindController,    // a pad read in the one layout of known pads; follows its name
+    kPadKindJoystick,      // any other pad; follows its name
+    kKeyJoyDetect,         // the bind-by-pressing button
+    kKeyJoyDetectWaiting,  // its caption while it waits
+    kKeyJoyDetectHint,     // its tool tip
+    kKeyJoyConflict,       // tool tip of a binding another row shares; %1 = the other rows' names
     kCount
 };
 

@@ -7,69 +7,65 @@
 #include <utility>
 
 #include "base/ui_text.h"
+#include "input/evdev_axes.h"
 
 namespace zanth {
 namespace {
-
-constexpr int kAxisCount = 6;
-constexpr int kSliderCount = 2;
-
-// SDL hat bits to a direction in hundredths of a degree clockwise from north.
-std::int32_t PovFromHat(Uint8 hat) {
-    switch (hat) {
-        case SDL_HAT_UP:
-            return 0;
-        case SDL_HAT_RIGHTUP:
-            return 4500;
-        case SDL_HAT_RIGHT:
-            return 9000;
-        case SDL_HAT_RIGHTDOWN:
-            return 13500;
-        case SDL_HAT_DOWN:
-            return 18000;
-        case SDL_HAT_LEFTDOWN:
-            return 22500;
-        case SDL_HAT_LEFT:
-            return 27000;
-        case SDL_HAT_LEFTUP:
-            return 31500;
-        default:
-            return kPovCentred;  // centred, or a combination no hat can show
-    }
-}
-
-std::int32_t AxisValue(SDL_Joystick* joystick, int axis, int axisCount) {
-    if (axis >= axisCount) return kAxisCentre;  // an axis the device lacks rests in the middle
-    return static_cast<std::int32_t>(SDL_JoystickGetAxis(joystick, axis)) + 32768;
-}
 
 bool SameGuid(const SDL_JoystickGUID& a, const SDL_JoystickGUID& b) {
     return std::memcmp(a.data, b.data, sizeof a.data) == 0;
 }
 
+// The separator between a pad's name and its kind.
+constexpr const char* kNameKindSeparator = " \u2014 ";
+
 }  // namespace
 
-// What one successful Create holds: while the device is plugged in, the open joystick.
+// What one successful Create holds: while the device is plugged in, the open joystick (and, for a pad SDL
+// knows, the game controller over it).
 struct CJoystick::Device {
+    SDL_GameController* controller = nullptr;  // owns `joystick` when set
     SDL_Joystick* joystick = nullptr;
     SDL_JoystickGUID guid{};  // identifies the device again after it was unplugged
-    int axisCount = 0, hatCount = 0, buttonCount = 0;
+    std::string name;
+    AxisSlots axisSlots;  // raw joysticks: where each of SDL's axes goes
+    int hatCount = 0, buttonCount = 0;
 
-    void Attach(SDL_Joystick* j) {
-        joystick = j;
-        guid = SDL_JoystickGetGUID(j);
-        axisCount = std::max(0, SDL_JoystickNumAxes(j));
-        hatCount = std::max(0, SDL_JoystickNumHats(j));
-        buttonCount = std::max(0, SDL_JoystickNumButtons(j));
+    // Opens device `index` of SDL's list, as a game controller where SDL has a mapping for it.
+    bool Attach(int index, const AbsBitsReader& readAbsBits) {
+        if (SDL_IsGameController(index)) {
+            controller = SDL_GameControllerOpen(index);
+            if (controller) joystick = SDL_GameControllerGetJoystick(controller);
+        }
+        if (!joystick) joystick = SDL_JoystickOpen(index);
+        if (!joystick) return false;
+        guid = SDL_JoystickGetGUID(joystick);
+        const char* n = controller ? SDL_GameControllerName(controller) : SDL_JoystickName(joystick);
+        name = n ? n : "";
+        hatCount = std::max(0, SDL_JoystickNumHats(joystick));
+        buttonCount = std::max(0, SDL_JoystickNumButtons(joystick));
+        const int axes = std::max(0, SDL_JoystickNumAxes(joystick));
+        std::optional<AxisSlots> slots;
+        if (!controller && readAbsBits) {
+            const char* path = SDL_JoystickPath(joystick);
+            if (auto bits = readAbsBits(path ? path : ""))
+                slots = AxisSlotsFromAbsBits(*bits, axes, hatCount);
+        }
+        axisSlots = slots ? std::move(*slots) : PositionalAxisSlots(axes);
+        return true;
     }
     void Detach() {
-        if (joystick) SDL_JoystickClose(joystick);
+        if (controller)
+            SDL_GameControllerClose(controller);
+        else if (joystick)
+            SDL_JoystickClose(joystick);
+        controller = nullptr;
         joystick = nullptr;
     }
     ~Device() { Detach(); }
 };
 
-CJoystick::CJoystick(int language) {
+CJoystick::CJoystick(int language) : language_(language), absBitsReader_(ReadAbsBits) {
     const std::string none = UiText(Msg::kNone, language);
     buttonNames[0] = {-1, none};
     const std::string button = UiText(Msg::kPadButton, language);
@@ -86,11 +82,22 @@ CJoystick::CJoystick(int language) {
 
 CJoystick::~CJoystick() {
     Shutdown();
-    if (sdlJoystick_) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+    if (sdlSubsystem_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
 bool CJoystick::opened() const {
     return device_ != nullptr;
+}
+
+PadKind CJoystick::kind() const {
+    if (!device_) return PadKind::kNone;
+    return device_->controller ? PadKind::kGameController : PadKind::kJoystick;
+}
+
+std::string CJoystick::Description() const {
+    if (!device_) return {};
+    const Msg kindText = kind() == PadKind::kGameController ? Msg::kPadKindController : Msg::kPadKindJoystick;
+    return device_->name + kNameKindSeparator + UiText(kindText, language_);
 }
 
 bool CJoystick::Create(std::function<bool()> windowIsActive, int background) {
@@ -101,21 +108,21 @@ bool CJoystick::Create(std::function<bool()> windowIsActive, int background) {
 
     // Without this SDL installs its own SIGINT/SIGTERM handlers and the program no longer ends on SIGTERM.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    // One reference on SDL's joystick subsystem for the object's life, taken by the first search: starting
-    // the subsystem costs milliseconds, too much for a search every 22nd tick, and while it runs SDL notices
-    // gamepads plugged in later by itself. Searches never take more than this one reference.
-    if (!sdlJoystick_) {
-        if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return false;
-        sdlJoystick_ = true;
+    // One reference on SDL's game controller subsystem (which holds the joystick one) for the object's life,
+    // taken by the first search: starting it costs milliseconds, too much for a search every 22nd tick, and
+    // while it runs SDL notices gamepads plugged in later by itself. Searches never take more than this one
+    // reference. Starting it also reads the user's own mappings from SDL_GAMECONTROLLERCONFIG.
+    if (!sdlSubsystem_) {
+        if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) return false;
+        sdlSubsystem_ = true;
     }
     auto device = std::make_unique<Device>();
     // The state is read by polling; queued joystick events would only pile up unread.
     SDL_JoystickEventState(SDL_IGNORE);
+    SDL_GameControllerEventState(SDL_IGNORE);
     SDL_JoystickUpdate();
     const int count = SDL_NumJoysticks();
-    for (int i = 0; i < count && !device->joystick; ++i) {
-        if (SDL_Joystick* j = SDL_JoystickOpen(i)) device->Attach(j);
-    }
+    for (int i = 0; i < count && !device->joystick; ++i) device->Attach(i, absBitsReader_);
     if (!device->joystick) return false;
 
     device_ = std::move(device);
@@ -130,20 +137,33 @@ bool CJoystick::Reopen() {
     const int count = SDL_NumJoysticks();
     for (int i = 0; i < count; ++i) {
         if (!SameGuid(SDL_JoystickGetDeviceGUID(i), device_->guid)) continue;
-        if (SDL_Joystick* j = SDL_JoystickOpen(i)) {
-            device_->Attach(j);
-            return true;
-        }
+        if (device_->Attach(i, absBitsReader_)) return true;
     }
     return false;
 }
 
 void CJoystick::Read() {
+    if (SDL_GameController* c = device_->controller) {
+        ControllerReading r;
+        for (int a = 0; a < kControllerAxes; ++a)
+            r.axes[static_cast<std::size_t>(a)] =
+                SDL_GameControllerGetAxis(c, static_cast<SDL_GameControllerAxis>(a));
+        for (int b = 0; b < kControllerButtons; ++b) {
+            r.buttons[static_cast<std::size_t>(b)] =
+                SDL_GameControllerGetButton(c, static_cast<SDL_GameControllerButton>(b)) != 0;
+        }
+        state = GenericPadReading(r);
+        return;
+    }
     SDL_Joystick* j = device_->joystick;
-    for (int a = 0; a < kAxisCount; ++a)
-        state.axes[static_cast<std::size_t>(a)] = AxisValue(j, a, device_->axisCount);
-    for (int s = 0; s < kSliderCount; ++s) {
-        state.sliders[static_cast<std::size_t>(s)] = AxisValue(j, kAxisCount + s, device_->axisCount);
+    const auto& slots = device_->axisSlots;
+    for (std::size_t a = 0; a < slots.size(); ++a) {
+        const std::int32_t value =
+            static_cast<std::int32_t>(SDL_JoystickGetAxis(j, static_cast<int>(a))) + 32768;
+        if (slots[a] >= 0 && slots[a] < kSliderSlot)
+            state.axes[static_cast<std::size_t>(slots[a])] = value;
+        else if (slots[a] >= kSliderSlot)
+            state.sliders[static_cast<std::size_t>(slots[a] - kSliderSlot)] = value;
     }
     const int hats = std::min(device_->hatCount, static_cast<int>(state.pov.size()));
     for (int h = 0; h < hats; ++h)

@@ -8,6 +8,7 @@
 #include "input/acquisition.h"
 #include "input/devices.h"
 #include "input/input_state.h"
+#include "input/pad_layout.h"
 
 namespace zanth {
 
@@ -15,6 +16,13 @@ namespace zanth {
 struct CodeName {
     int code = -1;
     std::string name;
+};
+
+// How the opened gamepad's controls reach `state`.
+enum class PadKind {
+    kNone,            // no gamepad opened
+    kGameController,  // a pad SDL knows: read in the one layout of GenericPadReading (input/pad_layout.h)
+    kJoystick,  // any other: raw axes by what they are (their evdev codes on Linux), buttons as numbered
 };
 
 // A gamepad: the first joystick of the system that opens. The stick values of PadSticks (padLX ..
@@ -41,6 +49,16 @@ class CJoystick final : public GamepadDevice {
     void Shutdown() override;
 
     bool opened() const;
+    PadKind kind() const;
+    // The opened gamepad's name and kind, e.g. "Xbox 360 Controller — game controller layout", in the
+    // object's language; empty when none is open.
+    std::string Description() const;
+
+    // Where the axis capabilities of a raw joystick come from: the device path SDL opened it by (empty when
+    // SDL names none, as for its virtual joysticks) to the bits, or nothing when unknown. Tests give
+    // recorded bit sets. Takes effect from the next Create.
+    using AbsBitsReader = std::function<std::optional<AbsBits>(const std::string& path)>;
+    void setAbsBitsReader(AbsBitsReader reader) { absBitsReader_ = std::move(reader); }
 
     // Position of a code in buttonNames / axisNames (0 is "none", for code -1), -1 when absent.
     int ButtonIndex(int code) const;
@@ -53,11 +71,15 @@ class CJoystick final : public GamepadDevice {
 
   private:
     struct Device;
+    bool Open(int index);
     bool Reopen();
     void Read();
 
+    int language_ = 0;
+    AbsBitsReader absBitsReader_;
+
     std::unique_ptr<Device> device_;
-    bool sdlJoystick_ = false;  // holds one reference on SDL's joystick subsystem
+    bool sdlSubsystem_ = false;  // holds one reference on SDL's game controller (and joystick) subsystem
     Acquisition acquisition_;
 };
 

@@ -1,11 +1,13 @@
 #include "panel/key_joy_setup.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,6 +16,9 @@
 #include <cmath>
 
 #include "base/app.h"
+#include "base/clock.h"
+#include "input/binding_detect.h"
+#include "input/keyboard_backend.h"
 
 namespace zanth {
 namespace {
@@ -28,6 +33,12 @@ QRect Du(int x, int y, int w, int h) {
 QString U8(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+constexpr int kDetectMs = 5000;
+constexpr std::uint32_t kLitMs = 1000;  // a changed value stays highlighted this long
+constexpr int kFirstButtonRow = kDataViewRows - 128;
+const QColor kLitColour(255, 236, 160);
+const QColor kConflictColour(255, 190, 150);
 
 QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::initializer_list<int> widths) {
     auto* list = new QTreeWidget(parent);
@@ -76,6 +87,9 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     placeRow(padLabel_, padCombo_, Du(40, 223, 38, 8), Du(103, 220, 69, 12));
     keyLabel_->setBuddy(keyCombo_);
     padLabel_->setBuddy(padCombo_);
+    detectButton_ = new QPushButton(text(Msg::kKeyJoyDetect), this);
+    detectButton_->setGeometry(Du(178, 208, 40, 14));
+    detectButton_->setToolTip(text(Msg::kKeyJoyDetectHint));
 
     dataGroup_ = new QGroupBox(text(Msg::kKeyJoyDataGroup), this);
     dataGroup_->setGeometry(Du(229, 7, 201, 233));
@@ -109,6 +123,8 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     });
     connect(keyCombo_, &QComboBox::currentIndexChanged, this, &CKeyJoySetup::OnKeyboardChoice);
     connect(padCombo_, &QComboBox::currentIndexChanged, this, &CKeyJoySetup::OnGamepadChoice);
+    connect(detectButton_, &QPushButton::clicked, this,
+            [this] { detecting_ ? StopDetect() : StartDetect(); });
     connect(saveButton_, &QPushButton::clicked, this, &CKeyJoySetup::OnSave);
     connect(loadButton_, &QPushButton::clicked, this, &CKeyJoySetup::OnLoad);
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
@@ -117,9 +133,13 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(100);
     connect(&timer_, &QTimer::timeout, this, &CKeyJoySetup::OnTimer);
+    detectTimer_.setSingleShot(true);
+    detectTimer_.setInterval(kDetectMs);
+    connect(&detectTimer_, &QTimer::timeout, this, &CKeyJoySetup::StopDetect);
 }
 
 CKeyJoySetup::~CKeyJoySetup() {
+    StopDetect();
     timer_.stop();
     liveJoystick_.Shutdown();
 }
@@ -131,11 +151,13 @@ void CKeyJoySetup::showEvent(QShowEvent* event) {
     // gamepad in between.
     liveStarted_ = true;
     liveReady_ = liveJoystick_.Create([this] { return isActiveWindow(); }, 0);
+    ShowPadName();
     timer_.start();
     mappingList_->setFocus();
 }
 
 void CKeyJoySetup::done(int result) {
+    StopDetect();
     timer_.stop();
     liveJoystick_.Shutdown();
     liveReady_ = false;
@@ -154,6 +176,7 @@ void CKeyJoySetup::FillMappingList() {
     }
     mappingList_->addTopLevelItems(items);
     current_ = -1;
+    MarkConflicts();
 }
 
 void CKeyJoySetup::SelectRow(int r) {
@@ -173,6 +196,7 @@ void CKeyJoySetup::SetCell(int r, int column, const std::string& text) {
 
 void CKeyJoySetup::OnRowChanged(int r) {
     if (r < 0 || r >= static_cast<int>(rows_.size())) return;
+    if (r != current_) StopDetect();  // a wait belongs to the row it was started on
     const RowChoices c = ChoicesForRow(r, rows_[static_cast<std::size_t>(r)], app_, names_);
     const QSignalBlocker keyBlocker(keyCombo_);
     const QSignalBlocker padBlocker(padCombo_);
@@ -191,6 +215,7 @@ void CKeyJoySetup::OnRowChanged(int r) {
     padCombo_->setEnabled(c.padEnabled);
     select(padCombo_, c.padSelection);
     current_ = r;
+    detectButton_->setEnabled(RowTakes(Taken::kKey) || RowTakes(Taken::kButton) || RowTakes(Taken::kAxis));
 }
 
 void CKeyJoySetup::OnKeyboardChoice(int position) {
@@ -198,26 +223,76 @@ void CKeyJoySetup::OnKeyboardChoice(int position) {
     MappingEntry& row = rows_[static_cast<std::size_t>(current_)];
     row.keyCode = KeyCodeForChoice(app_, position);
     if (auto name = app_.FindNameByScanCode(row.keyCode)) SetCell(current_, 1, *name);
+    MarkConflicts();
 }
 
 void CKeyJoySetup::OnGamepadChoice(int position) {
     if (current_ < 0 || current_ >= static_cast<int>(rows_.size())) return;
     if (auto name = ApplyGamepadChoice(rows_[static_cast<std::size_t>(current_)], position, names_))
         SetCell(current_, 2, *name);
+    MarkConflicts();
 }
 
 void CKeyJoySetup::OnTimer() {
     if (!liveReady_) {
         // Nothing is shown on the tick that opens the gamepad; the next one reads it.
         liveReady_ = liveJoystick_.Create([this] { return isActiveWindow(); }, 0);
+        ShowPadName();
         return;
     }
-    if (liveJoystick_.Poll() != 0) return;  // keep the last reading on screen
-    const auto values = DataViewValues(liveJoystick_.state);
-    for (int i = 0; i < kDataViewRows; ++i) {
-        if (QTreeWidgetItem* item = dataList_->topLevelItem(i))
-            item->setText(1, U8(values[static_cast<std::size_t>(i)]));
+    if (liveJoystick_.Poll() != 0) {
+        lastReading_.reset();  // keep the last reading on screen
+        return;
     }
+    const JoyState& now = liveJoystick_.state;
+    ShowLiveValues(now);
+    if (detecting_ && lastReading_) DetectOnPad(*lastReading_, now);
+    lastReading_ = now;
+}
+
+void CKeyJoySetup::ShowLiveValues(const JoyState& state) {
+    const auto values = DataViewValues(state);
+    const std::uint32_t now = TickCount();
+    bool buttonPressed = false;
+    for (int i = 0; i < kDataViewRows; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        QTreeWidgetItem* item = dataList_->topLevelItem(i);
+        if (!item) continue;
+        if (values[n] != shown_[n]) {
+            // The first reading fills the view; only later ones count as the hand moving something.
+            if (!shown_[n].empty()) {
+                changedAt_[n] = now;
+                moved_[n] = true;
+                if (i >= kFirstButtonRow && state.buttons[n - kFirstButtonRow] != 0) buttonPressed = true;
+            }
+            shown_[n] = values[n];
+            item->setText(1, U8(values[n]));
+        }
+        const bool lit = moved_[n] && now - changedAt_[n] < kLitMs;
+        if (lit == lit_[n]) continue;
+        lit_[n] = lit;
+        for (int column = 0; column < 2; ++column)
+            item->setBackground(column, lit ? QBrush(kLitColour) : QBrush());
+    }
+    if (!buttonPressed) return;
+    // Buttons are listed last: bring the ones just worked into view.
+    for (int i = kFirstButtonRow; i < kDataViewRows; ++i) {
+        if (lit_[static_cast<std::size_t>(i)]) {
+            dataList_->scrollToItem(dataList_->topLevelItem(i));
+            break;
+        }
+    }
+}
+
+void CKeyJoySetup::ShowPadName() {
+    const std::string name = liveReady_ ? liveJoystick_.Description() : std::string();
+    if (name == padName_) return;
+    padName_ = name;
+    const QString base = QString::fromUtf8(app_.Tr(Msg::kKeyJoyDataGroup));
+    const QString full = name.empty() ? base : base + ": " + U8(name);
+    dataGroup_->setToolTip(name.empty() ? QString() : full);
+    dataGroup_->setTitle(
+        dataGroup_->fontMetrics().elidedText(full, Qt::ElideRight, dataGroup_->width() - 16));
 }
 
 void CKeyJoySetup::OnSave() {
@@ -230,6 +305,7 @@ void CKeyJoySetup::OnSave() {
 }
 
 void CKeyJoySetup::OnLoad() {
+    StopDetect();
     const QString path = ChooseFile(false);
     if (!path.isEmpty()) {
         std::string reason;
@@ -239,6 +315,105 @@ void CKeyJoySetup::OnLoad() {
     }
     FillMappingList();
     SelectRow(0);
+}
+
+// ---- Bind by pressing
+
+bool CKeyJoySetup::RowTakes(Taken what) const {
+    if (current_ < 0 || current_ >= static_cast<int>(rows_.size())) return false;
+    // The same rule as the combo boxes: a row takes by pressing what it could be given by choosing.
+    const RowChoices c = ChoicesForRow(current_, rows_[static_cast<std::size_t>(current_)], app_, names_);
+    switch (what) {
+        case Taken::kKey:
+            return c.keyEnabled;
+        case Taken::kButton:
+            return c.padEnabled && c.padList == PadChoices::kButtons;
+        case Taken::kAxis:
+            return c.padEnabled && c.padList == PadChoices::kAxes;
+    }
+    return false;
+}
+
+void CKeyJoySetup::StartDetect() {
+    if (detecting_ || !detectButton_->isEnabled()) return;
+    detecting_ = true;
+    detectButton_->setText(QString::fromUtf8(app_.Tr(Msg::kKeyJoyDetectWaiting)));
+    // Keys go to the wait, not to the focused control or the dialog's own Enter and Escape.
+    qApp->installEventFilter(this);
+    detectTimer_.start();
+}
+
+void CKeyJoySetup::StopDetect() {
+    if (!detecting_) return;
+    detecting_ = false;
+    detectTimer_.stop();
+    qApp->removeEventFilter(this);
+    detectButton_->setText(QString::fromUtf8(app_.Tr(Msg::kKeyJoyDetect)));
+}
+
+bool CKeyJoySetup::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (!detecting_ || (type != QEvent::KeyPress && type != QEvent::ShortcutOverride))
+        return QDialog::eventFilter(watched, event);
+    event->accept();  // a shortcut overridden, a press taken
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (type != QEvent::KeyPress || key->isAutoRepeat()) return true;
+    if (key->key() == Qt::Key_Escape) {
+        StopDetect();
+        return true;
+    }
+    const int scanCode = ScanCodeFromNative(key->nativeScanCode());
+    // Keys the key table does not name cannot be bound; the wait goes on.
+    if (scanCode > 0 && app_.FindIndexByScanCode(scanCode) > 0 && RowTakes(Taken::kKey))
+        Bind(Taken::kKey, scanCode);
+    return true;
+}
+
+void CKeyJoySetup::DetectOnPad(const JoyState& before, const JoyState& now) {
+    const int namedButtons = static_cast<int>(names_.buttonNames.size()) - 1;
+    if (RowTakes(Taken::kButton)) {
+        if (auto b = NewlyPressedButton(before, now, namedButtons)) return Bind(Taken::kButton, *b);
+    }
+    if (RowTakes(Taken::kAxis)) {
+        if (auto a = AxisLeavingDeadZone(before, now)) return Bind(Taken::kAxis, *a);
+    }
+}
+
+void CKeyJoySetup::Bind(Taken what, int code) {
+    MappingEntry& row = rows_[static_cast<std::size_t>(current_)];
+    if (what == Taken::kKey) row.keyCode = code;
+    if (what == Taken::kButton) row.padButton = code;
+    if (what == Taken::kAxis) row.axis = code;
+    StopDetect();
+    RefreshRow(current_);
+    OnRowChanged(current_);  // the combo boxes show the new binding
+    MarkConflicts();
+}
+
+void CKeyJoySetup::RefreshRow(int r) {
+    const MappingRowTexts t = RowTexts(rows_[static_cast<std::size_t>(r)], app_, names_);
+    SetCell(r, 1, t.key);
+    SetCell(r, 2, t.pad);
+}
+
+void CKeyJoySetup::MarkConflicts() {
+    const std::vector<RowConflicts> conflicts = FindConflicts(rows_);
+    auto mark = [&](QTreeWidgetItem* item, int column, const std::vector<int>& others) {
+        QStringList names;
+        for (int o : others) names << U8(rows_[static_cast<std::size_t>(o)].name);
+        const QString tip = names.isEmpty()
+                                ? QString()
+                                : QString::fromUtf8(app_.Tr(Msg::kKeyJoyConflict)).arg(names.join(", "));
+        if (item->toolTip(column) == tip) return;
+        item->setToolTip(column, tip);
+        item->setBackground(column, names.isEmpty() ? QBrush() : QBrush(kConflictColour));
+    };
+    for (std::size_t r = 0; r < conflicts.size(); ++r) {
+        QTreeWidgetItem* item = mappingList_->topLevelItem(static_cast<int>(r));
+        if (!item) continue;
+        mark(item, 1, conflicts[r].key);
+        mark(item, 2, conflicts[r].button);
+    }
 }
 
 QString CKeyJoySetup::ChooseFile(bool save) {

@@ -2,7 +2,12 @@
 #include <QDialog>
 #include <QString>
 #include <QTimer>
+#include <array>
+#include <bitset>
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "input/joystick.h"
@@ -23,7 +28,9 @@ class CPadoraApp;
 // rows() only when exec() ended with OK.
 //
 // While shown it reads the gamepad itself (every 100 ms) and lists the raw reading, so the caller must
-// release its own gamepad before exec() and open it again afterwards.
+// release its own gamepad before exec() and open it again afterwards. Values that changed in the last
+// second are highlighted. "Detect" binds the current row to the next key, gamepad button or axis the
+// user works within 5 s; a key or button two rows share is marked on both.
 class CKeyJoySetup : public QDialog {
     Q_OBJECT
   public:
@@ -45,6 +52,12 @@ class CKeyJoySetup : public QDialog {
     const QString& lastError() const { return lastError_; }
     // Whether the live data view has a gamepad open.
     bool dataViewReady() const { return liveReady_; }
+    // Whether Detect is waiting for a key, button or axis.
+    bool detecting() const { return detecting_; }
+    // Rows of the data view highlighted as recently changed.
+    bool dataRowLit(int row) const {
+        return row >= 0 && row < kDataViewRows && lit_[static_cast<std::size_t>(row)];
+    }
 
     void done(int result) override;
 
@@ -58,11 +71,13 @@ class CKeyJoySetup : public QDialog {
     QLabel* gamepadLabel() const { return padLabel_; }
     QPushButton* saveButton() const { return saveButton_; }
     QPushButton* loadButton() const { return loadButton_; }
+    QPushButton* detectButton() const { return detectButton_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void OnRowChanged(int r);
@@ -71,6 +86,22 @@ class CKeyJoySetup : public QDialog {
     void OnTimer();
     void OnSave();
     void OnLoad();
+
+    // Bind by pressing.
+    enum class Taken { kKey, kButton, kAxis };
+    bool RowTakes(Taken what) const;
+    void StartDetect();
+    void StopDetect();
+    void Bind(Taken what, int code);
+    // Binds what changed between two readings of the live gamepad, if the current row takes it.
+    void DetectOnPad(const JoyState& before, const JoyState& now);
+
+    // The live data view.
+    void ShowLiveValues(const JoyState& state);
+    void ShowPadName();
+
+    void RefreshRow(int r);
+    void MarkConflicts();
 
     void FillMappingList();
     void SelectRow(int r);
@@ -87,6 +118,17 @@ class CKeyJoySetup : public QDialog {
     bool liveReady_ = false;
     bool liveStarted_ = false;
     QTimer timer_;
+    std::string padName_;  // the description shown in the data view's title
+
+    // Data view: what each row shows, when it last changed, whether it is highlighted.
+    std::array<std::string, kDataViewRows> shown_;
+    std::array<std::uint32_t, kDataViewRows> changedAt_{};
+    std::bitset<kDataViewRows> moved_;  // changed since the first reading
+    std::bitset<kDataViewRows> lit_;
+
+    std::optional<JoyState> lastReading_;  // of the live gamepad; none after a failed poll
+    bool detecting_ = false;
+    QTimer detectTimer_;
 
     FileChooser chooser_;
     bool messageBoxes_ = true;
@@ -102,6 +144,7 @@ class CKeyJoySetup : public QDialog {
     QTreeWidget* dataList_ = nullptr;
     QPushButton* saveButton_ = nullptr;
     QPushButton* loadButton_ = nullptr;
+    QPushButton* detectButton_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
 };

@@ -147,6 +147,9 @@ void CPadoraDlg::ShowState() {
     };
     setText(keyboardStatus_, Tr(s.keyboardReady ? Msg::kKeyboardReady : Msg::kKeyboardNotReady));
     setText(gamepadStatus_, Tr(s.gamepadReady ? Msg::kGamepadReady : Msg::kGamepadNotReady));
+    if (const QString pad = QString::fromStdString(joystick_->Description());
+        gamepadStatus_->toolTip() != pad)
+        gamepadStatus_->setToolTip(pad);
     setText(axisLine_, QString::fromStdString(s.axisLine));
     setText(connectButton_, Tr(session_->connected() ? Msg::kDisconnect : Msg::kConnect));
     operationButton_->setEnabled(s.settingsEnabled());

@@ -28,7 +28,7 @@ class JoystickTest : public testing::Test {
     SDL_Joystick* Plug(Uint16 axes = 8, Uint16 hats = 1, Uint16 product = 1) {
         SDL_VirtualJoystickDesc desc{};
         desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-        desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+        desc.type = SDL_JOYSTICK_TYPE_UNKNOWN;  // no mapping: read as a raw joystick
         desc.naxes = axes;
         desc.nbuttons = 20;
         desc.nhats = hats;

@@ -3,15 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTreeWidget>
+#include <QWindow>
 #include <fstream>
+#include <functional>
 
+#include "../input/virtual_pad.h"
 #include "base/app.h"
+#include "base/clock.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
 #include "model/settings.h"
@@ -19,7 +29,26 @@
 namespace zanth {
 namespace {
 
-class KeyJoySetupTest : public testing::Test {
+// Runs the event loop (and so the dialog's timers) until `done` or `ms` have passed.
+bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// A key press as the X11 platform delivers it: the native scan code is the X keycode, scan code + 8.
+void PressKey(QWidget* to, int key, int scanCode) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, static_cast<quint32>(scanCode + 8), 0, 0);
+    QApplication::sendEvent(to, &press);
+}
+
+template <class Base>
+class DialogFixture : public Base {
   protected:
     void Open(int language = 0) {
         app_ = std::make_unique<CPadoraApp>(
@@ -37,6 +66,17 @@ class KeyJoySetupTest : public testing::Test {
         return dialog_->mappingList()->topLevelItem(row)->text(column);
     }
     QString Path(const char* name) const { return dir_.filePath(name); }
+    QString Tip(int row, int column) const {
+        return dialog_->mappingList()->topLevelItem(row)->toolTip(column);
+    }
+    // Shown and active (the gamepad is read at the foreground level), with a first reading on screen.
+    void ShowReading() {
+        dialog_->show();
+        dialog_->activateWindow();
+        ASSERT_TRUE(WaitUntil([&] {
+            return dialog_->isActiveWindow() && !dialog_->dataList()->topLevelItem(0)->text(1).isEmpty();
+        }));
+    }
 
     QTemporaryDir dir_;
     std::unique_ptr<CPadoraApp> app_;
@@ -44,6 +84,17 @@ class KeyJoySetupTest : public testing::Test {
     ControllerModel model_;
     std::vector<MappingEntry> rows_;
     std::unique_ptr<CKeyJoySetup> dialog_;
+};
+using KeyJoySetupTest = DialogFixture<testing::Test>;
+
+// With a virtual gamepad plugged in; the dialog goes before the pads do.
+class KeyJoySetupPadTest : public DialogFixture<test::VirtualPadTest> {
+  protected:
+    void TearDown() override {
+        dialog_.reset();
+        SetTickSource({});
+        test::VirtualPadTest::TearDown();
+    }
 };
 
 TEST_F(KeyJoySetupTest, TextsInBothLanguages) {
@@ -158,6 +209,130 @@ TEST_F(KeyJoySetupTest, SaveAndLoadGoThroughTheChosenFile) {
     dialog_->loadButton()->click();
     EXPECT_TRUE(dialog_->lastError().contains("could not be read")) << dialog_->lastError().toStdString();
     EXPECT_EQ(dialog_->rows(), before);
+}
+
+// Detect binds what the hand works next, as the row's type allows; a key or button two rows share is marked
+// on both.
+TEST_F(KeyJoySetupPadTest, DetectBindsTheNextButtonAxisOrKeyAndMarksShared) {
+    SDL_Joystick* pad = Plug(test::XboxStylePad());
+    Open();
+    ShowReading();
+    EXPECT_TRUE(dialog_->dataGroup()->toolTip().contains("X-Box Style Pad"))
+        << dialog_->dataGroup()->toolTip().toStdString();
+    auto detect = [&](int row) {
+        Select(row);
+        dialog_->detectButton()->click();
+        EXPECT_TRUE(dialog_->detecting());
+    };
+    auto detected = [&] { return WaitUntil([&] { return !dialog_->detecting(); }); };
+
+    detect(0);  // button "1" takes the right face button, which button "2" has too
+    SDL_JoystickSetVirtualButton(pad, 1, SDL_PRESSED);
+    ASSERT_TRUE(detected());
+    SDL_JoystickSetVirtualButton(pad, 1, SDL_RELEASED);
+    EXPECT_EQ(dialog_->rows()[0].padButton, 0);
+    EXPECT_EQ(Cell(0, 2), "Button -1");
+    EXPECT_EQ(dialog_->gamepadCombo()->currentText(), "Button -1");
+    EXPECT_EQ(Tip(0, 2), "Also bound to 2");
+    EXPECT_EQ(Tip(1, 2), "Also bound to 1");
+
+    detect(25);  // RIGHT STICK X takes the right stick where the factory bindings read it
+    SDL_JoystickSetVirtualAxis(pad, 3, SDL_JOYSTICK_AXIS_MAX);
+    ASSERT_TRUE(detected());
+    SDL_JoystickSetVirtualAxis(pad, 3, 0);
+    EXPECT_EQ(dialog_->rows()[25].axis, 2);
+    EXPECT_EQ(Cell(25, 2), "Z-Axis");
+
+    detect(23);  // an axis row takes no key; Escape ends the wait, not the dialog
+    PressKey(dialog_->detectButton(), Qt::Key_A, 30);
+    EXPECT_TRUE(dialog_->detecting());
+    PressKey(dialog_->detectButton(), Qt::Key_Escape, 1);
+    EXPECT_FALSE(dialog_->detecting());
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(dialog_->rows()[23], rows_[23]);
+
+    detect(1);  // "A" is LEFT STICK LEFT's key too
+    PressKey(dialog_->detectButton(), Qt::Key_A, 30);
+    EXPECT_FALSE(dialog_->detecting());
+    EXPECT_EQ(dialog_->rows()[1].keyCode, 30);
+    EXPECT_EQ(Cell(1, 1), "A");
+    EXPECT_EQ(Tip(1, 1), "Also bound to LEFT STICK LEFT");
+    EXPECT_EQ(Tip(18, 1), "Also bound to 2");
+    dialog_->keyboardCombo()->setCurrentIndex(0);  // unbound again: no longer shared
+    EXPECT_EQ(Tip(18, 1), "");
+}
+
+// On an X server the key's native scan code is its X keycode: a key typed there with xdotool binds the row.
+// The test runs itself again on a private Xvfb, with Qt's X11 platform.
+TEST_F(KeyJoySetupTest, DetectTakesAKeyTypedOnAnXServer) {
+    const char* kChild = "ZANTH_DETECT_ON_X";
+    if (!qEnvironmentVariableIsSet(kChild)) {
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+            QStandardPaths::findExecutable("xdotool").isEmpty())
+            GTEST_SKIP() << "needs Xvfb and xdotool";
+        QProcess xvfb;  // -displayfd picks a free display and writes its number to our pipe
+        xvfb.start("Xvfb",
+                   {"-displayfd", "1", "-screen", "0", "800x600x24", "-r", "-noreset", "-nolisten", "tcp"});
+        ASSERT_TRUE(xvfb.waitForStarted());
+        ASSERT_TRUE(WaitUntil([&] { return xvfb.canReadLine() || xvfb.waitForReadyRead(50); }, 10000));
+        const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("DISPLAY", display);
+        env.insert(kChild, "1");
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=KeyJoySetupTest.DetectTakesAKeyTypedOnAnXServer"});
+        const bool finished = child.waitForFinished(60000);
+        const QString output = QString::fromLocal8Bit(child.readAll());
+        xvfb.terminate();
+        xvfb.waitForFinished(5000);
+        ASSERT_TRUE(finished) << output.toStdString();
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test."))
+            << output.toStdString();  // it ran, and did not skip
+        return;
+    }
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    Open();
+    dialog_->show();
+    ASSERT_TRUE(WaitUntil([&] { return dialog_->windowHandle()->isExposed(); }));
+    // No window manager: focus goes by xdotool.
+    QProcess::execute("xdotool", {"windowfocus", "--sync", QString::number(dialog_->winId())});
+    ASSERT_TRUE(WaitUntil([&] { return dialog_->isActiveWindow(); }));
+    Select(1);
+    dialog_->detectButton()->click();
+    QProcess::execute("xdotool", {"key", "a"});
+    ASSERT_TRUE(WaitUntil([&] { return !dialog_->detecting(); }));
+    EXPECT_EQ(dialog_->rows()[1].keyCode, 30);
+    EXPECT_EQ(Cell(1, 1), "A");
+}
+
+// Values that just changed are lit for a second; a pressed button is scrolled into view.
+TEST_F(KeyJoySetupPadTest, LiveViewLightsWhatMovedAndShowsThePressedButton) {
+    std::uint32_t now = 5000;
+    SetTickSource([&] { return now; });
+    SDL_Joystick* pad = Plug(test::XboxStylePad());
+    Open();
+    ShowReading();
+    const int top = kDataViewRows - 128 + 2;  // the top face button
+    QTreeWidget* list = dialog_->dataList();
+    auto visible = [&] {
+        return list->visualItemRect(list->topLevelItem(top)).intersects(list->viewport()->rect());
+    };
+    ASSERT_FALSE(visible());
+
+    SDL_JoystickSetVirtualButton(pad, 3, SDL_PRESSED);
+    ASSERT_TRUE(WaitUntil([&] { return dialog_->dataRowLit(top); }));
+    EXPECT_TRUE(visible());
+    EXPECT_FALSE(dialog_->dataRowLit(0));  // nothing else moved
+    now += 999;
+    WaitUntil([] { return false; }, 250);
+    EXPECT_TRUE(dialog_->dataRowLit(top));
+    now += 1;
+    EXPECT_TRUE(WaitUntil([&] { return !dialog_->dataRowLit(top); }));
 }
 
 }  // namespace
