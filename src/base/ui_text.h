@@ -34,10 +34,18 @@ enum class Msg : int {
     kLinkNotStarted,
     kSaveFailed,
     kPortLost,
-    kPortUnplugged,   // %1: the device
+    kPortUnplugged,  // %1: the device
     kPortIoError,
     kPortStalled,
     // Added after these: the texts of the settings dialogs and the About box.
+    // Installation
+    kHelp,                // the whole of --help
+    kUnknownOption,       // %1: the option
+    kUnexpectedArgument,  // %1: the argument
+    kOptionNeedsValue,    // %1: the option
+    kBadLanguage,         // %1: the value given to --lang
+    kTryHelp,
+    kAboutSettingsFile,  // %1: the settings file in use
     kCount
 };
 
