@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "base/paths.h"
 #include "base/text.h"
 
 namespace zanth {
@@ -129,9 +128,6 @@ SaveResult WriteFileAtomically(const std::string& path, std::string_view data) {
         if (::access(target.c_str(), W_OK) != 0) return Failed(errno);
         mode = st.st_mode & 07777;
     } else if (errno == ENOENT) {
-        // A first save may go to a folder not made yet (~/.config/zanth-emulator).
-        if (std::string error = MakeFolders(DirectoryOf(target)); !error.empty())
-            return SaveResult{false, error};
         mode = 0666 & ~CurrentUmask();
     } else {
         return Failed(errno);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace zanth {
@@ -37,6 +38,8 @@ SaveResult UpdateFile(const std::string& path, Write write) {
     if (!error.empty())
         return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
     write(settings);
+    // The first save into ~/.config/zanth-emulator makes that folder (private, as the XDG rules ask).
+    if (std::string made = MakeFolders(FolderOf(path)); !made.empty()) return SaveResult{false, made};
     return settings.Save(path);
 }
 

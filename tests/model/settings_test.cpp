@@ -273,6 +273,15 @@ TEST_F(SettingsTest, PortSetting) {
     EXPECT_EQ(ReadText(), "[SYSTEM]\nPORT=47\n");
 }
 
+TEST_F(SettingsTest, FirstSaveMakesTheFoldersPrivateToTheUser) {
+    const fs::path folder = dir_ / ".config" / "zanth-emulator";
+    ASSERT_TRUE(SaveSettings(Build(), (folder / "Zanth-Emulator.ini").string()).ok);
+    ASSERT_TRUE(SavePortSetting((folder / "Zanth-Emulator.ini").string(), 2).ok);
+    EXPECT_EQ(ReadPortSetting((folder / "Zanth-Emulator.ini").string()), 2);
+    for (const fs::path& f : {dir_ / ".config", folder})
+        EXPECT_EQ(fs::status(f).permissions() & fs::perms::all, fs::perms::owner_all) << f;
+}
+
 TEST_F(SettingsTest, SaveFailuresAreReportedAndNeverCostTheOldFile) {
     const ControllerModel model = Build();
 
@@ -281,7 +290,8 @@ TEST_F(SettingsTest, SaveFailuresAreReportedAndNeverCostTheOldFile) {
     EXPECT_NE(noPath.error, "");
     EXPECT_FALSE(SavePortSetting("", 1).ok);
 
-    const SaveResult noDir = SaveSettings(model, (dir_ / "gone" / "Zanth-Emulator.ini").string());
+    std::ofstream(dir_ / "plain") << "";
+    const SaveResult noDir = SaveSettings(model, (dir_ / "plain" / "sub" / "Zanth-Emulator.ini").string());
     EXPECT_FALSE(noDir.ok);
     EXPECT_NE(noDir.error, "");
 
