@@ -39,7 +39,7 @@ TEST(Locations, StartFolderThenXdgThenStartFolderAgain) {
          {},
          "/home/op/.config/zanth-emulator/Zanth-Emulator.ini",
          "/home/op/.local/share/zanth-emulator/Data"},
-        {"started from / (a menu may do that)",
+        {"unwritable start folder without a file (/)",
          {"/", "/home/op", "", ""},
          {},
          {},
