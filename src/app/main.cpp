@@ -59,10 +59,15 @@ int main(int argc, char** argv) {
     zanth::RunStats::Get().MarkProcessStart();
     std::vector<std::string> args(argv + 1, argv + argc);
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
-    if (!cl.error.empty()) {
-        std::fprintf(stderr, "zanth-emulator: %s\nusage: zanth-emulator [--lang ja|en] [--config FILE]\n",
-                     cl.error.c_str());
+    // Help, version and refusals are answered before anything needs a display.
+    const int language = cl.language.value_or(SystemLanguageName().rfind("Japanese", 0) == 0 ? 1 : 0);
+    if (cl.fault != zanth::CommandLine::Fault::kNone) {
+        std::fputs(zanth::CommandLineFaultText(cl, language).c_str(), stderr);
         return 2;
+    }
+    if (cl.help || cl.version) {
+        std::fputs((cl.help ? zanth::HelpText(language) : zanth::VersionText()).c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     zanth::StartupInfo info;
     info.languageName = SystemLanguageName();
@@ -72,6 +77,10 @@ int main(int argc, char** argv) {
     if (cl.config)
         info.configOverride =
             QDir::current().absoluteFilePath(QString::fromStdString(*cl.config)).toStdString();
+    const zanth::PathEnv env = zanth::PathEnvOfProcess(info.currentDirectory);
+    info.home = env.home;
+    info.xdgConfigHome = env.xdgConfigHome;
+    info.xdgDataHome = env.xdgDataHome;
     const zanth::CPadoraApp app(info);
 
     QApplication qapp(argc, argv);

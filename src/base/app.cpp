@@ -2,6 +2,10 @@
 
 #include <array>
 
+#ifndef ZANTH_VERSION
+#define ZANTH_VERSION "0"
+#endif
+
 namespace zanth {
 namespace {
 
@@ -23,45 +27,110 @@ constexpr std::array<KeyRow, 59> kKeys{{
     {71, "NUM 7"}, {72, "NUM 8"}, {73, "NUM 9"},
 }};
 
+// Qt's own options, which QApplication takes out of the command line itself.
+// How many arguments `arg` takes up as one of them (the option and its value), or 0 when it is none of them.
+int QtOption(std::string_view arg) {
+    static constexpr std::array<std::string_view, 12> kWithValue{
+        "platform",        "platformpluginpath", "platformtheme", "plugin",
+        "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+        "display",         "geometry",           "style",         "stylesheet"};
+    static constexpr std::array<std::string_view, 5> kFlags{"reverse", "widgetcount", "nograb", "dograb",
+                                                            "sync"};
+    if (arg.size() < 2 || arg[0] != '-') return 0;
+    arg.remove_prefix(arg.rfind("--", 0) == 0 ? 2 : 1);
+    for (std::string_view o : kWithValue)
+        if (arg == o) return 2;
+    for (std::string_view o : kFlags)
+        if (arg == o) return 1;
+    return 0;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine cl;
+    auto refuse = [&cl](CommandLine::Fault fault, const std::string& arg) {
+        if (cl.fault != CommandLine::Fault::kNone) return;  // the first fault is the one to report
+        cl.fault = fault;
+        cl.faultArg = arg;
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string_view opt) -> std::optional<std::string> {
-            if (a.size() > opt.size() && a.compare(0, opt.size(), opt) == 0 && a[opt.size()] == '=')
-                return a.substr(opt.size() + 1);
-            if (a == opt) {
-                if (i + 1 < args.size()) return args[++i];
-                cl.error = std::string(opt) + " needs a value";
-                return std::nullopt;
-            }
+        // "--opt=value" or "--opt value"
+        const std::size_t eq = a.find('=');
+        const std::string name = a.rfind("--", 0) == 0 && eq != std::string::npos ? a.substr(0, eq) : a;
+        auto value = [&]() -> std::optional<std::string> {
+            if (name.size() < a.size()) return a.substr(name.size() + 1);
+            if (i + 1 < args.size()) return args[++i];
+            refuse(CommandLine::Fault::kMissingValue, name);
             return std::nullopt;
         };
-        if (a.rfind("--lang", 0) == 0) {
-            auto v = value("--lang");
-            if (!v) {
-                if (cl.error.empty()) cl.unknown.push_back(a);
-                continue;
-            }
-            if (*v == "ja")
+        if ((name == "--help" || name == "-h" || name == "--version") && name.size() < a.size()) {
+            refuse(CommandLine::Fault::kUnknownOption, a);
+        } else if (name == "--help" || name == "-h") {
+            cl.help = true;
+        } else if (name == "--version") {
+            cl.version = true;
+        } else if (name == "--lang") {
+            const auto v = value();
+            if (v == "ja")
                 cl.language = 1;
-            else if (*v == "en")
+            else if (v == "en")
                 cl.language = 0;
-            else
-                cl.error = "--lang takes ja or en, not \"" + *v + "\"";
-        } else if (a.rfind("--config", 0) == 0) {
-            auto v = value("--config");
+            else if (v)
+                refuse(CommandLine::Fault::kBadLanguage, *v);
+        } else if (name == "--config") {
+            const auto v = value();
             if (v && !v->empty())
                 cl.config = *v;
-            else if (cl.error.empty())
-                cl.error = "--config needs a file path";
+            else if (v)
+                refuse(CommandLine::Fault::kMissingValue, name);
+        } else if (const int qt = QtOption(a); qt > 0) {
+            i += static_cast<std::size_t>(qt - 1);
+            if (i >= args.size()) refuse(CommandLine::Fault::kMissingValue, a);
+        } else if (a.size() > 1 && a.front() == '-') {
+            refuse(CommandLine::Fault::kUnknownOption, a);
         } else {
-            cl.unknown.push_back(a);
+            refuse(CommandLine::Fault::kUnexpectedArgument, a);
         }
     }
     return cl;
+}
+
+const char* Version() {
+    return ZANTH_VERSION;
+}
+
+std::string HelpText(int language) {
+    return UiText(Msg::kHelp, language);
+}
+
+std::string VersionText() {
+    return std::string("zanth-emulator ") + Version() + "\n";
+}
+
+std::string CommandLineFaultText(const CommandLine& cl, int language) {
+    Msg id = Msg::kUnknownOption;
+    switch (cl.fault) {
+        case CommandLine::Fault::kNone:
+            return {};
+        case CommandLine::Fault::kUnknownOption:
+            id = Msg::kUnknownOption;
+            break;
+        case CommandLine::Fault::kUnexpectedArgument:
+            id = Msg::kUnexpectedArgument;
+            break;
+        case CommandLine::Fault::kMissingValue:
+            id = Msg::kOptionNeedsValue;
+            break;
+        case CommandLine::Fault::kBadLanguage:
+            id = Msg::kBadLanguage;
+            break;
+    }
+    std::string text = UiText(id, language);
+    const std::size_t at = text.find("%1");
+    if (at != std::string::npos) text.replace(at, 2, cl.faultArg);
+    return "zanth-emulator: " + text + "\n" + UiText(Msg::kTryHelp, language) + "\n";
 }
 
 CPadoraApp::CPadoraApp(const StartupInfo& info) {
@@ -78,13 +147,12 @@ CPadoraApp::CPadoraApp(const StartupInfo& info) {
     keyNames.push_back({-1, UiText(Msg::kNone, language)});
     for (const KeyRow& k : kKeys) keyNames.push_back({k.scanCode, k.name});
 
-    if (info.configOverride) {
-        configPath = *info.configOverride;
-    } else if (!info.currentDirectory.empty()) {
-        configPath = info.currentDirectory;
-        if (configPath.back() != '/') configPath += '/';
-        configPath += kSettingsFileName;
-    }
+    const PathEnv env{info.currentDirectory, info.home, info.xdgConfigHome, info.xdgDataHome};
+    const Locations where =
+        ResolveLocations(env, info.configOverride, info.isFile ? info.isFile : IsRegularFile);
+    configPath = where.settingsFile;
+    dataFolder = where.dataFolder;
+    portableSettings = where.portable;
     batteryDisplay = 1;
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/paths.h"
 #include "base/ui_text.h"
 
 namespace zanth {
@@ -19,19 +20,36 @@ struct KeyName {
 struct StartupInfo {
     std::string languageName;      // English name of the system language, e.g. "Japanese"; empty = unknown
     bool leftShiftDown = false;    // left Shift held at start-up forces English
-    std::string currentDirectory;  // where the settings file is looked for; empty = unreadable
+    std::string currentDirectory;  // where a portable settings file is looked for; empty = unreadable
     std::optional<int> languageOverride;        // --lang: 1 Japanese, 0 English
     std::optional<std::string> configOverride;  // --config PATH
+    // Homes of the settings and Data folders (see paths.h). Without any of them, the start folder holds
+    // everything, as it did before the program was installable.
+    std::string home = {};
+    std::string xdgConfigHome = {};
+    std::string xdgDataHome = {};
+    FileCheck isFile = IsRegularFile;
 };
 
-// Options of the command line. Unknown arguments are listed in `unknown` and otherwise ignored.
+// The command line. Qt's own options (-platform NAME, -display NAME, ...) are let through for QApplication.
 struct CommandLine {
+    enum class Fault { kNone, kUnknownOption, kUnexpectedArgument, kMissingValue, kBadLanguage };
     std::optional<int> language;
     std::optional<std::string> config;
-    std::vector<std::string> unknown;
-    std::string error;  // non-empty when an option is malformed (e.g. --lang xx)
+    bool help = false;
+    bool version = false;
+    Fault fault = Fault::kNone;  // the first refused argument; the program then exits with code 2
+    std::string faultArg;        // that argument (or the option missing its value)
 };
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// What --help, --version and a refused argument print, in the language given (1 = Japanese).
+std::string HelpText(int language);
+std::string VersionText();
+std::string CommandLineFaultText(const CommandLine& cl, int language);
+
+// The project's version, e.g. "1.0.0.2".
+const char* Version();
 
 inline constexpr const char* kSettingsFileName = "Zanth-Emulator.ini";
 
@@ -47,6 +65,8 @@ class CPadoraApp {
 
     int language = 0;  // 1 = Japanese texts, 0 = English
     std::string configPath;
+    std::string dataFolder;         // sound and mapping files; may not exist yet
+    bool portableSettings = false;  // configPath is in the start folder or was given by --config
     std::vector<KeyName> keyNames;
     int keyNameCount() const { return static_cast<int>(keyNames.size()); }
 

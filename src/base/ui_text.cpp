@@ -108,6 +108,28 @@ constexpr std::array<const char*, kCount> kJapanese{
     "行を選んで押し、5秒以内にキー・ゲームパッドのボタンを押すか軸を倒すと、"
     "その行に割り当てます。Escで取り消し。",
     "%1 にも割り当てられています",
+    "使い方: zanth-emulator [オプション]...\n"
+    "小型ロボットの手持ちリモコンの代わりになります。キーボード・ゲームパッド・\n"
+    "マウスでシリアルポート越しにロボットを操作します。\n"
+    "\n"
+    "  --lang ja|en    表示を日本語または英語にする (既定: システムの言語。\n"
+    "                  起動時に左 Shift キーを押していると英語)\n"
+    "  --config FILE   設定を FILE に保存する\n"
+    "  -h, --help      このヘルプを表示して終了する\n"
+    "  --version       バージョンを表示して終了する\n"
+    "Qt のオプション (-platform NAME, -display NAME など) も使えます。\n"
+    "\n"
+    "設定: 起動したフォルダに Zanth-Emulator.ini があればそれを使います (ポータブル\n"
+    "フォルダ)。なければ $XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini\n"
+    "(~/.config/...) です。\n"
+    "音ファイルと操作設定ファイル: ポータブルな設定ファイルの隣の Data フォルダ、\n"
+    "なければ $XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...) です。\n",
+    "不明なオプションです: %1",
+    "余分な引数です: %1",
+    "%1 には値が必要です",
+    "--lang には ja か en を指定してください (\"%1\" は使えません)",
+    "詳しくは 'zanth-emulator --help' を見てください。",
+    "設定ファイル: %1",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -209,6 +231,28 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Select a row, click, then within 5 s press a key or a gamepad button, or move an axis: "
     "the row takes it. Esc cancels.",
     "Also bound to %1",
+    "Usage: zanth-emulator [OPTION]...\n"
+    "Stands in for the hand-held remote controller of a small robot: keyboard,\n"
+    "gamepad and mouse drive it over a serial port.\n"
+    "\n"
+    "  --lang ja|en    texts in Japanese or English (default: the system's language;\n"
+    "                  holding the left Shift key at start-up chooses English)\n"
+    "  --config FILE   keep the settings in FILE\n"
+    "  -h, --help      show this help and exit\n"
+    "  --version       show the version and exit\n"
+    "Qt's own options (-platform NAME, -display NAME, ...) are accepted as well.\n"
+    "\n"
+    "Settings: Zanth-Emulator.ini in the folder the program is started from when\n"
+    "it is there (a portable folder), else\n"
+    "$XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini (~/.config/...).\n"
+    "Sound and mapping files: the Data folder beside a portable settings file, else\n"
+    "$XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...).\n",
+    "unknown option: %1",
+    "unexpected argument: %1",
+    "%1 needs a value",
+    "--lang takes ja or en, not \"%1\"",
+    "Try 'zanth-emulator --help' for more information.",
+    "Settings file: %1",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -105,6 +105,14 @@ enum class Msg : int {
     kKeyJoyDetectWaiting,  // its caption while it waits
     kKeyJoyDetectHint,     // its tool tip
     kKeyJoyConflict,       // tool tip of a binding another row shares; %1 = the other rows' names
+    // Installation
+    kHelp,                // the whole of --help
+    kUnknownOption,       // %1: the option
+    kUnexpectedArgument,  // %1: the argument
+    kOptionNeedsValue,    // %1: the option
+    kBadLanguage,         // %1: the value given to --lang
+    kTryHelp,
+    kAboutSettingsFile,  // %1: the settings file in use
     kCount
 };
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace zanth {
@@ -128,6 +129,8 @@ SaveResult SaveSettings(const std::string& path, const ControllerModel& model, i
     if (!error.empty())
         return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
     WriteSettings(file, model, comPortIndex);
+    // The first save into ~/.config/zanth-emulator makes that folder (private, as the XDG rules ask).
+    if (std::string made = MakeFolders(FolderOf(path)); !made.empty()) return SaveResult{false, made};
     return file.Save(path);
 }
 

@@ -20,6 +20,15 @@ CAboutDlg::CAboutDlg(const CPadoraApp& app, QWidget* parent) : QDialog(parent) {
     version_->setGeometry(DialogUnitsToPixels(40, 10, 119, 8));
     auto* second = new QLabel(QString::fromUtf8(app.Tr(Msg::kAboutLine)), this);
     second->setGeometry(DialogUnitsToPixels(40, 28, 172, 8));
+    // Which settings file this run keeps: the start folder's or the one in ~/.config.
+    const QString path = QString::fromStdString(app.configPath);
+    settings_ = new QLabel(this);
+    settings_->setGeometry(DialogUnitsToPixels(40, 42, 212, 8));
+    settings_->setTextFormat(Qt::PlainText);
+    settings_->setText(settings_->fontMetrics().elidedText(
+        QString::fromUtf8(app.Tr(Msg::kAboutSettingsFile)).arg(path), Qt::ElideMiddle, settings_->width()));
+    settings_->setToolTip(path);
+    settings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* ok = new QPushButton(QString::fromUtf8(app.Tr(Msg::kOk)), this);
     ok->setGeometry(DialogUnitsToPixels(202, 7, 50, 16));
     ok->setDefault(true);

@@ -67,12 +67,22 @@ TEST(KeyTable, LookupsByScanCode) {
     EXPECT_EQ(app.FindNameByScanCode(999), std::nullopt);
 }
 
-TEST(SettingsPath, StartDirectoryOrOption) {
+TEST(SettingsPath, StartDirectoryOrOptionWithoutAHome) {
     EXPECT_EQ(MakeApp("English", false, "/home/op/robot").configPath, "/home/op/robot/Zanth-Emulator.ini");
     EXPECT_EQ(MakeApp("English", false, "/").configPath, "/Zanth-Emulator.ini");
     EXPECT_EQ(MakeApp("English", false, "").configPath, "");
     StartupInfo info{"English", false, "/home/op", {}, "/etc/zanth.ini"};
     EXPECT_EQ(CPadoraApp(info).configPath, "/etc/zanth.ini");
+}
+
+TEST(SettingsPath, HomeAndFileCheckReachTheRules) {
+    StartupInfo info{"English", false, "/", {}, {}};
+    info.home = "/home/op";
+    info.isFile = [](const std::string&) { return false; };
+    const CPadoraApp app(info);
+    EXPECT_EQ(app.configPath, "/home/op/.config/zanth-emulator/Zanth-Emulator.ini");
+    EXPECT_EQ(app.dataFolder, "/home/op/.local/share/zanth-emulator/Data");
+    EXPECT_FALSE(app.portableSettings);
 }
 
 TEST(Startup, UnknownLanguageRunsWithEmptyTableAndNoSettings) {
@@ -89,15 +99,49 @@ TEST(Startup, UnknownLanguageRunsWithEmptyTableAndNoSettings) {
 }
 
 TEST(CommandLine, Options) {
-    auto cl = ParseCommandLine({"--lang", "ja", "--config=/x/y.ini", "-platform", "offscreen"});
+    auto cl = ParseCommandLine({"--lang", "ja", "--config=/x/y.ini", "-platform", "offscreen", "--reverse"});
     EXPECT_EQ(cl.language, 1);
     EXPECT_EQ(cl.config, "/x/y.ini");
-    EXPECT_TRUE(cl.error.empty());
-    EXPECT_EQ(cl.unknown.size(), 2u);
+    EXPECT_EQ(cl.fault, CommandLine::Fault::kNone);
     EXPECT_EQ(ParseCommandLine({"--lang=en"}).language, 0);
-    EXPECT_FALSE(ParseCommandLine({"--lang", "fr"}).error.empty());
-    EXPECT_FALSE(ParseCommandLine({"--config"}).error.empty());
-    EXPECT_FALSE(ParseCommandLine({"--lang"}).error.empty());
+    EXPECT_TRUE(ParseCommandLine({"-h"}).help);
+    EXPECT_TRUE(ParseCommandLine({"--lang", "en", "--version"}).version);
+}
+
+TEST(CommandLine, RefusedArgumentsNameTheFirstFault) {
+    using F = CommandLine::Fault;
+    struct Case {
+        std::vector<std::string> args;
+        F fault;
+        const char* arg;
+    } cases[] = {
+        {{"--bogus", "--lang", "fr"}, F::kUnknownOption, "--bogus"},
+        {{"-x"}, F::kUnknownOption, "-x"},
+        {{"--help=yes"}, F::kUnknownOption, "--help=yes"},
+        {{"file.ini"}, F::kUnexpectedArgument, "file.ini"},
+        {{"--lang", "fr"}, F::kBadLanguage, "fr"},
+        {{"--lang"}, F::kMissingValue, "--lang"},
+        {{"--config"}, F::kMissingValue, "--config"},
+        {{"--config="}, F::kMissingValue, "--config"},
+        {{"-platform"}, F::kMissingValue, "-platform"},
+        // the value of an option is never taken for an option of its own
+        {{"--config", "--help", "stray"}, F::kUnexpectedArgument, "stray"},
+    };
+    for (const Case& c : cases) {
+        const CommandLine cl = ParseCommandLine(c.args);
+        EXPECT_EQ(cl.fault, c.fault) << c.args.front();
+        EXPECT_EQ(cl.faultArg, c.arg) << c.args.front();
+    }
+}
+
+TEST(CommandLine, FaultTextNamesTheArgumentAndPointsToHelp) {
+    const CommandLine cl = ParseCommandLine({"--bogus"});
+    for (int language : {0, 1}) {
+        const std::string text = CommandLineFaultText(cl, language);
+        EXPECT_NE(text.find("--bogus"), std::string::npos) << text;
+        EXPECT_NE(text.find("zanth-emulator --help"), std::string::npos) << text;
+    }
+    EXPECT_EQ(CommandLineFaultText(ParseCommandLine({}), 0), "");
 }
 
 TEST(CutUtf8, NeverSplitsACharacter) {

@@ -4,6 +4,8 @@
 set -euo pipefail
 : "${ZANTH_BIN:?ZANTH_BIN must name the build folder}"
 WORK=$(mktemp -d /tmp/zanth-e2e.XXXXXX)
+# Nothing a test starts may reach the real home's settings.
+export XDG_CONFIG_HOME=$WORK/config XDG_DATA_HOME=$WORK/data
 PIDS=()
 
 cleanup() {
@@ -65,6 +67,8 @@ start_sim() {
 # start_emulator [args...]: runs the emulator in $WORK/run, sets EMU_PID and WID.
 start_emulator() {
   mkdir -p "$WORK/run"
+  # A settings file in the start folder keeps the settings there (a portable folder).
+  [ -e "$WORK/run/Zanth-Emulator.ini" ] || : >"$WORK/run/Zanth-Emulator.ini"
   if [ -n "${SIM_PTY:-}" ]; then
     "$ZANTH_BIN/tools/ini_tool/zanth-ini" "$WORK/run/Zanth-Emulator.ini" PORTS COM1 "$SIM_PTY"
   fi

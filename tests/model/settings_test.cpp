@@ -276,6 +276,14 @@ TEST_F(SettingsTest, PortIsStoredAsGiven) {
     EXPECT_EQ(LoadSettings(path_).port, 47);
 }
 
+TEST_F(SettingsTest, FirstSaveMakesTheFoldersPrivateToTheUser) {
+    const fs::path folder = dir_ / ".config" / "zanth-emulator";
+    ASSERT_TRUE(SaveSettings((folder / "Zanth-Emulator.ini").string(), Build(), 2).ok);
+    EXPECT_EQ(LoadSettings((folder / "Zanth-Emulator.ini").string()).port, 2);
+    for (const fs::path& f : {dir_ / ".config", folder})
+        EXPECT_EQ(fs::status(f).permissions() & fs::perms::all, fs::perms::owner_all) << f;
+}
+
 TEST_F(SettingsTest, AFileThatCannotBeReadIsNeverReplaced) {
     const ControllerModel model = Build();
 
@@ -283,7 +291,8 @@ TEST_F(SettingsTest, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_FALSE(noPath.ok);
     EXPECT_NE(noPath.error, "");
 
-    const SaveResult noDir = SaveSettings((dir_ / "gone" / "Zanth-Emulator.ini").string(), model, 0);
+    std::ofstream(dir_ / "plain") << "";
+    const SaveResult noDir = SaveSettings((dir_ / "plain" / "sub" / "Zanth-Emulator.ini").string(), model, 0);
     EXPECT_FALSE(noDir.ok);
     EXPECT_NE(noDir.error, "");
 

@@ -1,0 +1,135 @@
+#include "base/paths.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/app.h"
+
+#ifndef ZANTH_DOC_DIR
+#define ZANTH_DOC_DIR "/usr/local/share/doc/zanth-emulator"
+#endif
+
+namespace zanth {
+namespace {
+
+bool IsAbsolute(const std::string& path) {
+    return !path.empty() && path.front() == '/';
+}
+
+// An XDG base directory: the variable when it holds an absolute path (the XDG rule: relative ones are
+// ignored), else the default below the home; empty without either.
+std::string XdgHome(const std::string& variable, const std::string& home, const char* fallback) {
+    if (IsAbsolute(variable)) return variable;
+    if (!IsAbsolute(home)) return {};
+    return JoinPath(home, fallback);
+}
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (name.empty()) return dir;
+    return dir.back() == '/' ? dir + name : dir + '/' + name;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>& configOverride,
+                           const FileCheck& isFile) {
+    Locations where;
+    if (configOverride && !configOverride->empty()) {
+        where.settingsFile = *configOverride;
+        where.portable = true;
+    } else {
+        const std::string inStart = env.startDir.empty() ? "" : JoinPath(env.startDir, kSettingsFileName);
+        const std::string configHome = XdgHome(env.xdgConfigHome, env.home, ".config");
+        if (!inStart.empty() && isFile(inStart)) {
+            where.settingsFile = inStart;
+            where.portable = true;
+        } else if (!configHome.empty()) {
+            where.settingsFile = JoinPath(JoinPath(configHome, kAppFolderName), kSettingsFileName);
+        } else {
+            // No home to keep settings in (a service account, an emptied environment): the start folder.
+            where.settingsFile = inStart;
+            where.portable = !inStart.empty();
+        }
+    }
+    const std::string dataHome = XdgHome(env.xdgDataHome, env.home, ".local/share");
+    if (where.portable)
+        where.dataFolder = JoinPath(FolderOf(where.settingsFile), kDataFolderName);
+    else if (!dataHome.empty())
+        where.dataFolder = JoinPath(JoinPath(dataHome, kAppFolderName), kDataFolderName);
+    else
+        where.dataFolder = kDataFolderName;  // relative to the current folder, as the original had it
+    return where;
+}
+
+const char* ManualFileName(bool japanese) {
+    return japanese ? "Zanthエミュレータ取扱説明書.pdf" : "Zanth-Emulator_10_ENG.pdf";
+}
+
+std::string InstalledDocFolder() {
+    return ZANTH_DOC_DIR;
+}
+
+std::string FindManual(const std::string& settingsDir, bool japanese, const std::string& docDir,
+                       const FileCheck& isFile) {
+    for (const std::string& dir : {settingsDir, docDir}) {
+        if (dir.empty()) continue;
+        std::string path = JoinPath(dir, ManualFileName(japanese));
+        if (isFile(path)) return path;
+    }
+    return {};
+}
+
+std::string MakeFolders(const std::string& folder) {
+    if (folder.empty()) return "No folder given";
+    std::size_t end = folder.front() == '/' ? 1 : 0;
+    while (end <= folder.size()) {
+        end = folder.find('/', end);
+        if (end == std::string::npos) end = folder.size();
+        const std::string part = folder.substr(0, end);
+        ++end;
+        if (part.empty() || part.back() == '/') continue;  // "//" in the path
+        if (::mkdir(part.c_str(), 0700) == 0) continue;
+        const int err = errno;
+        struct stat st {};
+        if (err == EEXIST && ::stat(part.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        return part + ": " + std::strerror(err == EEXIST ? ENOTDIR : err);
+    }
+    return {};
+}
+
+PathEnv PathEnvOfProcess(const std::string& startDir) {
+    PathEnv env;
+    env.startDir = startDir;
+    env.home = Env("HOME");
+    if (env.home.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) env.home = pw->pw_dir;
+    }
+    env.xdgConfigHome = Env("XDG_CONFIG_HOME");
+    env.xdgDataHome = Env("XDG_DATA_HOME");
+    return env;
+}
+
+}  // namespace zanth

@@ -1,0 +1,62 @@
+#pragma once
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace zanth {
+
+// Where the settings file, the Data folder and the manuals are. The rules are plain functions over the
+// values gathered at start-up, and the file checks are injectable, so they are tested without the real home.
+
+inline constexpr const char* kAppFolderName = "zanth-emulator";  // below the XDG config and data homes
+inline constexpr const char* kDataFolderName = "Data";
+
+// What the rules look at. Paths are absolute or empty (= unknown).
+struct PathEnv {
+    std::string startDir;       // the current directory at start-up
+    std::string home;           // $HOME, else the password database's home
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME as set; ignored unless absolute
+    std::string xdgDataHome;    // $XDG_DATA_HOME as set; ignored unless absolute
+};
+
+// Answers whether a regular file (or a link to one) exists at the path.
+using FileCheck = std::function<bool(const std::string& path)>;
+bool IsRegularFile(const std::string& path);
+
+struct Locations {
+    std::string settingsFile;  // empty when there is nowhere to put it
+    std::string dataFolder;    // sound files and mapping files
+    bool portable = false;     // the settings lie in the start folder or where --config said
+};
+
+// The settings file: FILE of --config when given; else Zanth-Emulator.ini in the start folder when it is
+// there (a portable folder); else $XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini (~/.config/...). With no
+// home at all, the start folder as a last resort. The Data folder lies beside a portable settings file, else
+// in $XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...).
+Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>& configOverride,
+                           const FileCheck& isFile = IsRegularFile);
+
+// The file name of the manual in the language given.
+const char* ManualFileName(bool japanese);
+
+// Where `cmake --install` put the manuals (compiled in from the install prefix).
+std::string InstalledDocFolder();
+
+// The manual to open: beside the settings, else in the installed doc folder; empty when neither has it.
+std::string FindManual(const std::string& settingsDir, bool japanese,
+                       const std::string& docDir = InstalledDocFolder(),
+                       const FileCheck& isFile = IsRegularFile);
+
+// "a/b" joined with "c" as "a/b/c"; either side may be empty.
+std::string JoinPath(const std::string& dir, const std::string& name);
+// The folder part of a path: "/a/b.ini" -> "/a", "/b.ini" -> "/", "b.ini" -> ".".
+std::string FolderOf(const std::string& path);
+
+// Creates `folder` and whichever of its parents are missing, each private to the user (0700, as the XDG
+// base directories ask). Returns "" on success (also when it already exists), else the reason.
+std::string MakeFolders(const std::string& folder);
+
+// The values of the running process: the given start folder, $HOME (or the password database), XDG_*.
+PathEnv PathEnvOfProcess(const std::string& startDir);
+
+}  // namespace zanth

@@ -1,0 +1,142 @@
+#include "base/paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace zanth {
+namespace {
+
+namespace fs = std::filesystem;
+
+FileCheck FilesAre(std::set<std::string> files) {
+    return [files = std::move(files)](const std::string& path) { return files.count(path) > 0; };
+}
+
+TEST(Locations, StartFolderThenXdgThenStartFolderAgain) {
+    const std::string inStart = "/work/robot/Zanth-Emulator.ini";
+    struct Case {
+        const char* what;
+        PathEnv env;
+        std::optional<std::string> config;
+        std::set<std::string> files;
+        const char* settings;
+        const char* data;
+    } cases[] = {
+        {"portable folder",
+         {"/work/robot", "/home/op", "", ""},
+         {},
+         {inStart},
+         "/work/robot/Zanth-Emulator.ini",
+         "/work/robot/Data"},
+        {"no file in the start folder",
+         {"/work/robot", "/home/op", "", ""},
+         {},
+         {},
+         "/home/op/.config/zanth-emulator/Zanth-Emulator.ini",
+         "/home/op/.local/share/zanth-emulator/Data"},
+        {"unwritable start folder without a file (/)",
+         {"/", "/home/op", "", ""},
+         {},
+         {},
+         "/home/op/.config/zanth-emulator/Zanth-Emulator.ini",
+         "/home/op/.local/share/zanth-emulator/Data"},
+        {"XDG homes set",
+         {"/", "/home/op", "/cfg/", "/dat"},
+         {},
+         {},
+         "/cfg/zanth-emulator/Zanth-Emulator.ini",
+         "/dat/zanth-emulator/Data"},
+        {"relative XDG homes are ignored",
+         {"/", "/home/op", "cfg", "dat"},
+         {},
+         {},
+         "/home/op/.config/zanth-emulator/Zanth-Emulator.ini",
+         "/home/op/.local/share/zanth-emulator/Data"},
+        {"--config wins over a portable file",
+         {"/work/robot", "/home/op", "", ""},
+         "/etc/z/my.ini",
+         {inStart},
+         "/etc/z/my.ini",
+         "/etc/z/Data"},
+        {"no home at all",
+         {"/work/robot", "", "", ""},
+         {},
+         {},
+         "/work/robot/Zanth-Emulator.ini",
+         "/work/robot/Data"},
+        {"no home, no start folder", {"", "", "", ""}, {}, {}, "", "Data"},
+    };
+    for (const Case& c : cases) {
+        const Locations where = ResolveLocations(c.env, c.config, FilesAre(c.files));
+        EXPECT_EQ(where.settingsFile, c.settings) << c.what;
+        EXPECT_EQ(where.dataFolder, c.data) << c.what;
+    }
+}
+
+TEST(Manual, BesideTheSettingsThenInstalled) {
+    const std::string en = "Zanth-Emulator_10_ENG.pdf";
+    const std::string ja = "Zanthエミュレータ取扱説明書.pdf";
+    const std::string cfg = "/home/op/.config/zanth-emulator";
+    const std::string doc = "/usr/share/doc/zanth-emulator";
+    struct Case {
+        std::set<std::string> files;
+        bool japanese;
+        std::string expected;
+    } cases[] = {
+        {{cfg + "/" + en, doc + "/" + en}, false, cfg + "/" + en},
+        {{doc + "/" + en, doc + "/" + ja}, true, doc + "/" + ja},
+        {{cfg + "/" + en}, true, ""},  // never the other language's
+        {{}, false, ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FindManual(cfg, c.japanese, doc, FilesAre(c.files)), c.expected);
+    EXPECT_EQ(FindManual("", false, doc, FilesAre({doc + "/" + en})), doc + "/" + en);
+}
+
+class Folders : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/zanth-paths-XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        root_ = name;
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    fs::path root_;
+};
+
+TEST_F(Folders, MadeWithTheirParentsPrivateToTheUser) {
+    const fs::path leaf = root_ / "home/.config/zanth-emulator";
+    ASSERT_EQ(MakeFolders(leaf.string()), "");
+    for (const fs::path& p : {root_ / "home", root_ / "home/.config", leaf}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(p.c_str(), &st), 0) << p;
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << p;
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << p;
+        EXPECT_EQ(st.st_uid, ::getuid()) << p;
+    }
+    EXPECT_EQ(MakeFolders(leaf.string() + "/"), "");  // already there
+}
+
+TEST_F(Folders, AFileInTheWayIsReported) {
+    std::ofstream(root_ / "plain") << "x";
+    const std::string error = MakeFolders((root_ / "plain/sub").string());
+    EXPECT_NE(error.find("plain"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(root_ / "plain/sub"));
+}
+
+TEST_F(Folders, RealFileCheckSeesOnlyRegularFiles) {
+    std::ofstream(root_ / "Zanth-Emulator.ini") << "";
+    fs::create_directory(root_ / "dir");
+    EXPECT_TRUE(IsRegularFile((root_ / "Zanth-Emulator.ini").string()));
+    EXPECT_FALSE(IsRegularFile((root_ / "dir").string()));
+    EXPECT_FALSE(IsRegularFile((root_ / "missing").string()));
+    const PathEnv env{root_.string(), "/home/op", "", ""};
+    EXPECT_TRUE(ResolveLocations(env, std::nullopt).portable);
+}
+
+}  // namespace
+}  // namespace zanth

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The program as an installation brings it: `cmake --install` into a staging folder (DESTDIR) puts every file
+# where the menu, the icon theme, man and the software centre look, and the desktop entry and the metainfo
+# validate. The installed program answers --help, --version and a bad option without a display, and, started
+# from a folder without settings, keeps them in ~/.config/zanth-emulator, made private to the user.
+source "$(dirname "$0")/lib.bash"
+
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$ZANTH_BIN/CMakeCache.txt"; }
+prefix=$(cache CMAKE_INSTALL_PREFIX)
+version=$(cache CMAKE_PROJECT_VERSION)
+stage=$WORK/stage
+DESTDIR=$stage cmake --install "$ZANTH_BIN" >"$WORK/install.log" || fail "cmake --install: $(tail -3 "$WORK/install.log")"
+root=$stage$prefix
+
+note "files where they are looked for"
+for f in bin/zanth-emulator bin/zanth-robot-sim share/applications/zanth-emulator.desktop \
+  share/icons/hicolor/scalable/apps/zanth-emulator.svg share/man/man1/zanth-emulator.1.gz \
+  share/doc/zanth-emulator/Zanth-Emulator_10_ENG.pdf "share/doc/zanth-emulator/Zanthエミュレータ取扱説明書.pdf"; do
+  [ -s "$root/$f" ] || fail "not installed: $f"
+done
+[ -x "$root/bin/zanth-emulator" ] || fail "the program is not executable"
+for side in 16 24 32 48 64 128 256; do
+  png=$root/share/icons/hicolor/${side}x${side}/apps/zanth-emulator.png
+  [ "$(identify -format '%wx%h' "$png" 2>/dev/null)" = "${side}x${side}" ] || fail "icon ${side}x${side}"
+done
+zcat "$root/share/man/man1/zanth-emulator.1.gz" | grep -q '^\.TH "ZANTH-EMULATOR" "1"' || fail "man page header"
+for pdf in "$root"/share/doc/zanth-emulator/*.pdf; do
+  pdfinfo "$pdf" >/dev/null || fail "not a PDF: $pdf"
+done
+
+note "desktop entry and metainfo"
+desktop=$root/share/applications/zanth-emulator.desktop
+desktop-file-validate "$desktop" || fail "desktop entry does not validate"
+grep -qx "Icon=zanth-emulator" "$desktop" || fail "desktop entry names another icon"
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+[ -x "$root/bin/$exec_name" ] || fail "Exec=$exec_name is not an installed program"
+metainfo=("$root"/share/metainfo/*.metainfo.xml)
+((${#metainfo[@]} == 1)) && [ -f "${metainfo[0]}" ] || fail "metainfo: ${metainfo[*]}"
+appstreamcli validate --no-net "${metainfo[0]}" >"$WORK/appstream.log" 2>&1 ||
+  fail "metainfo does not validate: $(cat "$WORK/appstream.log")"
+id=$(sed -n 's|.*<id>\(.*\)</id>.*|\1|p' "${metainfo[0]}")
+[ "$(basename "${metainfo[0]}")" = "$id.metainfo.xml" ] || fail "metainfo file is not named after its id $id"
+grep -q "<launchable type=\"desktop-id\">zanth-emulator.desktop</launchable>" "${metainfo[0]}" ||
+  fail "metainfo does not launch the desktop entry"
+grep -q "<release version=\"$version\"" "${metainfo[0]}" || fail "metainfo release is not $version"
+[ "$(grep -c "<screenshot" "${metainfo[0]}")" -ge 2 ] || fail "metainfo has no screenshots"
+
+note "command line without a display"
+bin=$root/bin/zanth-emulator
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"; }
+out=$(nodisplay LANG=C.UTF-8 LC_ALL= "$bin" --version) || fail "--version exit code $?"
+[ "$out" = "zanth-emulator $version" ] || fail "--version: $out"
+out=$(nodisplay LANG=C.UTF-8 LC_ALL= "$bin" --help) || fail "--help exit code $?"
+[[ "$out" == Usage:*--config* ]] || fail "--help (English): $out"
+out=$(nodisplay LANG=ja_JP.UTF-8 LC_ALL= LC_MESSAGES= "$bin" --help) || fail "--help exit code $?"
+[[ "$out" == 使い方:*--config* ]] || fail "--help (Japanese): $out"
+rc=0
+nodisplay LANG=C.UTF-8 LC_ALL= "$bin" --lang en --bogus >"$WORK/out" 2>"$WORK/err" || rc=$?
+((rc == 2)) || fail "a bad option exits with $rc, not 2: $(cat "$WORK/err")"
+[ ! -s "$WORK/out" ] || fail "a bad option printed to stdout"
+grep -q "unknown option: --bogus" "$WORK/err" || fail "bad option message: $(cat "$WORK/err")"
+grep -q "zanth-emulator --help" "$WORK/err" || fail "bad option message names no help"
+
+note "first start from a menu: settings into ~/.config"
+start_x
+home=$WORK/home
+mkdir -p "$home" "$WORK/empty"
+(cd "$WORK/empty" && exec env -u XDG_CONFIG_HOME -u XDG_DATA_HOME HOME="$home" SDL_AUDIODRIVER=dummy \
+  "$bin" --lang en >"$WORK/emulator.log" 2>&1) &
+EMU_PID=$!
+PIDS+=($EMU_PID)
+timeout 20 xdotool search --sync --onlyvisible --name "Zanth" >/dev/null || fail "no window"
+kill -TERM "$EMU_PID"
+wait_for 15 bash -c "! kill -0 $EMU_PID 2>/dev/null" || fail "the emulator did not end"
+ini=$home/.config/zanth-emulator/Zanth-Emulator.ini
+grep -q '^\[SYSTEM\]' "$ini" 2>/dev/null || fail "no settings in $ini: $(cat "$WORK/emulator.log")"
+[ "$(stat -c %a "$home/.config")" = 700 ] && [ "$(stat -c %a "$home/.config/zanth-emulator")" = 700 ] ||
+  fail "the settings folders are not private: $(stat -c '%a %n' "$home/.config" "$home/.config/zanth-emulator")"
+[ -z "$(ls -A "$WORK/empty")" ] || fail "the start folder was written: $(ls -A "$WORK/empty")"
+echo "PASS"
