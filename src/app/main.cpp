@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Zanth-Emulator");
+    // The desktop entry the menu started us from: docks and task bars match the window to its icon.
+    QGuiApplication::setDesktopFileName("zanth-emulator");
     if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
 
     // The settings file is read once here and written once when the window closes.

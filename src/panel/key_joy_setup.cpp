@@ -1,5 +1,7 @@
 #include "panel/key_joy_setup.h"
 
+#include "base/paths.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -418,8 +420,9 @@ void CKeyJoySetup::MarkConflicts() {
 
 QString CKeyJoySetup::ChooseFile(bool save) {
     if (chooser_) return chooser_(save);
-    const QDir current = QDir::current();
-    const QString start = current.exists("Data") ? current.filePath("Data") : current.path();
+    // The Data folder beside portable settings, else the user's data folder; made on first use.
+    MakeFolders(app_.dataFolder);
+    const QString start = QString::fromStdString(app_.dataFolder);
     QFileDialog dialog(this, QString::fromUtf8(app_.Tr(save ? Msg::kKeyJoySaveAs : Msg::kKeyJoyOpen)), start,
                        U8(ToQtFileFilter(app_.Tr(Msg::kKeyJoyFileFilter))));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

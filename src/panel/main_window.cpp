@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "base/paths.h"
 #include "input/joystick.h"
 #include "input/keyboard.h"
 #include "input/mapping.h"
@@ -210,11 +211,10 @@ void CPadoraDlg::OnSoundSetting() {
 // ---- Help: manual and About box
 
 void CPadoraDlg::OpenManual() {
-    const QString file = app_.japanese() ? QString::fromUtf8("Zanthエミュレータ取扱説明書.pdf")
-                                         : QStringLiteral("Zanth-Emulator_10_ENG.pdf");
-    const QFileInfo info(QDir::current(), file);
-    // Missing manual: nothing to say. The viewer runs on its own; the window does not wait for it.
-    if (info.exists()) QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+    // Beside the settings, then where the program was installed. Missing manual: nothing to say. The viewer
+    // runs on its own; the window does not wait for it.
+    const std::string file = FindManual(FolderOf(app_.configPath), app_.japanese());
+    if (!file.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file)));
 }
 
 void CPadoraDlg::ShowAbout() {

@@ -1,5 +1,7 @@
 #include "panel/sound_dlg.h"
 
+#include "base/paths.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
@@ -355,8 +357,10 @@ void CSoundDlg::Browse() {
 }
 
 QString CSoundDlg::ChooseFile() {
-    // Qt's "*.*" would hide files without a dot, so "all files" is "*" here.
-    QFileDialog dialog(this, QString(), QDir::current().filePath("Data"), T(Msg::kSoundDlgFileFilter));
+    // Qt's "*.*" would hide files without a dot, so "all files" is "*" here. The chooser starts in the Data
+    // folder beside portable settings, else in the user's data folder, made on first use.
+    MakeFolders(app_.dataFolder);
+    QFileDialog dialog(this, QString(), QString::fromStdString(app_.dataFolder), T(Msg::kSoundDlgFileFilter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("wav");
