@@ -97,6 +97,11 @@ constexpr std::array<const char*, kCount> kJapanese{
     "バージョン情報 Zanthエミュレータ",
     "Zanthエミュレータ Version 1.0.0.2",
     "ロボットのリモコンをPCで操作します。",
+    // Serial ports
+    "USBシリアル",
+    "シリアルポート",
+    "接続中…",
+    "再接続中…",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -187,6 +192,11 @@ constexpr std::array<const char*, kCount> kEnglish{
     "About Zanth-Emulator",
     "Zanth-Emulator Version 1.0.0.2",
     "Drives the robot's remote controller from a PC.",
+    // Serial ports
+    "USB serial",
+    "Serial port",
+    "Connecting...",
+    "Reconnecting...",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -95,6 +95,11 @@ enum class Msg : int {
     kAboutTitle,
     kAboutVersion,
     kAboutLine,
+    // Serial ports
+    kPortUsbSerial,  // a USB adapter that gives no product name
+    kPortBuiltIn,    // a serial port of the machine itself
+    kConnecting,     // a network bridge is being reached
+    kReconnecting,   // followed by why the port was lost
     kCount
 };
 

@@ -109,6 +109,7 @@ class CPadoraDlg : public QDialog {
     void ToggleSound(int row);
     void ShowState();
     QString LinkNoteText() const;
+    void ShowConnectFailure(const ConnectResult& result);
     bool ArrowKey(QKeyEvent* key, QEvent::Type type);
     void InvalidateItem(const ControllerItem& item);
     bool IsFilteredOut(QObject* watched) const;
