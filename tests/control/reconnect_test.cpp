@@ -70,7 +70,9 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
     ASSERT_TRUE(Drive(*s, sim.get(), [&] { return lines_ > 0; }));
 
-    sim.reset();  // unplugged: the far end of the line is gone
+    // Unplugged: the link goes, then the far end of the line (a terminal's number may soon be another's).
+    std::filesystem::remove(link);
+    sim.reset();
     ASSERT_TRUE(Drive(*s, nullptr, [&] { return s->state().link == LinkState::kReconnecting; }));
     ASSERT_TRUE(s->state().failure.has_value());
     EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
@@ -87,6 +89,7 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     EXPECT_GE(firstLine_ - reopened, 500ms);
 
     // Lost again, and the user gives up: no more tries, even when the robot is back.
+    std::filesystem::remove(link);
     sim.reset();
     ASSERT_TRUE(Drive(*s, nullptr, [&] { return s->state().link == LinkState::kReconnecting; }));
     EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
