@@ -205,8 +205,7 @@ void ControlSession::Disconnect() {
     // Leave the robot with nothing pressed before the port closes.
     if (connected()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
     if (state_.link == LinkState::kReconnecting)
-        qCWarning(lcControl).noquote()
-            << "disconnected; no more tries to reopen" << Q(linkDevice_.stableName);
+        qCInfo(lcControl).noquote() << "disconnected; no more tries to reopen" << Q(linkDevice_.stableName);
     else
         qCInfo(lcControl) << "disconnected";
     state_.link = LinkState::kDisconnected;

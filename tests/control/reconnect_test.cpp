@@ -140,11 +140,11 @@ TEST_F(ReconnectTest, ABridgeThatDoesNotAnswerNeverHoldsTheWindow) {
 
     auto start = Clock::now();
     EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kConnecting);
-    EXPECT_LT(Clock::now() - start, 50ms);
+    EXPECT_LT(Clock::now() - start, 150ms);
     // Disconnect while it waits for an answer ends the try at once.
     start = Clock::now();
     EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kDisconnected);
-    EXPECT_LT(Clock::now() - start, 50ms);
+    EXPECT_LT(Clock::now() - start, 150ms);
 
     // A connect that fails is told as a failed Connect is, with the system's reason.
     EXPECT_EQ(s->ToggleConnection(5).outcome, ConnectResult::Outcome::kConnecting);

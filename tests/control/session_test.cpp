@@ -138,7 +138,7 @@ TEST_F(SessionTest, ALostPortIsReopenedWithItsReasonShownUntilDisconnect) {
     EXPECT_TRUE(s->state().engaged());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 150ms);
     EXPECT_EQ(s->state().link, LinkState::kDisconnected);
     EXPECT_TRUE(s->state().settingsEnabled());
 }
