@@ -130,6 +130,11 @@ constexpr std::array<const char*, kCount> kJapanese{
     "--lang には ja か en を指定してください (\"%1\" は使えません)",
     "詳しくは 'zanth-emulator --help' を見てください。",
     "設定ファイル: %1",
+    // Serial ports
+    "USBシリアル",
+    "シリアルポート",
+    "接続中…",
+    "再接続中…",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -253,6 +258,11 @@ constexpr std::array<const char*, kCount> kEnglish{
     "--lang takes ja or en, not \"%1\"",
     "Try 'zanth-emulator --help' for more information.",
     "Settings file: %1",
+    // Serial ports
+    "USB serial",
+    "Serial port",
+    "Connecting...",
+    "Reconnecting...",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

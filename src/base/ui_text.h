@@ -113,6 +113,11 @@ enum class Msg : int {
     kBadLanguage,         // %1: the value given to --lang
     kTryHelp,
     kAboutSettingsFile,  // %1: the settings file in use
+    // Serial ports
+    kPortUsbSerial,  // a USB adapter that gives no product name
+    kPortBuiltIn,    // a serial port of the machine itself
+    kConnecting,     // a network bridge is being reached
+    kReconnecting,   // followed by why the port was lost
     kCount
 };
 

@@ -1,18 +1,131 @@
-// Connect, Disconnect, the lost port and the battery meter: the session's side of the link.
+// Connect, Disconnect, the lost port found again, the port list and the battery meter: the session's side
+// of the link.
 #include <algorithm>
+#include <cstdlib>
 
 #include "base/clock.h"
 #include "control/log.h"
 #include "control/session.h"
 #include "input/devices.h"
+#include "link/background_open.h"
 #include "link/link_worker.h"
 #include "link/port.h"
-#include "link/ports.h"
+#include "link/port_watcher.h"
 
 namespace zanth {
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+// ---- The port list
+
+void ControlSession::SetUpPorts(std::string root) {
+    if (root.empty()) {
+        if (const char* env = std::getenv("ZANTH_DEVICE_ROOT"); env != nullptr) root = env;
+    }
+    deviceRoot_ = root.empty() ? "/" : root;
+    table_ = ScanPorts();
+    if (listDevices_) return;  // the caller's own list: nothing to watch
+    watcher_ = std::make_unique<PortWatcher>(
+        deviceRoot_,
+        [root = deviceRoot_, ports = ports_] {
+            return BuildPortTable(kPortCount, ports, ScanSerialDevices(root));
+        },
+        table_);
+    connect(watcher_.get(), &PortWatcher::changed, this, &ControlSession::OnPortsChanged);
+    // A device being reopened may be back: try now rather than at the next round.
+    connect(watcher_.get(), &PortWatcher::touched, this, [this] {
+        if (state_.link == LinkState::kReconnecting) opener_->TryNow();
+    });
+    std::string why;
+    if (!watcher_->Start(&why))
+        qCWarning(lcControl).noquote() << "the port list will not follow devices:" << Q(why);
+}
+
+std::vector<SerialDevice> ControlSession::ScanPorts() const {
+    if (!listDevices_) return BuildPortTable(kPortCount, ports_, ScanSerialDevices(deviceRoot_));
+    std::vector<SerialDevice> devices;
+    for (const std::string& path : listDevices_()) {
+        SerialDevice d;
+        d.path = d.stableName = d.realPath = path;
+        devices.push_back(d);
+    }
+    return BuildPortTable(kPortCount, ports_, devices);
+}
+
+void ControlSession::RefreshPorts() {
+    std::vector<SerialDevice> now = ScanPorts();
+    if (now == table_) return;
+    table_ = std::move(now);
+    emit portsChanged();
+}
+
+void ControlSession::OnPortsChanged() {
+    table_ = watcher_->Latest();
+    emit portsChanged();
+}
+
+std::vector<std::string> ControlSession::PortDevices() const {
+    std::vector<std::string> out;
+    for (const SerialDevice& d : table_) out.push_back(d.path);
+    return out;
+}
+
+std::vector<std::string> ControlSession::PortLabels() const {
+    auto what = [this](const SerialDevice& d) -> std::string {
+        using Kind = SerialDevice::Kind;
+        if (d.kind == Kind::kBluetooth) return d.product.empty() ? "Bluetooth" : "Bluetooth " + d.product;
+        if (!d.product.empty()) return d.product;
+        switch (d.kind) {
+            case Kind::kUsb:
+                return app_.Tr(Msg::kPortUsbSerial);
+            case Kind::kBuiltIn:
+                return app_.Tr(Msg::kPortBuiltIn);
+            case Kind::kNetwork:
+                return "TCP";
+            default:
+                return {};
+        }
+    };
+    std::vector<std::string> labels;
+    for (std::size_t i = 0; i < table_.size(); ++i) {
+        const SerialDevice& d = table_[i];
+        std::string label = "COM" + std::to_string(i + 1);
+        if (d.present()) {
+            std::string kind = what(d);
+            // Two adapters of one make read alike: their serial numbers tell them apart.
+            const bool twin = std::count_if(table_.begin(), table_.end(), [&](const SerialDevice& o) {
+                                  return o.present() && what(o) == kind && !o.serialNumber.empty();
+                              }) > 1;
+            if (twin && !d.serialNumber.empty()) kind += " " + d.serialNumber;
+            const std::string& name = d.name.empty() ? d.path : d.name;
+            label += kind.empty() ? " \u2014 " + name : " \u2014 " + kind + " (" + name + ")";
+        }
+        labels.push_back(label);
+    }
+    return labels;
+}
+
+int ControlSession::PortSelection(int current) const {
+    const int preferred = FindStableName(table_, preferred_);
+    if (preferred >= 0) return preferred;
+    if (current >= 0 && current < kPortCount) return current;
+    return comPortIndex_ >= 0 && comPortIndex_ < kPortCount ? comPortIndex_ : -1;
+}
+
+void ControlSession::NotePortChoice(int index) {
+    const bool known = index >= 0 && index < static_cast<int>(table_.size());
+    preferred_ = known ? table_[static_cast<std::size_t>(index)].stableName : std::string();
+}
+
+// ---- Connect and Disconnect
 
 ConnectResult ControlSession::ToggleConnection(int selection) {
-    if (connected()) {
+    if (state_.engaged()) {
         Disconnect();
         ConnectResult r;
         r.outcome = ConnectResult::Outcome::kDisconnected;
@@ -21,60 +134,150 @@ ConnectResult ControlSession::ToggleConnection(int selection) {
     return Connect(selection);
 }
 
-std::string ControlSession::DeviceFor(int number, const std::vector<std::string>& devices) const {
-    return ResolveComPort(number, ports_, devices);
-}
-
-std::vector<std::string> ControlSession::PortDevices() const {
-    const std::vector<std::string> devices = listDevices_();
-    std::vector<std::string> out;
-    for (int n = 1; n <= kPortCount; ++n) out.push_back(DeviceFor(n, devices));
-    return out;
-}
-
 ConnectResult ControlSession::Connect(int selection) {
     ConnectResult r;
     if (selection < 0 || selection >= kPortCount) return r;
+    const auto index = static_cast<std::size_t>(selection);
     r.port = "COM" + std::to_string(selection + 1);
-    r.device = DeviceFor(selection + 1, listDevices_());
+    // Plugged in a moment ago, before the list caught up.
+    if (!table_[index].present()) RefreshPorts();
+    const SerialDevice entry = table_[index];
+    r.device = entry.path;
     r.outcome = ConnectResult::Outcome::kFailed;
     if (r.device.empty()) {
         r.reason = app_.Tr(Msg::kNoDeviceForPort);
-        qCWarning(lcControl).noquote() << "connect" << QString::fromStdString(r.port) << "failed: no device";
+        qCWarning(lcControl).noquote() << "connect" << Q(r.port) << "failed: no device";
+        return r;
+    }
+    if (IsTcpAddress(r.device)) {
+        // Name lookup and connect may take seconds: they run on a thread of their own.
+        std::string why;
+        if (!opener_->Begin(r.device, openLink_, kReopenPeriodMs, 1, &why)) {
+            r.reason = app_.Tr(Msg::kLinkNotStarted) + (" (" + why + ")");
+            return r;
+        }
+        state_.link = LinkState::kConnecting;
+        state_.failure.reset();
+        pendingSelection_ = selection;
+        linkDevice_ = entry;
+        r.outcome = ConnectResult::Outcome::kConnecting;
+        qCInfo(lcControl).noquote() << "connecting" << Q(r.port) << "to" << Q(r.device);
         return r;
     }
     std::unique_ptr<Port> port = openPort_(r.device, &r.reason);
     if (port == nullptr) {
         qCWarning(lcControl).noquote()
-            << "connect" << QString::fromStdString(r.port) << "(" << QString::fromStdString(r.device)
-            << ") failed:" << QString::fromStdString(r.reason);
+            << "connect" << Q(r.port) << "(" << Q(r.device) << ") failed:" << Q(r.reason);
         return r;
     }
     std::string why;
-    if (!link_->Start(std::move(port), &why)) {
+    if (!StartLink(std::move(port), &why)) {
         r.reason = app_.Tr(Msg::kLinkNotStarted);
         if (!why.empty()) r.reason += " (" + why + ")";
-        qCWarning(lcControl).noquote() << "link not started:" << QString::fromStdString(why);
         return r;
     }
     r.outcome = ConnectResult::Outcome::kConnected;
+    Connected(selection, entry);
+    qCInfo(lcControl).noquote() << "connected" << Q(r.port) << "to" << Q(r.device);
+    return r;
+}
+
+bool ControlSession::StartLink(std::unique_ptr<Port> port, std::string* why) {
+    if (link_->Start(std::move(port), why)) return true;
+    qCWarning(lcControl).noquote() << "link not started:" << Q(*why);
+    return false;
+}
+
+void ControlSession::Connected(int selection, const SerialDevice& entry) {
     comPortIndex_ = selection;
+    linkDevice_ = entry;
+    // The next start selects whichever entry opens this device then.
+    remembered_ = preferred_ = entry.stableName.empty() ? entry.path : entry.stableName;
     state_.link = LinkState::kConnected;
     state_.failure.reset();
     lastReplyTick_ = TickCount();
     state_.meterStale = false;
-    qCInfo(lcControl).noquote() << "connected" << QString::fromStdString(r.port) << "to"
-                                << QString::fromStdString(r.device);
-    return r;
 }
 
 void ControlSession::Disconnect() {
+    // Tries to reopen end at once, a network connect under way included.
+    opener_->Cancel();
     // Leave the robot with nothing pressed before the port closes.
-    link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+    if (connected()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+    if (state_.link == LinkState::kReconnecting)
+        qCInfo(lcControl).noquote() << "disconnected; no more tries to reopen" << Q(linkDevice_.stableName);
+    else
+        qCInfo(lcControl) << "disconnected";
     state_.link = LinkState::kDisconnected;
+    state_.failure.reset();
     ClearMeter();
-    qCInfo(lcControl) << "disconnected";
 }
+
+// ---- Lost and found again
+
+void ControlSession::OnLinkFailed(const LinkFailure& failure) {
+    if (!connected()) return;
+    qCWarning(lcControl).noquote() << "port lost:" << Q(failure.device) << KindName(failure.kind)
+                                   << Q(failure.detail);
+    // Nothing more can go out on a dead port; the link's thread ends and the port is closed, so that the
+    // device, plugged in again, can be opened again.
+    link_->Stop(std::nullopt);
+    state_.failure = failure;
+    ClearMeter();
+    lostTick_ = TickCount();
+    const std::string again = linkDevice_.stableName.empty() ? failure.device : linkDevice_.stableName;
+    std::string why;
+    if (opener_->Begin(again, openLink_, kReopenPeriodMs, 0, &why)) {
+        state_.link = LinkState::kReconnecting;
+        qCWarning(lcControl).noquote() << "reopening" << Q(again) << "about once a second";
+    } else {
+        state_.link = LinkState::kPortLost;
+        qCWarning(lcControl).noquote() << "cannot try to reopen" << Q(again) << ":" << Q(why);
+    }
+    emit stateChanged();
+}
+
+void ControlSession::OnPortOpened() {
+    std::unique_ptr<Port> port = opener_->Take();
+    const LinkState was = state_.link;
+    if (port == nullptr || (was != LinkState::kConnecting && was != LinkState::kReconnecting)) return;
+    std::string why;
+    if (!StartLink(std::move(port), &why)) {
+        state_.link = was == LinkState::kReconnecting ? LinkState::kPortLost : LinkState::kDisconnected;
+        emit stateChanged();
+        if (was == LinkState::kConnecting) {
+            ConnectResult r{ConnectResult::Outcome::kFailed, "COM" + std::to_string(pendingSelection_ + 1),
+                            linkDevice_.path, app_.Tr(Msg::kLinkNotStarted) + (" (" + why + ")")};
+            emit connectFailed(r);
+        }
+        return;
+    }
+    if (was == LinkState::kConnecting) {
+        Connected(pendingSelection_, linkDevice_);
+        qCInfo(lcControl).noquote() << "connected to" << Q(linkDevice_.path);
+    } else {
+        // As after Connect: the link discards the first 500 ms, then keeps its rhythm.
+        qCWarning(lcControl).noquote()
+            << "port back:" << Q(linkDevice_.stableName) << "after" << TickCount() - lostTick_ << "ms";
+        state_.link = LinkState::kConnected;
+        state_.failure.reset();
+        lastReplyTick_ = TickCount();
+        state_.meterStale = false;
+    }
+    emit stateChanged();
+}
+
+void ControlSession::OnOpenGaveUp(const QString& reason) {
+    if (state_.link != LinkState::kConnecting) return;
+    ConnectResult r{ConnectResult::Outcome::kFailed, "COM" + std::to_string(pendingSelection_ + 1),
+                    linkDevice_.path, reason.toStdString()};
+    qCWarning(lcControl).noquote() << "connect" << Q(r.port) << "(" << Q(r.device) << ") failed:" << reason;
+    state_.link = LinkState::kDisconnected;
+    emit stateChanged();
+    emit connectFailed(r);
+}
+
+// ---- The battery meter
 
 void ControlSession::ClearMeter() {
     state_.meterValue = 0;
@@ -96,29 +299,18 @@ void ControlSession::OnBatteryReply(int value) {
     emit stateChanged();
 }
 
-void ControlSession::OnLinkFailed(const LinkFailure& failure) {
-    if (!connected()) return;
-    qCWarning(lcControl).noquote() << "port lost:" << QString::fromStdString(failure.device)
-                                   << KindName(failure.kind) << QString::fromStdString(failure.detail);
-    // Nothing more can go out on a dead port; the link's thread ends and the port is closed.
-    link_->Stop(std::nullopt);
-    state_.link = LinkState::kPortLost;
-    state_.failure = failure;
-    ClearMeter();
-    emit stateChanged();
-}
-
 SaveResult ControlSession::Close(const std::string& settingsPath) {
     if (!closed_) {
         closed_ = true;
+        if (watcher_) watcher_->Stop();
         gamepad_->Shutdown();
         keyboard_->Shutdown();
-        if (connected()) Disconnect();
+        if (state_.engaged()) Disconnect();
     }
     // The model holds defaults, not what the unreadable file says: saving would replace the user's settings.
     if (!readError_.empty())
         return SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
-    return SaveSettings(settingsPath, model_, comPortIndex_);
+    return SaveSettings(settingsPath, model_, comPortIndex_, remembered_);
 }
 
 }  // namespace zanth

@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "base/clock.h"
 #include "control/log.h"
 #include "input/apply.h"
 #include "input/devices.h"
+#include "link/background_open.h"
 #include "link/link_worker.h"
 #include "link/port.h"
-#include "link/ports.h"
-#include "link/serial_port.h"
+#include "link/port_watcher.h"
 #include "sound/sound_output.h"
 #include "sound/sound_rules.h"
 
@@ -34,19 +35,29 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
       sound_(std::move(parts.sound)),
       openPort_(std::move(parts.openPort)),
       listDevices_(std::move(parts.listDevices)),
+      opener_(std::make_unique<BackgroundOpener>()),
       link_(std::make_unique<LinkWorker>()),
+      remembered_(settings.portDevice),
+      preferred_(settings.portDevice),
       comPortIndex_(settings.port),
       background_(settings.background == 1 ? 1 : 0),
       readError_(settings.readError) {
     BuildModel(model_, app_, settings);
-    if (!openPort_) {
-        openPort_ = [](const std::string& device, std::string* reason) -> std::unique_ptr<Port> {
-            return SerialPort::Open(device, reason);
+    if (openPort_) {
+        openLink_ = [open = openPort_](const std::string& device, int, std::string* reason) {
+            return open(device, reason);
         };
+    } else {
+        openPort_ = [](const std::string& device, std::string* reason) {
+            return OpenLinkPort(device, -1, reason);
+        };
+        openLink_ = OpenLinkPort;
     }
-    if (!listDevices_) listDevices_ = [] { return ListSerialDevices(); };
     connect(link_.get(), &LinkWorker::batteryReply, this, &ControlSession::OnBatteryReply);
     connect(link_.get(), &LinkWorker::linkFailed, this, &ControlSession::OnLinkFailed);
+    connect(opener_.get(), &BackgroundOpener::opened, this, &ControlSession::OnPortOpened);
+    connect(opener_.get(), &BackgroundOpener::gaveUp, this, &ControlSession::OnOpenGaveUp);
+    SetUpPorts(std::move(parts.deviceRoot));
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
         if (connected()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
@@ -54,6 +65,8 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
 }
 
 ControlSession::~ControlSession() {
+    if (watcher_) watcher_->Stop();
+    opener_->Cancel();
     if (!closed_) {
         gamepad_->Shutdown();
         keyboard_->Shutdown();

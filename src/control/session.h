@@ -11,15 +11,18 @@
 #include "base/app.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
+#include "link/port_catalog.h"
 #include "model/controller_model.h"
 #include "model/settings.h"
 
 namespace zanth {
 
+class BackgroundOpener;
 class GamepadDevice;
 class KeyboardDevice;
 class LinkWorker;
 class Port;
+class PortWatcher;
 class SoundOutput;
 
 // What the window's controls say, handed to every tick as plain values.
@@ -30,7 +33,10 @@ struct PanelInputs {
     bool batteryDisplay = true;
 };
 
-enum class LinkState { kDisconnected, kConnected, kPortLost };
+// kConnecting: a network bridge is being reached (off the GUI thread). kReconnecting: the port was lost and
+// is reopened about once a second until it is back or the user disconnects. kPortLost: lost, and no
+// reopening could be started.
+enum class LinkState { kDisconnected, kConnected, kPortLost, kConnecting, kReconnecting };
 
 // What the window shows. The session keeps it current: after every tick, and between ticks it says so with
 // stateChanged().
@@ -39,13 +45,18 @@ struct PanelState {
     bool gamepadReady = false;
     std::string axisLine = "80:80:80:80";
     LinkState link = LinkState::kDisconnected;
-    std::optional<LinkFailure> failure;  // why the port was lost (kPortLost)
+    std::optional<LinkFailure> failure;  // why the port was lost (kPortLost, kReconnecting)
     int meterValue = 0;                  // 0 = empty, else the battery level pinned to the meter's range
     Rgb meterColour{0, 0, 255};
     bool meterStale = false;  // connected and asking, but no valid reply for a while
 
-    // The two settings dialogs change what the link sends, so they stay shut while it runs.
-    bool settingsEnabled() const { return link != LinkState::kConnected; }
+    // Connect was pressed and Disconnect was not: the button offers Disconnect.
+    bool engaged() const {
+        return link == LinkState::kConnected || link == LinkState::kConnecting ||
+               link == LinkState::kReconnecting;
+    }
+    // The two settings dialogs change what the link sends, so they stay shut while it runs or may run again.
+    bool settingsEnabled() const { return !engaged(); }
 };
 
 // Slider positions the tick moved (the gamepad's right stick, a pending self-neutral); the window follows.
@@ -54,7 +65,8 @@ struct SliderMoves {
 };
 
 struct ConnectResult {
-    enum class Outcome { kIgnored, kConnected, kDisconnected, kFailed };
+    // kConnecting: a network bridge is being reached; connectFailed() or stateChanged() tells how it ended.
+    enum class Outcome { kIgnored, kConnected, kDisconnected, kFailed, kConnecting };
     Outcome outcome = Outcome::kIgnored;
     std::string port;    // "COM3"
     std::string device;  // what it stands for; empty when none
@@ -68,8 +80,12 @@ struct SessionParts {
     std::unique_ptr<SoundOutput> sound;
     // Opens the device a port stands for; empty = the serial port.
     std::function<std::unique_ptr<Port>(const std::string& device, std::string* reason)> openPort;
-    // The system's serial devices in the order COM1, COM2, ... counts them; empty = the /dev scan.
+    // The system's serial devices in the order COM1, COM2, ... counts them; empty = the scan of
+    // `deviceRoot`. Given, the list is read at start and when a port stands for nothing, and not watched.
     std::function<std::vector<std::string>()> listDevices;
+    // The folder holding dev/ and sys/ for the port list and its watcher; empty = $ZANTH_DEVICE_ROOT, else
+    // "/". Tests and end-to-end runs plug devices into a tree of their own.
+    std::string deviceRoot;
 };
 
 // The controller at work, apart from any window: the model, the input devices, the sound effects and the link
@@ -83,6 +99,9 @@ class ControlSession : public QObject {
     static constexpr std::uint32_t kNoReplyMs = 1000;
     static constexpr int kMeterMin = 50;
     static constexpr int kMeterMax = 80;
+    // A lost port is tried again this often: a little under a second, so that a device back just after a
+    // try is open again within a second.
+    static constexpr int kReopenPeriodMs = 900;
 
     ControlSession(const CPadoraApp& app, const Settings& settings, SessionParts parts,
                    QObject* parent = nullptr);
@@ -106,8 +125,19 @@ class ControlSession : public QObject {
 
     // The Connect/Disconnect button with port `selection` (0 = COM1) chosen.
     ConnectResult ToggleConnection(int selection);
-    // What each of COM1..COM48 stands for (empty: nothing), listed once.
+    // What each of COM1..COM48 stands for (empty: nothing), as the port list shows it now.
     std::vector<std::string> PortDevices() const;
+    // The same with what the system tells about each device; kept current as devices come and go.
+    const std::vector<SerialDevice>& PortTable() const { return table_; }
+    // The labels of the port list: "COM3 — FT232R USB UART (ttyUSB0)", "COM7".
+    std::vector<std::string> PortLabels() const;
+    // The entry the port list should select: the one that opens the device chosen last (at start the one
+    // remembered from the last connect), else `current`, else the saved port index; -1 for none.
+    int PortSelection(int current) const;
+    // The user chose entry `index` of the port list: the selection follows its device from now on.
+    void NotePortChoice(int index);
+    // The stable name of the device last connected, saved beside PORT.
+    const std::string& rememberedDevice() const { return remembered_; }
 
     // Centres the right stick's X or Y; answers the slider position of the centre.
     int CentreX();
@@ -131,8 +161,12 @@ class ControlSession : public QObject {
     ControllerFrame SampleFrame();
 
   signals:
-    // state() changed between ticks: a battery reply came or the port was lost.
+    // state() changed between ticks: a battery reply came, the port was lost or is back.
     void stateChanged();
+    // PortTable() changed: a device came or went.
+    void portsChanged();
+    // A connect that went on off the GUI thread (a network bridge) failed; the state is kDisconnected.
+    void connectFailed(const zanth::ConnectResult& result);
 
   private:
     void PollDevices();
@@ -140,9 +174,16 @@ class ControlSession : public QObject {
     void UpdateStale();
     void OnBatteryReply(int value);
     void OnLinkFailed(const LinkFailure& failure);
+    void OnPortOpened();
+    void OnOpenGaveUp(const QString& reason);
+    void OnPortsChanged();
     ConnectResult Connect(int selection);
+    bool StartLink(std::unique_ptr<Port> port, std::string* why);
+    void Connected(int selection, const SerialDevice& entry);
     void Disconnect();
-    std::string DeviceFor(int number, const std::vector<std::string>& devices) const;
+    void SetUpPorts(std::string deviceRoot);
+    void RefreshPorts();
+    std::vector<SerialDevice> ScanPorts() const;
     void ClearMeter();
 
     const CPadoraApp& app_;
@@ -152,8 +193,19 @@ class ControlSession : public QObject {
     std::unique_ptr<GamepadDevice> gamepad_;
     std::unique_ptr<SoundOutput> sound_;
     std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
+    // The same off the GUI thread, woken when the tries end.
+    std::function<std::unique_ptr<Port>(const std::string&, int wakeFd, std::string*)> openLink_;
     std::function<std::vector<std::string>()> listDevices_;
+    std::string deviceRoot_;
+    std::vector<SerialDevice> table_;  // what COM1..COM48 open, as the port list shows it
+    std::unique_ptr<PortWatcher> watcher_;
+    std::unique_ptr<BackgroundOpener> opener_;
     std::unique_ptr<LinkWorker> link_;
+    SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
+    int pendingSelection_ = -1;  // kConnecting: the entry being connected
+    std::uint32_t lostTick_ = 0;
+    std::string remembered_;  // saved as SYSTEM/PORTDEVICE
+    std::string preferred_;   // the stable name of the device the port list follows
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;

@@ -20,11 +20,27 @@ long long DeviceNumber(const std::string& name, const std::string& prefix) {
     return number;
 }
 
+// The groups in the order COMn counts them. Bluetooth ports come after the USB ones and before the built-in
+// ports, which machines often list by the dozen whether or not a UART is behind them.
+constexpr const char* kPrefixes[] = {"ttyUSB", "ttyACM", "rfcomm", "ttyS"};
+
 }  // namespace
 
+bool MaybeSerialName(const std::string& devEntry) {
+    for (const char* prefix : kPrefixes)
+        if (devEntry.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
 std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devEntries) {
+    std::vector<std::string> paths = OrderSerialNames(devEntries);
+    for (std::string& name : paths) name.insert(0, "/dev/");
+    return paths;
+}
+
+std::vector<std::string> OrderSerialNames(const std::vector<std::string>& devEntries) {
     std::vector<std::string> ordered;
-    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"}) {
+    for (const char* prefix : kPrefixes) {
         std::vector<std::pair<long long, std::string>> group;
         for (const std::string& name : devEntries) {
             long long number = DeviceNumber(name, prefix);
@@ -32,7 +48,7 @@ std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devE
         }
         std::sort(group.begin(), group.end());
         group.erase(std::unique(group.begin(), group.end()), group.end());
-        for (auto& [number, name] : group) ordered.push_back("/dev/" + name);
+        for (auto& [number, name] : group) ordered.push_back(name);
     }
     return ordered;
 }

@@ -13,7 +13,12 @@ std::string ResolveComPort(int number, const std::map<std::string, std::string>&
 // The serial devices of the system, in the order that ResolveComPort counts.
 std::vector<std::string> ListSerialDevices();
 // The serial devices among the names of a /dev listing, as full paths: /dev/ttyUSB*, /dev/ttyACM*,
-// /dev/ttyS*, numeric order in each group.
+// /dev/rfcomm*, /dev/ttyS*, numeric order in each group.
 std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devEntries);
+// The same as names ("ttyUSB0").
+std::vector<std::string> OrderSerialNames(const std::vector<std::string>& devEntries);
+// True for a name that OrderSerialNames keeps, and for names it may keep once complete ("ttyUSB"): a
+// change of such an entry in /dev may change the list.
+bool MaybeSerialName(const std::string& devEntry);
 
 }  // namespace zanth

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "link/port_holder.h"
+
 namespace zanth {
 namespace {
 
@@ -63,6 +65,12 @@ void ConfigureLine(int fd) {
     tcsetattr(fd, TCSANOW, &tio);  // a driver that refuses keeps its settings; the link goes on
 }
 
+// The programs holding the device, where the system tells.
+std::string AddHolders(std::string text, const std::string& device) {
+    const std::string holders = DeviceHolders(device);
+    return holders.empty() ? text : text + ": " + holders;
+}
+
 }  // namespace
 
 static_assert(kBaudRate == 115200, "ConfigureLine sets B115200");
@@ -80,7 +88,8 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& device, std::str
     if (fd < 0) {
         int error = errno;
         std::string text = std::strerror(error);
-        if (error == EACCES) text += " (the user may need to be in the dialout group)";
+        if (error == EACCES) text += " (" + PermissionHint(device) + ")";
+        if (error == EBUSY) text = AddHolders(text, device);
         return fail(text);
     }
     if (!isatty(fd)) {
@@ -92,7 +101,8 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& device, std::str
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno;
         close(fd);
-        return fail(error == EWOULDBLOCK ? "the port is in use by another program" : std::strerror(error));
+        return fail(error == EWOULDBLOCK ? AddHolders("the port is in use by another program", device)
+                                         : std::strerror(error));
     }
     ioctl(fd, TIOCEXCL);
     ConfigureLine(fd);

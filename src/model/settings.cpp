@@ -16,6 +16,10 @@ constexpr std::string_view kJoystick = "JOYSTICK";
 constexpr std::string_view kSound = "SOUND";
 constexpr std::string_view kPorts = "PORTS";
 
+// Beside PORT, which counts COMn in the order of enumeration, the device itself by a name that does not
+// change when another adapter is plugged in first. Programs that know only PORT ignore it.
+constexpr std::string_view kPortDeviceKey = "PORTDEVICE";
+
 constexpr std::string_view kAxisKeys[4] = {"LX", "LY", "RX", "RY"};
 
 // Buffer sizes of the text settings: one byte more than the text they hold.
@@ -59,6 +63,7 @@ std::optional<int> ReadOptionalInt(const IniFile& file, std::string_view section
 Settings ReadSettings(const IniFile& file) {
     Settings s;
     s.port = file.GetInt(kSystem, "PORT", s.port);
+    s.portDevice = file.GetString(kSystem, kPortDeviceKey, "", kPortDeviceBuffer);
     s.background = file.GetInt(kSystem, "BACK", 0) == 1 ? 1 : 0;
     for (const std::string& key : file.KeyNames(kPorts)) {
         if (key.empty()) continue;
@@ -93,7 +98,8 @@ Settings LoadSettings(const std::string& path) {
     return ReadSettings(file);
 }
 
-void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex) {
+void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
+                   const std::string& portDevice) {
     for (std::size_t i = 0; i < model.axisBindings.size(); ++i) {
         file.WriteInt(kJoystick, kAxisKeys[i], model.axisBindings[i].axisIndex);
     }
@@ -117,9 +123,12 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
     }
     file.WriteInt(kSystem, "SLIDER", model.sliderResolution);
     file.WriteInt(kSystem, "PORT", comPortIndex);
+    if (!portDevice.empty())
+        file.WriteString(kSystem, kPortDeviceKey, CutUtf8(portDevice, kPortDeviceBuffer - 1));
 }
 
-SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex) {
+SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
+                        const std::string& portDevice) {
     if (path.empty()) return SaveResult{false, "No settings file path (the start-up directory is unknown)"};
     // Read afresh: another instance, or the user, may have changed the file while the window ran. A file
     // that exists but cannot be read is left alone: saving over it would replace everything it holds with
@@ -128,7 +137,7 @@ SaveResult SaveSettings(const std::string& path, const ControllerModel& model, i
     IniFile file = IniFile::Load(path, &error);
     if (!error.empty())
         return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
-    WriteSettings(file, model, comPortIndex);
+    WriteSettings(file, model, comPortIndex, portDevice);
     // The first save into ~/.config/zanth-emulator makes that folder (private, as the XDG rules ask).
     if (std::string made = MakeFolders(FolderOf(path)); !made.empty()) return SaveResult{false, made};
     return file.Save(path);

@@ -28,8 +28,9 @@ struct StoredSound {
 // Everything the program reads from the settings file, read once at start. A default-constructed Settings
 // is what a missing file gives.
 struct Settings {
-    int port = 0;                              // SYSTEM/PORT as stored (no range check here)
-    int background = 0;                        // SYSTEM/BACK: 1, anything else 0
+    int port = 0;            // SYSTEM/PORT as stored (no range check here)
+    std::string portDevice;  // SYSTEM/PORTDEVICE: the stable name of the device last connected; empty: none
+    int background = 0;      // SYSTEM/BACK: 1, anything else 0
     std::map<std::string, std::string> ports;  // section PORTS, keys upper-cased ("COM3" -> "/dev/ttyUSB0");
                                                // keys with an empty value are left out
     std::map<std::string, StoredBinding> bindings;  // by the item's iniKey, for every item of the table
@@ -46,13 +47,16 @@ Settings LoadSettings(const std::string& path);
 // The rules of LoadSettings on a document already in memory.
 Settings ReadSettings(const IniFile& file);
 
-// Reads the file at `path` as it is now (keeping what others wrote), writes the model and SYSTEM/PORT into
-// it and saves it atomically. A file that cannot be read now is left unchanged and the save fails with
-// the reason. Not to be called when the Settings the model was built from has a readError: the model then
-// holds defaults, not the user's values. An empty path fails with a reason.
-SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex);
+// Reads the file at `path` as it is now (keeping what others wrote), writes the model, SYSTEM/PORT and,
+// when not empty, SYSTEM/PORTDEVICE into it and saves it atomically. A file that cannot be read now is left
+// unchanged and the save fails with the reason. Not to be called when the Settings the model was built from
+// has a readError: the model then holds defaults, not the user's values. An empty path fails with a reason.
+SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
+                        const std::string& portDevice = {});
 // What SaveSettings writes, in its fixed order: the axis bindings, every input item's bindings, the sound
-// effects, SYSTEM/SLIDER, then SYSTEM/PORT. That order is the section and key order of a first-run file.
-void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex);
+// effects, SYSTEM/SLIDER, SYSTEM/PORT, then SYSTEM/PORTDEVICE when a device is remembered. Without one, that
+// order is the section and key order of a first-run file.
+void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
+                   const std::string& portDevice = {});
 
 }  // namespace zanth

@@ -69,6 +69,10 @@ void CPadoraDlg::OnInitDialog() {
     batteryCheck_->setChecked(app_.batteryDisplay != 0);
     FillSoundList();
     FillPortList();
+    // The port list follows devices as they come and go, and the selection the device the user chose.
+    connect(session_.get(), &ControlSession::portsChanged, this, &CPadoraDlg::FillPortList);
+    connect(portCombo_, &QComboBox::activated, this, [this](int index) { session_->NotePortChoice(index); });
+    connect(session_.get(), &ControlSession::connectFailed, this, &CPadoraDlg::ShowConnectFailure);
     ShowState();
     if (sound_->Open()) sound_->Preload(SoundFiles(model()));
     qApp->installEventFilter(this);
@@ -118,7 +122,9 @@ void CPadoraDlg::ControllerTick() {
 
 QString CPadoraDlg::LinkNoteText() const {
     const PanelState& s = session_->state();
-    if (s.link == LinkState::kPortLost && s.failure) {
+    if (s.link == LinkState::kConnecting) return Tr(Msg::kConnecting);
+    const bool lost = s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting;
+    if (lost && s.failure) {
         const LinkFailure& f = *s.failure;
         QString why;
         switch (f.kind) {
@@ -135,6 +141,7 @@ QString CPadoraDlg::LinkNoteText() const {
                 why = QString::fromStdString(f.detail);
                 break;
         }
+        if (s.link == LinkState::kReconnecting) return Tr(Msg::kReconnecting) + " (" + why + ")";
         return Tr(Msg::kPortLost) + ": " + why;
     }
     return s.meterStale ? Tr(Msg::kNoReply) : QString();
@@ -152,7 +159,7 @@ void CPadoraDlg::ShowState() {
         gamepadStatus_->toolTip() != pad)
         gamepadStatus_->setToolTip(pad);
     setText(axisLine_, QString::fromStdString(s.axisLine));
-    setText(connectButton_, Tr(session_->connected() ? Msg::kDisconnect : Msg::kConnect));
+    setText(connectButton_, Tr(s.engaged() ? Msg::kDisconnect : Msg::kConnect));
     operationButton_->setEnabled(s.settingsEnabled());
     soundButton_->setEnabled(s.settingsEnabled());
     batteryMeter_->setBarColour(QColor(s.meterColour.r, s.meterColour.g, s.meterColour.b));
@@ -169,15 +176,20 @@ void CPadoraDlg::ShowState() {
 void CPadoraDlg::ConnectOrDisconnect() {
     const ConnectResult r = session_->ToggleConnection(portCombo_->currentIndex());
     if (r.outcome == ConnectResult::Outcome::kFailed) {
-        lastConnectError_ = Tr(Msg::kConnectFailed) + "\n" + QString::fromStdString(r.port) + " (" +
-                            QString::fromStdString(r.device.empty() ? "-" : r.device) +
-                            "): " + QString::fromStdString(r.reason);
-        ShowState();
-        if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastConnectError_);
+        ShowConnectFailure(r);
         return;
     }
     if (r.outcome == ConnectResult::Outcome::kConnected) lastConnectError_.clear();
     ShowState();
+}
+
+// Also for a connect that failed later, off the GUI thread (a network bridge).
+void CPadoraDlg::ShowConnectFailure(const ConnectResult& r) {
+    lastConnectError_ = Tr(Msg::kConnectFailed) + "\n" + QString::fromStdString(r.port) + " (" +
+                        QString::fromStdString(r.device.empty() ? "-" : r.device) +
+                        "): " + QString::fromStdString(r.reason);
+    ShowState();
+    if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastConnectError_);
 }
 
 // ---- The two settings dialogs

@@ -118,6 +118,7 @@ class CPadoraDlg : public QDialog {
     void ShowState();
     bool ConfirmQuit();
     QString LinkNoteText() const;
+    void ShowConnectFailure(const ConnectResult& result);
     bool ArrowKey(QKeyEvent* key, QEvent::Type type);
     void InvalidateItem(const ControllerItem& item);
     bool IsFilteredOut(QObject* watched) const;

@@ -1,5 +1,6 @@
 // The main window's controls: where they sit, what they say, and what they are wired to.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -8,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QStringList>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -33,6 +35,26 @@ template <typename W>
 W* Place(W* widget, int x, int y, int w, int h) {
     widget->setGeometry(DialogUnitsToPixels(x, y, w, h));
     return widget;
+}
+
+// What a port's entry opens, first line the device itself: path, stable name, maker, USB ids, serial number.
+QString PortTip(const SerialDevice& d) {
+    QStringList lines;
+    for (const std::string* part : {&d.path, &d.stableName}) {
+        const QString text = QString::fromStdString(*part);
+        if (!text.isEmpty() && !lines.contains(text)) lines << text;
+    }
+    QStringList about;
+    for (const std::string* part : {&d.manufacturer, &d.usbId, &d.serialNumber})
+        if (!part->empty()) about << QString::fromStdString(*part);
+    if (!about.isEmpty()) lines << about.join("  ");
+    return lines.join("\n");
+}
+
+void ShowPortTip(QComboBox* box) {
+    const int i = box->currentIndex();
+    box->setToolTip(i < 0 ? QString()
+                          : box->itemText(i) + "\n" + box->itemData(i, Qt::ToolTipRole).toString());
 }
 
 QLineEdit* ReadOnlyEdit(QWidget* parent) {
@@ -180,15 +202,33 @@ void CPadoraDlg::FillSoundList() {
 }
 
 void CPadoraDlg::FillPortList() {
-    const std::vector<std::string> devices = session_->PortDevices();
-    for (int n = 1; n <= ControlSession::kPortCount; ++n) {
-        portCombo_->addItem(QString("COM%1").arg(n));
-        const std::string& device = devices[static_cast<std::size_t>(n - 1)];
-        portCombo_->setItemData(n - 1, device.empty() ? Tr(Msg::kNoDevice) : QString::fromStdString(device),
-                                Qt::ToolTipRole);
+    const std::vector<std::string> labels = session_->PortLabels();
+    const std::vector<SerialDevice>& table = session_->PortTable();
+    const int count = static_cast<int>(labels.size());
+    const int current = portCombo_->currentIndex();
+    if (portCombo_->count() != count) {
+        const QSignalBlocker block(portCombo_);
+        portCombo_->clear();
+        for (int i = 0; i < count; ++i) portCombo_->addItem(QString());
+        // The closed box is narrow: its tool tip tells the whole entry.
+        connect(portCombo_, &QComboBox::currentIndexChanged, this, [this] { ShowPortTip(portCombo_); });
     }
-    const int index = session_->comPortIndex();
-    portCombo_->setCurrentIndex(index >= 0 && index < ControlSession::kPortCount ? index : -1);
+    int widest = 0;
+    const QFontMetrics metrics(portCombo_->view()->font());
+    for (int i = 0; i < count; ++i) {
+        const QString label = QString::fromStdString(labels[static_cast<std::size_t>(i)]);
+        if (portCombo_->itemText(i) != label) portCombo_->setItemText(i, label);
+        const QString tip = PortTip(table[static_cast<std::size_t>(i)]);
+        portCombo_->setItemData(i, tip.isEmpty() ? Tr(Msg::kNoDevice) : tip, Qt::ToolTipRole);
+        widest = std::max(widest, metrics.horizontalAdvance(label));
+    }
+    // The open list is as wide as its longest entry; the box itself keeps its place on the panel.
+    portCombo_->view()->setMinimumWidth(widest + 2 * metrics.averageCharWidth() + 16);
+    {
+        const QSignalBlocker block(portCombo_);
+        portCombo_->setCurrentIndex(session_->PortSelection(current));
+    }
+    ShowPortTip(portCombo_);
 }
 
 }  // namespace zanth

@@ -20,90 +20,15 @@
 #include "input/apply.h"
 #include "link/link_worker.h"
 #include "link/port.h"
+#include "session_fixture.h"
 
 namespace zanth {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The far end of a pseudo-terminal: the session opens its device as the robot's port.
-class Robot {
-  public:
-    Robot() {
-        int slave = -1;
-        if (openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) return;
-        path_ = ttyname(slave);
-        close(slave);
-        fcntl(master_, F_SETFL, O_NONBLOCK);
-    }
-    ~Robot() { Hangup(); }
-    const std::string& path() const { return path_; }
-    void Hangup() {
-        if (master_ >= 0) close(master_);
-        master_ = -1;
-    }
-    // What came from the session by now; -1 once the session's side is closed (EIO on the master).
-    int Read(std::string& out) {
-        char buf[512];
-        const ssize_t n = read(master_, buf, sizeof buf);
-        if (n > 0) out.append(buf, static_cast<std::size_t>(n));
-        return n < 0 && errno == EIO ? -1 : 0;
-    }
-
-  private:
-    int master_ = -1;
-    std::string path_;
-};
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-class SessionTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ResetRightStickHistory();
-    }
-    void TearDown() override { SetTickSource(nullptr); }
-
-    std::string SettingsPath() const { return dir_.filePath("Zanth-Emulator.ini").toStdString(); }
-
-    // A session whose COM3 is `device`, with fake keyboard, gamepad and sound.
-    std::unique_ptr<ControlSession> Make(const std::string& device = "", bool padPresent = true) {
-        app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
-        Settings settings = LoadSettings(SettingsPath());
-        if (!device.empty()) settings.ports["COM3"] = device;
-        SessionParts parts;
-        auto keyboard = std::make_unique<test::FakeKeyboard>();
-        auto gamepad = std::make_unique<test::FakeGamepad>();
-        auto sound = std::make_unique<test::FakeSound>();
-        keyboard_ = keyboard.get();
-        gamepad_ = gamepad.get();
-        sound_ = sound.get();
-        gamepad_->present = padPresent;
-        parts.keyboard = std::move(keyboard);
-        parts.gamepad = std::move(gamepad);
-        parts.sound = std::move(sound);
-        parts.listDevices = [] { return std::vector<std::string>{}; };
-        if (openPort_) parts.openPort = openPort_;
-        auto s = std::make_unique<ControlSession>(*app_, settings, std::move(parts));
-        s->Open([] { return true; });
-        return s;
-    }
-
-    QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
-    std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
-    test::FakeKeyboard* keyboard_ = nullptr;
-    test::FakeGamepad* gamepad_ = nullptr;
-    test::FakeSound* sound_ = nullptr;
-};
+using test::Robot;
+using test::SessionTest;
+using test::WaitFor;
 
 TEST_F(SessionTest, PortIndexIsKeptFromTheLastSuccessfulConnectAndSaved) {
     Robot robot;
@@ -205,7 +130,7 @@ TEST_F(SessionTest, NoReplyForASecondGreysTheMeter) {
     EXPECT_FALSE(s->state().meterStale);
 }
 
-TEST_F(SessionTest, ALostPortIsAStateWithItsReason) {
+TEST_F(SessionTest, ALostPortIsReopenedWithItsReasonShownUntilDisconnect) {
     Robot robot;
     auto s = Make(robot.path());
     ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
@@ -213,14 +138,20 @@ TEST_F(SessionTest, ALostPortIsAStateWithItsReason) {
     QObject::connect(s.get(), &ControlSession::stateChanged, [&] { ++changes; });
     s->Tick({});
     robot.Hangup();
-    ASSERT_TRUE(WaitFor([&] { return s->state().link == LinkState::kPortLost; }));
+    ASSERT_TRUE(WaitFor([&] { return s->state().link == LinkState::kReconnecting; }));
     EXPECT_GT(changes, 0);
     ASSERT_TRUE(s->state().failure.has_value());
     EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
     EXPECT_EQ(s->state().failure->device, robot.path());
+    // The link may come back at any moment: the dialogs stay shut and the button offers Disconnect, which
+    // ends the tries at once.
+    EXPECT_FALSE(s->state().settingsEnabled());
+    EXPECT_TRUE(s->state().engaged());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 150ms);
+    EXPECT_EQ(s->state().link, LinkState::kDisconnected);
     EXPECT_TRUE(s->state().settingsEnabled());
-    // The button offers Connect again: a press tries to open the port anew.
-    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kFailed);
 }
 
 // A line held off for good: every write and drain takes all the time it is given.

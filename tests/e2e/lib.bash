@@ -114,6 +114,17 @@ close_emulator() {
   wait_for 15 exited "$EMU_PID" || fail "the emulator did not end after Escape"
 }
 
+# close_connected_emulator: Escape while connected asks first; answers Yes and waits for the process to end.
+close_connected_emulator() {
+  local alone
+  alone=$(xdotool search --onlyvisible --pid "$EMU_PID" 2>/dev/null | wc -l)
+  timeout 10 xdotool windowfocus --sync "$WID" key Escape || fail "could not send Escape to the window"
+  asked() { (($(xdotool search --onlyvisible --pid "$EMU_PID" 2>/dev/null | wc -l) > alone)); }
+  wait_for 10 asked || fail "Escape while connected did not ask"
+  xdotool key y
+  wait_for 15 exited "$EMU_PID" || fail "the emulator did not end after Yes"
+}
+
 # Mean colour of a rectangle "WxH+X+Y" of a picture as "r g b" (0-255).
 mean_rgb() {
   convert "$1" -crop "$2" +repage -resize 1x1\! -format "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]" info:

@@ -200,10 +200,11 @@ TEST(SerialPortOpen, PermissionDeniedNamesTheDialoutGroup) {
 TEST(SerialPorts, DevicesCountInGroupsInNumericOrder) {
     const std::vector<std::string> listing = {"ttyS1",   "ttyUSB10", "ttyUSB2",  "ttyACM0", "tty0",
                                               "ttyS0",   "ttyUSB",   "ttyUSBx1", "ttyS10",  "ttyS2",
-                                              "console", "pts",      "ttyACM1"};
+                                              "console", "pts",      "ttyACM1",  "rfcomm1", "rfcomm0"};
     EXPECT_EQ(OrderSerialDevices(listing),
               (std::vector<std::string>{"/dev/ttyUSB2", "/dev/ttyUSB10", "/dev/ttyACM0", "/dev/ttyACM1",
-                                        "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10"}));
+                                        "/dev/rfcomm0", "/dev/rfcomm1", "/dev/ttyS0", "/dev/ttyS1",
+                                        "/dev/ttyS2", "/dev/ttyS10"}));
     EXPECT_TRUE(OrderSerialDevices({}).empty());
 }
 

@@ -284,6 +284,19 @@ TEST_F(SettingsTest, FirstSaveMakesTheFoldersPrivateToTheUser) {
         EXPECT_EQ(fs::status(f).permissions() & fs::perms::all, fs::perms::owner_all) << f;
 }
 
+TEST_F(SettingsTest, TheRememberedDeviceIsWrittenBesidePortOnceThereIsOne) {
+    const std::string device = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    Run();
+    const std::string firstRun = ReadText();
+    EXPECT_EQ(firstRun.find("PORTDEVICE"), std::string::npos);
+    ASSERT_TRUE(SaveSettings(path_, Build(), 2, device).ok);
+    EXPECT_EQ(ReadText(), ReplaceAll(firstRun, "PORT=0\n", "PORT=2\nPORTDEVICE=" + device + "\n"));
+    EXPECT_EQ(LoadSettings(path_).portDevice, device);
+    // A run that remembered nothing new leaves it as it is.
+    ASSERT_TRUE(SaveSettings(path_, Build(), 2).ok);
+    EXPECT_EQ(LoadSettings(path_).portDevice, device);
+}
+
 TEST_F(SettingsTest, AFileThatCannotBeReadIsNeverReplaced) {
     const ControllerModel model = Build();
 

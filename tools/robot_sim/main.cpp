@@ -1,9 +1,13 @@
 // zanth-robot-sim: stands in for the robot's control unit at the far end of the serial link, for tests and
 // for trying the emulator without a robot. See Usage() for what it prints and answers.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,8 +31,9 @@ using zanth::sim::Message;
 
 constexpr const char* kUsage = R"(Usage: zanth-robot-sim [options]
 
-Simulates the robot's control unit on a serial line. Without --device it creates a pseudo-terminal; the
-first line printed is always the device path to connect to. Then one line per 9-byte message received:
+Simulates the robot's control unit on a serial line. Without --device or --tcp it creates a
+pseudo-terminal; the first line printed is always what to connect to (a device path, or tcp://127.0.0.1:PORT
+for [PORTS] of the emulator's settings file). Then one line per 9-byte message received:
 
   <cmd> <8 frame bytes in hex> | buttons: <names or -> | RX=<n> RY=<n> LX=<n> LY=<n> | LED <on|off>
 
@@ -43,6 +48,8 @@ Every "k" message is answered with the battery reply "BB <level> ".
 
 Options:
   --device PATH      use this serial device instead of a pseudo-terminal
+  --tcp PORT         be a network serial bridge instead: accept one connection at a time on 127.0.0.1:PORT
+                     (0: any free port; the first line tells which)
   --level N          battery level in the replies (default 70)
   --level-file PATH  read the level from this file before every reply (falls back to --level when the file
                      is missing or holds no number), so a test can change it while the simulator runs
@@ -50,7 +57,8 @@ Options:
   --delay MS         answer MS milliseconds late
   --garbage          answer with random bytes that are not a battery reply
   --log PATH         also append every message line to this file
-  --keep-open        keep running when the peer closes the line (for reconnects); end with SIGTERM
+  --keep-open        keep running when the peer closes the line or the connection (for reconnects); end
+                     with SIGTERM
   --help             this text
 
 Ends with status 0 on SIGTERM or SIGINT, and, unless --keep-open is given, when the peer that sent messages
@@ -59,6 +67,7 @@ closes the line (after at least one message: before that it waits for a peer, ho
 
 struct Options {
     std::string device;
+    int tcpPort = -1;  // -1: not a network bridge
     int level = 70;
     std::string levelFile;
     bool silent = false;
@@ -100,6 +109,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
             const char* v = value();
             ok = v != nullptr && *v != '\0';
             if (ok) o->device = v;
+        } else if (arg == "--tcp") {
+            ok = ParseInt(value(), 0, 65535, &o->tcpPort);
         } else if (arg == "--level") {
             ok = ParseInt(value(), -99999, 99999, &o->level);
         } else if (arg == "--level-file") {
@@ -127,6 +138,38 @@ int ParseOptions(int argc, char** argv, Options* o) {
         }
     }
     return 0;
+}
+
+// A socket listening on 127.0.0.1:port, or -1; `address` gets "tcp://127.0.0.1:<port>". Only the loopback
+// address: the simulator stands in for a bridge on this machine and answers nobody else.
+int ListenTcp(int port, std::string* address) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    // A restarted simulator takes its port back at once, whatever the last connection left behind.
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    socklen_t size = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+        close(fd);
+        return -1;
+    }
+    *address = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    return fd;
+}
+
+// The next connection to the bridge, or -1 when none is waiting.
+int AcceptTcp(int listenFd) {
+    int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    return fd;
 }
 
 bool MakeRaw(int fd) {
@@ -200,7 +243,14 @@ int main(int argc, char** argv) {
     // which a hang-up on the master means that peer has closed the line.
     int heldSlave = -1;
     std::string path;
-    if (o.device.empty()) {
+    int listenFd = -1;  // --tcp: the bridge's listening socket; lineFd is then the connection, -1 between two
+    if (o.tcpPort >= 0) {
+        listenFd = ListenTcp(o.tcpPort, &path);
+        if (listenFd < 0) {
+            std::fprintf(stderr, "zanth-robot-sim: 127.0.0.1:%d: %s\n", o.tcpPort, std::strerror(errno));
+            return 1;
+        }
+    } else if (o.device.empty()) {
         lineFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         const char* name =
             lineFd >= 0 && grantpt(lineFd) == 0 && unlockpt(lineFd) == 0 ? ptsname(lineFd) : nullptr;
@@ -224,7 +274,7 @@ int main(int argc, char** argv) {
         }
         if (isatty(lineFd)) MakeRaw(lineFd);
     }
-    fcntl(lineFd, F_SETFL, fcntl(lineFd, F_GETFL) | O_NONBLOCK);
+    if (lineFd >= 0) fcntl(lineFd, F_SETFL, fcntl(lineFd, F_GETFL) | O_NONBLOCK);
 
     FILE* log = nullptr;
     if (!o.logPath.empty()) {
@@ -254,10 +304,15 @@ int main(int argc, char** argv) {
                 std::chrono::ceil<std::chrono::milliseconds>(replies.front().due - Clock::now()).count();
             timeout = left < 0 ? 0 : static_cast<int>(left);
         }
-        pollfd fds[2] = {{lineFd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        const bool accepting = lineFd < 0;
+        pollfd fds[2] = {{accepting ? listenFd : lineFd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         int ready = poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0 && fds[1].revents) break;
+        if (accepting) {
+            if (ready > 0 && fds[0].revents) lineFd = AcceptTcp(listenFd);
+            continue;
+        }
 
         while (!replies.empty() && replies.front().due <= Clock::now()) {
             WriteAll(lineFd, replies.front().bytes.data(), replies.front().bytes.size());
@@ -268,6 +323,15 @@ int main(int argc, char** argv) {
         std::uint8_t buffer[4096];
         ssize_t got = read(lineFd, buffer, sizeof buffer);
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (got <= 0 && listenFd >= 0) {
+            // The connection ended: wait for the next one, unless a peer that sent messages is gone for good.
+            close(lineFd);
+            lineFd = -1;
+            reader = zanth::sim::MessageReader{};
+            replies.clear();
+            if (o.keepOpen || !peerSeen) continue;
+            break;
+        }
         if (got <= 0) {
             // EIO (pty) or end of file: the peer has closed the line.
             if (o.keepOpen || (!peerSeen && heldSlave >= 0)) {
@@ -310,6 +374,7 @@ int main(int argc, char** argv) {
 
     if (log != nullptr) std::fclose(log);
     if (heldSlave >= 0) close(heldSlave);
-    close(lineFd);
+    if (lineFd >= 0) close(lineFd);
+    if (listenFd >= 0) close(listenFd);
     return 0;
 }

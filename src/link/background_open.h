@@ -1,0 +1,65 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "link/port.h"
+
+namespace zanth {
+
+// How long a connect to a network bridge may take, name lookup included.
+inline constexpr int kTcpConnectMs = 3000;
+
+// Opens what a port of the list names: "tcp://host:port" as a network bridge, anything else as a serial
+// device. A network connect ends early, failing, when `wakeFd` (-1: none) becomes readable.
+std::unique_ptr<Port> OpenLinkPort(const std::string& device, int wakeFd, std::string* reason);
+
+// Opens a port on a thread of its own, and tries again until it opens, so that the GUI thread never waits
+// on a device that is not there or a network that does not answer. Every call belongs to the thread that
+// owns the object; the signals come from the opening thread.
+class BackgroundOpener : public QObject {
+    Q_OBJECT
+  public:
+    using OpenFn = std::function<std::unique_ptr<Port>(const std::string& device, int wakeFd, std::string*)>;
+
+    explicit BackgroundOpener(QObject* parent = nullptr);
+    ~BackgroundOpener() override;
+    BackgroundOpener(const BackgroundOpener&) = delete;
+    BackgroundOpener& operator=(const BackgroundOpener&) = delete;
+
+    // Cancels what runs, then tries `open(device)`: at once, then `periodMs` after each try began, until a
+    // try succeeds (opened()), `tries` tries have failed (gaveUp(); 0 = no limit) or Cancel. False with
+    // `reason` when the thread cannot be made.
+    bool Begin(std::string device, OpenFn open, int periodMs, int tries, std::string* reason = nullptr);
+    // Something suggests the device is back (it appeared in /dev): the next try starts now.
+    void TryNow();
+    // Ends the tries; a try under way is woken (a network connect ends at once) and a port opened meanwhile
+    // is closed. Safe when nothing runs.
+    void Cancel();
+    // The port that opened, once opened() was sent; null before, and after Cancel.
+    std::unique_ptr<Port> Take();
+    // Tries made since the last Begin (for tests and the log).
+    int tries() const { return tries_.load(); }
+
+  signals:
+    void opened();
+    void gaveUp(QString reason);
+
+  private:
+    void Run(std::string device, OpenFn open, int periodMs, int tries);
+    void Join();
+
+    std::thread thread_;
+    int stopFd_ = -1;  // readable for good once the tries are to end
+    int nudgeFd_ = -1;
+    std::atomic<int> tries_{0};
+    std::mutex mutex_;  // guards port_
+    std::unique_ptr<Port> port_;
+};
+
+}  // namespace zanth

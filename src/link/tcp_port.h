@@ -1,0 +1,44 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include "link/port.h"
+
+namespace zanth {
+
+// A raw TCP connection to a serial bridge (ser2net, an ESP8266 or ESP32 board) in place of a serial device:
+// the same messages, the same waits. The bridge forwards bytes both ways and knows no line settings.
+class TcpPort final : public Port {
+  public:
+    // Connects to `address` ("tcp://HOST:PORT") within `timeoutMs`, name lookup included. Ends early,
+    // failing, when `wakeFd` (an eventfd; -1 for none) becomes readable. Null on failure; `reason` (may be
+    // null) then says why.
+    static std::unique_ptr<TcpPort> Open(const std::string& address, int timeoutMs, int wakeFd,
+                                         std::string* reason);
+    ~TcpPort() override;
+    TcpPort(const TcpPort&) = delete;
+    TcpPort& operator=(const TcpPort&) = delete;
+
+    const std::string& Device() const override { return address_; }
+    PortResult Discard(int ms, int wakeFd) override;
+    PortResult Read(std::uint8_t* buffer, int n, int ms, int wakeFd) override;
+    PortResult Write(const WireMessage& message, int ms, int wakeFd) override;
+    // Waits until the socket has sent everything it was given (not until the bridge acknowledged it: a
+    // bridge that stops answering is noticed by the connection's own time-out).
+    PortResult Drain(int ms, int wakeFd) override;
+    // Sent bytes cannot be called back from a socket; closing never waits for them either.
+    void Flush() override {}
+
+  private:
+    TcpPort(std::string address, int fd) : address_(std::move(address)), fd_(fd) {}
+    PortResult Collect(std::uint8_t* buffer, int n, int ms, int wakeFd);
+
+    std::string address_;
+    int fd_;
+};
+
+// Splits "tcp://HOST:PORT" (HOST may be "[v6 address]"); false with `reason` set when it is not of that form
+// or PORT is not 1..65535.
+bool ParseTcpAddress(const std::string& address, std::string* host, std::string* port, std::string* reason);
+
+}  // namespace zanth

@@ -1,0 +1,160 @@
+// A robot found again after it was lost: the simulator on a pseudo-terminal behind a link that plays the
+// adapter's stable name, and the simulator as a network bridge on 127.0.0.1.
+#include <signal.h>
+#include <stdio.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "../link/full_listener.h"
+#include "../link/sim_process.h"
+#include "control/session.h"
+#include "link/serial_port.h"
+#include "session_fixture.h"
+
+namespace zanth {
+namespace {
+
+using test::SessionTest;
+using test::SimProcess;
+using test::WaitFor;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+class ReconnectTest : public SessionTest {
+  protected:
+    // Runs the session as the window would (ticks, queued signals) until `done`; counts the simulator's
+    // lines.
+    bool Drive(ControlSession& s, SimProcess* sim, const std::function<bool()>& done,
+               std::chrono::milliseconds limit = 5s) {
+        return WaitFor(
+            [&] {
+                s.Tick({});
+                if (sim != nullptr)
+                    for (std::string line = sim->ReadLine(0); !line.empty(); line = sim->ReadLine(0)) {
+                        if (lines_ == 0) firstLine_ = Clock::now();
+                        ++lines_;
+                    }
+                return done();
+            },
+            limit);
+    }
+    void Fresh() { lines_ = 0; }
+
+    int lines_ = 0;
+    Clock::time_point firstLine_;
+};
+
+// dev/serial/by-id/... switched to another terminal, as when the adapter comes back under another ttyUSB.
+void Point(const std::string& link, const std::string& target) {
+    const std::string next = link + ".next";
+    std::filesystem::remove(next);
+    std::filesystem::create_symlink(target, next);
+    std::filesystem::rename(next, link);
+}
+
+TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
+    const std::string link = dir_.filePath("usb-robot-if00-port0").toStdString();
+    auto sim = std::make_unique<SimProcess>(std::vector<std::string>{});
+    Point(link, sim->path());
+    std::atomic<int> opens{0};
+    openPort_ = [&](const std::string& device, std::string* reason) -> std::unique_ptr<Port> {
+        ++opens;
+        return SerialPort::Open(device, reason);
+    };
+    auto s = Make(link);
+    ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return lines_ > 0; }));
+
+    // Unplugged: the link goes, then the far end of the line (a terminal's number may soon be another's).
+    std::filesystem::remove(link);
+    sim.reset();
+    ASSERT_TRUE(Drive(*s, nullptr, [&] { return s->state().link == LinkState::kReconnecting; }));
+    ASSERT_TRUE(s->state().failure.has_value());
+    EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
+    EXPECT_EQ(s->state().failure->device, link);
+
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{});
+    Fresh();
+    Point(link, sim->path());
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->connected(); }));
+    const auto reopened = Clock::now();
+    EXPECT_FALSE(s->state().failure.has_value());
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return lines_ > 0; }));
+    // As after Connect: what the robot says in the first 500 ms is dropped before the first message.
+    EXPECT_GE(firstLine_ - reopened, 500ms);
+
+    // Lost again, and the user gives up: no more tries, even when the robot is back.
+    std::filesystem::remove(link);
+    sim.reset();
+    ASSERT_TRUE(Drive(*s, nullptr, [&] { return s->state().link == LinkState::kReconnecting; }));
+    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
+    const int opensBefore = opens;
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{});
+    Fresh();
+    Point(link, sim->path());
+    Drive(
+        *s, sim.get(), [] { return false; }, 2 * std::chrono::milliseconds(ControlSession::kReopenPeriodMs));
+    EXPECT_EQ(lines_, 0);
+    EXPECT_EQ(opens, opensBefore);
+    EXPECT_EQ(s->state().link, LinkState::kDisconnected);
+}
+
+TEST_F(ReconnectTest, ANetworkBridgeIsReachedOffTheGuiThreadAndFoundAgain) {
+    auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--tcp", "0"});
+    const std::string address = sim->path();
+    ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+    ports_["COM5"] = address;
+    auto s = Make();
+    EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kConnecting);
+    EXPECT_FALSE(s->state().settingsEnabled());
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->connected() && lines_ > 0; }));
+    EXPECT_EQ(s->comPortIndex(), 4);
+    EXPECT_EQ(s->rememberedDevice(), address);
+
+    sim.reset();
+    ASSERT_TRUE(Drive(*s, nullptr, [&] { return s->state().link == LinkState::kReconnecting; }));
+    const std::string port = address.substr(address.rfind(':') + 1);
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--tcp", port});
+    ASSERT_EQ(sim->path(), address);
+    Fresh();
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->connected() && lines_ > 0; }));
+}
+
+TEST_F(ReconnectTest, ABridgeThatDoesNotAnswerNeverHoldsTheWindow) {
+    test::FullListener silent;
+    ports_["COM5"] = silent.address();
+    std::string refused;
+    {
+        test::FullListener gone;
+        refused = gone.address();
+    }
+    ports_["COM6"] = refused;
+    auto s = Make();
+    std::optional<ConnectResult> failed;
+    QObject::connect(s.get(), &ControlSession::connectFailed, [&](const ConnectResult& r) { failed = r; });
+
+    auto start = Clock::now();
+    EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kConnecting);
+    EXPECT_LT(Clock::now() - start, 150ms);
+    // Disconnect while it waits for an answer ends the try at once.
+    start = Clock::now();
+    EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kDisconnected);
+    EXPECT_LT(Clock::now() - start, 150ms);
+
+    // A connect that fails is told as a failed Connect is, with the system's reason.
+    EXPECT_EQ(s->ToggleConnection(5).outcome, ConnectResult::Outcome::kConnecting);
+    ASSERT_TRUE(Drive(*s, nullptr, [&] { return failed.has_value(); }));
+    EXPECT_EQ(failed->port, "COM6");
+    EXPECT_EQ(failed->device, refused);
+    EXPECT_NE(failed->reason.find("refused"), std::string::npos) << failed->reason;
+    EXPECT_EQ(s->state().link, LinkState::kDisconnected);
+    EXPECT_EQ(s->comPortIndex(), 0);
+}
+
+}  // namespace
+}  // namespace zanth

@@ -1,0 +1,108 @@
+#include "link/tcp_port.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "full_listener.h"
+#include "link/frame.h"
+#include "sim_process.h"
+
+namespace zanth {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+TEST(TcpPort, AddressesOfTheFormTcpHostPort) {
+    const struct {
+        const char* address;
+        const char* host;  // null: refused
+        const char* port;
+    } cases[] = {
+        {"tcp://192.168.4.1:23", "192.168.4.1", "23"},
+        {"TCP://esp-link.local:2000", "esp-link.local", "2000"},
+        {"tcp://[::1]:5000", "::1", "5000"},
+        {"tcp://host:0", nullptr, nullptr},
+        {"tcp://host:65536", nullptr, nullptr},
+        {"tcp://host:", nullptr, nullptr},
+        {"tcp://:23", nullptr, nullptr},
+        {"tcp://host", nullptr, nullptr},
+        {"tcp://host:23/x", nullptr, nullptr},
+        {"/dev/ttyUSB0", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string host, port, reason;
+        const bool ok = ParseTcpAddress(c.address, &host, &port, &reason);
+        EXPECT_EQ(ok, c.host != nullptr) << c.address;
+        if (ok && c.host != nullptr) {
+            EXPECT_EQ(host, c.host) << c.address;
+            EXPECT_EQ(port, c.port) << c.address;
+        } else {
+            EXPECT_FALSE(reason.empty()) << c.address;
+        }
+    }
+}
+
+TEST(TcpPort, ConnectKeepsItsTimeLimitAndEndsAtOnceWhenWoken) {
+    test::FullListener full;
+    ASSERT_FALSE(full.address().empty());
+    std::string reason;
+    auto start = Clock::now();
+    EXPECT_EQ(TcpPort::Open(full.address(), 300, -1, &reason), nullptr);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, 290ms);
+    EXPECT_LT(took, 1000ms);
+    EXPECT_FALSE(reason.empty());
+
+    const int wake = eventfd(1, EFD_CLOEXEC);  // already readable
+    start = Clock::now();
+    EXPECT_EQ(TcpPort::Open(full.address(), 5000, wake, &reason), nullptr);
+    EXPECT_LT(Clock::now() - start, 100ms);
+    close(wake);
+}
+
+TEST(TcpPort, TalksToTheBridgeAndNoticesItGoing) {
+    test::SimProcess sim({"--tcp", "0", "--level", "66"});
+    ASSERT_EQ(sim.path().rfind("tcp://127.0.0.1:", 0), 0u) << sim.path();
+    std::string reason;
+    auto port = TcpPort::Open(sim.path(), 2000, -1, &reason);
+    ASSERT_NE(port, nullptr) << reason;
+    ASSERT_EQ(port->Write(BuildMessage(NeutralFrame(true), true), 1000, -1).status, PortResult::Status::kOk);
+    EXPECT_EQ(port->Drain(1000, -1).status, PortResult::Status::kOk);
+    std::uint8_t reply[32];
+    const PortResult r = port->Read(reply, 6, 2000, -1);
+    ASSERT_EQ(r.status, PortResult::Status::kOk);
+    EXPECT_EQ(ParseBatteryReply(reply, static_cast<std::size_t>(r.count)), 66);
+    EXPECT_EQ(sim.ReadLine(2000).substr(0, 25), "k FF FF FF 80 80 80 80 F3");
+
+    sim.Kill(SIGTERM);
+    const PortResult gone = port->Discard(2000, -1);
+    EXPECT_EQ(gone.status, PortResult::Status::kFailed);
+    EXPECT_EQ(gone.kind, LinkFailure::Kind::kUnplugged);
+}
+
+TEST(TcpPort, ARefusedConnectSaysSo) {
+    // A port that was free a moment ago: nobody listens there.
+    std::string address;
+    {
+        test::FullListener probe;
+        address = probe.address();
+    }
+    std::string reason;
+    EXPECT_EQ(TcpPort::Open(address, 2000, -1, &reason), nullptr);
+    EXPECT_NE(reason.find("refused"), std::string::npos) << reason;
+}
+
+}  // namespace
+}  // namespace zanth
