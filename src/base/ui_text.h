@@ -113,6 +113,28 @@ enum class Msg : int {
     kBadLanguage,         // %1: the value given to --lang
     kTryHelp,
     kAboutSettingsFile,  // %1: the settings file in use
+    // Window and files
+    kManualNoViewer,  // %1: the manual's file
+    // The system's common reasons in our own words, and the program's own reasons (see reason_text.h)
+    kReasonPermission,
+    kReasonNoFile,
+    kReasonNoDevice,
+    kReasonBusy,
+    kReasonTooLarge,
+    kReasonDiskFull,
+    kReasonReadOnly,
+    kReasonIsFolder,
+    kReasonNotFolder,
+    kReasonNotSerial,
+    kReasonPortInUse,
+    kReasonDialout,
+    kReasonNotRegular,
+    kReasonNotWav,
+    kReasonLargerThanMb,  // %1: megabytes
+    kReasonPlaysLonger,   // %1: seconds
+    kReasonLeftUnchanged,
+    kReasonNotReadAtStart,
+    kReasonNoSettingsPath,
     kCount
 };
 

@@ -15,6 +15,7 @@
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
+#include "panel/fit_text.h"
 #include "panel/main_window.h"
 #include "sound/sound_rules.h"
 
@@ -76,6 +77,12 @@ void CPadoraDlg::BuildControls() {
     legendCheck_ = Place(new QCheckBox(Tr(Msg::kKeyboardSetting), this), 373, 9, 77, 10);
     keyboardStatus_ = Place(ReadOnlyEdit(this), 353, 47, 99, 14);
     gamepadStatus_ = Place(ReadOnlyEdit(this), 353, 67, 99, 14);
+    // Each box shows either of its two texts whole: a smaller font where the longest needs it.
+    QLineEdit* const statusBoxes[] = {keyboardStatus_, gamepadStatus_};
+    FitStatusFont(statusBoxes,
+                  {Tr(Msg::kKeyboardReady), Tr(Msg::kKeyboardNotReady), Tr(Msg::kGamepadReady),
+                   Tr(Msg::kGamepadNotReady)},
+                  9);
     soundList_ = Place(new QTreeWidget(this), 6, 63, 81, 185);
     batteryMeter_ = Place(new BatteryMeter(this), 168, 147, 116, 14);
     linkNote_ = new QLabel(this);
@@ -165,8 +172,6 @@ void CPadoraDlg::FillSoundList() {
     soundList_->setSelectionBehavior(QAbstractItemView::SelectRows);
     soundList_->setHeaderLabels(
         {Tr(Msg::kColumnController), "ON/OFF", Tr(Msg::kColumnSound), Tr(Msg::kColumnRepeat)});
-    const int widths[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
-    for (int c = 0; c < 4; ++c) soundList_->header()->resizeSection(c, widths[c]);
     soundList_->clear();
     const ControllerModel& m = model();
     for (int i = 0; i < m.soundEffectCount; ++i) {
@@ -174,9 +179,24 @@ void CPadoraDlg::FillSoundList() {
         auto* row = new QTreeWidgetItem(soundList_);
         row->setText(0, QString::fromStdString(m.item(e.item).displayName));
         row->setText(1, e.enabled ? "ON" : "OFF");
+    }
+    ShowSoundLabels();
+}
+
+// Columns 2 and 3: the sound's name or its file's name (the tool tip gives the whole path), and Repeat.
+void CPadoraDlg::ShowSoundLabels() {
+    const ControllerModel& m = model();
+    for (int i = 0; i < m.soundEffectCount; ++i) {
+        const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
+        QTreeWidgetItem* row = soundList_->topLevelItem(i);
+        if (row == nullptr) continue;
         row->setText(2, QString::fromStdString(SoundLabel(e)));
+        row->setToolTip(2, QString::fromStdString(e.file));
         row->setText(3, e.repeat ? "ON" : "OFF");
     }
+    // The list is narrow: its columns take what their texts need, and it scrolls sideways.
+    const int least[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
+    FitColumns(soundList_, least);
 }
 
 void CPadoraDlg::FillPortList() {
