@@ -215,6 +215,15 @@ TEST_P(TextFitTest, MainWindow) {
     w.keyboardStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kKeyboardReady)));
     w.gamepadStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kGamepadReady)));
     Check(&w);
+    // The note beside the battery meter, with the longest reasons a lost port has.
+    const QString lost = QString::fromUtf8(app_->Tr(Msg::kPortLost)) + ": ";
+    for (const QString& note : {QString::fromUtf8(app_->Tr(Msg::kNoReply)),
+                                lost + QString::fromUtf8(app_->Tr(Msg::kPortUnplugged)).arg("/dev/ttyUSB0"),
+                                lost + QString::fromUtf8(app_->Tr(Msg::kPortStalled))}) {
+        w.linkNote()->setText(note);
+        w.linkNote()->show();
+        Check(&w);
+    }
 }
 
 TEST_P(TextFitTest, OperationSettingsDialog) {
