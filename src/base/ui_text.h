@@ -115,7 +115,8 @@ enum class Msg : int {
     kAboutSettingsFile,  // %1: the settings file in use
     // Window and files
     kManualNoViewer,  // %1: the manual's file
-    // The system's common reasons in our own words, and the program's own reasons (see reason_text.h)
+    // The system's common reasons in our own words, and the program's own reasons (see reason_text.h): the
+    // entries from kReasonPermission to kReasonNoSettingsPath, in one block
     kReasonPermission,
     kReasonNoFile,
     kReasonNoDevice,
