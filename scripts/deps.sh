@@ -5,7 +5,7 @@
 ZANTH_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-svg-dev libsdl2-dev libsdl2-mixer-dev libx11-dev
-  fonts-dejavu-core fonts-ipafont-gothic
+  fonts-dejavu-core fonts-ipafont-gothic qt6-translations-l10n
 )
 ZANTH_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev

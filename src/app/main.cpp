@@ -12,8 +12,10 @@
 #include <csignal>
 
 #include "base/app.h"
+#include "base/reason_text.h"
 #include "model/settings.h"
 #include "panel/main_window.h"
+#include "panel/qt_translations.h"
 #include "panel/stats.h"
 
 bool LeftShiftHeld();  // main_x11.cpp
@@ -87,6 +89,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Zanth-Emulator");
     // The desktop entry the menu started us from: docks and task bars match the window to its icon.
     QGuiApplication::setDesktopFileName("zanth-emulator");
+    zanth::InstallQtTranslations(qapp, app.language);
     if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
 
     // The settings file is read once here and written once when the window closes.
@@ -99,6 +102,6 @@ int main(int argc, char** argv) {
         QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)),
                              QString::fromUtf8(app.Tr(zanth::Msg::kSaveFailed)) + "\n" +
                                  QString::fromStdString(app.configPath) + "\n" +
-                                 QString::fromStdString(saved->error));
+                                 QString::fromStdString(zanth::ReasonText(saved->error, app.language)));
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -100,6 +102,47 @@ std::string FindManual(const std::string& settingsDir, bool japanese, const std:
         if (isFile(path)) return path;
     }
     return {};
+}
+
+namespace {
+
+bool IsWindowsPath(std::string_view p) {
+    const bool drive =
+        p.size() >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+    return drive || p.find('\\') != std::string_view::npos;
+}
+
+bool IsDataFolderName(std::string_view name) {
+    const std::string_view data = kDataFolderName;
+    if (name.size() != data.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) !=
+            std::tolower(static_cast<unsigned char>(data[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::string ResolveStoredPath(std::string_view stored, const std::string& settingsFolder,
+                              const std::string& dataFolder, const FileCheck& isFile) {
+    if (!IsWindowsPath(stored)) return std::string(stored);
+    std::string p(stored);
+    std::replace(p.begin(), p.end(), '\\', '/');
+    const bool drive = p.size() >= 2 && p[1] == ':';
+    const bool absolute = drive || p[0] == '/';
+    const std::size_t slash = p.rfind('/');
+    const std::string fileName = slash != std::string::npos ? p.substr(slash + 1) : p.substr(drive ? 2 : 0);
+    const std::string inData = fileName.empty() ? std::string() : JoinPath(dataFolder, fileName);
+    if (absolute) return !inData.empty() && isFile(inData) ? inData : std::string(stored);
+    std::string_view rest = p;
+    while (rest.substr(0, 2) == "./") rest.remove_prefix(2);
+    const std::size_t first = rest.find('/');
+    const std::string where = first != std::string_view::npos && IsDataFolderName(rest.substr(0, first))
+                                  ? JoinPath(dataFolder, std::string(rest.substr(first + 1)))
+                                  : JoinPath(settingsFolder, std::string(rest));
+    if (isFile(where) || inData.empty() || !isFile(inData)) return where;
+    return inData;
 }
 
 std::string MakeFolders(const std::string& folder) {

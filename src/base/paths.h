@@ -2,6 +2,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zanth {
 
@@ -51,6 +52,16 @@ std::string FindManual(const std::string& settingsDir, bool japanese,
 std::string JoinPath(const std::string& dir, const std::string& name);
 // The folder part of a path: "/a/b.ini" -> "/a", "/b.ini" -> "/", "b.ini" -> ".".
 std::string FolderOf(const std::string& path);
+
+// Where a sound file named in the settings lies on this machine. Paths the Windows program wrote (with
+// backslashes or a drive letter) are taken apart: ".\Data\x.wav" and "Data\x.wav" lie in the Data folder,
+// another relative one ("sub\x.wav") beside the settings file; an absolute one ("C:\Sounds\x.wav",
+// "\\server\x.wav") cannot be reached from here, so its file name is looked for in the Data folder. When
+// nothing is found there, a relative path gives where it should be and an absolute one stays as it was.
+// Any other path is used as it stands. The stored path itself never changes: the Windows program still
+// reads the settings file.
+std::string ResolveStoredPath(std::string_view stored, const std::string& settingsFolder,
+                              const std::string& dataFolder, const FileCheck& isFile = IsRegularFile);
 
 // Creates `folder` and whichever of its parents are missing, each private to the user (0700, as the XDG
 // base directories ask). Returns "" on success (also when it already exists), else the reason.

@@ -118,6 +118,29 @@ enum class Msg : int {
     kPortBuiltIn,    // a serial port of the machine itself
     kConnecting,     // a network bridge is being reached
     kReconnecting,   // followed by why the port was lost
+    // Window and files
+    kManualNoViewer,  // %1: the manual's file
+    // The system's common reasons in our own words, and the program's own reasons (see reason_text.h): the
+    // entries from kReasonPermission to kReasonNoSettingsPath, in one block
+    kReasonPermission,
+    kReasonNoFile,
+    kReasonNoDevice,
+    kReasonBusy,
+    kReasonTooLarge,
+    kReasonDiskFull,
+    kReasonReadOnly,
+    kReasonIsFolder,
+    kReasonNotFolder,
+    kReasonNotSerial,
+    kReasonPortInUse,
+    kReasonDialout,
+    kReasonNotRegular,
+    kReasonNotWav,
+    kReasonLargerThanMb,  // %1: megabytes
+    kReasonPlaysLonger,   // %1: seconds
+    kReasonLeftUnchanged,
+    kReasonNotReadAtStart,
+    kReasonNoSettingsPath,
     kCount
 };
 

@@ -86,7 +86,8 @@ SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEnt
         const std::string key = std::to_string(i);
         const int values[] = {e.axis, e.padButton, e.keyCode, e.type};
         for (int s = 0; s < 4; ++s) file.WriteInt(kSections[s], key, values[s]);
-        file.WriteString("NAME", key, e.name);
+        // The name's limit counts in the file's encoding: a file from the Windows program stays CP932.
+        file.WriteString("NAME", key, file.Fit(e.name, kItemNameLimit));
     }
     return file.Save(path);
 }

@@ -25,7 +25,7 @@ struct MappingEntry {
     int keyCode = 0;    // scan code, -1 = none (types 0, 1, 3)
     int padButton = 0;  // gamepad button code, negative = none (type 0)
     int axis = 0;       // gamepad axis code -1..5 (type 2)
-    std::string name;   // at most kItemNameLimit bytes
+    std::string name;   // UTF-8; at most kItemNameLimit bytes in the encoding of the file it goes to
     bool operator==(const MappingEntry&) const = default;
 };
 
@@ -39,11 +39,12 @@ std::vector<MappingEntry> FillMappingRows(const ControllerModel& model);
 // items, gamepad buttons of the 15 buttons only, the four axis codes. Names and types stay in the rows.
 void ApplyMappingRows(const std::vector<MappingEntry>& rows, ControllerModel& model);
 
-// Writes every row's AXIS, BTN, KEY, TYPE and NAME into `path`, keeping everything else the file holds.
+// Writes every row's AXIS, BTN, KEY, TYPE and NAME into `path`, keeping everything else the file holds, in
+// the file's encoding (CP932 for a file of the Windows program; a new file is UTF-8).
 // An existing file that cannot be read is left alone and reported, since rewriting it would drop its content.
 SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEntry>& rows);
-// Reads kMappingRows rows; missing keys give -1 and the name "name". A file that is missing or cannot be
-// read changes no row: false, with the reason in `error`.
+// Reads kMappingRows rows; missing keys give -1 and the name "name". Names of a CP932 file come as UTF-8. A
+// file that is missing or cannot be read changes no row: false, with the reason in `error`.
 bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error = nullptr);
 
 // Texts of a row's Keyboard and Game Pad columns; empty where the type shows nothing or no name is found.

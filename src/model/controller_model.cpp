@@ -144,6 +144,7 @@ void BuildModel(ControllerModel& model, const CPadoraApp& app, const Settings& s
         (slider >= 0 && slider < static_cast<int>(model.resolutionDivisors.size())) ? slider : 0;
     model.currentLength = 0;
     model.currentSound = 0;
+    model.textEncoding = settings.encoding;
 }
 
 }  // namespace zanth

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace zanth {
 
 class CPadoraApp;
@@ -48,7 +50,8 @@ inline constexpr int kPadItemBase = 15;
 inline constexpr int kStickItemBase = 19;
 inline constexpr int kInputItemCount = 23;  // buttons, pad items and stick items: the ones with bindings
 
-// Byte limits of the stored texts (UTF-8 bytes, cut on a character boundary).
+// Byte limits of the stored texts, in bytes of the settings file's encoding (textEncoding), cut on a
+// character boundary.
 inline constexpr std::size_t kItemNameLimit = 23;
 inline constexpr std::size_t kSoundNameLimit = 62;
 inline constexpr std::size_t kSoundFileLimit = 2043;
@@ -112,6 +115,8 @@ class ControllerModel {
     int gamepadReady = 0;
     int leftStickX = 128, leftStickY = 128, rightStickX = 128, rightStickY = 128;
     int sliderResolution = 0;
+    // The settings file's encoding: the byte limits of the sound names and paths count in it.
+    TextEncoding textEncoding = TextEncoding::kUtf8;
     std::uint32_t wheelTime = 0;
     int wheelSlider = 0;
     int currentLength = 0;

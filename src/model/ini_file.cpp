@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "base/text.h"
 
@@ -113,6 +114,7 @@ void IniFile::Classify(Line& line, bool firstLine) {
 
 IniFile IniFile::Parse(std::string_view text) {
     IniFile doc;
+    doc.encoding_ = DetectEncoding(text);
     bool sawEol = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -173,7 +175,7 @@ IniFile IniFile::Load(const std::string& path, std::string* error) {
     if (S_ISDIR(st.st_mode)) return fail(Reason(EISDIR));
     if (!S_ISREG(st.st_mode)) return fail("Not a regular file");
     const std::string tooLarge =
-        "File too large (more than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MB)";
+        Reason(EFBIG) + " (> " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MB)";
     if (static_cast<unsigned long long>(st.st_size) > kMaxFileBytes) return fail(tooLarge);
 
     std::string data;
@@ -277,8 +279,11 @@ std::string IniFile::GetString(std::string_view section, std::string_view key, s
                                std::size_t bufferSize) const {
     if (bufferSize == 0) return {};
     const std::size_t i = FindKey(section, key);
+    if (i == kNpos) return std::string(Trim(CutUtf8(defaultValue, bufferSize - 1)));
     // No value ends in a blank once read back, so neither may a cut one: it is what gets saved.
-    return std::string(Trim(CutUtf8(i == kNpos ? defaultValue : lines_[i].value(), bufferSize - 1)));
+    const std::string_view value = lines_[i].value();
+    if (encoding_ == TextEncoding::kCp932) return Cp932ToUtf8(Trim(CutCp932(value, bufferSize - 1)));
+    return std::string(Trim(CutUtf8(value, bufferSize - 1)));
 }
 
 std::size_t IniFile::NewLine(std::string text) {
@@ -323,10 +328,29 @@ void IniFile::InsertAfter(std::size_t anchor, std::size_t section, std::string t
     }
 }
 
+// The document's lines as UTF-8, for a value that CP932 cannot hold.
+void IniFile::ConvertToUtf8() {
+    for (std::size_t i = head_; i != kNone; i = lines_[i].next) {
+        lines_[i].text = Cp932ToUtf8(lines_[i].text);
+        Classify(lines_[i], i == head_);
+    }
+    encoding_ = TextEncoding::kUtf8;
+    Reindex();
+}
+
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    const std::string sectionName = OneLine(Trim(section));
-    const std::string keyName = OneLine(Trim(key));
-    const std::string text = OneLine(value);
+    std::optional<std::string> encoded[3];
+    const std::string_view parts[3] = {section, key, value};
+    for (int i = 0; i < 3; ++i) {
+        encoded[i] = EncodeText(parts[i], encoding_);
+        if (!encoded[i]) {
+            ConvertToUtf8();
+            return WriteString(section, key, value);
+        }
+    }
+    const std::string sectionName = OneLine(Trim(*encoded[0]));
+    const std::string keyName = OneLine(Trim(*encoded[1]));
+    const std::string text = OneLine(*encoded[2]);
 
     const std::size_t s = FindSection(sectionName);
     if (s == kNone) {
@@ -336,8 +360,10 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     }
     const std::size_t found = FindKey(sectionName, keyName);
     if (found != kNone) {
-        // The key's own spelling and spacing stay; only the value changes.
+        // The key's own spelling and spacing stay; only the value changes. A value that reads the same stays
+        // byte for byte (CP932 has several codes for a few characters).
         Line& line = lines_[found];
+        if (encoding_ == TextEncoding::kCp932 && Cp932ToUtf8(line.value()) == Cp932ToUtf8(text)) return;
         line.text = line.text.substr(0, line.valueBegin) + text + line.text.substr(line.valueEnd);
         Classify(line, found == head_);
         return;

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/text.h"
 #include "model/atomic_write.h"
 
 namespace zanth {
@@ -16,6 +17,11 @@ namespace zanth {
 //  - Reads of a missing file, section or key give the caller's default.
 //  - A write replaces the value of an existing key in place, appends a missing key at the end of its
 //    section, appends a missing section at the end of the document.
+//  - Texts go in and come out as UTF-8. A file that is not valid UTF-8 was written by the Windows program in
+//    CP932: its values are read as CP932, cut on CP932 character boundaries and written back in CP932, so
+//    that the Windows program can still read the file. A value CP932 cannot hold turns the whole document
+//    into UTF-8 rather than losing a character. Writing a value that reads the same as the stored one leaves
+//    the stored bytes as they are.
 class IniFile {
   public:
     IniFile() = default;
@@ -27,16 +33,24 @@ class IniFile {
 
     // Leading decimal integer of the value (optional minus sign; no digits = 0), saturated to int range.
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
-    // The value cut to bufferSize - 1 bytes on a UTF-8 character boundary, without the blanks the cut may
-    // leave at its end (a value read back never ends in one).
+    // The value cut to bufferSize - 1 bytes of the file's encoding on a character boundary, without the
+    // blanks the cut may leave at its end (a value read back never ends in one), as UTF-8.
     std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
                           std::size_t bufferSize) const;
     bool HasKey(std::string_view section, std::string_view key) const;
     // Names of the keys of `section` (its first occurrence), in file order, repeated names included.
     std::vector<std::string> KeyNames(std::string_view section) const;
 
+    // `value` is UTF-8.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInt(std::string_view section, std::string_view key, int value);
+
+    // UTF-8 for a new document, else what the file's bytes say.
+    TextEncoding encoding() const { return encoding_; }
+    // The UTF-8 `text` cut so that it takes at most `maxBytes` bytes in this document's encoding.
+    std::string Fit(std::string_view text, std::size_t maxBytes) const {
+        return CutToEncoded(text, maxBytes, encoding_);
+    }
 
     // The document as text, with the line ending the file had (CRLF or LF; LF for a new document).
     std::string Serialize() const;
@@ -87,6 +101,7 @@ class IniFile {
     void IndexLine(std::size_t line, std::size_t& section);
     void Reindex();
     Eol NewLineEol() const { return crlf_ ? Eol::kCrLf : Eol::kLf; }
+    void ConvertToUtf8();
 
     // Every line, in the order it was read or added; the file's order is the chain head_ -> next -> ...,
     // so that a key added inside a section costs no move of the lines after it.
@@ -97,6 +112,7 @@ class IniFile {
     std::size_t endSection_ = kNone;  // the section a line added at the end falls into (kNone: none, or a
                                       // later section of a name seen before)
     bool crlf_ = false;  // line end for lines this class adds: the file's first line end, LF for a new file
+    TextEncoding encoding_ = TextEncoding::kUtf8;
 };
 
 }  // namespace zanth

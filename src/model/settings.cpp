@@ -84,6 +84,7 @@ Settings ReadSettings(const IniFile& file) {
     }
     s.sliderResolution = file.GetInt(kSystem, "SLIDER", 0);
     if (s.sliderResolution < 0 || s.sliderResolution > 4) s.sliderResolution = 0;
+    s.encoding = file.encoding();
     return s;
 }
 
@@ -114,8 +115,9 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
         const SoundEffect& effect = model.soundEffects[static_cast<std::size_t>(i)];
         if (effect.item < 0 || effect.item >= kItemCount) continue;
         const std::string& iniKey = model.item(effect.item).iniKey;
-        file.WriteString(kSound, SoundKey(iniKey, "FILE"), CutUtf8(effect.file, kSoundFileLimit));
-        file.WriteString(kSound, SoundKey(iniKey, "NAME"), CutUtf8(effect.name, kSoundNameLimit));
+        // The limits count in the file's encoding: a CP932 name of 62 bytes is longer in UTF-8.
+        file.WriteString(kSound, SoundKey(iniKey, "FILE"), file.Fit(effect.file, kSoundFileLimit));
+        file.WriteString(kSound, SoundKey(iniKey, "NAME"), file.Fit(effect.name, kSoundNameLimit));
         file.WriteInt(kSound, SoundKey(iniKey, "ON"), effect.enabled);
         file.WriteInt(kSound, SoundKey(iniKey, "LEN"), effect.length);
         file.WriteInt(kSound, SoundKey(iniKey, "REPEAT"), effect.repeat);

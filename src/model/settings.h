@@ -15,7 +15,8 @@ struct StoredBinding {
     std::optional<int> padButton;
 };
 
-// SOUND values of one item, with the defaults of a missing key.
+// SOUND values of one item, with the defaults of a missing key. Texts are UTF-8, cut at their limits in
+// bytes of the file's encoding.
 struct StoredSound {
     std::string file;  // at most kSoundFileLimit bytes
     std::string name;  // at most kSoundNameLimit bytes
@@ -37,6 +38,7 @@ struct Settings {
     std::array<int, 4> axes{0, 1, 2, 5};            // JOYSTICK LX, LY, RX, RY, in AxisBindingIndex order
     std::map<std::string, StoredSound> sounds;      // by the item's iniKey, for the items with a sound effect
     int sliderResolution = 0;                       // SYSTEM/SLIDER; outside 0..4 reads as 0
+    TextEncoding encoding = TextEncoding::kUtf8;    // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,
                             // unreadable, a directory): the program must then leave it untouched
 };

@@ -16,11 +16,14 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <cmath>
+#include <span>
 
 #include "base/app.h"
 #include "base/clock.h"
+#include "base/reason_text.h"
 #include "input/binding_detect.h"
 #include "input/keyboard_backend.h"
+#include "panel/fit_text.h"
 
 namespace zanth {
 namespace {
@@ -42,7 +45,12 @@ constexpr int kFirstButtonRow = kDataViewRows - 128;
 const QColor kLitColour(255, 236, 160);
 const QColor kConflictColour(255, 190, 150);
 
-QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::initializer_list<int> widths) {
+// The lists' own column widths: columns grow beyond them to what their texts need.
+constexpr int kMappingWidthsJa[3] = {100, 70, 100};
+constexpr int kMappingWidthsEn[3] = {110, 70, 100};
+constexpr int kDataWidths[2] = {150, 100};
+
+QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::span<const int> widths) {
     auto* list = new QTreeWidget(parent);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -53,8 +61,7 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::i
     list->setHeaderLabels(headings);
     list->header()->setSectionsMovable(false);
     list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    int column = 0;
-    for (int w : widths) list->setColumnWidth(column++, w);
+    for (std::size_t c = 0; c < widths.size(); ++c) list->setColumnWidth(static_cast<int>(c), widths[c]);
     return list;
 }
 
@@ -73,7 +80,7 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     settingGroup_->setGeometry(Du(7, 7, 217, 253));
     mappingList_ = MakeReportList(
         this, {text(Msg::kKeyJoyColumnController), text(Msg::kKeyJoyKeyboard), text(Msg::kKeyJoyGamepad)},
-        {app.japanese() ? 100 : 110, 70, 100});
+        app.japanese() ? kMappingWidthsJa : kMappingWidthsEn);
     mappingList_->setGeometry(Du(14, 23, 202, 167));
 
     // Each label stands level with its combo box and reaches up to it, so that a wider font does not clip it.
@@ -95,8 +102,8 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
 
     dataGroup_ = new QGroupBox(text(Msg::kKeyJoyDataGroup), this);
     dataGroup_->setGeometry(Du(229, 7, 201, 233));
-    dataList_ =
-        MakeReportList(this, {text(Msg::kKeyJoyColumnButtonAxis), text(Msg::kKeyJoyColumnValue)}, {150, 100});
+    dataList_ = MakeReportList(this, {text(Msg::kKeyJoyColumnButtonAxis), text(Msg::kKeyJoyColumnValue)},
+                               kDataWidths);
     dataList_->setGeometry(Du(235, 22, 187, 210));
 
     saveButton_ = new QPushButton(text(Msg::kKeyJoySave), this);
@@ -119,6 +126,7 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     dataRows.reserve(kDataViewRows);
     for (const std::string& label : labels) dataRows.append(new QTreeWidgetItem({U8(label), QString()}));
     dataList_->addTopLevelItems(dataRows);
+    FitColumns(dataList_, kDataWidths);
 
     connect(mappingList_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         OnRowChanged(item ? mappingList_->indexOfTopLevelItem(item) : -1);
@@ -179,6 +187,11 @@ void CKeyJoySetup::FillMappingList() {
     mappingList_->addTopLevelItems(items);
     current_ = -1;
     MarkConflicts();
+    FitMappingColumns();
+}
+
+void CKeyJoySetup::FitMappingColumns() {
+    FitColumns(mappingList_, app_.japanese() ? kMappingWidthsJa : kMappingWidthsEn);
 }
 
 void CKeyJoySetup::SelectRow(int r) {
@@ -194,6 +207,7 @@ void CKeyJoySetup::SelectRow(int r) {
 
 void CKeyJoySetup::SetCell(int r, int column, const std::string& text) {
     if (QTreeWidgetItem* item = mappingList_->topLevelItem(r)) item->setText(column, U8(text));
+    FitMappingColumns();
 }
 
 void CKeyJoySetup::OnRowChanged(int r) {
@@ -434,7 +448,7 @@ QString CKeyJoySetup::ChooseFile(bool save) {
 }
 
 void CKeyJoySetup::ShowError(const QString& what, const QString& path, const std::string& reason) {
-    lastError_ = what + "\n" + QDir::toNativeSeparators(path) + "\n" + U8(reason);
+    lastError_ = what + "\n" + QDir::toNativeSeparators(path) + "\n" + U8(ReasonText(reason, app_.language));
     if (!messageBoxes_) return;
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)), lastError_,
                     QMessageBox::Ok, this);

@@ -104,6 +104,7 @@ class CKeyJoySetup : public QDialog {
     void MarkConflicts();
 
     void FillMappingList();
+    void FitMappingColumns();
     void SelectRow(int r);
     void SetCell(int r, int column, const std::string& text);
     QString ChooseFile(bool save);

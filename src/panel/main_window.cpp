@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include "base/paths.h"
+#include "base/reason_text.h"
 #include "input/joystick.h"
 #include "input/keyboard.h"
 #include "input/mapping.h"
@@ -36,6 +37,12 @@ CPadoraDlg::CPadoraDlg(const CPadoraApp& app, const Settings& settings, QWidget*
     auto sound = std::make_unique<SoundPlayer>();
     joystick_ = joystick.get();
     sound_ = sound.get();
+    // Paths of a settings file written on Windows are found where they can be; the file keeps them as they
+    // are.
+    sound_->SetPathResolver(
+        [settingsFolder = FolderOf(app.configPath), data = app.dataFolder](const std::string& path) {
+            return ResolveStoredPath(path, settingsFolder, data);
+        });
     parts.keyboard = std::make_unique<CKeyboard>();
     parts.gamepad = std::move(joystick);
     parts.sound = std::move(sound);
@@ -138,7 +145,7 @@ QString CPadoraDlg::LinkNoteText() const {
                 why = Tr(Msg::kPortStalled);
                 break;
             case LinkFailure::Kind::kOther:
-                why = QString::fromStdString(f.detail);
+                why = QString::fromStdString(ReasonText(f.detail, app_.language));
                 break;
         }
         if (s.link == LinkState::kReconnecting) return Tr(Msg::kReconnecting) + " (" + why + ")";
@@ -187,7 +194,7 @@ void CPadoraDlg::ConnectOrDisconnect() {
 void CPadoraDlg::ShowConnectFailure(const ConnectResult& r) {
     lastConnectError_ = Tr(Msg::kConnectFailed) + "\n" + QString::fromStdString(r.port) + " (" +
                         QString::fromStdString(r.device.empty() ? "-" : r.device) +
-                        "): " + QString::fromStdString(r.reason);
+                        "): " + QString::fromStdString(ReasonText(r.reason, app_.language));
     ShowState();
     if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastConnectError_);
 }
@@ -204,17 +211,11 @@ void CPadoraDlg::OnOperationSetting() {
 }
 
 void CPadoraDlg::OnSoundSetting() {
-    CSoundDlg dialog(app_, *sound_, RowsFromModel(model()), this);
+    CSoundDlg dialog(app_, *sound_, RowsFromModel(model()), model().textEncoding, this);
     if (dialog.exec() != QDialog::Accepted) return;
     ApplyRows(dialog.rows(), model());
     const ControllerModel& m = model();
-    for (int i = 0; i < m.soundEffectCount; ++i) {
-        const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
-        if (QTreeWidgetItem* row = soundList_->topLevelItem(i)) {
-            row->setText(2, QString::fromStdString(SoundLabel(e)));
-            row->setText(3, e.repeat ? "ON" : "OFF");
-        }
-    }
+    ShowSoundLabels();
     // Files may have changed on disk or in the settings: decode them afresh now, not on the first press.
     sound_->ClearCache();
     sound_->Preload(SoundFiles(m));
@@ -226,7 +227,12 @@ void CPadoraDlg::OpenManual() {
     // Beside the settings, then where the program was installed. Missing manual: nothing to say. The viewer
     // runs on its own; the window does not wait for it.
     const std::string file = FindManual(FolderOf(app_.configPath), app_.japanese());
-    if (!file.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file)));
+    if (file.empty()) return;
+    const QString path = QString::fromStdString(file);
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+    // The manual is there but nothing on this desktop shows PDF files: say so, and where the file is.
+    lastMessage_ = Tr(Msg::kManualNoViewer).arg(QDir::toNativeSeparators(path));
+    if (messageBoxes_) QMessageBox::warning(this, Tr(Msg::kCaptionWarning), lastMessage_);
 }
 
 void CPadoraDlg::ShowAbout() {

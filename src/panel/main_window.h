@@ -82,7 +82,9 @@ class CPadoraDlg : public QDialog {
 
     // The error text the last failed connect showed (also shown in a message box unless boxes are off).
     const QString& lastConnectError() const { return lastConnectError_; }
-    // Tests switch modal message boxes off; the text is still kept in lastConnectError().
+    // The text of the last other message the window showed (a manual that no program can show).
+    const QString& lastMessage() const { return lastMessage_; }
+    // Tests switch modal message boxes off; the text is still kept in lastConnectError() or lastMessage().
     void setMessageBoxesEnabled(bool on) { messageBoxes_ = on; }
 
     void done(int result) override;
@@ -112,7 +114,9 @@ class CPadoraDlg : public QDialog {
     void LoadArtwork();
     void SetupSliders();
     void FillSoundList();
+    void ShowSoundLabels();
     void FillPortList();
+    void FitPortBox();
     void PressAt(const QPoint& pos);
     void ToggleSound(int row);
     void ShowState();
@@ -135,6 +139,7 @@ class CPadoraDlg : public QDialog {
     bool terminating_ = false;
     std::optional<bool> quitAnswer_;
     QString lastConnectError_;
+    QString lastMessage_;
     std::optional<SaveResult> saveResult_;
     std::array<QPixmap, 200> art_;  // rendered artwork by id
     qreal artRatio_ = 1;            // the device pixel ratio the artwork was rendered for

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -17,6 +19,7 @@
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
+#include "panel/fit_text.h"
 #include "panel/main_window.h"
 #include "sound/sound_rules.h"
 
@@ -98,6 +101,12 @@ void CPadoraDlg::BuildControls() {
     legendCheck_ = Place(new QCheckBox(Tr(Msg::kKeyboardSetting), this), 373, 9, 77, 10);
     keyboardStatus_ = Place(ReadOnlyEdit(this), 353, 47, 99, 14);
     gamepadStatus_ = Place(ReadOnlyEdit(this), 353, 67, 99, 14);
+    // Each box shows either of its two texts whole: a smaller font where the longest needs it.
+    QLineEdit* const statusBoxes[] = {keyboardStatus_, gamepadStatus_};
+    FitStatusFont(statusBoxes,
+                  {Tr(Msg::kKeyboardReady), Tr(Msg::kKeyboardNotReady), Tr(Msg::kGamepadReady),
+                   Tr(Msg::kGamepadNotReady)},
+                  9);
     soundList_ = Place(new QTreeWidget(this), 6, 63, 81, 185);
     batteryMeter_ = Place(new BatteryMeter(this), 168, 147, 116, 14);
     linkNote_ = new QLabel(this);
@@ -150,6 +159,10 @@ void CPadoraDlg::BuildLowerControls() {
 }
 
 void CPadoraDlg::ConnectSignals() {
+    connect(portCombo_, &QComboBox::currentIndexChanged, this, [this] {
+        ShowPortTip(portCombo_);
+        FitPortBox();
+    });
     connect(connectButton_, &QPushButton::clicked, this, &CPadoraDlg::ConnectOrDisconnect);
     connect(operationButton_, &QPushButton::clicked, this, &CPadoraDlg::OnOperationSetting);
     connect(soundButton_, &QPushButton::clicked, this, &CPadoraDlg::OnSoundSetting);
@@ -187,8 +200,6 @@ void CPadoraDlg::FillSoundList() {
     soundList_->setSelectionBehavior(QAbstractItemView::SelectRows);
     soundList_->setHeaderLabels(
         {Tr(Msg::kColumnController), "ON/OFF", Tr(Msg::kColumnSound), Tr(Msg::kColumnRepeat)});
-    const int widths[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
-    for (int c = 0; c < 4; ++c) soundList_->header()->resizeSection(c, widths[c]);
     soundList_->clear();
     const ControllerModel& m = model();
     for (int i = 0; i < m.soundEffectCount; ++i) {
@@ -196,9 +207,24 @@ void CPadoraDlg::FillSoundList() {
         auto* row = new QTreeWidgetItem(soundList_);
         row->setText(0, QString::fromStdString(m.item(e.item).displayName));
         row->setText(1, e.enabled ? "ON" : "OFF");
+    }
+    ShowSoundLabels();
+}
+
+// Columns 2 and 3: the sound's name or its file's name (the tool tip gives the whole path), and Repeat.
+void CPadoraDlg::ShowSoundLabels() {
+    const ControllerModel& m = model();
+    for (int i = 0; i < m.soundEffectCount; ++i) {
+        const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
+        QTreeWidgetItem* row = soundList_->topLevelItem(i);
+        if (row == nullptr) continue;
         row->setText(2, QString::fromStdString(SoundLabel(e)));
+        row->setToolTip(2, QString::fromStdString(e.file));
         row->setText(3, e.repeat ? "ON" : "OFF");
     }
+    // The list is narrow: its columns take what their texts need, and it scrolls sideways.
+    const int least[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
+    FitColumns(soundList_, least);
 }
 
 void CPadoraDlg::FillPortList() {
@@ -210,8 +236,6 @@ void CPadoraDlg::FillPortList() {
         const QSignalBlocker block(portCombo_);
         portCombo_->clear();
         for (int i = 0; i < count; ++i) portCombo_->addItem(QString());
-        // The closed box is narrow: its tool tip tells the whole entry.
-        connect(portCombo_, &QComboBox::currentIndexChanged, this, [this] { ShowPortTip(portCombo_); });
     }
     int widest = 0;
     const QFontMetrics metrics(portCombo_->view()->font());
@@ -229,6 +253,35 @@ void CPadoraDlg::FillPortList() {
         portCombo_->setCurrentIndex(session_->PortSelection(current));
     }
     ShowPortTip(portCombo_);
+    FitPortBox();
+}
+
+// The closed box shows its whole entry ("COM3 — FT232R USB UART (ttyUSB0)"): it grows to the left, over the
+// picture's plain grip but never over an item, and its font shrinks a little where that is not room enough.
+void CPadoraDlg::FitPortBox() {
+    const QRect home = DialogUnitsToPixels(399, 259, 48, 14);
+    const int leftmost = 606;  // button 2 ends at x 602, button 3 below it at 562
+    const QString text = portCombo_->currentText();
+    QFont f = font();
+    auto room = [&](int width) {
+        QStyleOptionComboBox option;
+        option.initFrom(portCombo_);
+        option.rect = QRect(0, 0, width, home.height());
+        return style()
+                   ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, portCombo_)
+                   .width() -
+               4;
+    };
+    const int widest = home.right() + 1 - leftmost;
+    auto needed = [&] {
+        const int text_width = QFontMetrics(f).horizontalAdvance(text);
+        return std::clamp(home.width() + std::max(0, text_width - room(home.width())), home.width(), widest);
+    };
+    while (QFontMetrics(f).horizontalAdvance(text) > room(widest) && f.pixelSize() > 9)
+        f.setPixelSize(f.pixelSize() - 1);
+    portCombo_->setFont(f);
+    const int width = needed();
+    portCombo_->setGeometry(home.right() + 1 - width, home.y(), width, home.height());
 }
 
 }  // namespace zanth

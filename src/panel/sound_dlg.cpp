@@ -25,6 +25,7 @@
 #include "base/app.h"
 #include "base/text.h"
 #include "model/controller_model.h"
+#include "panel/fit_text.h"
 #include "sound/sound_output.h"
 #include "sound/wav_length.h"
 
@@ -32,18 +33,23 @@ namespace zanth {
 namespace {
 
 constexpr int kMaxPlayTimeMs = 60000;
+// The list's own column widths: columns grow beyond them to what their texts need.
+constexpr int kColumnWidths[6] = {80, 100, 80, 80, 80, 500};
 
-// Refuses typing or pasting that would take the text beyond a byte limit, so that what the box shows is
-// exactly what will be stored. Texts put in by the program are not checked (the rows are cut already).
+// Refuses typing or pasting that would take the text beyond a byte limit of the settings file's encoding, so
+// that what the box shows is exactly what will be stored. Texts put in by the program are not checked (the
+// rows are cut already).
 class ByteLimitValidator final : public QValidator {
   public:
-    ByteLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    ByteLimitValidator(std::size_t limit, TextEncoding encoding, QObject* parent)
+        : QValidator(parent), limit_(limit), encoding_(encoding) {}
     State validate(QString& input, int&) const override {
-        return static_cast<std::size_t>(input.toUtf8().size()) > limit_ ? Invalid : Acceptable;
+        return EncodedSize(input.toStdString(), encoding_) > limit_ ? Invalid : Acceptable;
     }
 
   private:
     std::size_t limit_;
+    TextEncoding encoding_;
 };
 
 // Seconds with one decimal, from ms in single precision; always with a point, whatever the locale.
@@ -95,8 +101,8 @@ std::vector<SoundSettingRow> RowsFromModel(const ControllerModel& model) {
         const SoundEffect& e = model.soundEffects[static_cast<std::size_t>(i)];
         SoundSettingRow row;
         if (e.item >= 0 && e.item < kItemCount) row.displayName = model.item(e.item).displayName;
-        row.name = CutUtf8(e.name, kSoundNameLimit);
-        row.file = CutUtf8(e.file, kSoundFileLimit);
+        row.name = CutToEncoded(e.name, kSoundNameLimit, model.textEncoding);
+        row.file = CutToEncoded(e.file, kSoundFileLimit, model.textEncoding);
         row.length = e.length;
         row.repeat = e.repeat;
         row.repeatMode = e.repeatMode;
@@ -110,8 +116,8 @@ void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model)
     const std::size_t n = std::min(rows.size(), static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < n; ++i) {
         SoundEffect& e = model.soundEffects[i];
-        e.name = CutUtf8(rows[i].name, kSoundNameLimit);
-        e.file = CutUtf8(rows[i].file, kSoundFileLimit);
+        e.name = CutToEncoded(rows[i].name, kSoundNameLimit, model.textEncoding);
+        e.file = CutToEncoded(rows[i].file, kSoundFileLimit, model.textEncoding);
         e.length = rows[i].length;
         e.repeat = rows[i].repeat;
         e.repeatMode = rows[i].repeatMode;
@@ -119,8 +125,8 @@ void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model)
 }
 
 CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
-                     QWidget* parent)
-    : QDialog(parent), app_(app), output_(output), rows_(std::move(rows)) {
+                     TextEncoding encoding, QWidget* parent)
+    : QDialog(parent), app_(app), output_(output), rows_(std::move(rows)), encoding_(encoding) {
     setWindowTitle(T(Msg::kSoundDlgTitle));
 
     // Created in the template's order, which is also the tab order.
@@ -130,7 +136,7 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     buttonEdit_->setReadOnly(true);
     auto* nameLabel = new QLabel(T(Msg::kSoundDlgName), this);
     nameEdit_ = new QLineEdit(this);
-    nameEdit_->setValidator(new ByteLimitValidator(kSoundNameLimit, nameEdit_));
+    nameEdit_->setValidator(new ByteLimitValidator(kSoundNameLimit, encoding_, nameEdit_));
     auto* fileLengthLabel = new QLabel(T(Msg::kSoundDlgFileLength), this);
     fileLengthEdit_ = new QLineEdit(this);
     fileLengthEdit_->setReadOnly(true);
@@ -142,7 +148,7 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     auto* playTimeUnit = new QLabel(T(Msg::kSoundDlgPlayTimeUnit), this);
     endTypeCheck_ = new QCheckBox(T(Msg::kSoundDlgEndType), this);
     fileEdit_ = new QLineEdit(this);
-    fileEdit_->setValidator(new ByteLimitValidator(kSoundFileLimit, fileEdit_));
+    fileEdit_->setValidator(new ByteLimitValidator(kSoundFileLimit, encoding_, fileEdit_));
     browseButton_ = new QPushButton(T(Msg::kSoundDlgBrowse), this);
     playButton_ = new QPushButton(T(Msg::kSoundDlgPlay), this);
     stopButton_ = new QPushButton(T(Msg::kSoundDlgStop), this);
@@ -205,8 +211,6 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     list_->setHeaderLabels({T(Msg::kSoundDlgColumnController), T(Msg::kSoundDlgColumnSound),
                             T(Msg::kSoundDlgColumnLength), T(Msg::kSoundDlgColumnRepeat),
                             T(Msg::kSoundDlgColumnEndType), T(Msg::kSoundDlgColumnFile)});
-    const int widths[6] = {80, 100, 80, 80, 80, 500};
-    for (int c = 0; c < 6; ++c) list_->header()->resizeSection(c, widths[c]);
     for (const SoundSettingRow& row : rows_) {
         auto* item = new QTreeWidgetItem(list_);
         item->setText(0, QString::fromStdString(row.displayName));
@@ -216,6 +220,7 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
         item->setText(4, EndTypeText(row.repeatMode));
         item->setText(5, QString::fromStdString(row.file));
     }
+    FitColumns(list_, kColumnWidths);
 
     connect(list_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { SelectRow(item ? list_->indexOfTopLevelItem(item) : -1); });
@@ -265,6 +270,7 @@ SoundSettingRow* CSoundDlg::Current() {
 
 void CSoundDlg::SetCell(int column, const QString& text) {
     if (QTreeWidgetItem* item = list_->topLevelItem(currentRow_)) item->setText(column, text);
+    FitColumns(list_, kColumnWidths);
 }
 
 QString CSoundDlg::LengthText(int ms) const {
@@ -301,14 +307,14 @@ void CSoundDlg::FillControls() {
 void CSoundDlg::NameChanged(const QString& text) {
     SoundSettingRow* row = Current();
     if (row == nullptr) return;
-    row->name = CutUtf8(text.toStdString(), kSoundNameLimit);
+    row->name = CutToEncoded(text.toStdString(), kSoundNameLimit, encoding_);
     SetCell(1, QString::fromStdString(row->name));
 }
 
 void CSoundDlg::FileChanged(const QString& text) {
     SoundSettingRow* row = Current();
     if (row == nullptr) return;
-    row->file = CutUtf8(text.toStdString(), kSoundFileLimit);
+    row->file = CutToEncoded(text.toStdString(), kSoundFileLimit, encoding_);
     SetCell(5, QString::fromStdString(row->file));
     ShowFileLength();
 }
@@ -316,7 +322,8 @@ void CSoundDlg::FileChanged(const QString& text) {
 void CSoundDlg::ShowFileLength() {
     // Only shown: the measured length changes no setting.
     const SoundSettingRow* row = Current();
-    const int ms = row ? ReadWavLength(row->file) : -1;
+    const int ms =
+        row ? ReadWavLength(ResolveStoredPath(row->file, FolderOf(app_.configPath), app_.dataFolder)) : -1;
     fileLengthEdit_->setText(ms < 0 ? T(Msg::kSoundDlgUnknown) : Seconds(ms));
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "base/ui_text.h"
 
 class QCheckBox;
@@ -31,8 +32,8 @@ struct SoundSettingRow {
 
 // One row per sound effect in use, in table order.
 std::vector<SoundSettingRow> RowsFromModel(const ControllerModel& model);
-// Writes name, file, length, repeat and repeat mode back (names and paths cut to their byte limits). The
-// ON/OFF switches and the playback latches are left alone.
+// Writes name, file, length, repeat and repeat mode back (names and paths cut to their byte limits in the
+// settings file's encoding). The ON/OFF switches and the playback latches are left alone.
 void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model);
 
 // The sound-settings dialog: name, file, playback time and repeat behaviour of each button's sound, with a
@@ -44,8 +45,9 @@ class CSoundDlg : public QDialog {
     // Answers the chosen file's full path, or an empty text when the user cancelled.
     using FileChooser = std::function<QString()>;
 
+    // `encoding`: the settings file's, in whose bytes names and paths are limited.
     CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
-              QWidget* parent = nullptr);
+              TextEncoding encoding = TextEncoding::kUtf8, QWidget* parent = nullptr);
 
     const std::vector<SoundSettingRow>& rows() const { return rows_; }
     int currentRow() const { return currentRow_; }
@@ -92,6 +94,7 @@ class CSoundDlg : public QDialog {
     const CPadoraApp& app_;
     SoundOutput& output_;
     std::vector<SoundSettingRow> rows_;
+    TextEncoding encoding_;
     int currentRow_ = -1;
     MessageSink messageSink_;
     FileChooser fileChooser_;

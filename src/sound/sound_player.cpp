@@ -114,7 +114,7 @@ void SoundPlayer::Work() {
 }
 
 SoundPlayer::Loaded SoundPlayer::Decode(const std::string& path) const {
-    SoundFileData data = ReadSoundFile(path, &cancel_);
+    SoundFileData data = ReadSoundFile(resolve_ ? resolve_(path) : path, &cancel_);
     if (!data.ok()) return {nullptr, std::move(data.error)};
     // SDL reads the copy in memory, never the path: it would block on a FIFO and read a device for ever.
     SDL_RWops* rw = SDL_RWFromConstMem(data.bytes.data(), static_cast<int>(data.bytes.size()));

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,12 @@ class SoundPlayer final : public SoundOutput {
     ~SoundPlayer() override;
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
+
+    // Where a stored path lies on this machine (e.g. a path the Windows program wrote). Decoding reads the
+    // file it names; everything else (the cache, the log) goes by the stored path. Set it before Open(): the
+    // decoding thread calls it.
+    using PathResolver = std::function<std::string(const std::string&)>;
+    void SetPathResolver(PathResolver resolve) { resolve_ = std::move(resolve); }
 
     // Opens the audio device and starts the decoding thread; false (and available() false) when there is no
     // device. Calling it again while open does nothing and answers true.
@@ -92,6 +99,7 @@ class SoundPlayer final : public SoundOutput {
     void Begin(const std::string& file, bool onlyIfIdle);
 
     bool open_ = false;
+    PathResolver resolve_;
     std::size_t maxDecodedBytes_ = 0;  // kMaxSoundSeconds of sound in the device's format
     std::thread worker_;
 

@@ -138,5 +138,30 @@ TEST_F(Folders, RealFileCheckSeesOnlyRegularFiles) {
     EXPECT_TRUE(ResolveLocations(env, std::nullopt).portable);
 }
 
+// Sound paths of a settings file the Windows program wrote are found where they can be on this machine.
+TEST(StoredPath, WindowsPathsResolveToTheDataFolderOrBesideTheSettings) {
+    const std::string ini = "/home/op/robot", data = "/home/op/robot/Data";
+    const FileCheck files = FilesAre({"/home/op/robot/Data/horn.wav", "/home/op/robot/Data/sub/bell.wav"});
+    struct Case {
+        const char* stored;
+        const char* resolved;
+    } cases[] = {
+        {".\\Data\\horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"data\\sub\\bell.wav", "/home/op/robot/Data/sub/bell.wav"},
+        {".\\.\\Data\\ソナー.wav", "/home/op/robot/Data/ソナー.wav"},  // missing: where it should be
+        {"Sounds\\x.wav", "/home/op/robot/Sounds/x.wav"},
+        {"Sounds\\horn.wav", "/home/op/robot/Data/horn.wav"},  // not beside the settings, but in Data
+        {"C:\\Sounds\\horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"c:horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"\\\\server\\share\\horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"C:\\Sounds\\gone.wav", "C:\\Sounds\\gone.wav"},  // nothing to find: as it was
+        {"/usr/share/sounds/horn.wav", "/usr/share/sounds/horn.wav"},
+        {"relative/horn.wav", "relative/horn.wav"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ResolveStoredPath(c.stored, ini, data, files), c.resolved) << c.stored;
+}
+
 }  // namespace
 }  // namespace zanth

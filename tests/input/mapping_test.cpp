@@ -124,6 +124,41 @@ TEST_F(MappingTest, LoadFillsMissingKeysAndCutsLongNames) {
     EXPECT_EQ(rows[26], (MappingEntry{-1, -1, -1, -1, "name"}));
 }
 
+// A mapping file as the Windows program writes it: CRLF, the names in CP932. Loaded, its names read right;
+// saved back unchanged, it keeps every byte; a new file is UTF-8.
+TEST_F(MappingTest, AFileOfTheWindowsProgramKeepsItsEncoding) {
+    const std::string horn = "\x83\x7A\x81\x5B\x83\x93";  // "ホーン"
+    std::string on12;                                     // 24 bytes of "音" (89 B9): one over the limit
+    for (int i = 0; i < 12; ++i) on12 += "\x89\xB9";
+    std::string bytes;
+    for (const char* section : {"AXIS", "BTN", "KEY", "TYPE", "NAME"}) {
+        bytes += std::string("[") + section + "]\r\n";
+        for (int i = 0; i < kMappingRows; ++i) {
+            const std::string name = i == 1 ? on12 : horn + std::to_string(i);
+            bytes += std::to_string(i) + "=" + (section == std::string("NAME") ? name : "0") + "\r\n";
+        }
+    }
+    const std::string path = Path("windows.kjd");
+    std::ofstream(path, std::ios::binary) << bytes;
+
+    std::vector<MappingEntry> rows;
+    ASSERT_TRUE(LoadMappingFile(path, rows));
+    EXPECT_EQ(rows[0].name, "ホーン0");
+    std::string on11;
+    for (int i = 0; i < 11; ++i) on11 += "音";
+    EXPECT_EQ(rows[1].name, on11);  // cut at 23 bytes of CP932, between two characters
+
+    rows[1].name = "ホーン1";  // as if edited: the rest stays byte for byte
+    ASSERT_TRUE(SaveMappingFile(path, rows).ok);
+    std::string expected = bytes;
+    expected.replace(expected.find("1=" + on12), 2 + on12.size(), "1=" + horn + "1");
+    EXPECT_EQ(Read(path), expected);
+
+    const std::string fresh = Path("fresh.kjd");
+    ASSERT_TRUE(SaveMappingFile(fresh, rows).ok);
+    EXPECT_NE(Read(fresh).find("\n0=ホーン0\n"), std::string::npos);
+}
+
 TEST_F(MappingTest, FileFailuresAreReportedAndDestroyNothing) {
     fs::create_directories(Path("folder.kjd"));
     const auto rows = FillMappingRows(model_);

@@ -262,6 +262,50 @@ TEST_F(SettingsTest, SoundTextsKeepTheirBytesUpToTheirLimits) {
     EXPECT_NE(text.find("\n3_FILE=" + longPath.substr(0, 2043) + "\n"), std::string::npos);
 }
 
+// A settings file as the Windows program writes it: CRLF, names and paths in CP932.
+TEST_F(SettingsTest, AFileOfTheWindowsProgramStaysItsOwn) {
+    const std::string horn = "\x83\x7A\x81\x5B\x83\x93";          // "ホーン"
+    const std::string sonarWav = "\x83\x5C\x83\x69\x81\x5B.wav";  // "ソナー.wav": 5C is a trail byte
+    const std::string nec = "\xED\x40";  // "纊" in NEC's block: CP932 writes it as FA 5C
+    std::string on35;                    // 70 bytes of "音" (89 B9)
+    for (int i = 0; i < 35; ++i) on35 += "\x89\xB9";
+    WriteText("[SOUND]\r\n1_FILE=.\\Data\\" + sonarWav + "\r\n1_NAME=" + horn + "\r\n2_NAME=" + on35 +
+              "\r\n3_NAME=" + horn + "\r\n4_NAME=" + nec + "\r\n[SYSTEM]\r\nPORT=2\r\n");
+
+    std::string on31;
+    for (int i = 0; i < 31; ++i) on31 += "音";
+    const ControllerModel model = Run([&](ControllerModel& m) {
+        EXPECT_EQ(m.textEncoding, TextEncoding::kCp932);
+        EXPECT_EQ(m.soundEffects[0].file, ".\\Data\\ソナー.wav");
+        EXPECT_EQ(m.soundEffects[0].name, "ホーン");
+        EXPECT_EQ(m.soundEffects[1].name, on31);  // cut at 62 bytes of CP932, between two characters
+        m.soundEffects[2].name = "汽笛";          // edited: written in CP932 too
+    });
+
+    const std::string text = ReadText();
+    EXPECT_NE(text.find("\r\n1_FILE=.\\Data\\" + sonarWav + "\r\n1_NAME=" + horn + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\r\n2_NAME=" + on35.substr(0, 62) + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n3_NAME=\x8B\x44\x93\x4A\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n4_NAME=" + nec + "\r\n"), std::string::npos);
+    EXPECT_EQ(text.find('\n' + std::string("[SOUND]")), std::string::npos);  // no LF-only line added
+    EXPECT_EQ(DetectEncoding(text), TextEncoding::kCp932);
+    // Read again, the cut name is what the first run read: nothing changes a second time.
+    EXPECT_EQ(Run().soundEffects[1].name, on31);
+    EXPECT_EQ(ReadText(), text);
+}
+
+// A name CP932 cannot hold turns the file into UTF-8 rather than losing a character; new files are UTF-8.
+TEST_F(SettingsTest, ANameCp932CannotHoldMakesTheFileUtf8) {
+    WriteText("[SOUND]\r\n1_NAME=\x83\x7A\x81\x5B\x83\x93\r\n");
+    Run([](ControllerModel& m) { m.soundEffects[1].name = "café"; });
+    const ControllerModel model = Build();
+    EXPECT_EQ(model.textEncoding, TextEncoding::kUtf8);
+    EXPECT_EQ(model.soundEffects[0].name, "ホーン");
+    EXPECT_EQ(model.soundEffects[1].name, "café");
+    EXPECT_NE(ReadText().find("\r\n1_NAME=ホーン\r\n"), std::string::npos);
+}
+
 TEST_F(SettingsTest, ASoundNameCannotRewriteOtherSettings) {
     WriteText("[SYSTEM]\nPORT=2\n");
     Run([](ControllerModel& m) { m.soundEffects[0].name = "x\n[SYSTEM]\nPORT=9"; });

@@ -88,8 +88,9 @@ TEST_F(MainWindowTest, TextsInBothLanguages) {
         EXPECT_EQ(header->text(0), QString::fromUtf8(c.heading0));
         EXPECT_EQ(header->text(1), "ON/OFF");
         EXPECT_EQ(header->text(2), QString::fromUtf8(c.heading2));
-        EXPECT_EQ(w->soundList()->header()->sectionSize(0), c.width0);
-        EXPECT_EQ(w->soundList()->header()->sectionSize(3), 100);
+        // The list's own widths, or wider where the texts need it.
+        EXPECT_GE(w->soundList()->header()->sectionSize(0), c.width0);
+        EXPECT_GE(w->soundList()->header()->sectionSize(3), 100);
         EXPECT_EQ(w->soundList()->topLevelItemCount(), 16);
         EXPECT_EQ(w->portCombo()->count(), 48);
         EXPECT_EQ(w->portCombo()->itemText(47), "COM48");

@@ -172,6 +172,26 @@ TEST_F(SoundDlgTest, TypedTextsAreHeldToTheirByteLimits) {
     EXPECT_EQ(dlg->nameEdit()->text().toStdString(), dlg->rows()[0].name);
 }
 
+// With settings of the Windows program the limit counts in CP932, two bytes a character: a name of 31
+// characters stays whole, takes no 32nd, and can be edited.
+TEST_F(SoundDlgTest, ByteLimitsCountInTheSettingsFilesEncoding) {
+    std::string on31;
+    for (int i = 0; i < 31; ++i) on31 += "音";
+    app_ = std::make_unique<CPadoraApp>(StartupInfo{"Japanese", false, dir_.path().toStdString(), {}, {}});
+    CSoundDlg dlg(*app_, output_, {{"1", on31, "", 0, 0, 0}}, TextEncoding::kCp932);
+    dlg.show();
+    auto type = [&](const char* text) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8(text));
+        QApplication::sendEvent(dlg.nameEdit(), &key);
+    };
+    type("音");
+    EXPECT_EQ(dlg.rows()[0].name, on31);
+    QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(dlg.nameEdit(), &back);
+    type("笛");
+    EXPECT_EQ(dlg.rows()[0].name, on31.substr(0, 90) + "笛");
+}
+
 TEST_F(SoundDlgTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
     auto dlg = Open(0, TwoRows());
     for (QLineEdit* edit : {dlg->nameEdit(), dlg->fileEdit(), dlg->playTimeEdit()}) {

@@ -1,0 +1,13 @@
+#pragma once
+
+class QCoreApplication;
+
+namespace zanth {
+
+// In Japanese, Qt's own texts (the file chooser, the buttons of message boxes) come from Qt's translations
+// (Debian: qt6-translations-l10n), and dates and sizes in the file chooser are written the Japanese way.
+// Answers whether Qt's texts are now Japanese; false in English, or when the translations are not installed
+// (Qt's texts then stay English, everything else works).
+bool InstallQtTranslations(QCoreApplication& app, int language);
+
+}  // namespace zanth

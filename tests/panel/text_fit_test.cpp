@@ -1,0 +1,269 @@
+// Every text of the main window, the two settings dialogs and the About box is whole in its control, in
+// both languages: nothing elided, nothing cut off by the control's edge.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemDelegate>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
+#include <QStyleOptionGroupBox>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <fstream>
+#include <memory>
+
+#include "base/app.h"
+#include "input/joystick.h"
+#include "input/mapping.h"
+#include "model/controller_model.h"
+#include "panel/about_dialog.h"
+#include "panel/key_joy_setup.h"
+#include "panel/main_window.h"
+#include "panel/sound_dlg.h"
+#include "sound/sound_output.h"
+
+namespace zanth {
+namespace {
+
+class SilentOutput : public SoundOutput {
+  public:
+    void Start(const std::string&) override {}
+    void Retrigger(const std::string&) override {}
+    void Stop() override {}
+};
+
+QString Name(const QWidget* w) {
+    QString n = w->metaObject()->className();
+    for (const QObject* p = w->parent(); p; p = p->parent())
+        if (p->isWidgetType() && static_cast<const QWidget*>(p)->isWindow()) {
+            n = QString(p->metaObject()->className()) + "/" + n;
+            break;
+        }
+    return n;
+}
+
+// Collects what does not fit, one line per text.
+class FitWalker {
+  public:
+    QStringList faults;
+
+    void Walk(QWidget* window) {
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(window)) continue;
+            if (auto* t = qobject_cast<QTreeWidget*>(w))
+                Tree(t);
+            else if (auto* c = qobject_cast<QCheckBox*>(w))
+                Check(c);
+            else if (auto* b = qobject_cast<QPushButton*>(w))
+                Button(b);
+            else if (auto* l = qobject_cast<QLabel*>(w))
+                Label(l);
+            else if (auto* e = qobject_cast<QLineEdit*>(w))
+                Edit(e);
+            else if (auto* g = qobject_cast<QGroupBox*>(w))
+                Group(g);
+            else if (auto* x = qobject_cast<QComboBox*>(w))
+                Combo(x);
+            InsideParent(w);
+        }
+    }
+
+  private:
+    void Fault(const QWidget* w, const QString& text, int need, int room) {
+        faults << QString("%1 \"%2\": needs %3 px, has %4").arg(Name(w), text).arg(need).arg(room);
+    }
+    static QString Plain(QString text) { return text.replace("&&", "\x01").remove('&').replace("\x01", "&"); }
+    void InsideParent(const QWidget* w) {
+        const QWidget* p = w->parentWidget();
+        if (p && !w->isWindow() && !p->rect().contains(w->geometry()) &&
+            !qobject_cast<const QScrollBar*>(w) && !p->inherits("QAbstractScrollArea") &&
+            !p->inherits("QHeaderView"))
+            faults << Name(w) + " reaches outside its window";
+    }
+    void Fits(const QWidget* w, const QString& text, QSize need, QSize room) {
+        if (need.width() > room.width())
+            Fault(w, text, need.width(), room.width());
+        else if (need.height() > room.height())
+            Fault(w, text + " (height)", need.height(), room.height());
+    }
+    void Button(QPushButton* b) {
+        QStyleOptionButton opt;
+        opt.initFrom(b);
+        opt.text = b->text();
+        const QRect room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+        const QString text = Plain(b->text());
+        Fits(b, text, b->fontMetrics().size(0, text), room.size());
+    }
+    void Check(QCheckBox* c) {
+        QStyleOptionButton opt;
+        opt.initFrom(c);
+        opt.text = c->text();
+        const QRect room = c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c);
+        const QString text = Plain(c->text());
+        Fits(c, text, c->fontMetrics().size(0, text), room.size());
+    }
+    void Label(QLabel* l) {
+        if (l->text().isEmpty() || l->pixmap().cacheKey() != 0) return;
+        const QRect room = l->contentsRect();
+        if (l->wordWrap()) {
+            const int need = l->heightForWidth(l->width());
+            if (need > l->height()) Fault(l, l->text() + " (wrapped height)", need, l->height());
+            return;
+        }
+        Fits(l, l->text(), l->fontMetrics().size(0, l->text()), room.size());
+    }
+    // Boxes that only show (status texts, a button's name, a file's length); one the user types in scrolls.
+    void Edit(QLineEdit* e) {
+        if (e->text().isEmpty() || !e->isReadOnly()) return;
+        QStyleOptionFrame opt;
+        opt.initFrom(e);
+        opt.lineWidth = e->hasFrame() ? e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, e) : 0;
+        QRect room = e->style()->subElementRect(QStyle::SE_LineEditContents, &opt, e);
+        room = room.marginsRemoved(e->textMargins());
+        // QLineEdit keeps two pixels on each side and one for the cursor.
+        const int width = room.width() - 2 * 2 - 1;
+        Fits(e, e->text(), e->fontMetrics().size(0, e->text()), QSize(width, room.height()));
+    }
+    void Group(QGroupBox* g) {
+        QStyleOptionGroupBox opt;
+        opt.initFrom(g);
+        opt.text = g->title();
+        opt.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        opt.textAlignment = g->alignment();
+        const QRect label =
+            g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+        if (!g->rect().contains(label)) Fault(g, g->title(), label.right() + 1, g->width());
+    }
+    void Combo(QComboBox* x) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(x);
+        opt.editable = x->isEditable();
+        const QRect room =
+            x->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, x);
+        for (int i = 0; i < x->count(); ++i)
+            Fits(x, x->itemText(i), x->fontMetrics().size(0, x->itemText(i)), room.size());
+    }
+    void Tree(QTreeWidget* t) {
+        QHeaderView* h = t->header();
+        int total = 0;
+        for (int c = 0; c < t->columnCount(); ++c) {
+            if (h->isSectionHidden(c)) continue;
+            const int room = h->sectionSize(c);
+            total += room;
+            const QString heading = t->headerItem()->text(c);
+            if (h->sectionSizeHint(c) > room) Fault(t, "heading " + heading, h->sectionSizeHint(c), room);
+            for (int r = 0; r < t->topLevelItemCount(); ++r) {
+                const QModelIndex index = t->model()->index(r, c);
+                QStyleOptionViewItem opt;
+                opt.initFrom(t);
+                opt.widget = t;
+                opt.font = t->font();
+                opt.fontMetrics = t->fontMetrics();
+                opt.features = QStyleOptionViewItem::HasDisplay;
+                const int need = t->itemDelegateForIndex(index)->sizeHint(opt, index).width();
+                if (need > room) Fault(t, t->topLevelItem(r)->text(c), need, room);
+            }
+        }
+        // Columns wider than the list are reached by scrolling.
+        if (total > t->viewport()->width() && t->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff)
+            faults << Name(t) + " is wider than its list and cannot scroll";
+    }
+};
+
+class TextFitTest : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        StartupInfo info{GetParam() == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
+        app_ = std::make_unique<CPadoraApp>(info);
+    }
+    // Shown, so that layouts and style sheets have settled.
+    void Check(QWidget* w) {
+        w->show();
+        QApplication::processEvents();
+        FitWalker walker;
+        walker.Walk(w);
+        EXPECT_TRUE(walker.faults.isEmpty()) << walker.faults.join("\n").toStdString();
+        w->hide();
+    }
+    QTemporaryDir dir_;
+    std::unique_ptr<CPadoraApp> app_;
+};
+
+TEST_P(TextFitTest, MainWindow) {
+    // Long sound names and a file without a name: the list scrolls sideways, its cells stay whole.
+    std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString())
+        << "[SOUND]\n1_NAME=A rather long name for a sound\n1_FILE=/tmp/horn.wav\n"
+           "2_FILE=/media/sounds/a-file-with-a-long-name.wav\n";
+    CPadoraDlg w(*app_);
+    w.setMessageBoxesEnabled(false);
+    Check(&w);
+    // Both states of the status texts and the Connect caption.
+    w.keyboardStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kKeyboardNotReady)));
+    w.gamepadStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kGamepadNotReady)));
+    w.connectButton()->setText(QString::fromUtf8(app_->Tr(Msg::kDisconnect)));
+    Check(&w);
+    w.keyboardStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kKeyboardReady)));
+    w.gamepadStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kGamepadReady)));
+    Check(&w);
+    // The note beside the battery meter, with the longest reasons a lost port has.
+    const QString lost = QString::fromUtf8(app_->Tr(Msg::kPortLost)) + ": ";
+    for (const QString& note : {QString::fromUtf8(app_->Tr(Msg::kNoReply)),
+                                lost + QString::fromUtf8(app_->Tr(Msg::kPortUnplugged)).arg("/dev/ttyUSB0"),
+                                lost + QString::fromUtf8(app_->Tr(Msg::kPortStalled))}) {
+        w.linkNote()->setText(note);
+        w.linkNote()->show();
+        Check(&w);
+    }
+}
+
+TEST_P(TextFitTest, OperationSettingsDialog) {
+    CJoystick names(app_->language);
+    ControllerModel model;
+    BuildModel(model, *app_, Settings{});
+    CKeyJoySetup dialog(*app_, names, FillMappingRows(model));
+    Check(&dialog);
+    // The axis rows offer the axis names, the Detect button waits.
+    dialog.mappingList()->setCurrentItem(dialog.mappingList()->topLevelItem(kMappingRows - 1));
+    dialog.detectButton()->click();
+    Check(&dialog);
+}
+
+TEST_P(TextFitTest, SoundSettingsDialog) {
+    ControllerModel model;
+    BuildModel(model, *app_, Settings{});
+    std::vector<SoundSettingRow> rows = RowsFromModel(model);
+    rows[0].name = "A rather long name for a sound";
+    rows[0].file = "/media/sounds/a-file-with-a-long-name.wav";
+    rows[1].length = 12300;
+    rows[1].repeat = 1;
+    rows[1].repeatMode = 1;
+    SilentOutput output;
+    CSoundDlg dialog(*app_, output, rows);
+    Check(&dialog);
+    // A name typed in the dialog widens its column too.
+    dialog.nameEdit()->setText(QString(40, 'W'));
+    Check(&dialog);
+}
+
+TEST_P(TextFitTest, AboutBox) {
+    CAboutDlg about(*app_);
+    Check(&about);
+    // A settings path that fits is shown whole.
+    EXPECT_TRUE(about.settingsLabel()->text().endsWith(QString::fromStdString(app_->configPath)));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, TextFitTest, ::testing::Values(0, 1),
+                         [](const auto& info) { return info.param == 1 ? "Japanese" : "English"; });
+
+}  // namespace
+}  // namespace zanth
