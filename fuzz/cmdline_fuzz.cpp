@@ -20,11 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
     if (cl.language && *cl.language != 0 && *cl.language != 1) std::abort();
     if (cl.config && cl.config->empty()) std::abort();
-    if (cl.unknown.size() > args.size()) std::abort();
-    for (const std::string& u : cl.unknown) {
+    // A refused argument is one that was given (or the option that lacks its value), and its message names it.
+    if (cl.fault != zanth::CommandLine::Fault::kNone) {
         bool given = false;
-        for (const std::string& a : args) given = given || a == u;
+        for (const std::string& a : args) given = given || a.find(cl.faultArg) != std::string::npos;
         if (!given) std::abort();
+        for (int language : {0, 1})
+            if (zanth::CommandLineFaultText(cl, language).empty()) std::abort();
     }
 
     zanth::StartupInfo info;
