@@ -130,6 +130,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "--lang には ja か en を指定してください (\"%1\" は使えません)",
     "詳しくは 'zanth-emulator --help' を見てください。",
     "設定ファイル: %1",
+    "設定ファイルを読み込めないため、初期設定で起動します。このファイルには書き込みません。",
+    "サウンドファイルは%1 MB以下、再生時間%2分以下のWAVファイルにしてください。",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -253,6 +255,9 @@ constexpr std::array<const char*, kCount> kEnglish{
     "--lang takes ja or en, not \"%1\"",
     "Try 'zanth-emulator --help' for more information.",
     "Settings file: %1",
+    "The settings file cannot be read, so the program starts with the factory settings. The file will be "
+    "left untouched.",
+    "Sound files must be WAV files of at most %1 MB that play at most %2 minutes.",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -113,6 +113,9 @@ enum class Msg : int {
     kBadLanguage,         // %1: the value given to --lang
     kTryHelp,
     kAboutSettingsFile,  // %1: the settings file in use
+    // Fail-safe
+    kSettingsUnreadable,  // followed by the file and the reason, one a line
+    kSoundFileRefused,    // %1: the byte limit in MB, %2: the playing time limit in minutes
     kCount
 };
 
