@@ -86,13 +86,16 @@ class CSoundDlg : public QDialog {
     void ShowFileLength();
     void ValidatePlayTime();
     void Browse();
+    void CheckFile();
     void Message(Msg captionId, Msg textId);
+    void Message(Msg captionId, const QString& text);
     QString ChooseFile();
 
     const CPadoraApp& app_;
     SoundOutput& output_;
     std::vector<SoundSettingRow> rows_;
     int currentRow_ = -1;
+    std::string checkedFile_;  // the file last checked or shown: leaving its box unchanged checks nothing
     MessageSink messageSink_;
     FileChooser fileChooser_;
 
