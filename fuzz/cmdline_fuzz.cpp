@@ -20,13 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
     if (cl.language && *cl.language != 0 && *cl.language != 1) std::abort();
     if (cl.config && cl.config->empty()) std::abort();
-    // A refused argument is one that was given (or the option that lacks its value), and its message names it.
+    // A refused argument comes from what was given: a whole argument, an option missing its value, or the
+    // value of "--lang=VALUE".
     if (cl.fault != zanth::CommandLine::Fault::kNone) {
         bool given = false;
         for (const std::string& a : args) given = given || a.find(cl.faultArg) != std::string::npos;
         if (!given) std::abort();
-        for (int language : {0, 1})
-            if (zanth::CommandLineFaultText(cl, language).empty()) std::abort();
+        if (zanth::CommandLineFaultText(cl, static_cast<int>(size % 2)).empty()) std::abort();
     }
 
     zanth::StartupInfo info;

@@ -2,50 +2,35 @@
 #include <QDir>
 #include <QLocale>
 #include <QMessageBox>
-#include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <csignal>
-
+#include "app/fail_safe.h"
 #include "base/app.h"
 #include "base/reason_text.h"
+#include "control/log.h"
 #include "model/settings.h"
 #include "panel/main_window.h"
 #include "panel/qt_translations.h"
 #include "panel/stats.h"
 
-bool LeftShiftHeld();  // main_x11.cpp
+bool LeftShiftHeld();                  // main_x11.cpp
+void LeaveXlibIoErrorsToTheDisplay();  // main_x11.cpp
 
 namespace {
 
-int signalPipe[2] = {-1, -1};
-
-void OnTerminate(int) {
-    const char c = 't';
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
-}
-
-// SIGTERM and SIGINT close the window the ordinary way, so the robot gets its last neutral frame and the
-// settings are saved, instead of the process vanishing mid-message.
-void CloseOnTerminate(zanth::CPadoraDlg& dialog) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &dialog);
-    QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog, notifier] {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
-        notifier->setEnabled(false);
-        dialog.Terminate();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnTerminate;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+// A settings file that exists but could not be read is named at start, not only when closing fails to save.
+void SayUnreadable(const zanth::CPadoraApp& app, const std::string& reason, zanth::CPadoraDlg& dialog) {
+    const QString text = QString::fromUtf8(app.Tr(zanth::Msg::kSettingsUnreadable)) + "\n" +
+                         QString::fromStdString(app.configPath) + "\n" + QString::fromStdString(reason);
+    qCWarning(lcControl).noquote() << text;
+    // Over the window, once it is up: the robot can be driven meanwhile.
+    QTimer::singleShot(0, &dialog,
+                       [&dialog, text, caption = QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning))] {
+                           QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, &dialog);
+                           box.exec();
+                       });
 }
 
 std::string SystemLanguageName() {
@@ -87,6 +72,8 @@ int main(int argc, char** argv) {
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Zanth-Emulator");
+    zanth::FailSafe failSafe;
+    LeaveXlibIoErrorsToTheDisplay();
     // The desktop entry the menu started us from: docks and task bars match the window to its icon.
     QGuiApplication::setDesktopFileName("zanth-emulator");
     zanth::InstallQtTranslations(qapp, app.language);
@@ -95,13 +82,19 @@ int main(int argc, char** argv) {
     // The settings file is read once here and written once when the window closes.
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);
     zanth::CPadoraDlg dialog(app, settings);
-    CloseOnTerminate(dialog);
+    failSafe.Watch(&dialog);
+    if (!settings.readError.empty()) SayUnreadable(app, settings.readError, dialog);
     dialog.exec();
+    failSafe.Watch(nullptr);
     const auto& saved = dialog.saveResult();
-    if (saved && !saved->ok && !app.configPath.empty())
-        QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)),
-                             QString::fromUtf8(app.Tr(zanth::Msg::kSaveFailed)) + "\n" +
-                                 QString::fromStdString(app.configPath) + "\n" +
-                                 QString::fromStdString(zanth::ReasonText(saved->error, app.language)));
+    if (saved && !saved->ok && !app.configPath.empty()) {
+        const QString text = QString::fromUtf8(app.Tr(zanth::Msg::kSaveFailed)) + "\n" +
+                             QString::fromStdString(app.configPath) + "\n" +
+                             QString::fromStdString(zanth::ReasonText(saved->error, app.language));
+        qCWarning(lcControl).noquote() << text;
+        // Ended by a signal, nobody is there to press OK.
+        if (!failSafe.terminating())
+            QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)), text);
+    }
     return 0;
 }

@@ -2,6 +2,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 // Left Shift held while the program starts forces English texts. Read straight from the X server, since no
@@ -17,4 +18,21 @@ bool LeftShiftHeld() {
     const bool down = code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
     XCloseDisplay(d);
     return down;
+}
+
+namespace {
+
+int ReturnOnIoError(Display* display) {
+    std::fprintf(stderr, "X connection to %s lost\n", DisplayString(display));
+    return 0;
+}
+
+}  // namespace
+
+// Xlib's own handler of a lost X connection, and the one Qt installs, end the process from inside the failed
+// call. Returning instead leaves the decision to the display's exit handler, which Xlib calls next: the
+// default one ends the process all the same, the keyboard's lets a process that is already ending go on
+// with its tear-down. Call after the QApplication is made: Qt sets its handler while it connects.
+void LeaveXlibIoErrorsToTheDisplay() {
+    XSetIOErrorHandler(ReturnOnIoError);
 }

@@ -156,6 +156,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "既存のファイルは読めなかったため、変更していません",
     "起動時にファイルを読めなかったため、変更していません",
     "設定ファイルの場所がありません (起動したフォルダが不明です)",
+    "設定ファイルを読み込めないため、初期設定で起動します。このファイルには書き込みません。",
+    "サウンドファイルは%1 MB以下、再生時間%2分以下のWAVファイルにしてください。",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -305,6 +307,9 @@ constexpr std::array<const char*, kCount> kEnglish{
     "the existing file was not read, so it was left unchanged",
     "the file was not read at start, so it was left unchanged",
     "no settings file path (the start-up directory is unknown)",
+    "The settings file cannot be read, so the program starts with the factory settings. The file will be "
+    "left untouched.",
+    "Sound files must be WAV files of at most %1 MB that play at most %2 minutes.",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

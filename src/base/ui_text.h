@@ -141,6 +141,9 @@ enum class Msg : int {
     kReasonLeftUnchanged,
     kReasonNotReadAtStart,
     kReasonNoSettingsPath,
+    // Fail-safe
+    kSettingsUnreadable,  // followed by the file and the reason, one a line
+    kSoundFileRefused,    // %1: the byte limit in MB, %2: the playing time limit in minutes
     kCount
 };
 

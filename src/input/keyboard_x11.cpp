@@ -3,7 +3,9 @@
 #include <X11/Xlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 
 #include "input/keyboard_backend.h"
 
@@ -12,6 +14,13 @@ namespace {
 
 // X keycodes are the Linux key codes + 8.
 constexpr int kKeycodeOffset = 8;
+
+// A lost X connection ends the process, as Xlib's default does, except while the process is already ending:
+// the tear-down at exit still closes this display, and must get past it to the robot's last frame.
+std::atomic<bool> processEnding{false};
+void ExitUnlessEnding(Display*, void*) {
+    if (!processEnding) std::exit(1);
+}
 
 class X11Keyboard final : public KeyboardBackend {
   public:
@@ -50,6 +59,8 @@ std::unique_ptr<KeyboardBackend> MakeX11Keyboard(const std::string& displayName)
         if (!display) usleep(20000);
     }
     if (!display) return nullptr;
+    static const bool watchesEnd = std::atexit([] { processEnding = true; }) == 0;
+    if (watchesEnd) XSetIOErrorExitHandler(display, ExitUnlessEnding, nullptr);
     return std::make_unique<X11Keyboard>(display);
 }
 

@@ -80,6 +80,11 @@ ControllerFrame NeutralFrame(bool ledLit) {
     return {0xFF, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, static_cast<std::uint8_t>(ledLit ? 0xF3 : 0xFB)};
 }
 
+bool LedLit(const ControllerFrame& frame) {
+    // The flag bits go out inverted.
+    return (frame[7] & 0x08) == 0;
+}
+
 std::optional<int> ParseBatteryReply(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr || count < 2 || bytes[0] != 'B' || bytes[1] != 'B') return std::nullopt;
     // The text ends at the first space among its first 16 bytes (after byte 15 when there is none), and in

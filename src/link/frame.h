@@ -29,6 +29,8 @@ ControllerFrame BuildFrame(const ControllerModel& model);
 
 // The frame of a controller nobody touches: nothing pressed, sticks centred, LED as given.
 ControllerFrame NeutralFrame(bool ledLit);
+// Whether `frame` shows the LED lit.
+bool LedLit(const ControllerFrame& frame);
 
 // "BB" + separator + decimal number; none when nothing came or the reply does not start with "BB".
 std::optional<int> ParseBatteryReply(const std::uint8_t* bytes, std::size_t count);

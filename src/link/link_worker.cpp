@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "link/log.h"
 
@@ -67,12 +68,18 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
         frame_.reset();
         replyWanted_ = false;
         finalFrame_.reset();
+        // For the last message of a crash; armed by the first frame.
+        lastWord_ = emergency::Publish(port->NativeHandle());
     }
     stopping_ = false;
     wakeFd_ = wake;
     try {
         thread_ = std::thread(&LinkWorker::Run, this, std::move(port));
     } catch (const std::system_error& e) {
+        {
+            std::lock_guard lock(mutex_);
+            emergency::Withdraw(std::exchange(lastWord_, 0));  // never armed: no frame was set
+        }
         close(wakeFd_);
         wakeFd_ = -1;
         return fail(e.what());
@@ -84,6 +91,7 @@ void LinkWorker::SetFrame(const ControllerFrame& frame, bool replyWanted) {
     std::lock_guard lock(mutex_);
     frame_ = frame;
     replyWanted_ = replyWanted;
+    emergency::SetLed(lastWord_, LedLit(frame));
 }
 
 void LinkWorker::Stop(std::optional<ControllerFrame> finalFrame) {
@@ -92,6 +100,7 @@ void LinkWorker::Stop(std::optional<ControllerFrame> finalFrame) {
         std::lock_guard lock(mutex_);
         finalFrame_ = finalFrame;
         stopCalled_ = Clock::now();
+        if (finalFrame) emergency::SetLed(lastWord_, LedLit(*finalFrame));
     }
     stopping_ = true;
     // The eventfd stays readable once written, so every wait the thread is in or enters ends at once.
@@ -120,6 +129,16 @@ void LinkWorker::Run(std::unique_ptr<Port> port) {
         while (!Stopping()) poll(&p, 1, -1);
     }
     Finish(*port);
+    emergency::Token lastWord = 0;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(lastWord, lastWord_);
+    }
+    // A crash handler writing the last message keeps the descriptor: the process is ending anyway.
+    if (!emergency::Withdraw(lastWord)) {
+        [[maybe_unused]] Port* kept = port.release();
+        return;
+    }
     port.reset();  // closed before Stop returns
 }
 
@@ -145,7 +164,7 @@ PortResult LinkWorker::SendOne(Port& port) {
         replyWanted = replyWanted_;
     }
     if (!frame) return r;
-    r = port.Write(BuildMessage(*frame, replyWanted), kWriteRoomMs, wakeFd_);
+    r = WriteMessage(port, BuildMessage(*frame, replyWanted), kWriteRoomMs, wakeFd_);
     if (r.status != Status::kOk) {
         cutShort_ = r.count > 0;
         return r;
@@ -162,6 +181,16 @@ PortResult LinkWorker::SendOne(Port& port) {
             emit batteryReply(*value);
     }
     return r;
+}
+
+// Every message passes the gate of a crash's last message: none may start once that has begun.
+PortResult LinkWorker::WriteMessage(Port& port, const WireMessage& message, int ms, int wakeFd) {
+    const emergency::WriteGate gate;
+    if (gate.open()) return port.Write(message, ms, wakeFd);
+    PortResult halted;
+    halted.status = Status::kWoken;
+    halted.detail = "the process is ending";
+    return halted;
 }
 
 // The way out, on the link thread: the final frame goes after the message under way, and both get until the
@@ -181,7 +210,7 @@ void LinkWorker::Finish(Port& port) {
         written.status = Status::kFailed;
         written.detail = "the message before it was cut short";
     } else if (finalFrame) {
-        written = port.Write(BuildMessage(*finalFrame, false), MsUntil(deadline), -1);
+        written = WriteMessage(port, BuildMessage(*finalFrame, false), MsUntil(deadline), -1);
         if (written.status == Status::kOk) ++messagesSent_;
     }
     PortResult drained = port.Drain(MsUntil(deadline), -1);

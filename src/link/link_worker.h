@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "link/emergency.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
 #include "link/port.h"
@@ -64,6 +65,7 @@ class LinkWorker : public QObject {
     PortResult Pump(Port& port);
     PortResult SendOne(Port& port);
     void Finish(Port& port);
+    PortResult WriteMessage(Port& port, const WireMessage& message, int ms, int wakeFd);
     bool Stopping() const { return stopping_.load(); }
 
     std::thread thread_;
@@ -75,6 +77,7 @@ class LinkWorker : public QObject {
     bool replyWanted_ = false;
     std::optional<ControllerFrame> finalFrame_;
     Clock::time_point stopCalled_;
+    emergency::Token lastWord_ = 0;  // the port as published for a crash's last message
     std::atomic<std::uint64_t> messagesSent_{0};
 };
 

@@ -43,6 +43,8 @@ class Port {
     virtual PortResult Drain(int ms, int wakeFd) = 0;
     // Throws away output that has not left yet.
     virtual void Flush() = 0;
+    // The descriptor that a crash handler may write the robot's last message to; -1 when there is none.
+    virtual int NativeHandle() const { return -1; }
 };
 
 }  // namespace zanth

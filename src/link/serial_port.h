@@ -26,6 +26,7 @@ class SerialPort final : public Port {
     // Asks the driver how much output is still queued (TIOCOUTQ) until none is, sleeping in between.
     PortResult Drain(int ms, int wakeFd) override;
     void Flush() override;
+    int NativeHandle() const override { return fd_; }
 
   private:
     SerialPort(std::string device, int fd) : device_(std::move(device)), fd_(fd) {}

@@ -92,6 +92,9 @@ class CPadoraDlg : public QDialog {
     void reject() override;
     // Closes without asking (a termination signal): the robot still gets its neutral frame.
     void Terminate();
+    // The tear-down of closing (devices shut, neutral frame, port closed, settings saved) without touching
+    // the window: for a process that ends under it, e.g. when the display is gone.
+    void TearDownInPlace() { Teardown(); }
     // Tests answer the question the window asks before closing while connected (unset: it asks the user).
     void setQuitAnswer(std::optional<bool> answer) { quitAnswer_ = answer; }
 

@@ -1,6 +1,7 @@
 #include "panel/sound_dlg.h"
 
 #include "base/paths.h"
+#include "base/reason_text.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -26,6 +27,7 @@
 #include "base/text.h"
 #include "model/controller_model.h"
 #include "panel/fit_text.h"
+#include "sound/sound_file.h"
 #include "sound/sound_output.h"
 #include "sound/wav_length.h"
 
@@ -298,6 +300,7 @@ void CSoundDlg::FillControls() {
         nameEdit_->setText(QString::fromStdString(row->name));
         fileEdit_->setText(QString::fromStdString(row->file));
     }
+    checkedFile_ = row->file;
     playTimeEdit_->setText(Seconds(row->length));
     repeatCheck_->setChecked(row->repeat == 1);
     endTypeCheck_->setChecked(row->repeatMode == 1);
@@ -361,6 +364,24 @@ void CSoundDlg::Browse() {
     const QString path = fileChooser_ ? fileChooser_() : ChooseFile();
     if (path.isEmpty() || Current() == nullptr) return;
     fileEdit_->setText(path);  // stores it in the row and measures it
+    CheckFile();
+}
+
+// A file the player would refuse (not a regular file, too large or too long, no WAV) is named once, when it
+// was chosen or its box is left, not at every keystroke.
+void CSoundDlg::CheckFile() {
+    const SoundSettingRow* row = Current();
+    if (row == nullptr || row->file.empty() || row->file == checkedFile_) return;
+    checkedFile_ = row->file;
+    const std::string reason =
+        CheckSoundFile(ResolveStoredPath(row->file, FolderOf(app_.configPath), app_.dataFolder));
+    if (reason.empty()) return;
+    const QString limits = T(Msg::kSoundFileRefused)
+                               .arg(static_cast<qulonglong>(kMaxSoundFileBytes / (1024 * 1024)))
+                               .arg(kMaxSoundSeconds / 60);
+    Message(Msg::kCaptionError,
+            limits + "\n" + QString::fromStdString(row->file) + "\n" +
+                QString::fromStdString(ReasonText(reason, app_.language)));
 }
 
 QString CSoundDlg::ChooseFile() {
@@ -376,8 +397,11 @@ QString CSoundDlg::ChooseFile() {
 }
 
 void CSoundDlg::Message(Msg captionId, Msg textId) {
+    Message(captionId, T(textId));
+}
+
+void CSoundDlg::Message(Msg captionId, const QString& text) {
     const QString caption = T(captionId);
-    const QString text = T(textId);
     if (messageSink_) {
         messageSink_(caption, text);
         return;
@@ -400,6 +424,8 @@ bool CSoundDlg::eventFilter(QObject* watched, QEvent* event) {
         // then.
         if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && isVisible())
             ValidatePlayTime();
+    } else if (event->type() == QEvent::FocusOut && watched == fileEdit_) {
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && isVisible()) CheckFile();
     }
     return QDialog::eventFilter(watched, event);
 }

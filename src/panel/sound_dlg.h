@@ -88,7 +88,9 @@ class CSoundDlg : public QDialog {
     void ShowFileLength();
     void ValidatePlayTime();
     void Browse();
+    void CheckFile();
     void Message(Msg captionId, Msg textId);
+    void Message(Msg captionId, const QString& text);
     QString ChooseFile();
 
     const CPadoraApp& app_;
@@ -96,6 +98,7 @@ class CSoundDlg : public QDialog {
     std::vector<SoundSettingRow> rows_;
     TextEncoding encoding_;
     int currentRow_ = -1;
+    std::string checkedFile_;  // the file last checked or shown: leaving its box unchanged checks nothing
     MessageSink messageSink_;
     FileChooser fileChooser_;
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -200,6 +201,49 @@ TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms) << (closing ? "close" : "disconnect");
         EXPECT_FALSE(s->connected());
     }
+}
+
+// Below the lowest free descriptor number while it lives: nothing can open a descriptor.
+class NoFreeDescriptor {
+  public:
+    NoFreeDescriptor() {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        const int lowest = dup(0);
+        close(lowest);
+        rlimit tight = saved_;
+        tight.rlim_cur = static_cast<rlim_t>(lowest);
+        ok_ = lowest >= 0 && setrlimit(RLIMIT_NOFILE, &tight) == 0;
+    }
+    ~NoFreeDescriptor() { setrlimit(RLIMIT_NOFILE, &saved_); }
+    bool ok() const { return ok_; }
+
+  private:
+    rlimit saved_{};
+    bool ok_ = false;
+};
+
+TEST_F(SessionTest, ALinkThatCannotStartIsReportedAndLeavesTheSessionDisconnected) {
+    std::atomic<int> writes{0};
+    openPort_ = [&](const std::string&, std::string*) -> std::unique_ptr<Port> {
+        return std::make_unique<HeldLine>(&writes);
+    };
+    auto s = Make("/dev/held0");
+    ConnectResult r;
+    {
+        const NoFreeDescriptor limit;
+        ASSERT_TRUE(limit.ok());
+        r = s->ToggleConnection(2);
+    }
+    EXPECT_EQ(r.outcome, ConnectResult::Outcome::kFailed);
+    EXPECT_EQ(r.reason.rfind(app_->Tr(Msg::kLinkNotStarted), 0), 0u) << r.reason;
+    EXPECT_FALSE(s->connected());
+    EXPECT_EQ(s->state().link, LinkState::kDisconnected);
+    EXPECT_TRUE(s->state().settingsEnabled());
+    EXPECT_FALSE(s->link().IsRunning());
+    s->Tick({});
+    EXPECT_EQ(writes, 0);
+    // Once descriptors can be had again, the same press connects.
+    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
 }
 
 TEST_F(SessionTest, AFreshSampleCarriesNewInputButDecidesNothing) {

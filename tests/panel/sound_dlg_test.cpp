@@ -1,6 +1,7 @@
 #include "panel/sound_dlg.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include "base/app.h"
 #include "model/controller_model.h"
 #include "model/settings.h"
+#include "sound/sound_file.h"
 #include "sound/sound_output.h"
 
 namespace zanth {
@@ -158,6 +160,40 @@ TEST_F(SoundDlgTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurrentRow) {
     EXPECT_EQ(dlg->rows()[1].file, "/other/place.wav");
     EXPECT_EQ(Cell(*dlg, 1, 5), "/other/place.wav");
     EXPECT_EQ(dlg->fileLengthEdit()->text(), "Unknown");
+}
+
+TEST_F(SoundDlgTest, AFileThePlayerWouldRefuseIsNamedOnceWhenChosenOrLeft) {
+    const std::string wav = dir_.filePath("tone.wav").toStdString();
+    WriteWav(wav);
+    const std::string fifo = dir_.filePath("pipe.wav").toStdString();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto dlg = Open(0, TwoRows());
+    auto leave = [&] {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(dlg->fileEdit(), &out);
+    };
+    shown_.clear();
+    dlg->fileEdit()->setText(QString::fromStdString(fifo));
+    EXPECT_TRUE(shown_.empty()) << "a box while typing";
+    leave();
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].caption, "ERROR");
+    // The limits, the file and the player's reason.
+    EXPECT_TRUE(shown_[0].text.startsWith("Sound files must be WAV files of at most 64 MB"))
+        << shown_[0].text.toStdString();
+    EXPECT_TRUE(shown_[0].text.contains(QString::fromStdString(fifo)));
+    EXPECT_TRUE(shown_[0].text.contains(QString::fromStdString(CheckSoundFile(fifo))));
+    leave();
+    EXPECT_EQ(shown_.size(), 1u) << "the same file named twice";
+
+    dlg->setFileChooser([] { return QString("/dev/zero"); });
+    dlg->browseButton()->click();
+    ASSERT_EQ(shown_.size(), 2u);
+    EXPECT_TRUE(shown_[1].text.contains("/dev/zero"));
+    dlg->setFileChooser([&] { return QString::fromStdString(wav); });
+    dlg->browseButton()->click();
+    leave();
+    EXPECT_EQ(shown_.size(), 2u) << "a playable file refused";
 }
 
 TEST_F(SoundDlgTest, TypedTextsAreHeldToTheirByteLimits) {
