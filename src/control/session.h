@@ -18,6 +18,7 @@ namespace zanth {
 
 class GamepadDevice;
 class KeyboardDevice;
+class LinkTap;
 class LinkWorker;
 class Port;
 class SoundOutput;
@@ -96,6 +97,10 @@ class ControlSession : public QObject {
     int backgroundInput() const { return background_; }
     SoundOutput& sound() { return *sound_; }
     LinkWorker& link() { return *link_; }
+    // The monitor, the recorder and the player of recorded sessions.
+    LinkTap& tap() { return *tap_; }
+    // Ends a played session at once; the next message carries the controller as it is now.
+    void StopPlayback();
 
     // Set-up: opens the gamepad and the keyboard, centres the sticks and lights the LED. `windowIsActive`
     // answers whether the main window is active (the devices read only then at the foreground level).
@@ -154,6 +159,7 @@ class ControlSession : public QObject {
     std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
     std::function<std::vector<std::string>()> listDevices_;
     std::unique_ptr<LinkWorker> link_;
+    std::unique_ptr<LinkTap> tap_;  // after link_: it listens to it
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;
