@@ -158,6 +158,7 @@ void CPadoraDlg::ShowState() {
     setText(linkNote_, note);
     linkNote_->setToolTip(note);
     linkNote_->setVisible(!note.isEmpty());
+    ShowLinkReadouts();
 }
 
 // ---- Connect / Disconnect
