@@ -123,6 +123,7 @@ enum class Msg : int {
     kMonitorCounters,
     kMonitorDevice,
     kMonitorPlot,
+    kMonitorMinutesAgo,  // %1: minutes before now, on the plot's time axis
     kMonitorTextFilter,
     kMonitorSaveFailed,
     kSessionFilter,

@@ -85,7 +85,7 @@ void BatteryPlot::DrawAxes(QPainter& p, const QRect& area) const {
     for (int minutes = 10; minutes >= 0; minutes -= 2) {
         const int x = area.left() + area.width() * (10 - minutes) / 10;
         p.drawLine(x, area.bottom(), x, area.bottom() + 3);
-        const QString label = minutes == 0 ? QStringLiteral("0") : QString("-%1 min").arg(minutes);
+        const QString label = minutes == 0 ? QStringLiteral("0") : minutesLabel_.arg(minutes);
         const int w = fontMetrics().horizontalAdvance(label);
         const int left = std::clamp(x - w / 2, 0, width() - w);
         p.drawText(QRect(left, area.bottom() + 4, w, h), Qt::AlignCenter, label);

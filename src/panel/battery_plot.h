@@ -12,6 +12,8 @@ class BatteryPlot : public QWidget {
   public:
     explicit BatteryPlot(QWidget* parent = nullptr);
     void SetPlot(MonitorModel::Plot plot);
+    // The label of a time on the axis, with %1 for the minutes before now.
+    void SetMinutesLabel(const QString& label) { minutesLabel_ = label; }
     const MonitorModel::Plot& plot() const { return plot_; }
 
   protected:
@@ -24,6 +26,7 @@ class BatteryPlot : public QWidget {
     void DrawRuns(QPainter& p, const QRect& area) const;
 
     MonitorModel::Plot plot_;
+    QString minutesLabel_ = "-%1 min";
 };
 
 }  // namespace zanth

@@ -7,7 +7,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -18,8 +20,35 @@ namespace zanth {
 namespace {
 
 // The rows are pulled in this often; the plot every kPlotEvery-th time.
-constexpr int kRefreshMs = 200;
-constexpr int kPlotEvery = 5;
+constexpr int kRefreshMs = 250;
+constexpr int kPlotEvery = 4;
+
+// Paints the cells from their text laid out once: the rows move down on every refresh, and laying out every
+// visible cell's text anew each time would cost more than everything else the monitor does.
+class CellPainter : public QStyledItemDelegate {
+  public:
+    CellPainter(const MonitorRows& rows, QObject* parent) : QStyledItemDelegate(parent), rows_(rows) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            p->fillRect(option.rect, option.palette.highlight());
+        else if (option.features & QStyleOptionViewItem::Alternate)
+            p->fillRect(option.rect, option.palette.alternateBase());
+        const QStaticText* text = rows_.CellText(index);
+        if (text == nullptr) return;
+        p->save();
+        p->setClipRect(option.rect.adjusted(2, 0, -2, 0));
+        p->setFont(option.font);
+        p->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
+        p->drawStaticText(option.rect.left() + 3, top, *text);
+        p->restore();
+    }
+
+  private:
+    const MonitorRows& rows_;
+};
 
 }  // namespace
 
@@ -44,20 +73,36 @@ int MonitorRows::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : MonitorText::kColumns;
 }
 
-QVariant MonitorRows::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
+const MonitorRows::Cached* MonitorRows::RowAt(int row) const {
     // Rows that came after the last Sync sit above the ones the view knows.
     const std::uint64_t newer = model_.rowsAdded() - syncedAdded_;
-    const std::uint64_t at = newer + static_cast<std::uint64_t>(index.row());
-    if (at >= model_.rowCount()) return {};
+    const std::uint64_t at = newer + static_cast<std::uint64_t>(row);
+    if (row < 0 || at >= model_.rowCount()) return nullptr;
     const std::uint64_t number = model_.rowsAdded() - 1 - at;
     Cached& c = cache_[number % cache_.size()];
     if (c.number != number) {
         const MonitorText::Fields f = text_.Of(model_.row(static_cast<std::size_t>(at)));
-        for (std::size_t i = 0; i < f.size(); ++i) c.fields[i] = QString::fromStdString(f[i]);
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            c.fields[i] = QString::fromStdString(f[i]);
+            c.laidOut[i].setText(c.fields[i]);
+            c.laidOut[i].setTextFormat(Qt::PlainText);
+            c.laidOut[i].setPerformanceHint(QStaticText::AggressiveCaching);
+        }
         c.number = number;
     }
-    return c.fields[static_cast<std::size_t>(index.column())];
+    return &c;
+}
+
+QVariant MonitorRows::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const Cached* c = RowAt(index.row());
+    if (c == nullptr) return {};
+    return c->fields[static_cast<std::size_t>(index.column())];
+}
+
+const QStaticText* MonitorRows::CellText(const QModelIndex& index) const {
+    const Cached* c = index.isValid() ? RowAt(index.row()) : nullptr;
+    return c == nullptr ? nullptr : &c->laidOut[static_cast<std::size_t>(index.column())];
 }
 
 QVariant MonitorRows::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -113,6 +158,7 @@ LinkMonitorWindow::LinkMonitorWindow(const CPadoraApp& app, LinkTap& tap, QWidge
     layout->addWidget(device_);
     layout->addWidget(new QLabel(Tr(Msg::kMonitorPlot), this));
     plot_ = new BatteryPlot(this);
+    plot_->SetMinutesLabel(Tr(Msg::kMonitorMinutesAgo));
     plot_->setFixedHeight(170);
     layout->addWidget(plot_);
 
@@ -130,6 +176,7 @@ void LinkMonitorWindow::BuildTable() {
     rows_ = new MonitorRows(app_, tap_.monitor(), tap_.text(), this);
     table_ = new QTableView(this);
     table_->setModel(rows_);
+    table_->setItemDelegate(new CellPainter(*rows_, table_));
     table_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setWordWrap(false);
@@ -139,7 +186,7 @@ void LinkMonitorWindow::BuildTable() {
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
-    const int widths[MonitorText::kColumns] = {100, 50, 200, 200, 240, 85, 90};
+    const int widths[MonitorText::kColumns] = {100, 45, 195, 165, 235, 80, 80};
     for (int c = 0; c < MonitorText::kColumns; ++c) table_->setColumnWidth(c, widths[c]);
     table_->horizontalHeader()->setStretchLastSection(true);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QAbstractTableModel>
+#include <QStaticText>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -31,6 +32,8 @@ class MonitorRows : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     // Tells the view about the rows added and dropped since the last call.
     void Sync();
+    // The text of a cell laid out once, for painting; null for a row that is gone.
+    const QStaticText* CellText(const QModelIndex& index) const;
 
   private:
     const MonitorModel& model_;
@@ -42,7 +45,9 @@ class MonitorRows : public QAbstractTableModel {
     struct Cached {
         std::uint64_t number = ~0ull;
         std::array<QString, MonitorText::kColumns> fields;
+        std::array<QStaticText, MonitorText::kColumns> laidOut;
     };
+    const Cached* RowAt(int row) const;
     mutable std::vector<Cached> cache_;
 };
 

@@ -21,6 +21,7 @@
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/key_joy_setup.h"
+#include "panel/link_monitor.h"
 #include "panel/sound_dlg.h"
 #include "panel/stats.h"
 #include "sound/sound_player.h"
@@ -232,6 +233,8 @@ void CPadoraDlg::Teardown() {
     tornDown_ = true;
     qApp->removeEventFilter(this);
     tick_.stop();
+    delete monitor_;  // it shows what the session keeps, which goes before the window's children do
+    monitor_ = nullptr;
     // Devices shut, the robot's last neutral frame, the port closed, then every setting in one save.
     saveResult_ = session_->Close(app_.configPath);
     sound_->Close();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -74,39 +75,47 @@ std::vector<double> TimingErrors(const std::vector<std::int64_t>& times,
     return errors;
 }
 
-TEST_F(LinkSessionTest, ARecordedDriveIsPlayedBackInOrderAndOnTime) {
+class PlaybackTest : public LinkSessionTest {
+  protected:
+    // Five seconds of driving recorded into `file`: L1, then SELECT with the stick left, a MODE press, then
+    // button 1. The file holds what went out meanwhile, in order.
+    void RecordADrive(const std::string& file, RecordedSession* recorded) {
+        ASSERT_TRUE(Drive([&] { return !sent_.empty(); }, 5s));
+        std::string error;
+        ASSERT_TRUE(tap().StartRecording(file, {ProgramVersion(), "COM3", sim_->path()}, &error)) << error;
+        const std::size_t from = sent_.size();
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_FALSE(Drive([] { return false; }, 5s,
+                           [&] {
+                               const auto t = std::chrono::steady_clock::now() - start;
+                               Key(kItemL1, t > 500ms && t < 1500ms);
+                               Key(kItemSelect, t > 1500ms && t < 2500ms);
+                               Key(kItemStickLeft, t > 1500ms && t < 2500ms);
+                               Key(kItemMode, t > 2700ms && t < 2900ms);
+                               Key(kItem1, t > 3500ms && t < 4500ms);
+                           }));
+        ASSERT_TRUE(tap().StopRecording(&error)) << error;
+
+        SessionFileError fault;
+        *recorded = ReadSessionFile(file, &fault);
+        ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
+        ASSERT_GE(recorded->messages.size(), 30u);
+        ASSERT_LE(from + recorded->messages.size(), sent_.size());
+        for (std::size_t i = 0; i < recorded->messages.size(); ++i)
+            ASSERT_EQ(recorded->messages[i].bytes, sent_[from + i].bytes) << i;
+        EXPECT_EQ(recorded->header.device, sim_->path());
+    }
+};
+
+TEST_F(PlaybackTest, ARecordedDriveIsPlayedBackInOrderAndOnTime) {
     Connect({});
     RobotLog robot(*sim_);
-    ASSERT_TRUE(Drive([&] { return !sent_.empty(); }, 5s));
     const std::string file = PathOf("drive.zsr");
-    std::string error;
-    ASSERT_TRUE(tap().StartRecording(file, {ProgramVersion(), "COM3", sim_->path()}, &error)) << error;
-    const std::size_t recordFrom = sent_.size();
-
-    // Five seconds of driving: L1, then SELECT with the stick left, a MODE press, then button 1.
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_FALSE(Drive([] { return false; }, 5s,
-                       [&] {
-                           const auto t = std::chrono::steady_clock::now() - start;
-                           Key(kItemL1, t > 500ms && t < 1500ms);
-                           Key(kItemSelect, t > 1500ms && t < 2500ms);
-                           Key(kItemStickLeft, t > 1500ms && t < 2500ms);
-                           Key(kItemMode, t > 2700ms && t < 2900ms);
-                           Key(kItem1, t > 3500ms && t < 4500ms);
-                       }));
-    ASSERT_TRUE(tap().StopRecording(&error)) << error;
-    const std::vector<SentMessage> live(sent_.begin() + static_cast<std::ptrdiff_t>(recordFrom), sent_.end());
-
-    SessionFileError fault;
-    const RecordedSession recorded = ReadSessionFile(file, &fault);
-    ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
-    ASSERT_GE(recorded.messages.size(), 30u);
-    ASSERT_LE(recorded.messages.size(), live.size());
-    for (std::size_t i = 0; i < recorded.messages.size(); ++i)
-        ASSERT_EQ(recorded.messages[i].bytes, live[i].bytes) << i;
-    EXPECT_EQ(recorded.header.device, sim_->path());
+    RecordedSession recorded;
+    ASSERT_NO_FATAL_FAILURE(RecordADrive(file, &recorded));
 
     const std::size_t playFrom = sent_.size();
+    std::string error;
     ASSERT_TRUE(tap().Play(file, &error)) << error;
     ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 15s));
     ASSERT_TRUE(Drive([&] { return robot.Lines().size() >= sent_.size(); }, 5s));
@@ -194,10 +203,17 @@ TEST_F(LinkSessionTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
     EXPECT_EQ(sent_[i].bytes[3], 0xFB) << "L1 held, L2 not";
 }
 
-// Files the player must refuse, each for its reason, with nothing of them sent.
-TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
+struct Damaged {
+    const char* what;
+    std::string path;
+    SessionFileError::Kind kind;
+    Msg message;  // the reason the player gives (damaged files: their line instead)
+};
+
+// Files the player must refuse, made from `good`, a complete session of three messages.
+std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                  const std::string& good) {
     using Kind = SessionFileError::Kind;
-    const std::string good = HeldL2Session(PathOf("good.zsr"), 3);
     std::string text;
     {
         std::ifstream in(good);
@@ -205,26 +221,23 @@ TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
     }
     const std::size_t endLine = text.rfind("end\t");
     auto write = [&](const std::string& name, const std::string& content) {
-        std::ofstream(PathOf(name), std::ios::binary) << content;
-        return PathOf(name);
+        std::ofstream(pathOf(name), std::ios::binary) << content;
+        return pathOf(name);
     };
     std::string garbage;
     for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
-    const std::string huge = PathOf("huge.zsr");
+    const std::string huge = pathOf("huge.zsr");
     std::ofstream(huge).close();
-    ASSERT_EQ(truncate(huge.c_str(), 100LL << 20), 0);  // 100 MB, sparse
-    const std::string fifo = PathOf("fifo.zsr");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(truncate(huge.c_str(), 100LL << 20), 0);  // 100 MB, sparse
+    const std::string fifo = pathOf("fifo.zsr");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string backwards = text;
     backwards.replace(backwards.find("\n250000\t") + 1, 6, "000009");
-
-    struct Case {
-        const char* what;
-        std::string path;
-        Kind kind;
-        Msg message;
-    } cases[] = {
-        {"missing", PathOf("none.zsr"), Kind::kUnreadable, Msg::kSessionUnreadable},
+    std::string foreignMessage = text;
+    foreignMessage.replace(text.find("4B FF"), 5, "58 FF");
+    const std::string header = text.substr(0, text.find('\n') + 1);
+    return {
+        {"missing", pathOf("none.zsr"), Kind::kUnreadable, Msg::kSessionUnreadable},
         {"truncated after a line", write("t1.zsr", text.substr(0, endLine)), Kind::kTruncated,
          Msg::kSessionTruncated},
         {"truncated in a line", write("t2.zsr", text.substr(0, endLine - 7)), Kind::kTruncated,
@@ -235,15 +248,17 @@ TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
         {"a FIFO", fifo, Kind::kUnreadable, Msg::kSessionUnreadable},
         {"newer format", write("n.zsr", "zanth-session\t2\tx\ty\tz\n"), Kind::kNewerFormat,
          Msg::kSessionNewer},
-        {"time backwards", write("b.zsr", backwards), Kind::kDamaged, Msg::kMenuRecord},
-        {"a message the link never sends",
-         write("m.zsr", std::string(text).replace(text.find("4B FF"), 5, "58 FF")), Kind::kDamaged,
-         Msg::kMenuRecord},
-        {"no messages", write("e.zsr", text.substr(0, text.find('\n') + 1) + "end\t0\n"), Kind::kEmpty,
-         Msg::kSessionEmpty},
+        {"time backwards", write("b.zsr", backwards), Kind::kDamaged, Msg::kCount},
+        {"a message the link never sends", write("m.zsr", foreignMessage), Kind::kDamaged, Msg::kCount},
+        {"no messages", write("e.zsr", header + "end\t0\n"), Kind::kEmpty, Msg::kSessionEmpty},
     };
+}
+
+// Each refused with its reason, and nothing of it sent.
+TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
+    const std::string good = HeldL2Session(PathOf("good.zsr"), 3);
     Connect({});
-    for (const Case& c : cases) {
+    for (const Damaged& c : DamagedFiles([this](const std::string& name) { return PathOf(name); }, good)) {
         SCOPED_TRACE(c.what);
         SessionFileError e;
         EXPECT_TRUE(ReadSessionFile(c.path, &e).messages.empty());
@@ -251,11 +266,9 @@ TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
         std::string error;
         EXPECT_FALSE(tap().Play(c.path, &error));
         EXPECT_FALSE(tap().playing());
-        if (c.kind == Kind::kDamaged) {
-            EXPECT_NE(error.find("The file is damaged (line "), std::string::npos) << error;
-        } else {
-            EXPECT_NE(error.find(app_->Tr(c.message)), std::string::npos) << error;
-        }
+        const std::string reason =
+            c.kind == SessionFileError::Kind::kDamaged ? "The file is damaged (line " : app_->Tr(c.message);
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
     ASSERT_TRUE(Drive([&] { return sent_.size() >= 3; }, 5s));
     for (const SentMessage& m : sent_) EXPECT_EQ(m.playedIndex, -1);

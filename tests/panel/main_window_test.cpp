@@ -13,14 +13,12 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
 #include <chrono>
 #include <fstream>
-#include <functional>
 
 #include <pty.h>
 #include <unistd.h>
@@ -29,12 +27,10 @@
 #include <QUrl>
 
 #include "base/clock.h"
-#include "control/link_tap.h"
 #include "model/ini_file.h"
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
-#include "panel/link_monitor.h"
 
 namespace zanth {
 namespace {
@@ -455,71 +451,6 @@ TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutAndALostPortIsName
         EXPECT_TRUE(w->operationButton()->isEnabled());
         EXPECT_TRUE(w->soundButton()->isEnabled());
     }
-}
-
-// A played session gives way to Escape and to the mouse, and the window stays open; the monitor is one
-// window, kept (with its place) when it is closed.
-TEST_F(MainWindowTest, EscapeOrTheMouseStopsPlaybackAndTheMonitorKeepsItsPlace) {
-    int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    WriteConfig("[PORTS]\nCOM1=" + std::string(ttyname(slave)) + "\n");
-    close(slave);
-    auto w = Open();
-    w->show();
-    w->portCombo()->setCurrentIndex(0);
-    w->ConnectOrDisconnect();
-    ASSERT_TRUE(w->connected()) << w->lastConnectError().toStdString();
-    const QString session = dir_.filePath("held.zsr");
-    {
-        SessionRecorder recorder;
-        std::string reason;
-        ASSERT_TRUE(recorder.Begin(session.toStdString(), {ProgramVersion(), "COM1", "-"}, &reason));
-        for (int i = 0; i < 100; ++i)
-            recorder.Add(
-                SentMessage{{'K', 0xFF, 0xFF, 0xFE, 0x80, 0x80, 0x80, 0x80, 0xF3}, i * 125000LL, -1});
-        ASSERT_TRUE(recorder.Finish(&reason));
-    }
-    auto waitFor = [](auto done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < end)
-            QApplication::processEvents(QEventLoop::AllEvents, 10);
-        return done();
-    };
-    LinkTap& tap = w->session().tap();
-    auto stop = std::vector<std::function<void()>>{[&] {
-                                                       QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape,
-                                                                        Qt::NoModifier);
-                                                       QApplication::sendEvent(w.get(), &escape);
-                                                   },
-                                                   [&] {
-                                                       Mouse(w.get(), QEvent::MouseButtonPress, {20, 20});
-                                                       Mouse(w.get(), QEvent::MouseButtonRelease, {20, 20});
-                                                   }};
-    for (const auto& press : stop) {
-        ASSERT_TRUE(w->PlayFrom(session)) << w->lastLinkError().toStdString();
-        ASSERT_TRUE(waitFor([&] { return tap.ShownItems().has_value(); }));
-        press();
-        EXPECT_FALSE(tap.playing());
-        EXPECT_TRUE(w->isVisible());
-    }
-    EXPECT_FALSE(w->PlayFrom(dir_.filePath("missing.zsr")));
-    EXPECT_TRUE(w->lastLinkError().contains("The session cannot be played"));
-
-    w->OpenMonitor();
-    LinkMonitorWindow* monitor = w->monitorWindow();
-    ASSERT_NE(monitor, nullptr);
-    EXPECT_EQ(monitor->windowTitle(), "Link Monitor");
-    EXPECT_TRUE(waitFor([&] {
-        monitor->Refresh();
-        return monitor->table()->model()->rowCount() > 0;
-    }));
-    monitor->move(monitor->pos() + QPoint(40, 30));
-    const QPoint place = monitor->pos();
-    monitor->close();
-    w->OpenMonitor();
-    EXPECT_EQ(w->monitorWindow(), monitor);
-    EXPECT_EQ(monitor->pos(), place);
-    close(master);
 }
 
 }  // namespace
