@@ -5,12 +5,16 @@ Prints: start to first painted window, resident memory, one-item repaint time, t
 the longest GUI-thread stall (largest gap between ticks beyond their 50 ms period) while connected, CPU use
 while connected, the message cadence on the wire, and key-down-to-frame latency over repeated presses.
 
-usage: bench/window_link_figures.py BUILD_DIR [--presses N]
+With --monitor the link monitor is opened from the F1 menu right after connecting and stays open for the
+rest of the run; the stall and CPU figures are then those with the monitor open.
+
+usage: bench/window_link_figures.py BUILD_DIR [--presses N] [--monitor]
 """
 import json, os, random, statistics, subprocess, sys, tempfile, time, select, signal
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/release")
 presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 60
+monitor = "--monitor" in sys.argv
 work = tempfile.mkdtemp(prefix="zanth-bench.")
 procs = []
 
@@ -94,6 +98,17 @@ try:
                     lines.append((time.monotonic(), line.decode(errors="replace")))
 
     read_lines(1.5)
+    if monitor:
+        # Help menu: manual, about, the monitor.
+        xdo("windowfocus", "--sync", wid, "key", "F1")
+        time.sleep(0.3)
+        xdo("key", "Down", "Down", "Down", "Return")
+        time.sleep(1.0)
+        if not xdo("search", "--onlyvisible", "--name", "Link Monitor"):
+            sys.exit("the link monitor did not open")
+        xdo("windowfocus", "--sync", wid)  # the keys drive the robot again
+        read_lines(0.5)
+    span_start = time.monotonic()
     cpu0, wall0 = cpu_seconds(emu.pid), time.monotonic()
     n0 = len(lines)
     read_lines(10)
@@ -120,12 +135,16 @@ try:
         read_lines(0.2 + random.uniform(0, 0.25))  # a random phase against the 50 ms tick and the wire cycle
 
     rss_connected = rss_mb(emu.pid)
+    span_end = time.monotonic()
     xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # disconnect
     time.sleep(0.3)
     xdo("windowfocus", "--sync", wid, "key", "Escape")
     emu.wait(15)
     st = json.load(open(stats_file))
     gaps = st["tick_gap_ms"]
+    if monitor:
+        # Only the ticks while connected with the monitor open (the clocks are both CLOCK_MONOTONIC).
+        gaps = [g for g, at in zip(gaps, st["tick_at_s"]) if span_start <= at <= span_end]
     print(f"start to first painted window : {(st['first_paint_clock_s'] - t0) * 1000:.0f} ms from launch "
           f"({st['first_paint_ms']:.0f} ms from main())             (target <= 500 ms)")
     print(f"resident memory               : {rss_idle:.1f} MB idle, {rss_connected:.1f} MB connected (target <= 80 MB)")
@@ -140,9 +159,10 @@ try:
           f"the X server round trip of the keyboard poll)")
     print(f"control tick (GUI thread CPU) : median {statistics.median(st['tick_cpu_us']):.0f} us, "
           f"p99 {pct(st['tick_cpu_us'], 99):.0f} us, max {max(st['tick_cpu_us']):.0f} us")
+    open_note = " with the monitor open" if monitor else ""
     print(f"longest GUI stall (tick gap)  : max gap {max(gaps):.1f} ms for a 50 ms period -> stall "
-          f"<= {max(gaps) - 50:.1f} ms            (target <= 5 ms; original ~125 ms)")
-    print(f"CPU while connected           : {cpu:.1f} % of one core              (target <= 3 %; original ~100 %)")
+          f"<= {max(gaps) - 50:.1f} ms{open_note} over {len(gaps)} ticks (target <= 5 ms; original ~125 ms)")
+    print(f"CPU while connected           : {cpu:.1f} % of one core{open_note} (target <= 3 %; original ~100 %)")
     if cadence:
         print(f"message cadence on the wire   : median {statistics.median(cadence):.1f} ms, "
               f"min {min(cadence):.1f}, max {max(cadence):.1f} over {len(cadence)}   (about 125 ms)")

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/clock.h"
+#include "control/link_tap.h"
 #include "control/log.h"
 #include "input/apply.h"
 #include "input/devices.h"
@@ -43,6 +44,7 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
       background_(settings.background == 1 ? 1 : 0),
       readError_(settings.readError) {
     BuildModel(model_, app_, settings);
+    tap_ = std::make_unique<LinkTap>(app_, model_, *link_);
     if (openPort_) {
         openLink_ = [open = openPort_](const std::string& device, int, std::string* reason) {
             return open(device, reason);
@@ -60,7 +62,7 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
     SetUpPorts(std::move(parts.deviceRoot));
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
-        if (connected()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+        if (connected() && !tap_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
     });
 }
 
@@ -129,7 +131,11 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
 
     // The newest frame goes to the link thread; the meter follows the replies it brings back.
     if (connected()) {
-        link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
+        // The gamepad's right stick counts once it is moved off centre, not for a first reading at rest.
+        const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
+                                                      (gamepad_->padRYChanged && gamepad_->padRY != 128));
+        if (tap_->LiveFrameGoesOut(padMoved || AnyItemPressed(model_)))
+            link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
         if (!inputs.batteryDisplay) state_.meterValue = 0;
         UpdateStale();
     }
@@ -192,6 +198,12 @@ ControllerFrame ControlSession::SampleFrame() {
     // The LED flips on the tick's press edges only.
     now.ledItem().latched = model_.ledItem().latched;
     return BuildFrame(now);
+}
+
+void ControlSession::StopPlayback() {
+    if (!tap_->playing()) return;
+    tap_->StopPlaying();
+    if (connected()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
 }
 
 int ControlSession::CentreX() {

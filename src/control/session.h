@@ -20,6 +20,7 @@ namespace zanth {
 class BackgroundOpener;
 class GamepadDevice;
 class KeyboardDevice;
+class LinkTap;
 class LinkWorker;
 class Port;
 class PortWatcher;
@@ -115,6 +116,10 @@ class ControlSession : public QObject {
     int backgroundInput() const { return background_; }
     SoundOutput& sound() { return *sound_; }
     LinkWorker& link() { return *link_; }
+    // The monitor, the recorder and the player of recorded sessions.
+    LinkTap& tap() { return *tap_; }
+    // Ends a played session at once; the next message carries the controller as it is now.
+    void StopPlayback();
 
     // Set-up: opens the gamepad and the keyboard, centres the sticks and lights the LED. `windowIsActive`
     // answers whether the main window is active (the devices read only then at the foreground level).
@@ -206,6 +211,7 @@ class ControlSession : public QObject {
     std::uint32_t lostTick_ = 0;
     std::string remembered_;  // saved as SYSTEM/PORTDEVICE
     std::string preferred_;   // the stable name of the device the port list follows
+    std::unique_ptr<LinkTap> tap_;  // after link_: it listens to it
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;

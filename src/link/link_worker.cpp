@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -46,6 +47,8 @@ std::string DetailOf(const PortResult& r) {
 
 LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {
     qRegisterMetaType<zanth::LinkFailure>();
+    qRegisterMetaType<zanth::SentMessage>();
+    qRegisterMetaType<zanth::ReplyRead>();
 }
 
 LinkWorker::~LinkWorker() {
@@ -70,9 +73,13 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
         finalFrame_.reset();
         // For the last message of a crash; armed by the first frame.
         lastWord_ = emergency::Publish(port->NativeHandle());
+        played_.clear();
+        ++playGeneration_;
+        playing_ = false;
     }
     stopping_ = false;
     wakeFd_ = wake;
+    const QString device = QString::fromStdString(port->Device());
     try {
         thread_ = std::thread(&LinkWorker::Run, this, std::move(port));
     } catch (const std::system_error& e) {
@@ -84,6 +91,7 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
         wakeFd_ = -1;
         return fail(e.what());
     }
+    emit started(device);
     return true;
 }
 
@@ -110,10 +118,31 @@ void LinkWorker::Stop(std::optional<ControllerFrame> finalFrame) {
     thread_.join();
     close(wakeFd_);
     wakeFd_ = -1;
+    StopPlaying();
+}
+
+bool LinkWorker::Play(std::vector<TimedMessage> messages) {
+    if (!thread_.joinable() || messages.empty()) return false;
+    std::lock_guard lock(mutex_);
+    played_.swap(messages);
+    playedNext_ = 0;
+    ++playGeneration_;
+    playing_ = true;
+    return true;  // the session replaced, if any, is freed outside the lock
+}
+
+void LinkWorker::StopPlaying() {
+    std::vector<TimedMessage> old;
+    std::lock_guard lock(mutex_);
+    played_.swap(old);
+    playedNext_ = 0;
+    ++playGeneration_;
+    playing_ = false;
 }
 
 void LinkWorker::Run(std::unique_ptr<Port> port) {
     cutShort_ = false;
+    replyPending_ = false;
     qCInfo(lcLink, "link started on %s", port->Device().c_str());
     PortResult r = Pump(*port);
     if (Broken(r) && !Stopping()) {
@@ -150,36 +179,123 @@ PortResult LinkWorker::Pump(Port& port) {
 }
 
 PortResult LinkWorker::SendOne(Port& port) {
-    PortResult r = port.Discard(kFrameDiscardMs - kSampleLeadMs, wakeFd_);
+    PortResult r = AwaitTurn(port);
     if (r.status != Status::kOk || Stopping()) return r;
     emit frameWanted();
-    r = port.Discard(kSampleLeadMs, wakeFd_);
+    r = port.Discard(LeadMs(), wakeFd_);
     if (r.status != Status::kOk || Stopping()) return r;
 
-    std::optional<ControllerFrame> frame;
-    bool replyWanted = false;
-    {
-        std::lock_guard lock(mutex_);
-        frame = frame_;
-        replyWanted = replyWanted_;
-    }
-    if (!frame) return r;
-    r = WriteMessage(port, BuildMessage(*frame, replyWanted), kWriteRoomMs, wakeFd_);
+    Outgoing out;
+    if (!TakeMessage(out)) return r;
+    r = WriteMessage(port, out.message, kWriteRoomMs, wakeFd_);
     if (r.status != Status::kOk) {
         cutShort_ = r.count > 0;
         return r;
     }
     ++messagesSent_;
+    MarkSent(out, Clock::now());
     r = port.Drain(kOutputStallMs, wakeFd_);
-    if (r.status != Status::kOk || !replyWanted) return r;
+    if (r.status != Status::kOk || out.message[0] != 'k') return r;
+    return ReadReply(port);
+}
 
-    // The whole 25 ms are read unless 128 bytes come, as the robot may answer in pieces.
-    std::uint8_t reply[kReplyBytes];
-    r = port.Read(reply, kReplyBytes, kReplyTimeoutMs, wakeFd_);
-    if (r.status == Status::kOk && !Stopping()) {
-        if (auto value = ParseBatteryReply(reply, static_cast<std::size_t>(r.count)))
-            emit batteryReply(*value);
+bool LinkWorker::TakeMessage(Outgoing& out) {
+    std::lock_guard lock(mutex_);
+    if (playing_ && playedNext_ < played_.size()) {
+        out.message = played_[playedNext_].bytes;
+        out.playedIndex = static_cast<int>(playedNext_);
+        out.generation = playGeneration_;
+        return true;
     }
+    if (!frame_) return false;
+    out.message = BuildMessage(*frame_, replyWanted_);
+    return true;
+}
+
+void LinkWorker::MarkSent(const Outgoing& out, Clock::time_point at) {
+    if (out.playedIndex >= 0) {
+        std::vector<TimedMessage> done;
+        std::lock_guard lock(mutex_);
+        // A session stopped or replaced meanwhile is not advanced.
+        if (playing_ && out.generation == playGeneration_) {
+            if (playedNext_ == 0) playedEpoch_ = at - std::chrono::microseconds(played_.front().offsetUs);
+            if (++playedNext_ == played_.size()) {
+                played_.swap(done);
+                playedNext_ = 0;
+                playing_ = false;
+            }
+        }
+    }
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+    emit messageSent(SentMessage{out.message, us, out.playedIndex});
+}
+
+// When the played session's next message is due; none before its first message has gone.
+std::optional<LinkWorker::Clock::time_point> LinkWorker::PlayedDue() {
+    std::lock_guard lock(mutex_);
+    if (!playing_ || playedNext_ == 0 || playedNext_ >= played_.size()) return std::nullopt;
+    return playedEpoch_ + std::chrono::microseconds(played_[playedNext_].offsetUs);
+}
+
+// The wait between asking for a fresh frame and taking it: kSampleLeadMs, or, for a played message, the
+// time left until it is due, rounded down, as every wait on the port lasts its time or a little longer.
+int LinkWorker::LeadMs() {
+    const std::optional<Clock::time_point> due = PlayedDue();
+    if (!due) return kSampleLeadMs;
+    const auto left = std::chrono::floor<std::chrono::milliseconds>(*due - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, kSampleLeadMs));
+}
+
+// Input dropped until kSampleLeadMs before the next message: kFrameDiscardMs after the last one, or later
+// when a played message's time says so. The wait goes in slices, so that stopping a played session takes
+// effect at the next turn even in a long pause of it.
+PortResult LinkWorker::AwaitTurn(Port& port) {
+    PortResult r = DiscardAfterReply(port, kFrameDiscardMs - kSampleLeadMs);
+    while (r.status == Status::kOk && !Stopping()) {
+        const std::optional<Clock::time_point> due = PlayedDue();
+        const int left = due ? MsUntil(*due - std::chrono::milliseconds(kSampleLeadMs)) : 0;
+        if (left == 0) break;
+        r = port.Discard(std::min(left, kFrameDiscardMs), wakeFd_);
+    }
+    return r;
+}
+
+// Input dropped for `ms`. After a reply window that stayed empty, the first bytes dropped are kept: they are
+// that reply, come late.
+PortResult LinkWorker::DiscardAfterReply(Port& port, int ms) {
+    if (!replyPending_) return port.Discard(ms, wakeFd_);
+    replyPending_ = false;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    ReplyRead late;
+    PortResult r = port.Read(late.bytes.data(), kReplyBytes, ms, wakeFd_);
+    if (r.status != Status::kOk || Stopping()) return r;
+    late.count = r.count;
+    late.status = r.count > 0 ? ReplyRead::Status::kLate : ReplyRead::Status::kNone;
+    late.atUs = LinkClockUs();
+    emit replyRead(late);
+    // A full buffer ends the read early; the rest of the time is still discarded.
+    if (const int left = MsUntil(end); left > 0) r = port.Discard(left, wakeFd_);
+    return r;
+}
+
+// The whole 25 ms are read unless 128 bytes come, as the robot may answer in pieces.
+PortResult LinkWorker::ReadReply(Port& port) {
+    ReplyRead reply;
+    PortResult r = port.Read(reply.bytes.data(), kReplyBytes, kReplyTimeoutMs, wakeFd_);
+    if (r.status != Status::kOk || Stopping()) return r;
+    reply.count = r.count;
+    reply.atUs = LinkClockUs();
+    if (auto value = ParseBatteryReply(reply.bytes.data(), static_cast<std::size_t>(r.count))) {
+        reply.status = ReplyRead::Status::kOk;
+        reply.level = *value;
+        emit batteryReply(*value);
+    } else if (r.count > 0) {
+        reply.status = ReplyRead::Status::kGarbage;
+    } else {
+        replyPending_ = true;  // none or late: the next discard tells
+        return r;
+    }
+    emit replyRead(reply);
     return r;
 }
 
@@ -210,8 +326,12 @@ void LinkWorker::Finish(Port& port) {
         written.status = Status::kFailed;
         written.detail = "the message before it was cut short";
     } else if (finalFrame) {
-        written = WriteMessage(port, BuildMessage(*finalFrame, false), MsUntil(deadline), -1);
-        if (written.status == Status::kOk) ++messagesSent_;
+        const WireMessage message = BuildMessage(*finalFrame, false);
+        written = WriteMessage(port, message, MsUntil(deadline), -1);
+        if (written.status == Status::kOk) {
+            ++messagesSent_;
+            emit messageSent(SentMessage{message, LinkClockUs(), -1});
+        }
     }
     PortResult drained = port.Drain(MsUntil(deadline), -1);
     // What could not leave is thrown away, so that closing the port cannot wait on it.

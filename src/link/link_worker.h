@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QString>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -8,9 +9,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/emergency.h"
 #include "link/frame.h"
+#include "link/link_events.h"
 #include "link/link_failure.h"
 #include "link/port.h"
 
@@ -49,6 +52,14 @@ class LinkWorker : public QObject {
     // Messages handed to the port since construction (for tests and measurements).
     std::uint64_t MessagesSent() const { return messagesSent_.load(); }
 
+    // Sends a recorded session in place of the frames set: its first message at the link's next turn, every
+    // further one at its offset after the first (never sooner than the rhythm allows), then the frames set
+    // again. Replaces a session under way; false when the link is not running or there is nothing to send.
+    bool Play(std::vector<TimedMessage> messages);
+    // Ends the played session at once: the next message carries the frame set.
+    void StopPlaying();
+    bool Playing() const { return playing_.load(); }
+
   signals:
     // A battery reply that parsed, from the message just sent.
     void batteryReply(int value);
@@ -57,6 +68,12 @@ class LinkWorker : public QObject {
     // kSampleLeadMs before the link takes the frame for its next message: a SetFrame in answer goes out in
     // it. Unanswered, the last frame set goes out again.
     void frameWanted();
+    // Start succeeded (on the thread that called it), on `device`.
+    void started(QString device);
+    // Every message the driver took, and the outcome of every "k" message's reply window. Cheap enough to
+    // leave connected: one small value per message.
+    void messageSent(zanth::SentMessage message);
+    void replyRead(zanth::ReplyRead reply);
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -64,13 +81,27 @@ class LinkWorker : public QObject {
     void Run(std::unique_ptr<Port> port);
     PortResult Pump(Port& port);
     PortResult SendOne(Port& port);
+    // What the next message carries: the played session's next one, else the frame set.
+    struct Outgoing {
+        WireMessage message{};
+        int playedIndex = -1;
+        std::uint64_t generation = 0;
+    };
+    bool TakeMessage(Outgoing& out);
+    void MarkSent(const Outgoing& out, Clock::time_point at);
+    std::optional<Clock::time_point> PlayedDue();
+    PortResult AwaitTurn(Port& port);
+    int LeadMs();
+    PortResult DiscardAfterReply(Port& port, int ms);
+    PortResult ReadReply(Port& port);
     void Finish(Port& port);
     PortResult WriteMessage(Port& port, const WireMessage& message, int ms, int wakeFd);
     bool Stopping() const { return stopping_.load(); }
 
     std::thread thread_;
     int wakeFd_ = -1;
-    bool cutShort_ = false;  // link thread only: a message went out in part
+    bool cutShort_ = false;      // link thread only: a message went out in part
+    bool replyPending_ = false;  // link thread only: the last reply window stayed empty; it may come late
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;  // guards what follows
     std::optional<ControllerFrame> frame_;
@@ -78,6 +109,11 @@ class LinkWorker : public QObject {
     std::optional<ControllerFrame> finalFrame_;
     Clock::time_point stopCalled_;
     emergency::Token lastWord_ = 0;  // the port as published for a crash's last message
+    std::vector<TimedMessage> played_;
+    std::size_t playedNext_ = 0;
+    Clock::time_point playedEpoch_;  // when offset 0 of the played session is
+    std::uint64_t playGeneration_ = 0;
+    std::atomic<bool> playing_{false};
     std::atomic<std::uint64_t> messagesSent_{0};
 };
 

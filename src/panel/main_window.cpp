@@ -23,6 +23,7 @@
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/key_joy_setup.h"
+#include "panel/link_monitor.h"
 #include "panel/sound_dlg.h"
 #include "panel/stats.h"
 #include "sound/sound_player.h"
@@ -176,6 +177,7 @@ void CPadoraDlg::ShowState() {
     setText(linkNote_, note);
     linkNote_->setToolTip(note);
     linkNote_->setVisible(!note.isEmpty());
+    ShowLinkReadouts();
 }
 
 // ---- Connect / Disconnect
@@ -244,7 +246,7 @@ void CPadoraDlg::ShowAbout() {
 
 void CPadoraDlg::reject() {
     // Escape is a reflex key: a driving session does not end on it without a word.
-    if (session_->connected() && !terminating_ && !ConfirmQuit()) return;
+    if (session_->state().engaged() && !terminating_ && !ConfirmQuit()) return;
     QDialog::reject();
 }
 
@@ -275,6 +277,8 @@ void CPadoraDlg::Teardown() {
     tornDown_ = true;
     qApp->removeEventFilter(this);
     tick_.stop();
+    delete monitor_;  // it shows what the session keeps, which goes before the window's children do
+    monitor_ = nullptr;
     // Devices shut, the robot's last neutral frame, the port closed, then every setting in one save.
     saveResult_ = session_->Close(app_.configPath);
     sound_->Close();

@@ -4,6 +4,8 @@
 #include <QPixmap>
 #include <QTimer>
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -11,6 +13,7 @@
 #include "control/session.h"
 #include "model/ini_file.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -25,6 +28,8 @@ namespace zanth {
 
 class BatteryMeter;
 class CJoystick;
+class LinkIndicator;
+class LinkMonitorWindow;
 class SoundPlayer;
 
 // The main window: the controller picture with its controls. The controller itself (model, devices, sound,
@@ -54,6 +59,11 @@ class CPadoraDlg : public QDialog {
     void ShowAbout();
     void OnOperationSetting();
     void OnSoundSetting();
+    // The link monitor, recording and playback (the help menu's entries; the files chosen in a dialog).
+    void OpenMonitor();
+    bool RecordTo(const QString& path);
+    bool PlayFrom(const QString& path);
+    void StopRecordOrPlay();
 
     // Controls by their role; tests reach them through these.
     QComboBox* portCombo() const { return portCombo_; }
@@ -79,6 +89,12 @@ class CPadoraDlg : public QDialog {
     // "No reply" while the robot does not answer, or why the port was lost.
     QLabel* linkNote() const { return linkNote_; }
     QMenu* helpMenu() const { return helpMenu_; }
+    LinkMonitorWindow* monitorWindow() const { return monitor_; }
+    // The battery level as a number beside the meter, and the lamp that blinks with every message.
+    QLabel* batteryNumber() const { return batteryNumber_; }
+    LinkIndicator* linkIndicator() const { return indicator_; }
+    // The error the last failed Record or Play showed.
+    const QString& lastLinkError() const { return lastLinkError_; }
 
     // The error text the last failed connect showed (also shown in a message box unless boxes are off).
     const QString& lastConnectError() const { return lastConnectError_; }
@@ -130,6 +146,13 @@ class CPadoraDlg : public QDialog {
     void InvalidateItem(const ControllerItem& item);
     bool IsFilteredOut(QObject* watched) const;
     QSlider* SliderAt(const QPoint& globalPos) const;
+    void BuildLinkControls();
+    void ShowLinkReadouts();
+    void UpdateLinkActions();
+    void OnRecord();
+    void OnPlay();
+    bool DrawnPressed(int item) const;
+    void ShowLinkError(const std::string& error);
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
     const CPadoraApp& app_;
@@ -169,6 +192,17 @@ class CPadoraDlg : public QDialog {
     QPushButton* okButton_ = nullptr;
     QCheckBox* batteryCheck_ = nullptr;
     QMenu* helpMenu_ = nullptr;
+    // The link monitor and recorded sessions
+    LinkMonitorWindow* monitor_ = nullptr;  // made on first use, then only hidden
+    QLabel* batteryNumber_ = nullptr;
+    LinkIndicator* indicator_ = nullptr;
+    QAction* recordAction_ = nullptr;
+    QAction* playAction_ = nullptr;
+    QAction* stopAction_ = nullptr;
+    QString lastLinkError_;
+    std::optional<std::uint32_t> shownItems_;  // the played frame's items the picture shows, while playing
+    std::uint64_t blinkSeen_ = 0;
+    std::chrono::steady_clock::time_point blinkAt_{};
 };
 
 }  // namespace zanth

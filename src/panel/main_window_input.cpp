@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 
+#include "control/link_tap.h"
 #include "panel/main_window.h"
 #include "panel/stats.h"
 
@@ -26,10 +27,10 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
     const QRect dirty = event->rect();
     QPainter p(this);
     const bool legends = legendCheck_->isChecked();
-    auto draw = [&](const ControllerItem& item, bool legendAllowed) {
+    auto draw = [&](const ControllerItem& item, bool legendAllowed, bool pressed) {
         const QRect r(item.left, item.top, item.width, item.height);
         if (!r.intersects(dirty)) return;
-        const int id = item.IsDrawnPressed() ? item.downBitmapId : item.upBitmapId;
+        const int id = pressed ? item.downBitmapId : item.upBitmapId;
         if (id > 0 && id < static_cast<int>(art_.size()))
             p.drawPixmap(r.topLeft(), art_[static_cast<std::size_t>(id)]);
         if (!legends || !legendAllowed) return;
@@ -47,9 +48,9 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
         }
     };
     ControllerModel& m = model();
-    draw(m.backgroundItem(), true);
-    for (int i = 0; i < kInputItemCount; ++i) draw(m.item(i), true);
-    draw(m.ledItem(), false);
+    draw(m.backgroundItem(), true, false);
+    for (int i = 0; i < kInputItemCount; ++i) draw(m.item(i), true, DrawnPressed(i));
+    draw(m.ledItem(), false, DrawnPressed(kItemLed));
     RunStats::Get().Paint(started, dirty.width(), dirty.height());
 }
 
@@ -65,11 +66,13 @@ void CPadoraDlg::PressAt(const QPoint& pos) {
 }
 
 void CPadoraDlg::mousePressEvent(QMouseEvent* event) {
+    session_->StopPlayback();  // any press of the mouse takes the controller back
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
     QDialog::mousePressEvent(event);
 }
 
 void CPadoraDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    session_->StopPlayback();
     // Not passed on: the default handling would deliver it again as a press and flip the LED once more.
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
     event->accept();
@@ -113,6 +116,11 @@ QSlider* CPadoraDlg::SliderAt(const QPoint& globalPos) const {
 void CPadoraDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1) {
         helpMenu_->popup(mapToGlobal(QPoint(400, 300)));
+        return;
+    }
+    // While a recorded session plays, Escape stops it rather than closing the window.
+    if (event->key() == Qt::Key_Escape && session_->tap().playing()) {
+        session_->StopPlayback();
         return;
     }
     QDialog::keyPressEvent(event);

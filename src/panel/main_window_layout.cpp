@@ -156,6 +156,7 @@ void CPadoraDlg::BuildLowerControls() {
     helpMenu_ = new QMenu(this);
     helpMenu_->addAction(Tr(Msg::kMenuManual), this, &CPadoraDlg::OpenManual);
     helpMenu_->addAction(Tr(Msg::kMenuAbout), this, &CPadoraDlg::ShowAbout);
+    BuildLinkControls();
 }
 
 void CPadoraDlg::ConnectSignals() {

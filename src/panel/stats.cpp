@@ -30,8 +30,10 @@ void RunStats::MarkProcessStart() {
 void RunStats::TickStart() {
     if (!enabled()) return;
     const auto now = Clock::now();
-    if (lastTick_ != Clock::time_point{})
+    if (lastTick_ != Clock::time_point{}) {
         tickGapMs_.push_back(std::chrono::duration<double, std::milli>(now - lastTick_).count());
+        tickAtS_.push_back(std::chrono::duration<double>(now.time_since_epoch()).count());
+    }
     lastTick_ = now;
     tickStart_ = now;
     tickCpuStartUs_ = ThreadCpuUs();
@@ -71,6 +73,7 @@ void RunStats::Write() const {
     list("tick_us", tickUs_);
     list("tick_cpu_us", tickCpuUs_);
     list("tick_gap_ms", tickGapMs_);
+    list("tick_at_s", tickAtS_);
     list("item_paint_us", itemPaintUs_);
     std::fprintf(f, "\"item_paint_rects\": [");
     for (std::size_t i = 0; i < paintRects_.size(); ++i)

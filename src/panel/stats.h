@@ -30,6 +30,7 @@ class RunStats {
     double firstPaintClockS_ = 0;  // wall clock, to compare with the launcher's
     double tickCpuStartUs_ = 0;
     std::vector<double> tickUs_, tickCpuUs_, tickGapMs_, itemPaintUs_;
+    std::vector<double> tickAtS_;  // steady clock (CLOCK_MONOTONIC) seconds of each gap's end, to pick a span
     std::vector<std::string> paintRects_;
 };
 

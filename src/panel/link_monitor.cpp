@@ -1,0 +1,249 @@
+#include "panel/link_monitor.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "link/wire.h"
+#include "panel/battery_plot.h"
+
+namespace zanth {
+namespace {
+
+// The rows are pulled in this often; the plot every kPlotEvery-th time.
+constexpr int kRefreshMs = 250;
+constexpr int kPlotEvery = 4;
+
+// Paints the cells from their text laid out once: the rows move down on every refresh, and laying out every
+// visible cell's text anew each time would cost more than everything else the monitor does.
+class CellPainter : public QStyledItemDelegate {
+  public:
+    CellPainter(const MonitorRows& rows, QObject* parent) : QStyledItemDelegate(parent), rows_(rows) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            p->fillRect(option.rect, option.palette.highlight());
+        else if (option.features & QStyleOptionViewItem::Alternate)
+            p->fillRect(option.rect, option.palette.alternateBase());
+        const QStaticText* text = rows_.CellText(index);
+        if (text == nullptr) return;
+        p->save();
+        p->setClipRect(option.rect.adjusted(2, 0, -2, 0));
+        p->setFont(option.font);
+        p->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
+        p->drawStaticText(option.rect.left() + 3, top, *text);
+        p->restore();
+    }
+
+  private:
+    const MonitorRows& rows_;
+};
+
+}  // namespace
+
+// ---- MonitorRows
+
+MonitorRows::MonitorRows(const CPadoraApp& app, const MonitorModel& model, const MonitorText& text,
+                         QObject* parent)
+    : QAbstractTableModel(parent), model_(model), text_(text), cache_(MonitorModel::kRowLimit) {
+    for (Msg id : {Msg::kMonitorColumnTime, Msg::kMonitorColumnKind, Msg::kMonitorColumnBytes,
+                   Msg::kMonitorColumnDecoded, Msg::kMonitorColumnSticks, Msg::kMonitorColumnLevel,
+                   Msg::kMonitorColumnNote})
+        headers_ << QString::fromUtf8(app.Tr(id));
+    syncedAdded_ = model_.rowsAdded();
+    shown_ = static_cast<int>(model_.rowCount());
+}
+
+int MonitorRows::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : shown_;
+}
+
+int MonitorRows::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : MonitorText::kColumns;
+}
+
+const MonitorRows::Cached* MonitorRows::RowAt(int row) const {
+    // Rows that came after the last Sync sit above the ones the view knows.
+    const std::uint64_t newer = model_.rowsAdded() - syncedAdded_;
+    const std::uint64_t at = newer + static_cast<std::uint64_t>(row);
+    if (row < 0 || at >= model_.rowCount()) return nullptr;
+    const std::uint64_t number = model_.rowsAdded() - 1 - at;
+    Cached& c = cache_[number % cache_.size()];
+    if (c.number != number) {
+        const MonitorText::Fields f = text_.Of(model_.row(static_cast<std::size_t>(at)));
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            c.fields[i] = QString::fromStdString(f[i]);
+            c.laidOut[i].setText(c.fields[i]);
+            c.laidOut[i].setTextFormat(Qt::PlainText);
+            c.laidOut[i].setPerformanceHint(QStaticText::AggressiveCaching);
+        }
+        c.number = number;
+    }
+    return &c;
+}
+
+QVariant MonitorRows::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const Cached* c = RowAt(index.row());
+    if (c == nullptr) return {};
+    return c->fields[static_cast<std::size_t>(index.column())];
+}
+
+const QStaticText* MonitorRows::CellText(const QModelIndex& index) const {
+    const Cached* c = index.isValid() ? RowAt(index.row()) : nullptr;
+    return c == nullptr ? nullptr : &c->laidOut[static_cast<std::size_t>(index.column())];
+}
+
+QVariant MonitorRows::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= headers_.size())
+        return {};
+    return headers_[section];
+}
+
+void MonitorRows::Sync() {
+    const std::uint64_t added = model_.rowsAdded();
+    const int fresh =
+        static_cast<int>(std::min<std::uint64_t>(added - syncedAdded_, MonitorModel::kRowLimit));
+    if (fresh > 0) {
+        beginInsertRows({}, 0, fresh - 1);
+        syncedAdded_ = added;
+        shown_ += fresh;
+        endInsertRows();
+    }
+    // The oldest rows went out of the ring, or Clear dropped them all.
+    const int kept = static_cast<int>(model_.rowCount());
+    if (shown_ > kept) {
+        beginRemoveRows({}, kept, shown_ - 1);
+        shown_ = kept;
+        endRemoveRows();
+    }
+}
+
+// ---- LinkMonitorWindow
+
+LinkMonitorWindow::LinkMonitorWindow(const CPadoraApp& app, LinkTap& tap, QWidget* parent)
+    : QWidget(parent, Qt::Window), app_(app), tap_(tap) {
+    setWindowTitle(Tr(Msg::kMonitorTitle));
+    resize(940, 640);
+    auto* layout = new QVBoxLayout(this);
+    auto* buttons = new QHBoxLayout;
+    pause_ = new QPushButton(Tr(Msg::kMonitorPause), this);
+    pause_->setCheckable(true);
+    clear_ = new QPushButton(Tr(Msg::kMonitorClear), this);
+    save_ = new QPushButton(Tr(Msg::kMonitorSave), this);
+    state_ = new QLabel(this);
+    state_->setStyleSheet("color: #a00000; font-weight: bold;");
+    for (QWidget* w :
+         {static_cast<QWidget*>(pause_), static_cast<QWidget*>(clear_), static_cast<QWidget*>(save_)})
+        buttons->addWidget(w);
+    buttons->addStretch(1);
+    buttons->addWidget(state_);
+    layout->addLayout(buttons);
+    BuildTable();
+    layout->addWidget(table_, 1);
+    counters_ = new QLabel(this);
+    device_ = new QLabel(this);
+    layout->addWidget(counters_);
+    layout->addWidget(device_);
+    layout->addWidget(new QLabel(Tr(Msg::kMonitorPlot), this));
+    plot_ = new BatteryPlot(this);
+    plot_->SetMinutesLabel(Tr(Msg::kMonitorMinutesAgo));
+    plot_->setFixedHeight(170);
+    layout->addWidget(plot_);
+
+    connect(pause_, &QPushButton::toggled, this, [this](bool on) { tap_.monitor().SetPaused(on); });
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        tap_.monitor().Clear();
+        rows_->Sync();
+    });
+    connect(save_, &QPushButton::clicked, this, &LinkMonitorWindow::OnSave);
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &LinkMonitorWindow::Refresh);
+}
+
+void LinkMonitorWindow::BuildTable() {
+    rows_ = new MonitorRows(app_, tap_.monitor(), tap_.text(), this);
+    table_ = new QTableView(this);
+    table_->setModel(rows_);
+    table_->setItemDelegate(new CellPainter(*rows_, table_));
+    table_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setWordWrap(false);
+    table_->setAlternatingRowColors(true);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Fixed row heights: adding rows never measures them.
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
+    const int widths[MonitorText::kColumns] = {100, 45, 195, 165, 235, 80, 80};
+    for (int c = 0; c < MonitorText::kColumns; ++c) table_->setColumnWidth(c, widths[c]);
+    table_->horizontalHeader()->setStretchLastSection(true);
+}
+
+void LinkMonitorWindow::showEvent(QShowEvent* event) {
+    Refresh();
+    refresh_.start();
+    QWidget::showEvent(event);
+}
+
+void LinkMonitorWindow::hideEvent(QHideEvent* event) {
+    // Nothing is formatted or drawn while nobody looks.
+    refresh_.stop();
+    QWidget::hideEvent(event);
+}
+
+void LinkMonitorWindow::Refresh() {
+    rows_->Sync();
+    RefreshLabels();
+    const MonitorModel& m = tap_.monitor();
+    // The plot moves on by a pixel every second or so: once a second is enough, and at once when it is new.
+    if (refreshes_++ % kPlotEvery == 0 || plottedVersion_ != m.historyVersion()) {
+        plottedVersion_ = m.historyVersion();
+        plot_->SetPlot(m.PlotAt(LinkClockUs()));
+    }
+}
+
+void LinkMonitorWindow::RefreshLabels() {
+    const MonitorModel& m = tap_.monitor();
+    const MonitorModel::Counters& c = m.counters();
+    auto n = [](std::uint64_t v) { return std::to_string(v); };
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", m.MessageRate(LinkClockUs()));
+    const QString counters = QString::fromStdString(
+        Format(app_.Tr(Msg::kMonitorCounters),
+               {n(c.messages), n(c.replies), n(c.missed), n(c.bad), n(c.portErrors), n(c.reconnects), rate}));
+    const std::string line = std::to_string(kBaudRate) + " bps 8N1";
+    const QString device = QString::fromStdString(
+        Format(app_.Tr(Msg::kMonitorDevice), {m.device().empty() ? "-" : m.device(), line}));
+    const QString state = tap_.playing() ? Tr(Msg::kPlaying) : tap_.recording() ? Tr(Msg::kRecording) : "";
+    for (auto [label, text] : {std::pair{counters_, counters}, {device_, device}, {state_, state}})
+        if (label->text() != text) label->setText(text);
+}
+
+void LinkMonitorWindow::OnSave() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, Tr(Msg::kMonitorSave), QDir::current().filePath("link-log.txt"), Tr(Msg::kMonitorTextFilter));
+    if (!path.isEmpty()) SaveTo(path);
+}
+
+bool LinkMonitorWindow::SaveTo(const QString& path) {
+    const SaveResult r = tap_.text().Save(tap_.monitor(), path.toStdString());
+    if (!r.ok && messageBoxes_)
+        QMessageBox::critical(
+            this, Tr(Msg::kCaptionError),
+            Tr(Msg::kMonitorSaveFailed) + "\n" + path + "\n" + QString::fromStdString(r.error));
+    return r.ok;
+}
+
+}  // namespace zanth

@@ -1,0 +1,146 @@
+// The main window's side of the link monitor and of recorded sessions: the help menu's entries, the battery
+// number and the message lamp beside the meter, and the picture following a played session.
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+
+#include "control/link_tap.h"
+#include "panel/battery_meter.h"
+#include "panel/link_indicator.h"
+#include "panel/link_monitor.h"
+#include "panel/main_window.h"
+
+namespace zanth {
+namespace {
+
+// How long the lamp stays lit after a message: shorter than a tick, so the next tick puts it out and it
+// blinks once per message.
+constexpr auto kBlinkTime = std::chrono::milliseconds(40);
+
+QString DataFolder() {
+    QDir().mkpath("Data");
+    return QDir::current().absoluteFilePath("Data");
+}
+
+}  // namespace
+
+void CPadoraDlg::BuildLinkControls() {
+    // Left of the BATTERY label of the picture, which leaves the meter and the note right of it in place.
+    batteryNumber_ = new QLabel(this);
+    batteryNumber_->setGeometry(batteryMeter_->x() - 114, batteryMeter_->y(), 40, batteryMeter_->height());
+    batteryNumber_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    batteryNumber_->setStyleSheet("font-weight: bold;");
+    indicator_ = new LinkIndicator(this);
+    indicator_->setGeometry(batteryNumber_->x() - 16, batteryMeter_->y() + 5, 12, 12);
+
+    helpMenu_->addSeparator();
+    helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &CPadoraDlg::OpenMonitor);
+    helpMenu_->addSeparator();
+    recordAction_ = helpMenu_->addAction(Tr(Msg::kMenuRecord), this, &CPadoraDlg::OnRecord);
+    playAction_ = helpMenu_->addAction(Tr(Msg::kMenuPlay), this, &CPadoraDlg::OnPlay);
+    stopAction_ = helpMenu_->addAction(Tr(Msg::kMenuStop), this, &CPadoraDlg::StopRecordOrPlay);
+    connect(helpMenu_, &QMenu::aboutToShow, this, &CPadoraDlg::UpdateLinkActions);
+    UpdateLinkActions();
+}
+
+void CPadoraDlg::UpdateLinkActions() {
+    const LinkTap& tap = session_->tap();
+    const bool busy = tap.recording() || tap.playing();
+    recordAction_->setEnabled(connected() && !busy);
+    playAction_->setEnabled(connected() && !busy);
+    stopAction_->setEnabled(busy);
+}
+
+void CPadoraDlg::OpenMonitor() {
+    if (monitor_ == nullptr) {
+        // A child window of the main window, so that the main window's modal loop lets it be used.
+        monitor_ = new LinkMonitorWindow(app_, session_->tap(), this);
+        monitor_->setMessageBoxesEnabled(messageBoxes_);
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
+}
+
+void CPadoraDlg::OnRecord() {
+    const QString name = QDateTime::currentDateTime().toString("'session-'yyyyMMdd-HHmmss") + kSessionSuffix;
+    QString path = QFileDialog::getSaveFileName(this, Tr(Msg::kMenuRecord), QDir(DataFolder()).filePath(name),
+                                                Tr(Msg::kSessionFilter));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += kSessionSuffix;
+    RecordTo(path);
+}
+
+void CPadoraDlg::OnPlay() {
+    const QString path =
+        QFileDialog::getOpenFileName(this, Tr(Msg::kMenuPlay), DataFolder(), Tr(Msg::kSessionFilter));
+    if (!path.isEmpty()) PlayFrom(path);
+}
+
+bool CPadoraDlg::RecordTo(const QString& path) {
+    LinkTap& tap = session_->tap();
+    const SessionHeader header{ProgramVersion(), "COM" + std::to_string(session_->comPortIndex() + 1),
+                               tap.monitor().device()};
+    std::string error;
+    if (tap.StartRecording(path.toStdString(), header, &error)) return true;
+    ShowLinkError(error);
+    return false;
+}
+
+bool CPadoraDlg::PlayFrom(const QString& path) {
+    std::string error;
+    if (session_->tap().Play(path.toStdString(), &error)) return true;
+    ShowLinkError(error);
+    return false;
+}
+
+void CPadoraDlg::StopRecordOrPlay() {
+    session_->StopPlayback();
+    std::string error;
+    if (!session_->tap().StopRecording(&error)) ShowLinkError(error);
+}
+
+void CPadoraDlg::ShowLinkError(const std::string& error) {
+    lastLinkError_ = QString::fromStdString(error);
+    if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastLinkError_);
+}
+
+bool CPadoraDlg::DrawnPressed(int item) const {
+    if (shownItems_) return (*shownItems_ >> item & 1u) != 0;
+    return session_->model().item(item).IsDrawnPressed();
+}
+
+void CPadoraDlg::ShowLinkReadouts() {
+    const PanelState& s = session_->state();
+    const LinkTap& tap = session_->tap();
+    const std::optional<int> level = tap.lastLevel();
+    const QString number = s.meterValue != 0 && level ? QString::number(*level) : QString();
+    if (batteryNumber_->text() != number) batteryNumber_->setText(number);
+    batteryNumber_->setEnabled(!s.meterStale);
+
+    const auto now = std::chrono::steady_clock::now();
+    if (tap.messagesSeen() != blinkSeen_) {
+        blinkSeen_ = tap.messagesSeen();
+        blinkAt_ = now;
+    }
+    using Light = LinkIndicator::Light;
+    indicator_->setLight(s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting ? Light::kLost
+                         : !connected()                                                       ? Light::kOff
+                         : now - blinkAt_ < kBlinkTime                                        ? Light::kBlink
+                                                                                              : Light::kIdle);
+
+    // The picture shows the played frame while a session plays, and the controller again after it.
+    const std::optional<std::uint32_t> shown = tap.ShownItems();
+    if (shown == shownItems_) return;
+    std::array<bool, kItemCount> before{};
+    for (int i = 0; i < kItemCount; ++i) before[static_cast<std::size_t>(i)] = DrawnPressed(i);
+    shownItems_ = shown;
+    for (int i = 0; i < kItemCount; ++i)
+        if (DrawnPressed(i) != before[static_cast<std::size_t>(i)]) InvalidateItem(session_->model().item(i));
+}
+
+}  // namespace zanth

@@ -1,0 +1,281 @@
+// Recorded sessions: a drive recorded from the wire and played back onto the simulated robot with its timing,
+// a playback that gives way to the live controller, and files that cannot be played.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "control/session_file.h"
+#include "link_session.h"
+
+namespace zanth {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LinkSessionTest;
+
+// What the simulator prints for a message: the command and the frame bytes.
+std::string SimText(const WireMessage& m) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%c %02X %02X %02X %02X %02X %02X %02X %02X", m[0], m[1], m[2], m[3],
+                  m[4], m[5], m[6], m[7], m[8]);
+    return text;
+}
+
+// The simulator's lines with the time each arrived, read on a thread of their own so that the times are
+// the robot's and not the test's event loop's.
+class RobotLog {
+  public:
+    explicit RobotLog(test::SimProcess& sim)
+        : reader_([this, &sim] {
+              while (!stop_) {
+                  std::string line = sim.ReadLine(50);
+                  if (line.empty()) continue;
+                  std::lock_guard lock(mutex_);
+                  lines_.push_back({LinkClockUs(), line});
+              }
+          }) {}
+    ~RobotLog() {
+        stop_ = true;
+        reader_.join();
+    }
+    std::vector<std::pair<std::int64_t, std::string>> Lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::pair<std::int64_t, std::string>> lines_;
+    std::thread reader_;
+};
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The offsets of `times` from its first, against the recorded offsets: the error of each, in ms.
+std::vector<double> TimingErrors(const std::vector<std::int64_t>& times,
+                                 const std::vector<TimedMessage>& recorded) {
+    std::vector<double> errors;
+    for (std::size_t i = 0; i < times.size() && i < recorded.size(); ++i) {
+        const std::int64_t played = times[i] - times[0];
+        const std::int64_t wanted = recorded[i].offsetUs - recorded[0].offsetUs;
+        errors.push_back(std::abs(static_cast<double>(played - wanted)) / 1000.0);
+    }
+    return errors;
+}
+
+class PlaybackTest : public LinkSessionTest {
+  protected:
+    // Five seconds of driving recorded into `file`: L1, then SELECT with the stick left, a MODE press, then
+    // button 1. The file holds what went out meanwhile, in order.
+    void RecordADrive(const std::string& file, RecordedSession* recorded) {
+        ASSERT_TRUE(Drive([&] { return !sent_.empty(); }, 5s));
+        std::string error;
+        ASSERT_TRUE(tap().StartRecording(file, {ProgramVersion(), "COM3", sim_->path()}, &error)) << error;
+        const std::size_t from = sent_.size();
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_FALSE(Drive([] { return false; }, 5s,
+                           [&] {
+                               const auto t = std::chrono::steady_clock::now() - start;
+                               Key(kItemL1, t > 500ms && t < 1500ms);
+                               Key(kItemSelect, t > 1500ms && t < 2500ms);
+                               Key(kItemStickLeft, t > 1500ms && t < 2500ms);
+                               Key(kItemMode, t > 2700ms && t < 2900ms);
+                               Key(kItem1, t > 3500ms && t < 4500ms);
+                           }));
+        ASSERT_TRUE(tap().StopRecording(&error)) << error;
+
+        SessionFileError fault;
+        *recorded = ReadSessionFile(file, &fault);
+        ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
+        ASSERT_GE(recorded->messages.size(), 30u);
+        ASSERT_LE(from + recorded->messages.size(), sent_.size());
+        for (std::size_t i = 0; i < recorded->messages.size(); ++i)
+            ASSERT_EQ(recorded->messages[i].bytes, sent_[from + i].bytes) << i;
+        EXPECT_EQ(recorded->header.device, sim_->path());
+    }
+};
+
+TEST_F(PlaybackTest, ARecordedDriveIsPlayedBackInOrderAndOnTime) {
+    Connect({});
+    RobotLog robot(*sim_);
+    const std::string file = PathOf("drive.zsr");
+    RecordedSession recorded;
+    ASSERT_NO_FATAL_FAILURE(RecordADrive(file, &recorded));
+
+    const std::size_t playFrom = sent_.size();
+    std::string error;
+    ASSERT_TRUE(tap().Play(file, &error)) << error;
+    ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 15s));
+    ASSERT_TRUE(Drive([&] { return robot.Lines().size() >= sent_.size(); }, 5s));
+
+    // The same frames in the same order, on the link and at the robot; sim line j is the link's message j.
+    std::vector<std::int64_t> linkTimes, robotTimes;
+    const auto lines = robot.Lines();
+    std::size_t next = 0;
+    for (std::size_t j = playFrom; j < sent_.size(); ++j) {
+        if (sent_[j].playedIndex < 0) continue;
+        ASSERT_EQ(sent_[j].playedIndex, static_cast<int>(next));
+        ASSERT_EQ(sent_[j].bytes, recorded.messages[next].bytes) << next;
+        EXPECT_EQ(lines[j].second.substr(0, 25), SimText(sent_[j].bytes)) << j;
+        linkTimes.push_back(sent_[j].sentAtUs);
+        robotTimes.push_back(lines[j].first);
+        ++next;
+    }
+    ASSERT_EQ(next, recorded.messages.size());
+
+    // Each message at its recorded offset within 10 ms. A loaded machine may delay a few: the median holds
+    // the rule, the maximum only catches a timing that drifts or slips by whole rhythm periods.
+    const std::vector<double> link = TimingErrors(linkTimes, recorded.messages);
+    const std::vector<double> wire = TimingErrors(robotTimes, recorded.messages);
+    std::printf(
+        "playback timing error over %zu messages: link median %.2f ms, max %.2f ms; robot median %.2f ms, "
+        "max %.2f ms\n",
+        link.size(), Median(link), *std::max_element(link.begin(), link.end()), Median(wire),
+        *std::max_element(wire.begin(), wire.end()));
+    EXPECT_LE(Median(link), 10.0);
+    EXPECT_LE(Median(wire), 10.0);
+    EXPECT_LE(*std::max_element(link.begin(), link.end()), 40.0);
+    EXPECT_LE(*std::max_element(wire.begin(), wire.end()), 40.0);
+}
+
+// A session of L2 held, written as the recorder writes it, with the messages `gapsMs` apart in turn.
+std::string HeldL2Session(const std::string& path, int messages, std::vector<int> gapsMs = {125}) {
+    SessionRecorder recorder;
+    std::string reason;
+    EXPECT_TRUE(recorder.Begin(path, {ProgramVersion(), "COM3", "/dev/null"}, &reason)) << reason;
+    std::int64_t at = 0;
+    for (int i = 0; i < messages; ++i) {
+        recorder.Add(SentMessage{{'K', 0xFF, 0xFF, 0xFE, 0x80, 0x80, 0x80, 0x80, 0xF3}, at, -1});
+        at += gapsMs[static_cast<std::size_t>(i) % gapsMs.size()] * 1000LL;
+    }
+    EXPECT_TRUE(recorder.Finish(&reason)) << reason;
+    return path;
+}
+
+// Pauses that are not the link's own rhythm are kept too.
+TEST_F(LinkSessionTest, PlaybackKeepsTheRecordedPauses) {
+    Connect({});
+    const std::string file = HeldL2Session(PathOf("pauses.zsr"), 8, {150, 700, 210, 400});
+    const RecordedSession recorded = ReadSessionFile(file, nullptr);
+    std::string error;
+    ASSERT_TRUE(tap().Play(file, &error)) << error;
+    ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 10s));
+    std::vector<std::int64_t> times;
+    for (const SentMessage& m : sent_)
+        if (m.playedIndex >= 0) times.push_back(m.sentAtUs);
+    const std::vector<double> errors = TimingErrors(times, recorded.messages);
+    ASSERT_EQ(errors.size(), 8u);
+    EXPECT_LE(Median(errors), 10.0);
+    EXPECT_LE(*std::max_element(errors.begin(), errors.end()), 40.0);
+}
+
+TEST_F(LinkSessionTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
+    Connect({});
+    std::string error;
+    ASSERT_TRUE(tap().Play(HeldL2Session(PathOf("l2.zsr"), 200), &error)) << error;
+    ASSERT_TRUE(Drive([&] { return !sent_.empty() && sent_.back().playedIndex >= 3; }, 10s));
+    // The picture shows the played frame, not the idle controller.
+    ASSERT_TRUE(tap().ShownItems().has_value());
+    EXPECT_EQ(*tap().ShownItems() & (1u << kItemL2), 1u << kItemL2);
+
+    Key(kItemL1, true);
+    session_->Tick(inputs_);
+    EXPECT_FALSE(tap().playing());
+    EXPECT_FALSE(tap().ShownItems().has_value());
+    const std::size_t after = sent_.size();
+    ASSERT_TRUE(Drive([&] { return sent_.size() >= after + 2; }, 5s));
+    // At most the message under way at the press was still played; the next one is the live controller.
+    std::size_t i = after;
+    if (sent_[i].playedIndex >= 0) ++i;
+    EXPECT_EQ(sent_[i].playedIndex, -1);
+    EXPECT_EQ(sent_[i].bytes[3], 0xFB) << "L1 held, L2 not";
+}
+
+struct Damaged {
+    const char* what;
+    std::string path;
+    SessionFileError::Kind kind;
+    Msg message;  // the reason the player gives (damaged files: their line instead)
+};
+
+// Files the player must refuse, made from `good`, a complete session of three messages.
+std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                  const std::string& good) {
+    using Kind = SessionFileError::Kind;
+    std::string text;
+    {
+        std::ifstream in(good);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t endLine = text.rfind("end\t");
+    auto write = [&](const std::string& name, const std::string& content) {
+        std::ofstream(pathOf(name), std::ios::binary) << content;
+        return pathOf(name);
+    };
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
+    const std::string huge = pathOf("huge.zsr");
+    std::ofstream(huge).close();
+    EXPECT_EQ(truncate(huge.c_str(), 100LL << 20), 0);  // 100 MB, sparse
+    const std::string fifo = pathOf("fifo.zsr");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string backwards = text;
+    backwards.replace(backwards.find("\n250000\t") + 1, 6, "000009");
+    std::string foreignMessage = text;
+    foreignMessage.replace(text.find("4B FF"), 5, "58 FF");
+    const std::string header = text.substr(0, text.find('\n') + 1);
+    return {
+        {"missing", pathOf("none.zsr"), Kind::kUnreadable, Msg::kSessionUnreadable},
+        {"truncated after a line", write("t1.zsr", text.substr(0, endLine)), Kind::kTruncated,
+         Msg::kSessionTruncated},
+        {"truncated in a line", write("t2.zsr", text.substr(0, endLine - 7)), Kind::kTruncated,
+         Msg::kSessionTruncated},
+        {"wrong header", write("h.zsr", "ZANTH" + text.substr(5)), Kind::kForeign, Msg::kSessionForeign},
+        {"binary garbage", write("g.zsr", garbage), Kind::kForeign, Msg::kSessionForeign},
+        {"100 MB", huge, Kind::kTooLarge, Msg::kSessionTooLarge},
+        {"a FIFO", fifo, Kind::kUnreadable, Msg::kSessionUnreadable},
+        {"newer format", write("n.zsr", "zanth-session\t2\tx\ty\tz\n"), Kind::kNewerFormat,
+         Msg::kSessionNewer},
+        {"time backwards", write("b.zsr", backwards), Kind::kDamaged, Msg::kCount},
+        {"a message the link never sends", write("m.zsr", foreignMessage), Kind::kDamaged, Msg::kCount},
+        {"no messages", write("e.zsr", header + "end\t0\n"), Kind::kEmpty, Msg::kSessionEmpty},
+    };
+}
+
+// Each refused with its reason, and nothing of it sent.
+TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
+    const std::string good = HeldL2Session(PathOf("good.zsr"), 3);
+    Connect({});
+    for (const Damaged& c : DamagedFiles([this](const std::string& name) { return PathOf(name); }, good)) {
+        SCOPED_TRACE(c.what);
+        SessionFileError e;
+        EXPECT_TRUE(ReadSessionFile(c.path, &e).messages.empty());
+        EXPECT_EQ(e.kind, c.kind) << e.detail;
+        std::string error;
+        EXPECT_FALSE(tap().Play(c.path, &error));
+        EXPECT_FALSE(tap().playing());
+        const std::string reason =
+            c.kind == SessionFileError::Kind::kDamaged ? "The file is damaged (line " : app_->Tr(c.message);
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+    ASSERT_TRUE(Drive([&] { return sent_.size() >= 3; }, 5s));
+    for (const SentMessage& m : sent_) EXPECT_EQ(m.playedIndex, -1);
+    // The good one plays.
+    std::string error;
+    EXPECT_TRUE(tap().Play(good, &error)) << error;
+}
+
+}  // namespace
+}  // namespace zanth

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The link monitor while driving, in both languages: opened from the F1 menu, it lists the messages as they go
+# out; beside the meter the battery level reads as a number and the lamp blinks with the messages, red once the
+# port is lost. Screenshots of the monitor go to ZANTH_SHOTS when it is set.
+source "$(dirname "$0")/lib.bash"
+
+start_x
+echo 71 >"$WORK/level"
+start_sim --level-file "$WORK/level" --keep-open
+OUT=${ZANTH_SHOTS:-$WORK}
+
+seen() { grep -q -- "$1" "$SIM_LOG" 2>/dev/null; }
+lamp() { read -r r g b <<<"$(mean_rgb "$1" 6x6+167+228)"; }
+# A few shots of the lamp a tick apart: lit and dark both seen.
+blinks() {
+  local lit=0 dark=0 i
+  for i in 1 2 3 4 5 6 7 8; do
+    shot "$WORK/lamp.png"
+    lamp "$WORK/lamp.png"
+    if ((g > 180 && r < 120)); then lit=1; elif ((g < 130)); then dark=1; fi
+    sleep 0.03
+  done
+  ((lit && dark))
+}
+# The number left of the meter: dark pixels where the window's background was at start.
+shows_number() {
+  shot "$WORK/number.png"
+  convert "$WORK/number.png" -crop 40x21+180+220 +repage "$WORK/number-now.png"
+  changed=$(compare -metric AE -fuzz 25% "$WORK/number-before.png" "$WORK/number-now.png" null: 2>&1 || true)
+  [[ "$changed" =~ ^[0-9]+$ ]] && ((changed > 20))
+}
+
+run_language() {  # lang, title of the monitor
+  local lang=$1 title=$2
+  : >"$SIM_LOG"
+  start_emulator --lang "$lang"
+  shot "$WORK/start.png"
+  convert "$WORK/start.png" -crop 40x21+180+220 +repage "$WORK/number-before.png"
+
+  note "$lang: connect and drive"
+  click_at 740 438
+  wait_for 10 seen "^k FF FF FF 80 80 80 80 F3" || fail "no message on the wire"
+  wait_for 10 shows_number || fail "no battery number beside the meter ($changed pixels)"
+  wait_for 10 blinks || fail "the lamp does not blink with the messages (last rgb $r $g $b)"
+  timeout 10 xdotool windowfocus --sync "$WID" keydown q
+
+  note "$lang: the monitor from the F1 menu"
+  xdotool key F1
+  sleep 0.3
+  xdotool key Down Down Down Return
+  MID=$(timeout 10 xdotool search --sync --onlyvisible --name "$title" | head -n1)
+  [ -n "$MID" ] || fail "no monitor window named $title"
+  # Back to the controller, L1 held again: the monitor shows it while the robot gets it.
+  timeout 10 xdotool windowfocus --sync "$WID" keyup q keydown q
+  wait_for 5 seen "^k FF FF FB 80 80 80 80 F3" || fail "L1 not sent with the monitor open"
+  sleep 1.5
+  import -window "$MID" "$OUT/monitor-$lang.png"
+  xdotool keyup q
+  [ "$(convert "$OUT/monitor-$lang.png" -format "%[fx:standard_deviation > 0.05]" info:)" = 1 ] ||
+    fail "the monitor looks empty"
+}
+
+run_language en "Link Monitor"
+close_connected_emulator
+run_language ja "リンクモニタ"
+
+note "port lost: the lamp turns red"
+kill -KILL "$SIM_PID"
+xdotool windowraise "$WID"  # from under the monitor
+is_red() {
+  shot "$WORK/lost.png"
+  lamp "$WORK/lost.png"
+  ((r > 180 && g < 80))
+}
+wait_for 10 is_red || fail "the lamp is not red after the port was lost (rgb $r $g $b)"
+close_connected_emulator

@@ -1,0 +1,111 @@
+// The main window's side of the link monitor and of recorded sessions.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <chrono>
+#include <fstream>
+#include <functional>
+
+#include "control/link_tap.h"
+#include "panel/link_monitor.h"
+#include "panel/main_window.h"
+
+namespace zanth {
+namespace {
+
+class LinkMonitorTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    void WriteConfig(const std::string& text) {
+        std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << text;
+    }
+    std::unique_ptr<CPadoraDlg> Open() {
+        app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+        auto w = std::make_unique<CPadoraDlg>(*app_);
+        w->setMessageBoxesEnabled(false);
+        return w;
+    }
+    static void Mouse(QWidget* w, QEvent::Type type, QPoint pos) {
+        QMouseEvent e(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<CPadoraApp> app_;
+};
+
+// A played session gives way to Escape and to the mouse, and the window stays open; the monitor is one
+// window, kept (with its place) when it is closed.
+TEST_F(LinkMonitorTest, EscapeOrTheMouseStopsPlaybackAndTheMonitorKeepsItsPlace) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    WriteConfig("[PORTS]\nCOM1=" + std::string(ttyname(slave)) + "\n");
+    close(slave);
+    auto w = Open();
+    w->show();
+    w->portCombo()->setCurrentIndex(0);
+    w->ConnectOrDisconnect();
+    ASSERT_TRUE(w->connected()) << w->lastConnectError().toStdString();
+    const QString session = dir_.filePath("held.zsr");
+    {
+        SessionRecorder recorder;
+        std::string reason;
+        ASSERT_TRUE(recorder.Begin(session.toStdString(), {ProgramVersion(), "COM1", "-"}, &reason));
+        for (int i = 0; i < 100; ++i)
+            recorder.Add(
+                SentMessage{{'K', 0xFF, 0xFF, 0xFE, 0x80, 0x80, 0x80, 0x80, 0xF3}, i * 125000LL, -1});
+        ASSERT_TRUE(recorder.Finish(&reason));
+    }
+    auto waitFor = [](auto done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done() && std::chrono::steady_clock::now() < end)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    };
+    LinkTap& tap = w->session().tap();
+    const std::function<void()> escape = [&] {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(w.get(), &key);
+    };
+    const std::function<void()> click = [&] {
+        Mouse(w.get(), QEvent::MouseButtonPress, {20, 20});
+        Mouse(w.get(), QEvent::MouseButtonRelease, {20, 20});
+    };
+    for (const auto& press : {escape, click}) {
+        ASSERT_TRUE(w->PlayFrom(session)) << w->lastLinkError().toStdString();
+        ASSERT_TRUE(waitFor([&] { return tap.ShownItems().has_value(); }));
+        press();
+        EXPECT_FALSE(tap.playing());
+        EXPECT_TRUE(w->isVisible());
+    }
+    EXPECT_FALSE(w->PlayFrom(dir_.filePath("missing.zsr")));
+    EXPECT_TRUE(w->lastLinkError().contains("The session cannot be played"));
+
+    w->OpenMonitor();
+    LinkMonitorWindow* monitor = w->monitorWindow();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(monitor->windowTitle(), "Link Monitor");
+    EXPECT_TRUE(waitFor([&] {
+        monitor->Refresh();
+        return monitor->table()->model()->rowCount() > 0;
+    }));
+    monitor->move(monitor->pos() + QPoint(40, 30));
+    const QPoint place = monitor->pos();
+    monitor->close();
+    w->OpenMonitor();
+    EXPECT_EQ(w->monitorWindow(), monitor);
+    EXPECT_EQ(monitor->pos(), place);
+    close(master);
+}
+
+}  // namespace
+}  // namespace zanth
