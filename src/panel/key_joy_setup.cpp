@@ -70,6 +70,13 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::s
 CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
                            std::vector<MappingEntry> rows, QWidget* parent)
     : QDialog(parent), app_(app), names_(mainJoystick), rows_(std::move(rows)), liveJoystick_(app.language) {
+    BuildControls();
+    FillControls();
+    ConnectSignals();
+}
+
+void CKeyJoySetup::BuildControls() {
+    const CPadoraApp& app = app_;
     auto text = [&](Msg id) { return QString::fromUtf8(app.Tr(id)); };
 
     setWindowTitle(text(Msg::kKeyJoyTitle));
@@ -115,7 +122,9 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     okButton_->setDefault(true);
     cancelButton_ = new QPushButton(text(Msg::kCancel), this);
     cancelButton_->setGeometry(Du(380, 246, 50, 14));
+}
 
+void CKeyJoySetup::FillControls() {
     for (const KeyName& k : app_.keyNames) keyCombo_->addItem(U8(k.name));
     FillMappingList();
     for (const CodeName& b : names_.buttonNames) padCombo_->addItem(U8(b.name));
@@ -127,7 +136,9 @@ CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
     for (const std::string& label : labels) dataRows.append(new QTreeWidgetItem({U8(label), QString()}));
     dataList_->addTopLevelItems(dataRows);
     FitColumns(dataList_, kDataWidths);
+}
 
+void CKeyJoySetup::ConnectSignals() {
     connect(mappingList_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         OnRowChanged(item ? mappingList_->indexOfTopLevelItem(item) : -1);
     });

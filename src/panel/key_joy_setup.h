@@ -80,6 +80,9 @@ class CKeyJoySetup : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void BuildControls();
+    void FillControls();
+    void ConnectSignals();
     void OnRowChanged(int r);
     void OnKeyboardChoice(int position);
     void OnGamepadChoice(int position);

@@ -1,5 +1,7 @@
 #include "panel/sound_dlg.h"
 
+#include <array>
+
 #include "base/paths.h"
 #include "base/reason_text.h"
 
@@ -157,9 +159,21 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     okButton_ = new QPushButton(T(Msg::kOk), this);
     okButton_->setDefault(true);
     cancelButton_ = new QPushButton(T(Msg::kCancel), this);
-    for (QLabel* label :
-         {buttonLabel, nameLabel, fileLengthLabel, fileLengthUnit, playTimeLabel, playTimeUnit})
-        label->setTextFormat(Qt::PlainText);
+    LayOut({buttonLabel, nameLabel, fileLengthLabel, fileLengthUnit, playTimeLabel, playTimeUnit});
+    FillList();
+    ConnectSignals();
+    if (!rows_.empty()) {
+        QTreeWidgetItem* first = list_->topLevelItem(0);
+        list_->scrollToItem(first);
+        list_->setCurrentItem(first);  // selects it and fills the controls
+    }
+}
+
+// The labels in order: button, name, file length and its unit, playback time and its unit.
+void CSoundDlg::LayOut(const std::array<QLabel*, 6>& labels) {
+    const auto [buttonLabel, nameLabel, fileLengthLabel, fileLengthUnit, playTimeLabel, playTimeUnit] =
+        labels;
+    for (QLabel* label : labels) label->setTextFormat(Qt::PlainText);
 
     list_->setMinimumSize(Du(387), DuY(169));
     buttonEdit_->setFixedWidth(Du(112));
@@ -203,7 +217,9 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     layout->addLayout(timing);
     layout->addLayout(file);
     layout->addLayout(buttons);
+}
 
+void CSoundDlg::FillList() {
     list_->setRootIsDecorated(false);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -223,7 +239,9 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
         item->setText(5, QString::fromStdString(row.file));
     }
     FitColumns(list_, kColumnWidths);
+}
 
+void CSoundDlg::ConnectSignals() {
     connect(list_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { SelectRow(item ? list_->indexOfTopLevelItem(item) : -1); });
     connect(nameEdit_, &QLineEdit::textChanged, this, &CSoundDlg::NameChanged);
@@ -249,12 +267,6 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
     for (QLineEdit* edit : {fileEdit_, nameEdit_, playTimeEdit_}) edit->installEventFilter(this);
-
-    if (!rows_.empty()) {
-        QTreeWidgetItem* first = list_->topLevelItem(0);
-        list_->scrollToItem(first);
-        list_->setCurrentItem(first);  // selects it and fills the controls
-    }
 }
 
 QString CSoundDlg::T(Msg id) const {
@@ -379,9 +391,8 @@ void CSoundDlg::CheckFile() {
     const QString limits = T(Msg::kSoundFileRefused)
                                .arg(static_cast<qulonglong>(kMaxSoundFileBytes / (1024 * 1024)))
                                .arg(kMaxSoundSeconds / 60);
-    Message(Msg::kCaptionError,
-            limits + "\n" + QString::fromStdString(row->file) + "\n" +
-                QString::fromStdString(ReasonText(reason, app_.language)));
+    Message(Msg::kCaptionError, limits + "\n" + QString::fromStdString(row->file) + "\n" +
+                                    QString::fromStdString(ReasonText(reason, app_.language)));
 }
 
 QString CSoundDlg::ChooseFile() {

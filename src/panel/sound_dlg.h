@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 #include <QString>
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "base/ui_text.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -74,6 +76,9 @@ class CSoundDlg : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void LayOut(const std::array<QLabel*, 6>& labels);
+    void FillList();
+    void ConnectSignals();
     QString T(Msg id) const;
     QString OnOff(bool on) const;
     SoundSettingRow* Current();
