@@ -103,7 +103,14 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 TextEncoding DetectEncoding(std::string_view fileBytes) {
-    return IsValidUtf8(fileBytes) ? TextEncoding::kUtf8 : TextEncoding::kCp932;
+    // Only a file that is whole CP932 is taken for one: bytes that are neither stay as they are, so that
+    // saving never has to change a name it could not have decoded.
+    if (IsValidUtf8(fileBytes)) return TextEncoding::kUtf8;
+    return IsValidCp932(fileBytes) ? TextEncoding::kCp932 : TextEncoding::kUtf8;
+}
+
+bool IsValidCp932(std::string_view bytes) {
+    return Convert("UTF-8", kCp932, bytes, false).has_value();
 }
 
 std::string CutCp932(std::string_view bytes, std::size_t maxBytes) {

@@ -14,6 +14,9 @@ std::string CutUtf8(std::string_view text, std::size_t maxBytes);
 // files in its Japanese code page, CP932 (Shift_JIS with Microsoft's additions).
 enum class TextEncoding { kUtf8, kCp932 };
 
+// True when every byte sequence of `bytes` is a CP932 character.
+bool IsValidCp932(std::string_view bytes);
+
 // Whether `bytes` are well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 // A file that is not valid UTF-8 was written by the Windows program: CP932. Plain ASCII counts as UTF-8.

@@ -77,10 +77,12 @@ void ApplyMappingRows(const std::vector<MappingEntry>& rows, ControllerModel& mo
     }
 }
 
-SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEntry>& rows) {
+SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEntry>& rows,
+                           TextEncoding newFileEncoding) {
     std::string error;
     IniFile file = IniFile::Load(path, &error);
     if (!error.empty()) return {false, error};
+    file.UseEncodingIfNew(newFileEncoding);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const MappingEntry& e = rows[i];
         const std::string key = std::to_string(i);
@@ -92,7 +94,8 @@ SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEnt
     return file.Save(path);
 }
 
-bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error) {
+bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error,
+                     TextEncoding* encoding) {
     // The file dialog asks for an existing file, but it may be gone by now; a missing file must not read
     // as one that binds nothing.
     std::error_code ec;
@@ -106,6 +109,7 @@ bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, s
         if (error) *error = reason;
         return false;
     }
+    if (encoding) *encoding = file.encoding();
     rows.assign(kMappingRows, MappingEntry{});
     for (int i = 0; i < kMappingRows; ++i) {
         MappingEntry& e = rows[static_cast<std::size_t>(i)];

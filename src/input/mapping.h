@@ -42,10 +42,14 @@ void ApplyMappingRows(const std::vector<MappingEntry>& rows, ControllerModel& mo
 // Writes every row's AXIS, BTN, KEY, TYPE and NAME into `path`, keeping everything else the file holds, in
 // the file's encoding (CP932 for a file of the Windows program; a new file is UTF-8).
 // An existing file that cannot be read is left alone and reported, since rewriting it would drop its content.
-SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEntry>& rows);
+// A new file is written in `newFileEncoding` (names read from a file of the Windows program keep fitting its
+// byte limits); an existing file keeps its own encoding.
+SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEntry>& rows,
+                           TextEncoding newFileEncoding = TextEncoding::kUtf8);
 // Reads kMappingRows rows; missing keys give -1 and the name "name". Names of a CP932 file come as UTF-8. A
 // file that is missing or cannot be read changes no row: false, with the reason in `error`.
-bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error = nullptr);
+bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error = nullptr,
+                     TextEncoding* encoding = nullptr);
 
 // Texts of a row's Keyboard and Game Pad columns; empty where the type shows nothing or no name is found.
 struct MappingRowTexts {

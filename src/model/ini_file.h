@@ -47,6 +47,11 @@ class IniFile {
 
     // UTF-8 for a new document, else what the file's bytes say.
     TextEncoding encoding() const { return encoding_; }
+    // A document with nothing in it yet (a new file) is written in `encoding`; one read from a file keeps its
+    // own.
+    void UseEncodingIfNew(TextEncoding encoding) {
+        if (head_ == kNone) encoding_ = encoding;
+    }
     // The UTF-8 `text` cut so that it takes at most `maxBytes` bytes in this document's encoding.
     std::string Fit(std::string_view text, std::size_t maxBytes) const {
         return CutToEncoded(text, maxBytes, encoding_);

@@ -325,7 +325,7 @@ void CKeyJoySetup::ShowPadName() {
 void CKeyJoySetup::OnSave() {
     const QString path = ChooseFile(true);
     if (path.isEmpty()) return;
-    const SaveResult result = SaveMappingFile(QFile::encodeName(path).toStdString(), rows_);
+    const SaveResult result = SaveMappingFile(QFile::encodeName(path).toStdString(), rows_, namesEncoding_);
     if (!result.ok) {
         ShowError(QString::fromUtf8(app_.Tr(Msg::kKeyJoySaveFailed)), path, result.error);
     }
@@ -336,7 +336,7 @@ void CKeyJoySetup::OnLoad() {
     const QString path = ChooseFile(false);
     if (!path.isEmpty()) {
         std::string reason;
-        if (!LoadMappingFile(QFile::encodeName(path).toStdString(), rows_, &reason)) {
+        if (!LoadMappingFile(QFile::encodeName(path).toStdString(), rows_, &reason, &namesEncoding_)) {
             ShowError(QString::fromUtf8(app_.Tr(Msg::kKeyJoyLoadFailed)), path, reason);
         }
     }

@@ -34,6 +34,9 @@ class CPadoraApp;
 class CKeyJoySetup : public QDialog {
     Q_OBJECT
   public:
+    // The encoding the rows' names came in (the settings file's, or the last loaded mapping file's): a new
+    // mapping file is written in it, so that the names keep fitting their byte limits.
+    void setNamesEncoding(TextEncoding encoding) { namesEncoding_ = encoding; }
     // Returns the chosen path, or an empty string when the user cancelled. `save` tells which dialog.
     using FileChooser = std::function<QString(bool save)>;
 
@@ -80,6 +83,7 @@ class CKeyJoySetup : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    TextEncoding namesEncoding_ = TextEncoding::kUtf8;
     void BuildControls();
     void FillControls();
     void ConnectSignals();

@@ -205,6 +205,7 @@ void CPadoraDlg::ShowConnectFailure(const ConnectResult& r) {
 
 void CPadoraDlg::OnOperationSetting() {
     CKeyJoySetup dialog(app_, *joystick_, FillMappingRows(model()), this);
+    dialog.setNamesEncoding(model().textEncoding);
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
     session_->SuspendGamepad();
     if (dialog.exec() == QDialog::Accepted) ApplyMappingRows(dialog.rows(), model());
