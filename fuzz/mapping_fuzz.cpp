@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<zanth::MappingEntry> rows = LoadOrDie(path, &encoding);
     if (!zanth::SaveMappingFile(path, rows).ok) std::abort();
     if (LoadOrDie(path) != rows && text) std::abort();
-    // A new file in CP932 is told from UTF-8 by its bytes alone, and a few half-width kana are valid UTF-8 too:
-    // that guess is the reader's limit, not a fault of the save.
+    // A new file in CP932 is told from UTF-8 by its bytes alone, and a few half-width kana are valid UTF-8
+    // too: that guess is the reader's limit, not a fault of the save.
     if (!text || encoding != zanth::TextEncoding::kUtf8) return 0;
 
     ::unlink(fresh.c_str());

@@ -209,8 +209,8 @@ class ControlSession : public QObject {
     SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
     int pendingSelection_ = -1;  // kConnecting: the entry being connected
     std::uint32_t lostTick_ = 0;
-    std::string remembered_;  // saved as SYSTEM/PORTDEVICE
-    std::string preferred_;   // the stable name of the device the port list follows
+    std::string remembered_;        // saved as SYSTEM/PORTDEVICE
+    std::string preferred_;         // the stable name of the device the port list follows
     std::unique_ptr<LinkTap> tap_;  // after link_: it listens to it
     std::function<bool()> windowIsActive_;
     PanelState state_;
