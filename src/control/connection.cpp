@@ -195,7 +195,20 @@ void ControlSession::Connected(int selection, const SerialDevice& entry) {
     remembered_ = preferred_ = entry.stableName.empty() ? entry.path : entry.stableName;
     state_.link = LinkState::kConnected;
     state_.failure.reset();
-    lastReplyTick_ = TickCount();
+    quickFailures_ = 0;
+    LinkOpened();
+}
+
+bool ControlSession::linkRunning() const {
+    return link_->IsRunning() &&
+           (state_.link == LinkState::kConnected || state_.link == LinkState::kReconnecting);
+}
+
+// The reply timer starts with the port: a port that opens and says nothing is "No reply" a second later,
+// however often it is reopened.
+void ControlSession::LinkOpened() {
+    openedTick_ = lastReplyTick_ = TickCount();
+    messagesAtOpen_ = link_->MessagesSent();
     state_.meterStale = false;
 }
 
@@ -203,38 +216,62 @@ void ControlSession::Disconnect() {
     // Tries to reopen end at once, a network connect under way included.
     opener_->Cancel();
     // Leave the robot with nothing pressed before the port closes.
-    if (connected()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+    if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
     if (state_.link == LinkState::kReconnecting)
         qCInfo(lcControl).noquote() << "disconnected; no more tries to reopen" << Q(linkDevice_.stableName);
     else
         qCInfo(lcControl) << "disconnected";
     state_.link = LinkState::kDisconnected;
     state_.failure.reset();
+    quickFailures_ = 0;
     ClearMeter();
 }
 
 // ---- Lost and found again
 
+int ControlSession::ReopenDelayMs(int quickFailures) {
+    if (quickFailures <= 0) return 0;  // it had been working: it may be back at once
+    if (quickFailures <= kQuickFailuresBeforeBackOff) return kReopenPeriodMs;
+    const int doublings = std::min(quickFailures - kQuickFailuresBeforeBackOff, 8);
+    return std::min(kReopenPeriodMs << doublings, kReopenSlowestMs);
+}
+
 void ControlSession::OnLinkFailed(const LinkFailure& failure) {
-    if (!connected()) return;
-    qCWarning(lcControl).noquote() << "port lost:" << Q(failure.device) << KindName(failure.kind)
-                                   << Q(failure.detail);
+    if (!linkRunning()) return;
+    const std::uint32_t lived = TickCount() - openedTick_;
+    const bool wasConnected = state_.link == LinkState::kConnected;
     // Nothing more can go out on a dead port; the link's thread ends and the port is closed, so that the
     // device, plugged in again, can be opened again.
     link_->Stop(std::nullopt);
     state_.failure = failure;
     ClearMeter();
-    lostTick_ = TickCount();
+    // A port that dies before it was proved was a failed try: the next one keeps the rhythm of the tries,
+    // so that a bridge that hangs up at once is not reopened in a tight loop.
+    quickFailures_ = lived < kLinkProvedMs ? quickFailures_ + 1 : 0;
     const std::string again = linkDevice_.stableName.empty() ? failure.device : linkDevice_.stableName;
+    if (wasConnected) {
+        lostTick_ = TickCount();
+        qCWarning(lcControl).noquote()
+            << "port lost:" << Q(failure.device) << KindName(failure.kind) << Q(failure.detail);
+    } else {
+        qCDebug(lcControl).noquote() << "reopened port failed again after" << lived
+                                     << "ms:" << KindName(failure.kind) << Q(failure.detail);
+    }
+    Reopen(again, std::max(0, ReopenDelayMs(quickFailures_) - static_cast<int>(lived)));
+    emit stateChanged();
+}
+
+void ControlSession::Reopen(const std::string& device, int delayMs) {
+    const LinkState was = state_.link;
     std::string why;
-    if (opener_->Begin(again, openLink_, kReopenPeriodMs, 0, &why)) {
+    if (opener_->Begin(device, openLink_, kReopenPeriodMs, 0, &why, delayMs)) {
         state_.link = LinkState::kReconnecting;
-        qCWarning(lcControl).noquote() << "reopening" << Q(again) << "about once a second";
+        if (was != LinkState::kReconnecting)
+            qCWarning(lcControl).noquote() << "reopening" << Q(device) << "about once a second";
     } else {
         state_.link = LinkState::kPortLost;
-        qCWarning(lcControl).noquote() << "cannot try to reopen" << Q(again) << ":" << Q(why);
+        qCWarning(lcControl).noquote() << "cannot try to reopen" << Q(device) << ":" << Q(why);
     }
-    emit stateChanged();
 }
 
 void ControlSession::OnPortOpened() {
@@ -255,15 +292,25 @@ void ControlSession::OnPortOpened() {
     if (was == LinkState::kConnecting) {
         Connected(pendingSelection_, linkDevice_);
         qCInfo(lcControl).noquote() << "connected to" << Q(linkDevice_.path);
-    } else {
-        // As after Connect: the link discards the first 500 ms, then keeps its rhythm.
-        qCWarning(lcControl).noquote()
-            << "port back:" << Q(linkDevice_.stableName) << "after" << TickCount() - lostTick_ << "ms";
-        state_.link = LinkState::kConnected;
-        state_.failure.reset();
-        lastReplyTick_ = TickCount();
-        state_.meterStale = false;
+        emit stateChanged();
+        return;
     }
+    // As after Connect: the link discards the first 500 ms, then keeps its rhythm. The state stays
+    // "Reconnecting" until the port has proved itself (ConfirmLink).
+    qCDebug(lcControl).noquote() << "reopened" << Q(linkDevice_.stableName) << "; waiting for it to hold";
+    LinkOpened();
+}
+
+// A reopened port is back once messages went out and the robot answered, or once it has held for a while.
+void ControlSession::ConfirmLink(bool replied) {
+    if (state_.link != LinkState::kReconnecting || !link_->IsRunning()) return;
+    const bool sent = link_->MessagesSent() > messagesAtOpen_;
+    if (!sent || (!replied && TickCount() - openedTick_ < kLinkProvedMs)) return;
+    qCWarning(lcControl).noquote() << "port back:" << Q(linkDevice_.stableName) << "after"
+                                   << TickCount() - lostTick_ << "ms";
+    state_.link = LinkState::kConnected;
+    state_.failure.reset();
+    quickFailures_ = 0;
     emit stateChanged();
 }
 
@@ -291,6 +338,8 @@ void ControlSession::UpdateStale() {
 }
 
 void ControlSession::OnBatteryReply(int value) {
+    if (!linkRunning()) return;
+    ConfirmLink(true);
     if (!connected() || !lastInputs_.batteryDisplay) return;
     state_.meterColour = BatteryColour(value);
     state_.meterValue = std::clamp(value, kMeterMin, kMeterMax);

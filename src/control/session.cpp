@@ -62,7 +62,7 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
     SetUpPorts(std::move(parts.deviceRoot));
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
-        if (connected() && !tap_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+        if (linkRunning() && !tap_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
     });
 }
 
@@ -72,7 +72,7 @@ ControlSession::~ControlSession() {
     if (!closed_) {
         gamepad_->Shutdown();
         keyboard_->Shutdown();
-        if (connected()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+        if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
     }
 }
 
@@ -130,13 +130,14 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
     state_.axisLine = axes;
 
     // The newest frame goes to the link thread; the meter follows the replies it brings back.
-    if (connected()) {
+    if (linkRunning()) {
         // The gamepad's right stick counts once it is moved off centre, not for a first reading at rest.
         const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
                                                       (gamepad_->padRYChanged && gamepad_->padRY != 128));
         if (tap_->LiveFrameGoesOut(padMoved || AnyItemPressed(model_)))
             link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
         if (!inputs.batteryDisplay) state_.meterValue = 0;
+        ConfirmLink(false);
         UpdateStale();
     }
     return moves;
@@ -203,7 +204,7 @@ ControllerFrame ControlSession::SampleFrame() {
 void ControlSession::StopPlayback() {
     if (!tap_->playing()) return;
     tap_->StopPlaying();
-    if (connected()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+    if (linkRunning()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
 }
 
 int ControlSession::CentreX() {

@@ -103,6 +103,14 @@ class ControlSession : public QObject {
     // A lost port is tried again this often: a little under a second, so that a device back just after a
     // try is open again within a second.
     static constexpr int kReopenPeriodMs = 900;
+    // A reopened port counts as back once messages went out and a reply came, or once it has lived this long;
+    // a link that dies sooner was a failed try (a bridge that accepts and hangs up at once).
+    static constexpr std::uint32_t kLinkProvedMs = 1000;
+    // After this many failed tries in a row the tries slow down, up to kReopenSlowestMs apart.
+    static constexpr int kQuickFailuresBeforeBackOff = 3;
+    static constexpr int kReopenSlowestMs = 4000;
+    // How long after a reopened link died the next try may start, after `quickFailures` such deaths in a row.
+    static int ReopenDelayMs(int quickFailures);
 
     ControlSession(const CPadoraApp& app, const Settings& settings, SessionParts parts,
                    QObject* parent = nullptr);
@@ -112,6 +120,8 @@ class ControlSession : public QObject {
     const ControllerModel& model() const { return model_; }
     const PanelState& state() const { return state_; }
     bool connected() const { return state_.link == LinkState::kConnected; }
+    // The link runs on an open port: connected, or a reopened port not yet proved.
+    bool linkRunning() const;
     int comPortIndex() const { return comPortIndex_; }
     int backgroundInput() const { return background_; }
     SoundOutput& sound() { return *sound_; }
@@ -185,6 +195,9 @@ class ControlSession : public QObject {
     ConnectResult Connect(int selection);
     bool StartLink(std::unique_ptr<Port> port, std::string* why);
     void Connected(int selection, const SerialDevice& entry);
+    void LinkOpened();
+    void ConfirmLink(bool replied);
+    void Reopen(const std::string& device, int delayMs);
     void Disconnect();
     void SetUpPorts(std::string deviceRoot);
     void RefreshPorts();
@@ -209,9 +222,12 @@ class ControlSession : public QObject {
     SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
     int pendingSelection_ = -1;  // kConnecting: the entry being connected
     std::uint32_t lostTick_ = 0;
-    std::string remembered_;        // saved as SYSTEM/PORTDEVICE
-    std::string preferred_;         // the stable name of the device the port list follows
-    std::unique_ptr<LinkTap> tap_;  // after link_: it listens to it
+    std::uint32_t openedTick_ = 0;      // when the running link's port opened
+    std::uint64_t messagesAtOpen_ = 0;  // the link's count of messages then
+    int quickFailures_ = 0;             // reopened links that died before they were proved, in a row
+    std::string remembered_;            // saved as SYSTEM/PORTDEVICE
+    std::string preferred_;             // the stable name of the device the port list follows
+    std::unique_ptr<LinkTap> tap_;      // after link_: it listens to it
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;

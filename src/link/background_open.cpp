@@ -43,15 +43,16 @@ BackgroundOpener::~BackgroundOpener() {
     Cancel();
 }
 
-bool BackgroundOpener::Begin(std::string device, OpenFn open, int periodMs, int tries, std::string* reason) {
+bool BackgroundOpener::Begin(std::string device, OpenFn open, int periodMs, int tries, std::string* reason,
+                             int delayMs) {
     Cancel();
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     nudgeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     tries_ = 0;
     try {
         if (stopFd_ < 0 || nudgeFd_ < 0) throw std::system_error(errno, std::generic_category());
-        thread_ =
-            std::thread(&BackgroundOpener::Run, this, std::move(device), std::move(open), periodMs, tries);
+        thread_ = std::thread(&BackgroundOpener::Run, this, std::move(device), std::move(open), periodMs,
+                              tries, delayMs);
     } catch (const std::system_error& e) {
         if (reason != nullptr) *reason = e.what();
         Join();
@@ -84,7 +85,8 @@ std::unique_ptr<Port> BackgroundOpener::Take() {
     return std::move(port_);
 }
 
-void BackgroundOpener::Run(std::string device, OpenFn open, int periodMs, int tries) {
+void BackgroundOpener::Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs) {
+    if (delayMs > 0 && !Sleep(Clock::now() + std::chrono::milliseconds(delayMs))) return;
     std::string reason;
     for (;;) {
         const auto began = Clock::now();
@@ -105,16 +107,17 @@ void BackgroundOpener::Run(std::string device, OpenFn open, int periodMs, int tr
             emit gaveUp(QString::fromStdString(reason));
             return;
         }
-        // Asleep until the next try is due, a nudge or the end.
-        const auto due = began + std::chrono::milliseconds(periodMs);
-        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {nudgeFd_, POLLIN, 0}};
-        for (;;) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
-            const int ready = poll(fds, 2, static_cast<int>(std::max<long long>(left, 0)));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready > 0 && fds[0].revents != 0) return;
-            break;
-        }
+        if (!Sleep(began + std::chrono::milliseconds(periodMs))) return;
+    }
+}
+
+bool BackgroundOpener::Sleep(Clock::time_point due) {
+    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {nudgeFd_, POLLIN, 0}};
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+        const int ready = poll(fds, 2, static_cast<int>(std::max<long long>(left, 0)));
+        if (ready < 0 && errno == EINTR) continue;
+        return !(ready > 0 && fds[0].revents != 0);
     }
 }
 

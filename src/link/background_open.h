@@ -2,6 +2,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,10 +33,11 @@ class BackgroundOpener : public QObject {
     BackgroundOpener(const BackgroundOpener&) = delete;
     BackgroundOpener& operator=(const BackgroundOpener&) = delete;
 
-    // Cancels what runs, then tries `open(device)`: at once, then `periodMs` after each try began, until a
-    // try succeeds (opened()), `tries` tries have failed (gaveUp(); 0 = no limit) or Cancel. False with
-    // `reason` when the thread cannot be made.
-    bool Begin(std::string device, OpenFn open, int periodMs, int tries, std::string* reason = nullptr);
+    // Cancels what runs, then tries `open(device)`: after `delayMs` (or a nudge), then `periodMs` after each
+    // try began, until a try succeeds (opened()), `tries` tries have failed (gaveUp(); 0 = no limit) or
+    // Cancel. False with `reason` when the thread cannot be made.
+    bool Begin(std::string device, OpenFn open, int periodMs, int tries, std::string* reason = nullptr,
+               int delayMs = 0);
     // Something suggests the device is back (it appeared in /dev): the next try starts now.
     void TryNow();
     // Ends the tries; a try under way is woken (a network connect ends at once) and a port opened meanwhile
@@ -51,7 +53,9 @@ class BackgroundOpener : public QObject {
     void gaveUp(QString reason);
 
   private:
-    void Run(std::string device, OpenFn open, int periodMs, int tries);
+    void Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs);
+    // Asleep until `due`, a nudge or the end; false at the end.
+    bool Sleep(std::chrono::steady_clock::time_point due);
     void Join();
 
     std::thread thread_;

@@ -1,7 +1,11 @@
 // A robot found again after it was lost: the simulator on a pseudo-terminal behind a link that plays the
 // adapter's stable name, and the simulator as a network bridge on 127.0.0.1.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +17,7 @@
 #include "../link/full_listener.h"
 #include "../link/sim_process.h"
 #include "control/session.h"
+#include "link/link_worker.h"
 #include "link/serial_port.h"
 #include "session_fixture.h"
 
@@ -81,10 +86,12 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     sim = std::make_unique<SimProcess>(std::vector<std::string>{});
     Fresh();
     Point(link, sim->path());
-    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->connected(); }));
+    // Open again, but "Reconnecting" until the robot has answered.
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->link().IsRunning(); }));
     const auto reopened = Clock::now();
+    EXPECT_EQ(s->state().link, LinkState::kReconnecting);
+    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->connected() && lines_ > 0; }));
     EXPECT_FALSE(s->state().failure.has_value());
-    ASSERT_TRUE(Drive(*s, sim.get(), [&] { return lines_ > 0; }));
     // As after Connect: what the robot says in the first 500 ms is dropped before the first message.
     EXPECT_GE(firstLine_ - reopened, 500ms);
 
@@ -123,6 +130,58 @@ TEST_F(ReconnectTest, ANetworkBridgeIsReachedOffTheGuiThreadAndFoundAgain) {
     ASSERT_EQ(sim->path(), address);
     Fresh();
     ASSERT_TRUE(Drive(*s, sim.get(), [&] { return s->connected() && lines_ > 0; }));
+}
+
+// A bridge whose serial device is missing accepts each connection and closes it at once.
+class HangUpBridge {
+  public:
+    HangUpBridge() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 16) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+            address_ = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    }
+    ~HangUpBridge() { close(fd_); }
+    const std::string& address() const { return address_; }
+    void HangUpOnAll() {
+        for (int c; (c = accept(fd_, nullptr, nullptr)) >= 0; ++accepted) close(c);
+    }
+    int accepted = 0;
+
+  private:
+    int fd_ = -1;
+    std::string address_;
+};
+
+TEST_F(ReconnectTest, ABridgeThatHangsUpAtOnceIsTriedAboutOnceASecondAndNeverShownAsBack) {
+    HangUpBridge bridge;
+    ports_["COM5"] = bridge.address();
+    auto s = Make();
+    ASSERT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kConnecting);
+    bool lost = false;
+    bool shownAsBack = false;
+    const auto start = Clock::now();
+    Drive(
+        *s, nullptr,
+        [&] {
+            bridge.HangUpOnAll();
+            lost = lost || s->state().link == LinkState::kReconnecting;
+            shownAsBack = shownAsBack || (lost && s->state().link != LinkState::kReconnecting);
+            return false;
+        },
+        4s);
+    const auto seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_TRUE(lost);
+    EXPECT_FALSE(shownAsBack);
+    // About one try a second, never a tight loop; and the tries go on.
+    EXPECT_GE(bridge.accepted, 2);
+    EXPECT_LE(bridge.accepted, seconds + 2);
+    ASSERT_TRUE(s->state().failure.has_value());
+    EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kHungUp);
 }
 
 TEST_F(ReconnectTest, ABridgeThatDoesNotAnswerNeverHoldsTheWindow) {
