@@ -9,7 +9,7 @@ ZANTH_BUILD_PACKAGES=(
 )
 ZANTH_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  xvfb xauth xdotool imagemagick x11-utils sox
+  xvfb xauth xdotool imagemagick x11-utils sox ser2net
   pandoc weasyprint poppler-utils
   desktop-file-utils appstream
 )
