@@ -202,6 +202,10 @@ constexpr std::array<const char*, kCount> kJapanese{
     "ロボットに接続していません",
     "記録中",
     "再生中",
+    "空白: ニュートラル",
+    "再生: %1 秒の空白をニュートラルで再生",
+    "再生: 空白 %1 か所 (最長 %2 秒) をニュートラルで再生",
+    " (%1 秒に短縮)",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -398,6 +402,10 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Not connected to the robot",
     "Recording",
     "Playing",
+    "gap: neutral",
+    "Playback: a gap of %1 s played as neutral",
+    "Playback: %1 gaps played as neutral, the longest %2 s",
+    " (shortened to %1 s)",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -188,6 +188,11 @@ enum class Msg : int {
     kNotConnected,
     kRecording,
     kPlaying,
+    // Pauses of a played session filled with the neutral frame
+    kMonitorGapNeutral,  // the monitor's note of such a message
+    kPlaybackGapOne,     // %1: seconds recorded
+    kPlaybackGaps,       // %1: how many, %2: seconds recorded of the longest
+    kPlaybackShortened,  // follows either: %1: seconds played at most
     kCount
 };
 

@@ -1,5 +1,13 @@
 #include "control/link_tap.h"
 
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
 #include "base/app.h"
 #include "control/log.h"
 #include "input/apply.h"
@@ -7,6 +15,16 @@
 
 namespace zanth {
 namespace {
+
+// A played session at least this large is given back to the system when it ends: its blocks would
+// otherwise stay with the process.
+constexpr std::size_t kTrimAboveBytes = 1u << 20;
+
+std::string Seconds(std::int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1e6);
+    return text;
+}
 
 // The stick items a stick byte shows pressed: deflected as far as the gamepad's dead zone lets a reading
 // through, which the keys and the mouse (16 and 240) always are.
@@ -64,19 +82,43 @@ LinkTap::LinkTap(const CPadoraApp& app, const ControllerModel& model, LinkWorker
     });
     connect(&link_, &LinkWorker::linkFailed, this, [this](const LinkFailure&) {
         monitor_.OnPortError(LinkClockUs());
+        NotePortLost();
         played_.reset();
     });
 }
 
 LinkTap::~LinkTap() {
+    CancelLoading();
     std::string ignored;
     StopRecording(&ignored);
 }
 
+void LinkTap::NotePortLost() {
+    recorder_.MarkLost(LinkClockUs());
+}
+
 void LinkTap::OnSent(const SentMessage& message) {
     ++messagesSeen_;
-    monitor_.OnSent(message);
+    // The monitor numbers played messages as the recording does, and names the neutral ones of a pause.
+    SentMessage shown = message;
+    bool filler = false;
+    if (message.playedIndex >= 0 && !gaps_.empty()) {
+        const auto index = static_cast<std::size_t>(message.playedIndex);
+        const auto after =
+            std::upper_bound(gaps_.begin(), gaps_.end(), index,
+                             [](std::size_t i, const PlayedGap& g) { return i < g.firstFiller; });
+        if (after != gaps_.begin()) {
+            const auto g = static_cast<std::size_t>(after - gaps_.begin()) - 1;
+            filler = index < gaps_[g].firstFiller + gaps_[g].fillers;
+            const std::size_t through = fillersThrough_[g];
+            shown.playedIndex = static_cast<int>(
+                filler ? gaps_[g].firstFiller - 1 - (through - gaps_[g].fillers) : index - through);
+        }
+    }
+    monitor_.OnSent(shown, filler);
     recorder_.Add(message);
+    if (message.playedIndex >= 0 && static_cast<std::size_t>(message.playedIndex) + 1 == playedCount_)
+        ReleasePlayed();  // the link has let go of it
     if (message.playedIndex >= 0)
         std::copy(message.bytes.begin() + 1, message.bytes.end(), played_.emplace().begin());
 }
@@ -109,26 +151,97 @@ bool LinkTap::StopRecording(std::string* error) {
     return false;
 }
 
-bool LinkTap::Play(const std::string& path, std::string* error) {
-    SessionFileError e;
-    RecordedSession session = ReadSessionFile(path, &e);
-    std::string why = PlayError(app_, e);
+void LinkTap::Play(const std::string& path) {
+    CancelLoading();
+    cancel_ = false;
+    const std::uint64_t generation = ++loadGeneration_;
+    // A recording near the size limit takes tens of milliseconds or more to read and check: not on the GUI
+    // thread, which would stall the tick.
+    loader_ = std::thread([this, path, generation] {
+        SessionFileError fault;
+        auto played =
+            std::make_shared<PlayedSession>(PrepareForPlaying(ReadSessionFile(path, &fault, &cancel_)));
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, fault, played, generation] {
+                if (generation != loadGeneration_) return;  // cancelled, or replaced by another Play
+                loader_.join();
+                OnLoaded(path, fault, std::move(*played));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void LinkTap::OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played) {
+    std::string why = PlayError(app_, fault);
     if (why.empty() && !link_.IsRunning()) why = app_.Tr(Msg::kNotConnected);
-    const std::size_t count = session.messages.size();
-    if (why.empty() && link_.Play(std::move(session.messages))) {
-        played_.reset();
-        qCInfo(lcControl, "playing %s: %zu messages", path.c_str(), count);
-        return true;
+    const std::size_t count = played.messages.size();
+    if (why.empty()) {
+        std::vector<PlayedGap> gaps = std::move(played.gaps);
+        if (link_.Play(std::move(played.messages))) {
+            ReleasePlayed();  // the session this one replaced
+            played_.reset();
+            playedCount_ = count;
+            gaps_ = std::move(gaps);
+            fillersThrough_.clear();
+            for (const PlayedGap& g : gaps_)
+                fillersThrough_.push_back(g.fillers + (fillersThrough_.empty() ? 0 : fillersThrough_.back()));
+            playNote_ = GapNote();
+            qCInfo(lcControl, "playing %s: %zu messages%s%s", path.c_str(), count,
+                   playNote_.empty() ? "" : "; ", playNote_.c_str());
+            emit playOutcome({});
+            return;
+        }
     }
-    *error = std::string(app_.Tr(Msg::kPlayFailed)) + "\n" + path + "\n" + why;
+    const std::string error = std::string(app_.Tr(Msg::kPlayFailed)) + "\n" + path + "\n" + why;
     qCWarning(lcControl, "cannot play %s: %s", path.c_str(), why.c_str());
-    return false;
+    emit playOutcome(QString::fromStdString(error));
+}
+
+void LinkTap::CancelLoading() {
+    if (!loader_.joinable()) return;
+    cancel_ = true;
+    loader_.join();
+    ++loadGeneration_;
+}
+
+// What the pauses of the session handed to the link play as.
+std::string LinkTap::GapNote() const {
+    if (gaps_.empty()) return {};
+    const auto longest =
+        std::max_element(gaps_.begin(), gaps_.end(),
+                         [](const PlayedGap& a, const PlayedGap& b) { return a.recordedUs < b.recordedUs; });
+    std::string note = gaps_.size() == 1
+                           ? Format(app_.Tr(Msg::kPlaybackGapOne), {Seconds(longest->recordedUs)})
+                           : Format(app_.Tr(Msg::kPlaybackGaps),
+                                    {std::to_string(gaps_.size()), Seconds(longest->recordedUs)});
+    if (longest->playedUs < longest->recordedUs)
+        note += Format(app_.Tr(Msg::kPlaybackShortened), {Seconds(kPlayedGapUs)});
+    return note;
+}
+
+std::string LinkTap::PlaybackNote() const {
+    return link_.Playing() ? playNote_ : std::string();
+}
+
+// Once the link has let go of the session handed to it: a large one is given back to the system. (Its gaps
+// stay until the next Play, for the rows of messages still on their way.)
+void LinkTap::ReleasePlayed() {
+    const bool large = playedCount_ * sizeof(TimedMessage) >= kTrimAboveBytes;
+    playedCount_ = 0;
+#ifdef __GLIBC__
+    if (large) malloc_trim(0);
+#else
+    (void)large;
+#endif
 }
 
 void LinkTap::StopPlaying() {
+    CancelLoading();
     if (!link_.Playing()) return;
     link_.StopPlaying();
     played_.reset();
+    ReleasePlayed();
     qCInfo(lcControl, "playback stopped");
 }
 
@@ -147,7 +260,11 @@ std::optional<std::uint32_t> LinkTap::ShownItems() const {
 }
 
 bool LinkTap::LiveFrameGoesOut(bool pressed) {
-    if (!link_.Playing()) return true;
+    if (!link_.Playing()) {
+        if (pressed) CancelLoading();
+        if (playedCount_ > 0) ReleasePlayed();  // it ended, perhaps with the link (a Disconnect)
+        return true;
+    }
     if (!pressed) return false;
     StopPlaying();
     return true;

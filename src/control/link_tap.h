@@ -1,8 +1,12 @@
 #pragma once
 #include <QObject>
+#include <QString>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "control/monitor_model.h"
 #include "control/session_file.h"
@@ -37,11 +41,20 @@ class LinkTap : public QObject {
     bool StopRecording(std::string* error);
     bool recording() const { return recorder_.recording(); }
 
-    // Reads `path` and hands its messages to the link. A file that cannot be played sends nothing and
-    // gives the reason, in the active language.
-    bool Play(const std::string& path, std::string* error);
+    // Reads and checks `path` off the GUI thread, then hands its messages, prepared by PrepareForPlaying, to
+    // the link; playOutcome tells how it ended. A file that cannot be played sends nothing. A Play while
+    // one is read replaces it.
+    void Play(const std::string& path);
+    // Ends the played session, or the reading of one.
     void StopPlaying();
     bool playing() const;
+    // A file is being read for Play.
+    bool loading() const { return loader_.joinable(); }
+    // While a session plays: what its pauses played as neutral became, in the active language; else empty.
+    std::string PlaybackNote() const;
+    // The port was lost: the recording marks the pause that follows, so that it plays as neutral. The link's
+    // own failures are marked already; a second mark in the same pause changes nothing.
+    void NotePortLost();
     // While a session plays: the items the picture draws pressed (bit i: ItemIndex i, the LED included), from
     // the frame last played; none before its first message and when nothing plays.
     std::optional<std::uint32_t> ShownItems() const;
@@ -50,7 +63,15 @@ class LinkTap : public QObject {
     // press on the live controller (`pressed`: a key, the mouse or the gamepad) ends the session first.
     bool LiveFrameGoesOut(bool pressed);
 
+  signals:
+    // The outcome of Play: empty when the session plays, else why it cannot (active language).
+    void playOutcome(const QString& error);
+
   private:
+    void OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played);
+    void CancelLoading();
+    void ReleasePlayed();
+    std::string GapNote() const;
     void OnSent(const SentMessage& message);
     void OnReply(const ReplyRead& reply);
 
@@ -63,6 +84,15 @@ class LinkTap : public QObject {
     std::uint64_t messagesSeen_ = 0;
     std::optional<int> lastLevel_;
     std::optional<ControllerFrame> played_;  // the frame last played while a session plays
+    // Play's reader: a thread per file, ended before another starts; a result of one cancelled is dropped.
+    std::thread loader_;
+    std::atomic<bool> cancel_{false};
+    std::uint64_t loadGeneration_ = 0;
+    // The session handed to the link: its size and where its neutral messages stand.
+    std::size_t playedCount_ = 0;
+    std::vector<PlayedGap> gaps_;
+    std::vector<std::size_t> fillersThrough_;  // neutral messages up to the end of gap i
+    std::string playNote_;
 };
 
 // Whether any live input holds an item of the controller: what stops a played session.

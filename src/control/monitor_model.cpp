@@ -58,12 +58,13 @@ void MonitorModel::OnStarted(const std::string& device) {
     device_ = device;
 }
 
-void MonitorModel::OnSent(const SentMessage& message) {
+void MonitorModel::OnSent(const SentMessage& message, bool gapFiller) {
     ++counters_.messages;
     sends_[sendCount_++ % sends_.size()] = message.sentAtUs;
     Row row;
     row.kind = Row::Kind::kSent;
     row.sent = message;
+    row.gapFiller = gapFiller;
     Push(row);
 }
 
@@ -168,12 +169,13 @@ std::string MonitorText::Time(std::int64_t linkUs) const {
 }
 
 MonitorText::Fields MonitorText::Of(const MonitorModel::Row& row) const {
-    Fields f = row.kind == MonitorModel::Row::Kind::kSent ? OfSent(row.sent) : OfReply(row.reply);
+    Fields f =
+        row.kind == MonitorModel::Row::Kind::kSent ? OfSent(row.sent, row.gapFiller) : OfReply(row.reply);
     f[0] = Time(row.atUs());
     return f;
 }
 
-MonitorText::Fields MonitorText::OfSent(const SentMessage& sent) const {
+MonitorText::Fields MonitorText::OfSent(const SentMessage& sent, bool gapFiller) const {
     Fields f;
     const WireMessage& m = sent.bytes;
     f[1] = std::string(1, static_cast<char>(m[0]));
@@ -188,6 +190,8 @@ MonitorText::Fields MonitorText::OfSent(const SentMessage& sent) const {
     f[5] = app_.Tr(d.led ? Msg::kMonitorLedOn : Msg::kMonitorLedOff);
     if (!d.startByteOk)
         f[6] = app_.Tr(Msg::kMonitorBadStart);
+    else if (gapFiller)
+        f[6] = app_.Tr(Msg::kMonitorGapNeutral);
     else if (sent.playedIndex >= 0)
         f[6] = Format(app_.Tr(Msg::kMonitorPlayed), {std::to_string(sent.playedIndex + 1)});
     return f;

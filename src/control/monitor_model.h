@@ -27,6 +27,7 @@ class MonitorModel {
         enum class Kind : std::uint8_t { kSent, kReply };
         Kind kind = Kind::kSent;
         SentMessage sent;
+        bool gapFiller = false;  // a neutral message a played session's pause was filled with
         ReplyRead reply;
         std::int64_t atUs() const { return kind == Kind::kSent ? sent.sentAtUs : reply.atUs; }
     };
@@ -49,7 +50,7 @@ class MonitorModel {
     // The link started on `device`: a new Connect resets the counters, a start after a lost port counts
     // as a reconnect.
     void OnStarted(const std::string& device);
-    void OnSent(const SentMessage& message);
+    void OnSent(const SentMessage& message, bool gapFiller = false);
     void OnReply(const ReplyRead& reply);
     void OnPortError(std::int64_t atUs);
 
@@ -111,7 +112,7 @@ class MonitorText {
     SaveResult Save(const MonitorModel& model, const std::string& path) const;
 
   private:
-    Fields OfSent(const SentMessage& sent) const;
+    Fields OfSent(const SentMessage& sent, bool gapFiller) const;
     Fields OfReply(const ReplyRead& reply) const;
 
     const CPadoraApp& app_;

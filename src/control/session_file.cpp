@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -17,8 +18,10 @@ using Kind = SessionFileError::Kind;
 
 constexpr std::string_view kMagic = "zanth-session";
 constexpr int kFormat = 1;
-// A day: an offset beyond it is a damaged number, not a recording.
-constexpr std::int64_t kLongestOffsetUs = 24LL * 3600 * 1000000;
+constexpr int kFormatWithLost = 2;
+// "0", a tab, the 9 bytes and the line break: no message line is shorter, so a file of this many bytes
+// per message holds no more messages than that.
+constexpr std::size_t kShortestMessageLine = 2 + kMessageBytes * 3;
 
 std::vector<std::string_view> Fields(std::string_view line) {
     std::vector<std::string_view> fields;
@@ -75,66 +78,116 @@ SessionFileError Fault(Kind kind, int line = 0, std::string detail = {}) {
     return SessionFileError{kind, line, std::move(detail)};
 }
 
-SessionFileError ReadHeader(std::string_view line, SessionHeader* header) {
-    const std::vector<std::string_view> f = Fields(line);
-    if (f[0] != kMagic || f.size() < 2) return Fault(Kind::kForeign);
-    const std::optional<std::int64_t> format = Number(f[1], 1000000);
-    if (format && *format > kFormat) return Fault(Kind::kNewerFormat);
-    if (!format || *format != kFormat || f.size() != 5) return Fault(Kind::kDamaged, 1, "header");
-    *header = SessionHeader{std::string(f[2]), std::string(f[3]), std::string(f[4])};
-    return {};
-}
+// Reads a session file a line at a time, so that the file is never held whole beside its messages.
+class Parser {
+  public:
+    Parser(RecordedSession* session, std::uintmax_t fileSize) : session_(session), fileSize_(fileSize) {}
 
-// One line after the header. `ended` is set by the closing line.
-SessionFileError ReadLine(std::string_view line, int number, RecordedSession* session, bool* ended) {
-    const std::vector<std::string_view> f = Fields(line);
-    if (*ended) return Fault(Kind::kDamaged, number, "text after the closing line");
-    if (f.size() != 2) return Fault(Kind::kDamaged, number, "not two fields");
-    if (f[0] == "end") {
-        const auto count = Number(f[1], kLongestOffsetUs);
-        if (!count || *count != static_cast<std::int64_t>(session->messages.size()))
-            return Fault(Kind::kDamaged, number, "the message count does not match");
-        *ended = true;
+    // One line; `complete` when a line break ended it.
+    SessionFileError Line(std::string_view line, bool complete) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++number_;
+        if (line.empty() && ended_) return {};
+        SessionFileError e = number_ == 1 ? Header(line) : Record(line);
+        // A last line cut in the middle is the end of a file that was cut short.
+        if (e.kind == Kind::kDamaged && !complete && number_ > 1) return Fault(Kind::kTruncated);
+        return e;
+    }
+
+    SessionFileError Finish() const {
+        if (number_ == 0) return Fault(Kind::kForeign);
+        if (!ended_) return Fault(Kind::kTruncated);
+        if (session_->messages.empty()) return Fault(Kind::kEmpty);
         return {};
     }
-    const std::optional<std::int64_t> offset = Number(f[0], kLongestOffsetUs);
-    if (!offset) return Fault(Kind::kDamaged, number, "bad time");
-    if (!session->messages.empty() && *offset < session->messages.back().offsetUs)
-        return Fault(Kind::kDamaged, number, "time goes backwards");
-    std::string why;
-    const std::optional<WireMessage> message = ParseMessage(f[1], &why);
-    if (!message) return Fault(Kind::kDamaged, number, why);
-    session->messages.push_back(TimedMessage{*offset, *message});
-    return {};
-}
 
-SessionFileError Parse(std::string_view text, RecordedSession* session) {
-    if (text.empty()) return Fault(Kind::kForeign);
-    bool ended = false;
-    int number = 0;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        const bool complete = end != std::string_view::npos;
-        if (!complete) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        start = end + 1;
-        ++number;
-        if (line.empty() && ended) continue;
-        SessionFileError e =
-            number == 1 ? ReadHeader(line, &session->header) : ReadLine(line, number, session, &ended);
-        // A last line cut in the middle is the end of a file that was cut short.
-        if (e.kind == Kind::kDamaged && !complete && number > 1) return Fault(Kind::kTruncated);
-        if (e.kind != Kind::kNone) return e;
+  private:
+    SessionFileError Header(std::string_view line) {
+        const std::vector<std::string_view> f = Fields(line);
+        if (f[0] != kMagic || f.size() < 2) return Fault(Kind::kForeign);
+        const std::optional<std::int64_t> format = Number(f[1], 1000000);
+        if (format && *format > kFormatWithLost) return Fault(Kind::kNewerFormat);
+        if (!format || *format < kFormat || f.size() != 5) return Fault(Kind::kDamaged, 1, "header");
+        session_->header = SessionHeader{std::string(f[2]), std::string(f[3]), std::string(f[4])};
+        session_->messages.reserve(static_cast<std::size_t>(fileSize_ / kShortestMessageLine));
+        return {};
     }
-    if (!ended) return Fault(Kind::kTruncated);
-    if (session->messages.empty()) return Fault(Kind::kEmpty);
-    return {};
+
+    SessionFileError Record(std::string_view line) {
+        const std::vector<std::string_view> f = Fields(line);
+        if (ended_) return Fault(Kind::kDamaged, number_, "text after the closing line");
+        if (f.size() != 2) return Fault(Kind::kDamaged, number_, "not two fields");
+        std::vector<TimedMessage>& messages = session_->messages;
+        if (f[0] == "end") {
+            const auto count = Number(f[1], 1LL << 40);
+            if (!count || *count != static_cast<std::int64_t>(messages.size()))
+                return Fault(Kind::kDamaged, number_, "the message count does not match");
+            ended_ = true;
+            return {};
+        }
+        const bool lost = f[0] == "lost";
+        const std::optional<std::int64_t> offset = Number(lost ? f[1] : f[0], kLongestSessionUs);
+        if (!offset)
+            return Fault(Kind::kDamaged, number_, "bad time, or beyond a day after the first message");
+        if (*offset < lastUs_) return Fault(Kind::kDamaged, number_, "time goes backwards");
+        if (!messages.empty() && *offset - messages.back().offsetUs > kLongestPauseUs)
+            return Fault(Kind::kDamaged, number_, "a pause of over ten minutes");
+        lastUs_ = *offset;
+        if (lost) {
+            if (messages.empty())
+                return Fault(Kind::kDamaged, number_, "a lost port before the first message");
+            if (session_->lostAfter.empty() || session_->lostAfter.back() != messages.size() - 1)
+                session_->lostAfter.push_back(messages.size() - 1);
+            return {};
+        }
+        std::string why;
+        const std::optional<WireMessage> message = ParseMessage(f[1], &why);
+        if (!message) return Fault(Kind::kDamaged, number_, why);
+        messages.push_back(TimedMessage{*offset, *message});
+        return {};
+    }
+
+    RecordedSession* session_;
+    std::uintmax_t fileSize_;
+    int number_ = 0;
+    bool ended_ = false;
+    std::int64_t lastUs_ = 0;  // the time of the last message or mark
+};
+
+// The lines of `fd`, a regular file of `size` bytes, read in blocks.
+SessionFileError ParseFile(int fd, std::uintmax_t size, RecordedSession* session,
+                           const std::atomic<bool>* cancel) {
+    Parser parser(session, size);
+    std::string carried;  // a line begun in the block before
+    std::uintmax_t total = 0;
+    std::vector<char> buffer(65536);
+    for (;;) {
+        if (cancel != nullptr && cancel->load()) return Fault(Kind::kUnreadable, 0, "cancelled");
+        const ssize_t got = read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return Fault(Kind::kUnreadable, 0, std::strerror(errno));
+        if (got == 0) break;
+        total += static_cast<std::uintmax_t>(got);
+        if (total > kSessionFileLimit) return Fault(Kind::kTooLarge);  // it grew while being read
+        std::string_view block(buffer.data(), static_cast<std::size_t>(got));
+        for (std::size_t end; (end = block.find('\n')) != std::string_view::npos;
+             block.remove_prefix(end + 1)) {
+            std::string_view line = block.substr(0, end);
+            if (!carried.empty()) line = carried.append(line);
+            if (SessionFileError e = parser.Line(line, true); e.kind != Kind::kNone) return e;
+            carried.clear();
+        }
+        carried.append(block);
+    }
+    if (!carried.empty())
+        if (SessionFileError e = parser.Line(carried, false); e.kind != Kind::kNone) return e;
+    return parser.Finish();
 }
 
-// The whole file, if it is a regular file of a size a recording can have.
-SessionFileError Slurp(const std::string& path, std::string* text) {
-    // Non-blocking, so that a FIFO named by mistake cannot hang the window.
+// Opens `path` if it is a regular file of a size a recording can have, and reads it.
+SessionFileError ReadFile(const std::string& path, RecordedSession* session,
+                          const std::atomic<bool>* cancel) {
+    // Non-blocking, so that a FIFO named by mistake cannot hang the reader.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fault(Kind::kUnreadable, 0, std::strerror(errno));
     struct stat st {};
@@ -145,15 +198,8 @@ SessionFileError Slurp(const std::string& path, std::string* text) {
         e = Fault(Kind::kUnreadable, 0, "not a regular file");
     else if (static_cast<std::uintmax_t>(st.st_size) > kSessionFileLimit)
         e = Fault(Kind::kTooLarge);
-    char buffer[65536];
-    while (e.kind == Kind::kNone) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) e = Fault(Kind::kUnreadable, 0, std::strerror(errno));
-        if (got <= 0) break;
-        text->append(buffer, static_cast<std::size_t>(got));
-        if (text->size() > kSessionFileLimit) e = Fault(Kind::kTooLarge);  // it grew while being read
-    }
+    else
+        e = ParseFile(fd, static_cast<std::uintmax_t>(st.st_size), session, cancel);
     close(fd);
     return e;
 }
@@ -168,11 +214,10 @@ std::string Field(const std::string& text) {
 
 }  // namespace
 
-RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error) {
-    std::string text;
+RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error,
+                                const std::atomic<bool>* cancel) {
     RecordedSession session;
-    SessionFileError e = Slurp(path, &text);
-    if (e.kind == Kind::kNone) e = Parse(text, &session);
+    const SessionFileError e = ReadFile(path, &session, cancel);
     if (e.kind != Kind::kNone) session = RecordedSession{};
     if (error != nullptr) *error = e;
     return session;
@@ -180,6 +225,64 @@ RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error
 
 std::string ProgramVersion() {
     return std::string("Zanth-Emulator ") + ZANTH_VERSION;
+}
+
+namespace {
+
+// The frame of nobody touching the controller, sent as `before` was: its command byte and its LED.
+WireMessage NeutralAfter(const WireMessage& before) {
+    ControllerFrame frame;
+    std::copy(before.begin() + 1, before.end(), frame.begin());
+    return BuildMessage(NeutralFrame(LedLit(frame)), before[0] == 'k');
+}
+
+// The pauses of `session` that play as neutral, each with the message it follows in `after`.
+std::vector<PlayedGap> NeutralGaps(const RecordedSession& session, std::vector<std::size_t>* after) {
+    std::vector<PlayedGap> gaps;
+    const std::vector<TimedMessage>& messages = session.messages;
+    const std::vector<std::size_t>& lost = session.lostAfter;
+    for (std::size_t i = 0, l = 0; i + 1 < messages.size(); ++i) {
+        while (l < lost.size() && lost[l] < i) ++l;
+        const bool lostHere = l < lost.size() && lost[l] == i;
+        const std::int64_t pause = messages[i + 1].offsetUs - messages[i].offsetUs;
+        if (pause <= kHeldPauseUs && !lostHere) continue;
+        const std::int64_t playedUs = std::min(pause, kPlayedGapUs);
+        // None closer than a step to the message after the pause, which goes out on time.
+        const std::int64_t fillers = std::max<std::int64_t>(playedUs - kFillerStepUs, 0) / kFillerStepUs;
+        if (fillers == 0) continue;
+        gaps.push_back({0, static_cast<std::size_t>(fillers), pause, playedUs, lostHere});
+        after->push_back(i);
+    }
+    return gaps;
+}
+
+}  // namespace
+
+PlayedSession PrepareForPlaying(RecordedSession session) {
+    PlayedSession played;
+    std::vector<std::size_t> after;
+    played.gaps = NeutralGaps(session, &after);
+    std::vector<TimedMessage>& in = session.messages;
+    if (played.gaps.empty()) {
+        played.messages = std::move(in);
+        return played;
+    }
+    std::size_t fillers = 0;
+    for (const PlayedGap& gap : played.gaps) fillers += gap.fillers;
+    played.messages.reserve(in.size() + fillers);
+    std::int64_t cut = 0;  // taken out of the pauses so far
+    for (std::size_t i = 0, g = 0; i < in.size(); ++i) {
+        const std::int64_t at = in[i].offsetUs - cut;
+        played.messages.push_back({at, in[i].bytes});
+        if (g == after.size() || after[g] != i) continue;
+        PlayedGap& gap = played.gaps[g++];
+        gap.firstFiller = played.messages.size();
+        const WireMessage neutral = NeutralAfter(in[i].bytes);
+        for (std::size_t k = 1; k <= gap.fillers; ++k)
+            played.messages.push_back({at + static_cast<std::int64_t>(k) * kFillerStepUs, neutral});
+        cut += gap.recordedUs - gap.playedUs;
+    }
+    return played;
 }
 
 SessionRecorder::~SessionRecorder() {
@@ -195,6 +298,8 @@ bool SessionRecorder::Begin(const std::string& path, const SessionHeader& header
     }
     count_ = 0;
     error_ = 0;
+    lastUs_ = markUs_ = 0;
+    lostMarked_ = formatRaised_ = false;
     if (std::fprintf(file_, "%s\t%d\t%s\t%s\t%s\n", kMagic.data(), kFormat, Field(header.program).c_str(),
                      Field(header.port).c_str(), Field(header.device).c_str()) < 0)
         error_ = errno;
@@ -204,13 +309,36 @@ bool SessionRecorder::Begin(const std::string& path, const SessionHeader& header
 void SessionRecorder::Add(const SentMessage& message) {
     if (file_ == nullptr) return;
     if (count_ == 0) firstUs_ = message.sentAtUs;
+    // A longer pause would make the file unplayable; it plays cut to kPlayedGapUs whatever its length.
+    if (count_ > 0 && message.sentAtUs - firstUs_ - lastUs_ > kLongestPauseUs)
+        firstUs_ = message.sentAtUs - lastUs_ - kLongestPauseUs;
+    const std::int64_t offset = std::max(message.sentAtUs - firstUs_, markUs_);
     char line[64];
-    int n = std::snprintf(line, sizeof line, "%lld\t", static_cast<long long>(message.sentAtUs - firstUs_));
+    int n = std::snprintf(line, sizeof line, "%lld\t", static_cast<long long>(offset));
     for (std::size_t i = 0; i < message.bytes.size(); ++i)
         n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n),
                            i + 1 < message.bytes.size() ? "%02X " : "%02X\n", message.bytes[i]);
     if (std::fputs(line, file_) < 0 && error_ == 0) error_ = errno;
     ++count_;
+    lastUs_ = markUs_ = offset;
+    lostMarked_ = false;
+}
+
+void SessionRecorder::MarkLost(std::int64_t atUs) {
+    if (file_ == nullptr || count_ == 0 || lostMarked_) return;
+    if (!formatRaised_) {
+        // Same width: the format number is one digit.
+        const long end = std::ftell(file_);
+        if (std::fseek(file_, static_cast<long>(kMagic.size()) + 1, SEEK_SET) != 0 ||
+            std::fputc('0' + kFormatWithLost, file_) == EOF || std::fseek(file_, end, SEEK_SET) != 0) {
+            if (error_ == 0) error_ = errno;
+        }
+        formatRaised_ = true;
+    }
+    markUs_ = std::clamp(atUs - firstUs_, lastUs_, lastUs_ + kLongestPauseUs);
+    if (std::fprintf(file_, "lost\t%lld\n", static_cast<long long>(markUs_)) < 0 && error_ == 0)
+        error_ = errno;
+    lostMarked_ = true;
 }
 
 bool SessionRecorder::Finish(std::string* reason) {

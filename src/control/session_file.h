@@ -2,11 +2,23 @@
 // Recorded sessions: every message sent to the robot with its time, in a text file that can be played back.
 //
 // UTF-8 text, one record per line, fields separated by tabs:
-//   zanth-session  1  <program and version>  <port>  <device>
+//   zanth-session  <format>  <program and version>  <port>  <device>
 //   <microseconds after the first message>  <the 9 bytes in hex, separated by spaces>
+//   lost  <microseconds after the first message>
 //   ...
 //   end  <number of messages>
-// The closing line tells a complete recording from one that was cut short.
+// The closing line tells a complete recording from one that was cut short. A "lost" line says that the port
+// was lost there: the pause it stands in plays as the neutral frame however short it is.
+//
+// Format 1 has no "lost" lines. The recorder writes format 1 and turns it into format 2 when it writes the
+// first "lost" line, so that an older program names such a file as one of a newer version instead of
+// calling it damaged at that line, and still plays every recording without a lost port.
+//
+// Bounds no recording of ours reaches; a file beyond them is refused as damaged at its line:
+//   - a pause between two messages over kLongestPauseUs (the recorder writes a longer one as this long:
+//     it plays shortened to kPlayedGapUs anyway);
+//   - a message later than kLongestSessionUs after the first.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -19,6 +31,15 @@ namespace zanth {
 inline constexpr const char* kSessionSuffix = ".zsr";
 // An hour of driving takes about 1.3 MB; anything far beyond is not a recording of ours.
 inline constexpr std::uintmax_t kSessionFileLimit = 16u << 20;
+inline constexpr std::int64_t kLongestPauseUs = 10LL * 60 * 1000000;
+inline constexpr std::int64_t kLongestSessionUs = 24LL * 3600 * 1000000;
+
+// Playback never leaves the robot with a held frame and then silence. A pause longer than kHeldPauseUs (the
+// wire's rhythm is 125 ms; a longer pause means the port or the link was in trouble) and any pause with a
+// lost port in it play as the neutral frame at the link's rhythm, cut to kPlayedGapUs at most.
+inline constexpr std::int64_t kHeldPauseUs = 1000000;
+inline constexpr std::int64_t kPlayedGapUs = 3000000;
+inline constexpr std::int64_t kFillerStepUs = (kFrameDiscardMs + kReplyTimeoutMs) * 1000LL;
 
 struct SessionHeader {
     std::string program;  // "Zanth-Emulator 1.0.0.2"
@@ -29,7 +50,28 @@ struct SessionHeader {
 struct RecordedSession {
     SessionHeader header;
     std::vector<TimedMessage> messages;
+    std::vector<std::size_t> lostAfter;  // the messages after which the port was lost, in order
 };
+
+// A pause of a recording that plays as the neutral frame.
+struct PlayedGap {
+    std::size_t firstFiller = 0;  // where its neutral messages start among the played messages
+    std::size_t fillers = 0;
+    std::int64_t recordedUs = 0;  // the pause as recorded
+    std::int64_t playedUs = 0;    // as played
+    bool lost = false;            // the port was lost in it
+};
+
+struct PlayedSession {
+    std::vector<TimedMessage> messages;
+    std::vector<PlayedGap> gaps;  // in order
+};
+
+// The messages as the link plays them: every pause as described at kHeldPauseUs gets neutral messages every
+// kFillerStepUs (none closer than that to the message after it), each with the command byte and the LED of
+// the message before the pause, and is cut to kPlayedGapUs; the messages after a cut move up by what was
+// cut. The recorded messages are otherwise played as they are.
+PlayedSession PrepareForPlaying(RecordedSession session);
 
 // Why a session file cannot be played.
 struct SessionFileError {
@@ -48,8 +90,10 @@ struct SessionFileError {
     std::string detail;
 };
 
-// Reads and checks a whole session file. On any fault the session is empty and `error` says what is wrong.
-RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error);
+// Reads and checks a whole session file, a line at a time. On any fault the session is empty and `error`
+// says what is wrong. Setting `cancel` (from any thread) ends the read early, as unreadable.
+RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error,
+                                const std::atomic<bool>* cancel = nullptr);
 
 // The program's name and version, as the header carries it.
 std::string ProgramVersion();
@@ -66,6 +110,9 @@ class SessionRecorder {
     bool Begin(const std::string& path, const SessionHeader& header, std::string* reason);
     // The first message added is offset 0.
     void Add(const SentMessage& message);
+    // The port was lost at `atUs` (the link's clock): the pause up to the next message plays as neutral.
+    // Once per pause; nothing before the first message.
+    void MarkLost(std::int64_t atUs);
     // Writes the closing line and closes the file; false with `reason` when anything could not be written.
     bool Finish(std::string* reason);
     bool recording() const { return file_ != nullptr; }
@@ -74,6 +121,10 @@ class SessionRecorder {
   private:
     std::FILE* file_ = nullptr;
     std::int64_t firstUs_ = 0;
+    std::int64_t lastUs_ = 0;  // the last message's time, as written
+    std::int64_t markUs_ = 0;  // the last line's time, as written
+    bool lostMarked_ = false;  // a "lost" line follows the last message
+    bool formatRaised_ = false;
     int count_ = 0;
     int error_ = 0;  // the first errno of a failed write
 };

@@ -226,7 +226,9 @@ void LinkMonitorWindow::RefreshLabels() {
     const std::string line = std::to_string(kBaudRate) + " bps 8N1";
     const QString device = QString::fromStdString(
         Format(app_.Tr(Msg::kMonitorDevice), {m.device().empty() ? "-" : m.device(), line}));
-    const QString state = tap_.playing() ? Tr(Msg::kPlaying) : tap_.recording() ? Tr(Msg::kRecording) : "";
+    QString state = tap_.playing() ? Tr(Msg::kPlaying) : tap_.recording() ? Tr(Msg::kRecording) : "";
+    if (const std::string note = tap_.PlaybackNote(); !note.empty())
+        state += "  " + QString::fromStdString(note);
     for (auto [label, text] : {std::pair{counters_, counters}, {device_, device}, {state_, state}})
         if (label->text() != text) label->setText(text);
 }

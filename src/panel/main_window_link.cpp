@@ -20,6 +20,8 @@ namespace {
 // How long the lamp stays lit after a message: shorter than a tick, so the next tick puts it out and it
 // blinks once per message.
 constexpr auto kBlinkTime = std::chrono::milliseconds(40);
+// The label that says how a played session's pauses play, in the place of the link note while that is empty.
+constexpr const char* kPlaybackNoteName = "playbackNote";
 
 QString DataFolder() {
     QDir().mkpath("Data");
@@ -36,6 +38,18 @@ void CPadoraDlg::BuildLinkControls() {
     batteryNumber_->setStyleSheet("font-weight: bold;");
     indicator_ = new LinkIndicator(this);
     indicator_->setGeometry(batteryNumber_->x() - 16, batteryMeter_->y() + 5, 12, 12);
+    auto* playbackNote = new QLabel(this);
+    playbackNote->setObjectName(kPlaybackNoteName);
+    playbackNote->setGeometry(linkNote_->x(), linkNote_->y(), linkNote_->width(),
+                              4 * batteryMeter_->height());
+    playbackNote->setWordWrap(true);
+    playbackNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    playbackNote->hide();
+    // Play reads the file off the GUI thread; a file that cannot be played is named when that is known.
+    connect(&session_->tap(), &LinkTap::playOutcome, this, [this](const QString& error) {
+        if (!error.isEmpty()) ShowLinkError(error.toStdString());
+        UpdateLinkActions();
+    });
 
     helpMenu_->addSeparator();
     helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &CPadoraDlg::OpenMonitor);
@@ -49,7 +63,7 @@ void CPadoraDlg::BuildLinkControls() {
 
 void CPadoraDlg::UpdateLinkActions() {
     const LinkTap& tap = session_->tap();
-    const bool busy = tap.recording() || tap.playing();
+    const bool busy = tap.recording() || tap.playing() || tap.loading();
     recordAction_->setEnabled(connected() && !busy);
     playAction_->setEnabled(connected() && !busy);
     stopAction_->setEnabled(busy);
@@ -91,15 +105,16 @@ bool CPadoraDlg::RecordTo(const QString& path) {
     return false;
 }
 
+// True when the file is being read; whether it plays, or why not, comes with LinkTap::playOutcome.
 bool CPadoraDlg::PlayFrom(const QString& path) {
-    std::string error;
-    if (session_->tap().Play(path.toStdString(), &error)) return true;
-    ShowLinkError(error);
-    return false;
+    session_->tap().Play(path.toStdString());
+    UpdateLinkActions();
+    return true;
 }
 
 void CPadoraDlg::StopRecordOrPlay() {
     session_->StopPlayback();
+    session_->tap().StopPlaying();  // also a file still being read
     std::string error;
     if (!session_->tap().StopRecording(&error)) ShowLinkError(error);
 }
@@ -132,6 +147,12 @@ void CPadoraDlg::ShowLinkReadouts() {
                          : !connected()                                                       ? Light::kOff
                          : now - blinkAt_ < kBlinkTime                                        ? Light::kBlink
                                                                                               : Light::kIdle);
+
+    if (auto* playbackNote = findChild<QLabel*>(kPlaybackNoteName, Qt::FindDirectChildrenOnly)) {
+        const QString note = QString::fromStdString(tap.PlaybackNote());
+        if (playbackNote->text() != note) playbackNote->setText(note);
+        playbackNote->setVisible(!note.isEmpty() && linkNote_->isHidden());
+    }
 
     // The picture shows the played frame while a session plays, and the controller again after it.
     const std::optional<std::uint32_t> shown = tap.ShownItems();

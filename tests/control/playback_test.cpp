@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "control/session_file.h"
@@ -77,6 +78,18 @@ std::vector<double> TimingErrors(const std::vector<std::int64_t>& times,
 
 class PlaybackTest : public LinkSessionTest {
   protected:
+    // Plays `file` as the window does: the outcome comes back from the thread that reads it.
+    bool PlayNow(const std::string& file, std::string* error) {
+        std::optional<QString> outcome;
+        const QMetaObject::Connection c =
+            QObject::connect(&tap(), &LinkTap::playOutcome, [&](const QString& e) { outcome = e; });
+        tap().Play(file);
+        const bool came = Drive([&] { return outcome.has_value(); }, 10s);
+        QObject::disconnect(c);
+        *error = came ? outcome->toStdString() : "no outcome";
+        return came && error->empty();
+    }
+
     // Five seconds of driving recorded into `file`: L1, then SELECT with the stick left, a MODE press, then
     // button 1. The file holds what went out meanwhile, in order.
     void RecordADrive(const std::string& file, RecordedSession* recorded) {
@@ -116,7 +129,7 @@ TEST_F(PlaybackTest, ARecordedDriveIsPlayedBackInOrderAndOnTime) {
 
     const std::size_t playFrom = sent_.size();
     std::string error;
-    ASSERT_TRUE(tap().Play(file, &error)) << error;
+    ASSERT_TRUE(PlayNow(file, &error)) << error;
     ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 15s));
     ASSERT_TRUE(Drive([&] { return robot.Lines().size() >= sent_.size(); }, 5s));
 
@@ -165,12 +178,12 @@ std::string HeldL2Session(const std::string& path, int messages, std::vector<int
 }
 
 // Pauses that are not the link's own rhythm are kept too.
-TEST_F(LinkSessionTest, PlaybackKeepsTheRecordedPauses) {
+TEST_F(PlaybackTest, PlaybackKeepsTheRecordedPauses) {
     Connect({});
     const std::string file = HeldL2Session(PathOf("pauses.zsr"), 8, {150, 700, 210, 400});
     const RecordedSession recorded = ReadSessionFile(file, nullptr);
     std::string error;
-    ASSERT_TRUE(tap().Play(file, &error)) << error;
+    ASSERT_TRUE(PlayNow(file, &error)) << error;
     ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 10s));
     std::vector<std::int64_t> times;
     for (const SentMessage& m : sent_)
@@ -181,10 +194,110 @@ TEST_F(LinkSessionTest, PlaybackKeepsTheRecordedPauses) {
     EXPECT_LE(*std::max_element(errors.begin(), errors.end()), 40.0);
 }
 
-TEST_F(LinkSessionTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
+// The port lost for 8 s while L2 was held: the robot never keeps the held frame through a silence. It gets
+// the neutral frame at the link's rhythm through the pause, which is cut short, and the monitor says so.
+TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
+    Connect({});
+    RobotLog robot(*sim_);
+    const std::string file = HeldL2Session(PathOf("gap.zsr"), 10, {125, 125, 125, 125, 8000});
+    const PlayedSession planned = PrepareForPlaying(ReadSessionFile(file, nullptr));
+    ASSERT_EQ(planned.gaps.size(), 1u);
+    ASSERT_FALSE(Drive([] { return false; }, 500ms));  // live frames flowing
+    const std::size_t playFrom = sent_.size();
+    std::string error;
+    ASSERT_TRUE(PlayNow(file, &error)) << error;
+    EXPECT_FALSE(tap().PlaybackNote().empty());
+    ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 15s));
+    EXPECT_TRUE(tap().PlaybackNote().empty());
+    ASSERT_TRUE(Drive([&] { return robot.Lines().size() >= sent_.size(); }, 5s));
+
+    // At the robot: a frame that holds anything is followed by the next within the held pause.
+    const auto lines = robot.Lines();
+    const std::string neutral = SimText(planned.messages[planned.gaps[0].firstFiller].bytes);
+    for (std::size_t j = playFrom; j + 1 < lines.size(); ++j) {
+        if (lines[j].second.substr(0, 25) == neutral) continue;
+        EXPECT_LT(lines[j + 1].first - lines[j].first, kHeldPauseUs) << j << ": " << lines[j].second;
+    }
+
+    // What went out is what was planned, byte for byte.
+    std::vector<WireMessage> played;
+    for (std::size_t j = playFrom; j < sent_.size(); ++j)
+        if (sent_[j].playedIndex >= 0) played.push_back(sent_[j].bytes);
+    ASSERT_EQ(played.size(), planned.messages.size());
+    for (std::size_t i = 0; i < played.size(); ++i) EXPECT_EQ(played[i], planned.messages[i].bytes) << i;
+
+    // The monitor numbers the recorded messages as the file does and notes each neutral one.
+    const MonitorModel& m = tap().monitor();
+    std::vector<int> numbers;
+    std::size_t notes = 0;
+    for (std::size_t i = m.rowCount(); i-- > 0;) {
+        const MonitorModel::Row& row = m.row(i);
+        if (row.kind != MonitorModel::Row::Kind::kSent || row.sent.playedIndex < 0) continue;
+        if (tap().text().Of(row)[6] == app_->Tr(Msg::kMonitorGapNeutral))
+            ++notes;
+        else
+            numbers.push_back(row.sent.playedIndex);
+    }
+    EXPECT_EQ(notes, planned.gaps[0].fillers);
+    EXPECT_EQ(numbers, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+// The recorder marks a lost port; the pause after it plays as neutral though it is short, with the LED and
+// the command byte of the message before it; a long pause is cut and what follows moves up; the rest
+// plays as recorded.
+TEST(PlayedSession, APortLostMarkPlaysAsNeutralAndLongPausesAreCut) {
+    const QTemporaryDir dir;
+    const std::string path = dir.filePath("lost.zsr").toStdString();
+    const WireMessage held = {'k', 0xFF, 0xFF, 0xFE, 0x80, 0x80, 0x80, 0x80, 0xFB};  // L2, LED off
+    const std::int64_t times[] = {0, 125000, 725000, 850000, 5850000, 5975000};
+    SessionRecorder recorder;
+    std::string reason;
+    ASSERT_TRUE(recorder.Begin(path, {ProgramVersion(), "COM3", "/dev/null"}, &reason)) << reason;
+    for (std::int64_t at : times) {
+        recorder.Add(SentMessage{held, 1000000 + at, -1});
+        if (at == 125000) {
+            recorder.MarkLost(1000000 + 300000);
+            recorder.MarkLost(1000000 + 400000);  // the same pause
+        }
+    }
+    ASSERT_TRUE(recorder.Finish(&reason)) << reason;
+    SessionFileError fault;
+    RecordedSession recorded = ReadSessionFile(path, &fault);
+    ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
+    EXPECT_EQ(recorded.lostAfter, std::vector<std::size_t>{1});
+
+    const PlayedSession played = PrepareForPlaying(recorded);
+    ASSERT_EQ(played.gaps.size(), 2u);
+    EXPECT_TRUE(played.gaps[0].lost);
+    EXPECT_FALSE(played.gaps[1].lost);
+    EXPECT_EQ(played.gaps[1].playedUs, kPlayedGapUs);
+    const WireMessage neutral = BuildMessage(NeutralFrame(false), true);
+    std::size_t next = 0;  // the recorded message expected next
+    std::int64_t cut = 0;
+    for (std::size_t i = 0; i < played.messages.size(); ++i) {
+        const TimedMessage& m = played.messages[i];
+        if (i > 0) {
+            EXPECT_GE(m.offsetUs - played.messages[i - 1].offsetUs, kFillerStepUs) << i;
+        }
+        const auto inGap = [&](const PlayedGap& g) {
+            return i >= g.firstFiller && i < g.firstFiller + g.fillers;
+        };
+        if (inGap(played.gaps[0]) || inGap(played.gaps[1])) {
+            EXPECT_EQ(m.bytes, neutral) << i;
+            continue;
+        }
+        if (next == 4) cut = played.gaps[1].recordedUs - kPlayedGapUs;
+        EXPECT_EQ(m, (TimedMessage{recorded.messages[next].offsetUs - cut, recorded.messages[next].bytes}))
+            << i;
+        ++next;
+    }
+    EXPECT_EQ(next, recorded.messages.size());
+}
+
+TEST_F(PlaybackTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
     Connect({});
     std::string error;
-    ASSERT_TRUE(tap().Play(HeldL2Session(PathOf("l2.zsr"), 200), &error)) << error;
+    ASSERT_TRUE(PlayNow(HeldL2Session(PathOf("l2.zsr"), 200), &error)) << error;
     ASSERT_TRUE(Drive([&] { return !sent_.empty() && sent_.back().playedIndex >= 3; }, 10s));
     // The picture shows the played frame, not the idle controller.
     ASSERT_TRUE(tap().ShownItems().has_value());
@@ -236,6 +349,11 @@ std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::str
     std::string foreignMessage = text;
     foreignMessage.replace(text.find("4B FF"), 5, "58 FF");
     const std::string header = text.substr(0, text.find('\n') + 1);
+    const std::string first = text.substr(header.size(), text.find('\n', header.size()) + 1 - header.size());
+    const std::string message = first.substr(first.find('\t'));
+    std::string pastADay = header;
+    for (std::int64_t at = 0; at <= kLongestSessionUs + kLongestPauseUs; at += kLongestPauseUs)
+        pastADay += std::to_string(at) + message;
     return {
         {"missing", pathOf("none.zsr"), Kind::kUnreadable, Msg::kSessionUnreadable},
         {"truncated after a line", write("t1.zsr", text.substr(0, endLine)), Kind::kTruncated,
@@ -246,16 +364,21 @@ std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::str
         {"binary garbage", write("g.zsr", garbage), Kind::kForeign, Msg::kSessionForeign},
         {"100 MB", huge, Kind::kTooLarge, Msg::kSessionTooLarge},
         {"a FIFO", fifo, Kind::kUnreadable, Msg::kSessionUnreadable},
-        {"newer format", write("n.zsr", "zanth-session\t2\tx\ty\tz\n"), Kind::kNewerFormat,
+        {"newer format", write("n.zsr", "zanth-session\t3\tx\ty\tz\n"), Kind::kNewerFormat,
          Msg::kSessionNewer},
         {"time backwards", write("b.zsr", backwards), Kind::kDamaged, Msg::kCount},
         {"a message the link never sends", write("m.zsr", foreignMessage), Kind::kDamaged, Msg::kCount},
         {"no messages", write("e.zsr", header + "end\t0\n"), Kind::kEmpty, Msg::kSessionEmpty},
+        {"a pause of a day", write("d.zsr", header + first + "86400000000" + message + "end\t2\n"),
+         Kind::kDamaged, Msg::kCount},
+        {"longer than a day", write("l.zsr", pastADay + "end\t999\n"), Kind::kDamaged, Msg::kCount},
+        {"a lost port before the first message", write("x.zsr", header + "lost\t0\n" + first + "end\t1\n"),
+         Kind::kDamaged, Msg::kCount},
     };
 }
 
 // Each refused with its reason, and nothing of it sent.
-TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
+TEST_F(PlaybackTest, DamagedSessionFilesAreRefusedAndSendNothing) {
     const std::string good = HeldL2Session(PathOf("good.zsr"), 3);
     Connect({});
     for (const Damaged& c : DamagedFiles([this](const std::string& name) { return PathOf(name); }, good)) {
@@ -264,7 +387,7 @@ TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
         EXPECT_TRUE(ReadSessionFile(c.path, &e).messages.empty());
         EXPECT_EQ(e.kind, c.kind) << e.detail;
         std::string error;
-        EXPECT_FALSE(tap().Play(c.path, &error));
+        EXPECT_FALSE(PlayNow(c.path, &error));
         EXPECT_FALSE(tap().playing());
         const std::string reason =
             c.kind == SessionFileError::Kind::kDamaged ? "The file is damaged (line " : app_->Tr(c.message);
@@ -274,7 +397,7 @@ TEST_F(LinkSessionTest, DamagedSessionFilesAreRefusedAndSendNothing) {
     for (const SentMessage& m : sent_) EXPECT_EQ(m.playedIndex, -1);
     // The good one plays.
     std::string error;
-    EXPECT_TRUE(tap().Play(good, &error)) << error;
+    EXPECT_TRUE(PlayNow(good, &error)) << error;
 }
 
 }  // namespace
