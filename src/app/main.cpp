@@ -8,6 +8,7 @@
 
 #include "app/fail_safe.h"
 #include "base/app.h"
+#include "base/paths.h"
 #include "base/reason_text.h"
 #include "control/log.h"
 #include "model/settings.h"
@@ -20,10 +21,12 @@ void LeaveXlibIoErrorsToTheDisplay();  // main_x11.cpp
 
 namespace {
 
-// A settings file that exists but could not be read is named at start, not only when closing fails to save.
-void SayUnreadable(const zanth::CPadoraApp& app, const std::string& reason, zanth::CPadoraDlg& dialog) {
-    const QString text = QString::fromUtf8(app.Tr(zanth::Msg::kSettingsUnreadable)) + "\n" +
-                         QString::fromStdString(app.configPath) + "\n" + QString::fromStdString(reason);
+// A settings file that exists but could not be read, or one that cannot be saved where it belongs, is named
+// at start, not only when closing fails to save: by then the session's settings would be lost.
+void SayAtStart(const zanth::CPadoraApp& app, zanth::Msg what, const std::string& reason,
+                zanth::CPadoraDlg& dialog) {
+    const QString text = QString::fromUtf8(app.Tr(what)) + "\n" + QString::fromStdString(app.configPath) +
+                         "\n" + QString::fromStdString(reason);
     qCWarning(lcControl).noquote() << text;
     // Over the window, once it is up: the robot can be driven meanwhile.
     QTimer::singleShot(0, &dialog,
@@ -83,7 +86,10 @@ int main(int argc, char** argv) {
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);
     zanth::CPadoraDlg dialog(app, settings);
     failSafe.Watch(&dialog);
-    if (!settings.readError.empty()) SayUnreadable(app, settings.readError, dialog);
+    if (!settings.readError.empty())
+        SayAtStart(app, zanth::Msg::kSettingsUnreadable, settings.readError, dialog);
+    else if (const std::string why = zanth::WhySettingsCannotBeSaved(app.configPath); !why.empty())
+        SayAtStart(app, zanth::Msg::kSettingsCannotBeSaved, zanth::ReasonText(why, app.language), dialog);
     dialog.exec();
     failSafe.Watch(nullptr);
     const auto& saved = dialog.saveResult();

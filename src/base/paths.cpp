@@ -163,6 +163,24 @@ std::string MakeFolders(const std::string& folder) {
     return {};
 }
 
+std::string WhySettingsCannotBeSaved(const std::string& settingsFile) {
+    if (settingsFile.empty()) return {};
+    struct stat st {};
+    const bool fileThere = ::stat(settingsFile.c_str(), &st) == 0;
+    // Saving makes the missing folders below the nearest one that exists and writes beside the file.
+    for (std::string folder = FolderOf(settingsFile);; folder = FolderOf(folder)) {
+        if (::stat(folder.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) return folder + ": " + std::strerror(ENOTDIR);
+            // An existing file may be a link into another folder: only a new one is judged by this folder.
+            if (!fileThere && ::access(folder.c_str(), W_OK | X_OK) != 0)
+                return folder + ": " + std::strerror(errno);
+            return {};
+        }
+        if (errno != ENOENT && errno != ENOTDIR) return folder + ": " + std::strerror(errno);
+        if (FolderOf(folder) == folder) return {};
+    }
+}
+
 PathEnv PathEnvOfProcess(const std::string& startDir) {
     PathEnv env;
     env.startDir = startDir;

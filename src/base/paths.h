@@ -67,6 +67,12 @@ std::string ResolveStoredPath(std::string_view stored, const std::string& settin
 // base directories ask). Returns "" on success (also when it already exists), else the reason.
 std::string MakeFolders(const std::string& folder);
 
+// Why no settings file can be saved at `settingsFile`, found before the session's settings depend on it: the
+// part of the path that exists nearest to it is no folder (XDG_CONFIG_HOME naming a file), or the file is
+// missing and that folder takes no new one. "" when nothing stands in the way that can be seen beforehand
+// (also for an empty path, told at saving).
+std::string WhySettingsCannotBeSaved(const std::string& settingsFile);
+
 // The values of the running process: the given start folder, $HOME (or the password database), XDG_*.
 PathEnv PathEnvOfProcess(const std::string& startDir);
 

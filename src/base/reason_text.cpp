@@ -31,9 +31,11 @@ const std::vector<Known>& KnownReasons() {
             {EIO, Msg::kPortIoError},
         };
         for (const auto& [err, id] : system) k.push_back({std::strerror(err), id});
-        for (int i = static_cast<int>(Msg::kReasonPermission);
-             i <= static_cast<int>(Msg::kReasonNoSettingsPath); ++i)
-            k.push_back({UiText(static_cast<Msg>(i), 0), static_cast<Msg>(i)});
+        const std::pair<Msg, Msg> blocks[] = {{Msg::kReasonPermission, Msg::kReasonNoSettingsPath},
+                                              {Msg::kReasonPathTooLong, Msg::kReasonBadHost}};
+        for (const auto& [first, last] : blocks)
+            for (int i = static_cast<int>(first); i <= static_cast<int>(last); ++i)
+                k.push_back({UiText(static_cast<Msg>(i), 0), static_cast<Msg>(i)});
         std::stable_sort(k.begin(), k.end(),
                          [](const Known& a, const Known& b) { return a.english.size() > b.english.size(); });
         return k;

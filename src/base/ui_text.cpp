@@ -206,6 +206,12 @@ constexpr std::array<const char*, kCount> kJapanese{
     "再生: %1 秒の空白をニュートラルで再生",
     "再生: 空白 %1 か所 (最長 %2 秒) をニュートラルで再生",
     " (%1 秒に短縮)",
+    "パスが長すぎます (%1 バイトを超えています)",
+    "アドレスにホストがありません",
+    "アドレスにポート番号がありません (tcp://ホスト:ポート)",
+    "tcp:// アドレスのポート番号は 1 から 65535 までの数です",
+    "ホスト名に /、[、]、空白は使えません",
+    "この場所には設定を保存できません。プログラムを閉じると、今回の変更は失われます。",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -406,6 +412,12 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Playback: a gap of %1 s played as neutral",
     "Playback: %1 gaps played as neutral, the longest %2 s",
     " (shortened to %1 s)",
+    "path too long (more than %1 bytes)",
+    "no host in the address",
+    "no port in the address (tcp://host:port)",
+    "the port of a tcp:// address is a number from 1 to 65535",
+    "a host name holds no /, [, ] or spaces",
+    "Settings cannot be saved in this place: changes made now are lost when the program closes.",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -193,6 +193,14 @@ enum class Msg : int {
     kPlaybackGapOne,     // %1: seconds recorded
     kPlaybackGaps,       // %1: how many, %2: seconds recorded of the longest
     kPlaybackShortened,  // follows either: %1: seconds played at most
+    // Reasons a port is refused before it is opened, known to ReasonText like the block above: the entries
+    // from kReasonPathTooLong to kReasonBadHost
+    kReasonPathTooLong,  // %1: the byte limit
+    kReasonNoHost,
+    kReasonNoTcpPort,
+    kReasonTcpPortRange,
+    kReasonBadHost,
+    kSettingsCannotBeSaved,  // followed by the file and the reason, one a line
     kCount
 };
 

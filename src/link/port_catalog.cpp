@@ -92,6 +92,13 @@ SerialDevice Mapped(const std::string& device, const std::vector<SerialDevice>& 
     SerialDevice d;
     d.path = device;
     d.stableName = device;
+    if (!DevicePathRefusal(device).empty()) {
+        // Opening refuses it; it is not resolved either, or the entry would show, and be chosen for, the
+        // device a part of it names. The list shows its start.
+        d.realPath = device;
+        d.name = CutUtf8(device, kTextLimit) + "\u2026";
+        return d;
+    }
     if (IsTcpAddress(device)) {
         d.kind = Kind::kNetwork;
         d.name = device.substr(6);

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "base/ui_text.h"
+
 namespace zanth {
 namespace {
 
@@ -25,6 +27,14 @@ long long DeviceNumber(const std::string& name, const std::string& prefix) {
 constexpr const char* kPrefixes[] = {"ttyUSB", "ttyACM", "rfcomm", "ttyS"};
 
 }  // namespace
+
+std::string DevicePathRefusal(std::string_view device) {
+    if (device.size() <= kMaxDevicePathBytes) return {};
+    std::string text = UiText(Msg::kReasonPathTooLong, 0);
+    if (const std::size_t hole = text.find("%1"); hole != std::string::npos)
+        text.replace(hole, 2, std::to_string(kMaxDevicePathBytes));
+    return text;
+}
 
 bool MaybeSerialName(const std::string& devEntry) {
     for (const char* prefix : kPrefixes)

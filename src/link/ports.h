@@ -1,9 +1,19 @@
 #pragma once
+#include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zanth {
+
+// The longest device path (or tcp:// address) a port opens: what the settings file's values have always been
+// read into by every program that reads it (a buffer of 2048 bytes with its end). The system would take
+// paths up to PATH_MAX, but a longer value is one that another reader of the same file cuts, and a cut path
+// can name another robot's port: such a value is refused whole, so that the file opens one device or none.
+inline constexpr std::size_t kMaxDevicePathBytes = 2047;
+// Empty when `device` may be opened, else why not (in English, like the system's reasons).
+std::string DevicePathRefusal(std::string_view device);
 
 // The device that "COM<number>" (1-based) stands for: the entry "COM<number>" of `ports` (section PORTS of
 // the settings, keys upper-case) when it is not empty, else the number-th of `devices`

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "link/port_holder.h"
+#include "link/ports.h"
 
 namespace zanth {
 namespace {
@@ -81,6 +82,10 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& device, std::str
         return nullptr;
     };
     if (device.empty()) return fail("no such serial device");
+    // Refused although the system would take it: other readers of the settings file cut such a path, so it
+    // would open another device for them.
+    if (std::string refused = DevicePathRefusal(device); !refused.empty()) return fail(refused);
+
 
     // Non-blocking, so that opening a modem line never waits for carrier; every wait below sleeps in poll.
     // Close-on-exec, so that a program we start (the manual's viewer) never holds the robot's port.

@@ -19,6 +19,9 @@
 #include <system_error>
 #include <thread>
 
+#include "base/ui_text.h"
+#include "link/ports.h"
+
 namespace zanth {
 namespace {
 
@@ -164,24 +167,38 @@ int ConnectTo(const addrinfo& address, int wakeFd, Clock::time_point deadline, s
 }  // namespace
 
 bool ParseTcpAddress(const std::string& address, std::string* host, std::string* port, std::string* reason) {
-    auto fail = [&](const char* text) {
-        if (reason != nullptr) *reason = text;
+    auto fail = [&](std::string text) {
+        if (reason != nullptr) *reason = std::move(text);
         return false;
     };
     if (address.size() < 6 || !std::equal(address.begin(), address.begin() + 6, "tcp://", [](char a, char b) {
             return std::tolower(static_cast<unsigned char>(a)) == b;
         }))
         return fail("not a tcp:// address");
-    const std::string rest = address.substr(6);
-    std::size_t colon = rest.rfind(':');
-    std::string name = colon == std::string::npos ? std::string() : rest.substr(0, colon);
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    if (name.empty() || name.find_first_of("[]/ ") != std::string::npos)
-        return fail("no host in the address");
-    const std::string number = rest.substr(colon + 1);
-    if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(number) < 1 || std::stoi(number) > 65535)
-        return fail("the port of a tcp:// address is a number from 1 to 65535");
+    if (std::string refused = DevicePathRefusal(address); !refused.empty()) return fail(refused);
+    const std::string_view rest = std::string_view(address).substr(6);
+    std::string_view name = rest, number;
+    bool hasPort = false;
+    if (!rest.empty() && rest.front() == '[') {
+        // An IPv6 address holds colons of its own: only one after the brackets starts the port.
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos) return fail(UiText(Msg::kReasonBadHost, 0));
+        name = rest.substr(1, close - 1);
+        const std::string_view after = rest.substr(close + 1);
+        if (!after.empty() && after.front() != ':') return fail(UiText(Msg::kReasonBadHost, 0));
+        hasPort = !after.empty();
+        if (hasPort) number = after.substr(1);
+    } else if (const std::size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+        name = rest.substr(0, colon);
+        number = rest.substr(colon + 1);
+        hasPort = true;
+    }
+    if (name.empty()) return fail(UiText(Msg::kReasonNoHost, 0));
+    if (name.find_first_of("[]/ ") != std::string_view::npos) return fail(UiText(Msg::kReasonBadHost, 0));
+    if (!hasPort || number.empty()) return fail(UiText(Msg::kReasonNoTcpPort, 0));
+    if (number.size() > 5 || number.find_first_not_of("0123456789") != std::string_view::npos ||
+        std::stoi(std::string(number)) < 1 || std::stoi(std::string(number)) > 65535)
+        return fail(UiText(Msg::kReasonTcpPortRange, 0));
     *host = name;
     *port = number;
     return true;

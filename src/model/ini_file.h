@@ -37,6 +37,9 @@ class IniFile {
     // blanks the cut may leave at its end (a value read back never ends in one), as UTF-8.
     std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
                           std::size_t bufferSize) const;
+    // The buffer size that reads a value whole, for a value that is of use only whole (a device path: a cut
+    // one names another device). Such a value written back unchanged keeps its bytes.
+    static constexpr std::size_t kWholeValue = static_cast<std::size_t>(-1);
     bool HasKey(std::string_view section, std::string_view key) const;
     // Names of the keys of `section` (its first occurrence), in file order, repeated names included.
     std::vector<std::string> KeyNames(std::string_view section) const;

@@ -25,7 +25,6 @@ constexpr std::string_view kAxisKeys[4] = {"LX", "LY", "RX", "RY"};
 // Buffer sizes of the text settings: one byte more than the text they hold.
 constexpr std::size_t kSoundFileBuffer = kSoundFileLimit + 1;
 constexpr std::size_t kSoundNameBuffer = kSoundNameLimit + 1;
-constexpr std::size_t kPortDeviceBuffer = 2048;
 
 std::string SoundKey(std::string_view iniKey, std::string_view suffix) {
     std::string key(iniKey);
@@ -63,12 +62,13 @@ std::optional<int> ReadOptionalInt(const IniFile& file, std::string_view section
 Settings ReadSettings(const IniFile& file) {
     Settings s;
     s.port = file.GetInt(kSystem, "PORT", s.port);
-    s.portDevice = file.GetString(kSystem, kPortDeviceKey, "", kPortDeviceBuffer);
+    // Device paths are read whole: the link refuses one too long to use, and it is written back as it was.
+    s.portDevice = file.GetString(kSystem, kPortDeviceKey, "", IniFile::kWholeValue);
     s.background = file.GetInt(kSystem, "BACK", 0) == 1 ? 1 : 0;
     for (const std::string& key : file.KeyNames(kPorts)) {
         if (key.empty()) continue;
         // Of keys with the same name the first wins, as for every other read.
-        std::string device = file.GetString(kPorts, key, "", kPortDeviceBuffer);
+        std::string device = file.GetString(kPorts, key, "", IniFile::kWholeValue);
         if (!device.empty()) s.ports.emplace(AsciiUpper(key), std::move(device));
     }
     for (int i = 0; i < kItemCount; ++i) {
@@ -125,8 +125,7 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
     }
     file.WriteInt(kSystem, "SLIDER", model.sliderResolution);
     file.WriteInt(kSystem, "PORT", comPortIndex);
-    if (!portDevice.empty())
-        file.WriteString(kSystem, kPortDeviceKey, CutUtf8(portDevice, kPortDeviceBuffer - 1));
+    if (!portDevice.empty()) file.WriteString(kSystem, kPortDeviceKey, portDevice);
 }
 
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,

@@ -30,7 +30,8 @@ struct StoredSound {
 // is what a missing file gives.
 struct Settings {
     int port = 0;            // SYSTEM/PORT as stored (no range check here)
-    std::string portDevice;  // SYSTEM/PORTDEVICE: the stable name of the device last connected; empty: none
+    std::string portDevice;  // SYSTEM/PORTDEVICE: the stable name of the device last connected; empty: none.
+                             // Device paths here and in `ports` are whole, never cut to a length
     int background = 0;      // SYSTEM/BACK: 1, anything else 0
     std::map<std::string, std::string> ports;  // section PORTS, keys upper-cased ("COM3" -> "/dev/ttyUSB0");
                                                // keys with an empty value are left out

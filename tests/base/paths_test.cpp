@@ -126,6 +126,12 @@ TEST_F(Folders, AFileInTheWayIsReported) {
     const std::string error = MakeFolders((root_ / "plain/sub").string());
     EXPECT_NE(error.find("plain"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(root_ / "plain/sub"));
+    // XDG_CONFIG_HOME naming that file: told at start as the save would tell it at close.
+    const PathEnv env{root_.string(), "/home/op", (root_ / "plain").string(), ""};
+    const std::string settings = ResolveLocations(env, std::nullopt).settingsFile;
+    EXPECT_EQ(WhySettingsCannotBeSaved(settings), MakeFolders(FolderOf(settings)));
+    EXPECT_NE(WhySettingsCannotBeSaved(settings), "");
+    EXPECT_EQ(WhySettingsCannotBeSaved((root_ / "new/sub/Zanth-Emulator.ini").string()), "");
 }
 
 TEST_F(Folders, RealFileCheckSeesOnlyRegularFiles) {

@@ -2,6 +2,7 @@
 # A settings file that cannot be read is named at start, in the active language, with the file and the reason,
 # and left untouched: a FIFO (which must not keep the window from coming up), a directory and a file over the
 # size limit (each named with --config: a start folder holding no regular settings file is no portable one).
+# XDG_CONFIG_HOME naming a file is also told at start: settings cannot be saved below it.
 # SIGTERM also closes the box at start and the "could not be saved" box after closing.
 source "$(dirname "$0")/lib.bash"
 
@@ -69,4 +70,21 @@ close_emulator_through_box() {
 close_emulator_through_box
 [ "$(md5sum <"$INI")" = "$sum" ] || fail "$what: the file was changed"
 note "$what: named at start in Japanese, left alone"
+
+what="XDG_CONFIG_HOME naming a file"
+# A folder of that name in the start folder is no portable settings file, so the settings go below
+# XDG_CONFIG_HOME, where they cannot be saved: told at start, not only when closing.
+rm "$INI"
+mkdir "$INI"
+XDG_FILE=$WORK/xdg-file
+echo "not a folder" >"$XDG_FILE"
+INI=$XDG_FILE/zanth-emulator/Zanth-Emulator.ini
+XDG_CONFIG_HOME=$XDG_FILE
+start_emulator --lang en
+XDG_CONFIG_HOME=$WORK/config
+says WARNING "Settings cannot be saved in this place" "$XDG_FILE: Not a directory"
+ok_box WARNING
+ends_on_sigterm
+[ "$(cat "$XDG_FILE")" = "not a folder" ] || fail "$what: the file was changed"
+note "$what: named at start with the reason"
 echo "PASS"

@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "base/reason_text.h"
 #include "device_tree.h"
+#include "link/background_open.h"
+#include "link/ports.h"
+#include "link_test_util.h"
+#include "model/settings.h"
 
 namespace zanth {
 namespace {
@@ -86,6 +91,31 @@ TEST(PortCatalog, AMappedEntryIsTheDeviceItNamesTheRestCountInOrder) {
     // The first entry that opens a device is where it is found; the FTDI's place went to the map.
     EXPECT_EQ(FindStableName(table, arduino), 1);
     EXPECT_EQ(FindStableName(table, devices[1].stableName), -1);
+}
+
+// A [PORTS] path longer than the settings file's values may be is refused whole, never opened cut. Here its
+// first kMaxDevicePathBytes bytes name another robot's port (slashes pad them), and it goes on, legally, into
+// a folder whose name begins like that port's.
+TEST(PortCatalog, ADevicePathTooLongIsRefusedNeverCut) {
+    test::Pty otherRobot;
+    ASSERT_FALSE(otherRobot.name.empty());
+    DeviceTree tree;
+    tree.AddUsb("ttyUSB0", "1-1", {"0403", "6001", "FT232R USB UART", "FTDI", "A50285BI"}, "",
+                otherRobot.name);
+    const std::string other = tree.Dev("ttyUSB0");
+    const std::string head = std::string(kMaxDevicePathBytes - other.size(), '/') + other;
+    const std::size_t length = 3080;
+    const std::string path = head + "-two" + std::string(length - head.size() - 7, '/') + "tty";
+    ASSERT_EQ(path.size(), length);
+
+    const Settings settings = ReadSettings(IniFile::Parse("[PORTS]\nCOM1=" + path + "\n"));
+    const std::vector<SerialDevice> table = BuildPortTable(1, settings.ports, ScanSerialDevices(tree.root()));
+    EXPECT_TRUE(table[0].path == path) << "cut to " << table[0].path.size() << " bytes";
+    EXPECT_NE(table[0].name, "ttyUSB0");
+    std::string reason;
+    EXPECT_EQ(OpenLinkPort(table[0].path, -1, &reason), nullptr);
+    EXPECT_NE(reason.find("path too long"), std::string::npos) << reason;
+    EXPECT_NE(ReasonText(reason, 1), reason);
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "base/reason_text.h"
 #include "full_listener.h"
+#include "link/ports.h"
 #include "link/frame.h"
 #include "sim_process.h"
 
@@ -24,22 +26,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-TEST(TcpPort, AddressesOfTheFormTcpHostPort) {
+TEST(TcpPort, AddressesOfTheFormTcpHostPortAndWhyOthersAreRefused) {
     const struct {
-        const char* address;
-        const char* host;  // null: refused
+        std::string address;
+        const char* host;  // null: refused, for the reason that holds `says`
         const char* port;
+        const char* says;
     } cases[] = {
-        {"tcp://192.168.4.1:23", "192.168.4.1", "23"},
-        {"TCP://esp-link.local:2000", "esp-link.local", "2000"},
-        {"tcp://[::1]:5000", "::1", "5000"},
-        {"tcp://host:0", nullptr, nullptr},
-        {"tcp://host:65536", nullptr, nullptr},
-        {"tcp://host:", nullptr, nullptr},
-        {"tcp://:23", nullptr, nullptr},
-        {"tcp://host", nullptr, nullptr},
-        {"tcp://host:23/x", nullptr, nullptr},
-        {"/dev/ttyUSB0", nullptr, nullptr},
+        {"tcp://192.168.4.1:23", "192.168.4.1", "23", nullptr},
+        {"TCP://esp-link.local:2000", "esp-link.local", "2000", nullptr},
+        {"tcp://[::1]:5000", "::1", "5000", nullptr},
+        {"tcp://127.0.0.1", nullptr, nullptr, "no port"},
+        {"tcp://host:", nullptr, nullptr, "no port"},
+        {"tcp://[::1]", nullptr, nullptr, "no port"},
+        {"tcp://host:0", nullptr, nullptr, "1 to 65535"},
+        {"tcp://host:65536", nullptr, nullptr, "1 to 65535"},
+        {"tcp://host:23/x", nullptr, nullptr, "1 to 65535"},
+        {"tcp://:23", nullptr, nullptr, "no host"},
+        {"tcp://", nullptr, nullptr, "no host"},
+        {"tcp://a/b:23", nullptr, nullptr, "host name"},
+        {"tcp://[::1:23", nullptr, nullptr, "host name"},
+        {"tcp://" + std::string(kMaxDevicePathBytes, 'h') + ":23", nullptr, nullptr, "path too long"},
+        {"/dev/ttyUSB0", nullptr, nullptr, "not a tcp"},
     };
     for (const auto& c : cases) {
         std::string host, port, reason;
@@ -48,8 +56,12 @@ TEST(TcpPort, AddressesOfTheFormTcpHostPort) {
         if (ok && c.host != nullptr) {
             EXPECT_EQ(host, c.host) << c.address;
             EXPECT_EQ(port, c.port) << c.address;
-        } else {
-            EXPECT_FALSE(reason.empty()) << c.address;
+        } else if (!ok && c.says != nullptr) {
+            EXPECT_NE(reason.find(c.says), std::string::npos) << c.address << ": " << reason;
+            // Shown to the user: in Japanese too, except for what the program never hands the parser.
+            if (c.address.rfind("tcp://", 0) == 0) {
+                EXPECT_NE(ReasonText(reason, 1), reason) << reason;
+            }
         }
     }
 }

@@ -339,6 +339,13 @@ TEST_F(SettingsTest, TheRememberedDeviceIsWrittenBesidePortOnceThereIsOne) {
     // A run that remembered nothing new leaves it as it is.
     ASSERT_TRUE(SaveSettings(path_, Build(), 2).ok);
     EXPECT_EQ(LoadSettings(path_).portDevice, device);
+    // Also one too long to open: a start and a close keep every byte of it.
+    WriteText(
+        ReplaceAll(firstRun, "PORT=0\n", "PORT=2\nPORTDEVICE=" + device + std::string(5000, 'x') + "\n"));
+    const std::string stored = ReadText();
+    const Settings settings = LoadSettings(path_);
+    ASSERT_TRUE(SaveSettings(path_, Build(), settings.port, settings.portDevice).ok);
+    EXPECT_EQ(ReadText(), stored);
 }
 
 TEST_F(SettingsTest, AFileThatCannotBeReadIsNeverReplaced) {
