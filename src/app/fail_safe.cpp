@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -46,9 +47,20 @@ const char* SignalName(int sig) {
     }
 }
 
+// ZANTH_SIGNAL_CLOSE_DELAY_MS: see fail_safe.h. Anything but a number of 0..10000 counts as 0.
+int DelayBeforeCloseMs() {
+    const char* text = std::getenv("ZANTH_SIGNAL_CLOSE_DELAY_MS");
+    if (text == nullptr || *text == '\0') return 0;
+    char* end = nullptr;
+    errno = 0;
+    const long ms = std::strtol(text, &end, 10);
+    return errno == 0 && *end == '\0' && ms >= 0 && ms <= 10000 ? static_cast<int>(ms) : 0;
+}
+
 }  // namespace
 
-FailSafe::FailSafe(QObject* parent) : QObject(parent), guiThread_(std::this_thread::get_id()) {
+FailSafe::FailSafe(QObject* parent)
+    : QObject(parent), delayBeforeCloseMs_(DelayBeforeCloseMs()), guiThread_(std::this_thread::get_id()) {
     emergency::InstallCrashHandlers();
     gInstance = this;
     std::atexit(&FailSafe::AtExit);
@@ -73,8 +85,9 @@ FailSafe::FailSafe(QObject* parent) : QObject(parent), guiThread_(std::this_thre
 
 FailSafe::~FailSafe() {
     gInstance = nullptr;
-    // Until the process ends a late signal still finds the socket: the byte is simply never read.
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) std::signal(sig, SIG_DFL);
+    // The program is on its way out: a late signal of a storm must not end it by the default action while
+    // the rest of the way (the settings saved, the display left) is still ahead.
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) std::signal(sig, SIG_IGN);
 }
 
 void FailSafe::Watch(CPadoraDlg* dialog) {
@@ -89,6 +102,8 @@ void FailSafe::OnSignal() {
     while ((n = ::read(pipe_[0], received, sizeof received)) > 0) {
         for (ssize_t i = 0; i < n; ++i) qCInfo(lcControl, "closing on %s", SignalName(received[i]));
     }
+    if (!terminating_ && delayBeforeCloseMs_ > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayBeforeCloseMs_));
     terminating_ = true;
     // A box waiting for the user would keep the window's own event loop from ever ending.
     CloseBoxes(dialog_);

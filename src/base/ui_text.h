@@ -188,11 +188,7 @@ enum class Msg : int {
     kNotConnected,
     kRecording,
     kPlaying,
-    // Pauses of a played session filled with the neutral frame
-    kMonitorGapNeutral,  // the monitor's note of such a message
-    kPlaybackGapOne,     // %1: seconds recorded
-    kPlaybackGaps,       // %1: how many, %2: seconds recorded of the longest
-    kPlaybackShortened,  // follows either: %1: seconds played at most
+    kPortClosedByPeer,  // a network bridge ended the connection
     // Reasons a port is refused before it is opened, known to ReasonText like the block above: the entries
     // from kReasonPathTooLong to kReasonBadHost
     kReasonPathTooLong,  // %1: the byte limit
@@ -201,6 +197,12 @@ enum class Msg : int {
     kReasonTcpPortRange,
     kReasonBadHost,
     kSettingsCannotBeSaved,  // followed by the file and the reason, one a line
+    kPortGarbage,            // the link gave up on a peer that sends only garbage
+    // Pauses of a played session filled with the neutral frame
+    kMonitorGapNeutral,  // the monitor's note of such a message
+    kPlaybackGapOne,     // %1: seconds recorded
+    kPlaybackGaps,       // %1: how many, %2: seconds recorded of the longest
+    kPlaybackShortened,  // follows either: %1: seconds played at most
     kCount
 };
 

@@ -10,6 +10,10 @@ const char* KindName(LinkFailure::Kind kind) {
             return "i/o error";
         case LinkFailure::Kind::kStalled:
             return "stalled";
+        case LinkFailure::Kind::kHungUp:
+            return "hung up";
+        case LinkFailure::Kind::kGarbage:
+            return "garbage";
         case LinkFailure::Kind::kOther:
             break;
     }

@@ -10,6 +10,8 @@ struct LinkFailure {
         kUnplugged,  // the device went away: end of file, hang-up, no such device
         kIoError,    // the driver reported an input/output error
         kStalled,    // output did not leave the port in time (flow control held off, a stuck line)
+        kHungUp,     // a network bridge ended or reset the connection
+        kGarbage,    // bytes keep coming, but never a battery reply
         kOther,
     };
     Kind kind = Kind::kOther;

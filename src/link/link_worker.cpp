@@ -28,6 +28,9 @@ constexpr int kOutputStallMs = 1000;
 constexpr int kStopWorkMs = kStopBudgetMs - 100;
 // A write in progress ignores the wake-up once its first byte is out, so it must end within the budget too.
 static_assert(kWriteRoomMs < kStopWorkMs);
+// A peer that sends bytes all the time and never a battery reply for this long is given up on, as a lost
+// port is: a bridge whose serial side runs at another speed, or a device that is no robot.
+constexpr auto kGarbageOnlyFor = std::chrono::seconds(3);
 
 int MsUntil(std::chrono::steady_clock::time_point deadline) {
     auto left = deadline - std::chrono::steady_clock::now();
@@ -150,8 +153,8 @@ void LinkWorker::Run(std::unique_ptr<Port> port) {
         failure.kind = r.status == Status::kTimedOut ? LinkFailure::Kind::kStalled : r.kind;
         failure.device = port->Device();
         failure.detail = DetailOf(r);
-        qCWarning(lcLink, "link failed on %s: %s (%s)", failure.device.c_str(), KindName(failure.kind),
-                  failure.detail.c_str());
+        qCInfo(lcLink, "link failed on %s: %s (%s)", failure.device.c_str(), KindName(failure.kind),
+               failure.detail.c_str());
         emit linkFailed(failure);
         // Asleep until Stop: a dead port answers every poll at once, so touching it again would spin.
         pollfd p{wakeFd_, POLLIN, 0};
@@ -174,15 +177,18 @@ void LinkWorker::Run(std::unique_ptr<Port> port) {
 // The link's rhythm until Stop or a failure; the result of the call that ended it.
 PortResult LinkWorker::Pump(Port& port) {
     PortResult r = port.Discard(kOpenDiscardMs, wakeFd_);
+    garbageSince_.reset();
     while (r.status == Status::kOk && !Stopping()) r = SendOne(port);
     return r;
 }
 
 PortResult LinkWorker::SendOne(Port& port) {
+    turnInput_ = 0;
     PortResult r = AwaitTurn(port);
     if (r.status != Status::kOk || Stopping()) return r;
     emit frameWanted();
     r = port.Discard(LeadMs(), wakeFd_);
+    turnInput_ += r.count;
     if (r.status != Status::kOk || Stopping()) return r;
 
     Outgoing out;
@@ -195,8 +201,33 @@ PortResult LinkWorker::SendOne(Port& port) {
     ++messagesSent_;
     MarkSent(out, Clock::now());
     r = port.Drain(kOutputStallMs, wakeFd_);
-    if (r.status != Status::kOk || out.message[0] != 'k') return r;
-    return ReadReply(port);
+    if (r.status != Status::kOk) return r;
+    const bool replyWanted = out.message[0] == 'k';
+    ReplyRead::Status reply = ReplyRead::Status::kNone;
+    if (replyWanted) r = ReadReply(port, &reply);
+    if (r.status != Status::kOk || Stopping()) return r;
+    return JudgeInput(replyWanted, reply);
+}
+
+// Counts the time a peer sends nothing but garbage: bytes in the discard before the message and in its reply
+// window, and never a battery reply. A quiet discard or a reply window, or any valid reply, starts the count
+// afresh. A "K" message asks for nothing, so it only carries on a count a "k" message started.
+PortResult LinkWorker::JudgeInput(bool replyWanted, ReplyRead::Status reply) {
+    if (turnInput_ == 0 || (replyWanted && reply != ReplyRead::Status::kGarbage)) {
+        garbageSince_.reset();
+        return {};
+    }
+    const Clock::time_point now = Clock::now();
+    if (!garbageSince_) {
+        if (replyWanted) garbageSince_ = now;
+        return {};
+    }
+    if (now - *garbageSince_ < kGarbageOnlyFor) return {};
+    PortResult r;
+    r.status = Status::kFailed;
+    r.kind = LinkFailure::Kind::kGarbage;
+    r.detail = "only garbage, no battery reply, for " + std::to_string(kGarbageOnlyFor.count()) + " s";
+    return r;
 }
 
 bool LinkWorker::TakeMessage(Outgoing& out) {
@@ -263,23 +294,31 @@ PortResult LinkWorker::AwaitTurn(Port& port) {
 // Input dropped for `ms`. After a reply window that stayed empty, the first bytes dropped are kept: they are
 // that reply, come late.
 PortResult LinkWorker::DiscardAfterReply(Port& port, int ms) {
-    if (!replyPending_) return port.Discard(ms, wakeFd_);
+    if (!replyPending_) {
+        PortResult r = port.Discard(ms, wakeFd_);
+        turnInput_ += r.count;
+        return r;
+    }
     replyPending_ = false;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
     ReplyRead late;
     PortResult r = port.Read(late.bytes.data(), kReplyBytes, ms, wakeFd_);
+    turnInput_ += r.count;
     if (r.status != Status::kOk || Stopping()) return r;
     late.count = r.count;
     late.status = r.count > 0 ? ReplyRead::Status::kLate : ReplyRead::Status::kNone;
     late.atUs = LinkClockUs();
     emit replyRead(late);
     // A full buffer ends the read early; the rest of the time is still discarded.
-    if (const int left = MsUntil(end); left > 0) r = port.Discard(left, wakeFd_);
+    if (const int left = MsUntil(end); left > 0) {
+        r = port.Discard(left, wakeFd_);
+        turnInput_ += r.count;
+    }
     return r;
 }
 
 // The whole 25 ms are read unless 128 bytes come, as the robot may answer in pieces.
-PortResult LinkWorker::ReadReply(Port& port) {
+PortResult LinkWorker::ReadReply(Port& port, ReplyRead::Status* status) {
     ReplyRead reply;
     PortResult r = port.Read(reply.bytes.data(), kReplyBytes, kReplyTimeoutMs, wakeFd_);
     if (r.status != Status::kOk || Stopping()) return r;
@@ -295,6 +334,7 @@ PortResult LinkWorker::ReadReply(Port& port) {
         replyPending_ = true;  // none or late: the next discard tells
         return r;
     }
+    *status = reply.status;
     emit replyRead(reply);
     return r;
 }
@@ -320,6 +360,7 @@ void LinkWorker::Finish(Port& port) {
         finalFrame = finalFrame_;
         deadline = stopCalled_ + std::chrono::milliseconds(kStopWorkMs);
     }
+    const bool outlives = port.OutputOutlivesClose();
     PortResult written;
     if (finalFrame && cutShort_) {
         // Behind half a message the robot would read the final frame's first bytes as the rest of it.
@@ -327,13 +368,15 @@ void LinkWorker::Finish(Port& port) {
         written.detail = "the message before it was cut short";
     } else if (finalFrame) {
         const WireMessage message = BuildMessage(*finalFrame, false);
-        written = WriteMessage(port, message, MsUntil(deadline), -1);
+        // Where output outlives the port, a message that finds no room now has a peer that does not read:
+        // waiting could not get it there.
+        written = WriteMessage(port, message, outlives ? 0 : MsUntil(deadline), -1);
         if (written.status == Status::kOk) {
             ++messagesSent_;
             emit messageSent(SentMessage{message, LinkClockUs(), -1});
         }
     }
-    PortResult drained = port.Drain(MsUntil(deadline), -1);
+    PortResult drained = outlives ? PortResult{} : port.Drain(MsUntil(deadline), -1);
     // What could not leave is thrown away, so that closing the port cannot wait on it.
     if (drained.status != Status::kOk) port.Flush();
 

@@ -63,7 +63,8 @@ class LinkWorker : public QObject {
   signals:
     // A battery reply that parsed, from the message just sent.
     void batteryReply(int value);
-    // The port failed; sent at most once per Start, after which the link leaves the port alone until Stop.
+    // The port failed, or what comes from it has been garbage alone for seconds; sent at most once per Start,
+    // after which the link leaves the port alone until Stop.
     void linkFailed(zanth::LinkFailure failure);
     // kSampleLeadMs before the link takes the frame for its next message: a SetFrame in answer goes out in
     // it. Unanswered, the last frame set goes out again.
@@ -93,7 +94,8 @@ class LinkWorker : public QObject {
     PortResult AwaitTurn(Port& port);
     int LeadMs();
     PortResult DiscardAfterReply(Port& port, int ms);
-    PortResult ReadReply(Port& port);
+    PortResult ReadReply(Port& port, ReplyRead::Status* status);
+    PortResult JudgeInput(bool replyWanted, ReplyRead::Status reply);
     void Finish(Port& port);
     PortResult WriteMessage(Port& port, const WireMessage& message, int ms, int wakeFd);
     bool Stopping() const { return stopping_.load(); }
@@ -102,6 +104,8 @@ class LinkWorker : public QObject {
     int wakeFd_ = -1;
     bool cutShort_ = false;      // link thread only: a message went out in part
     bool replyPending_ = false;  // link thread only: the last reply window stayed empty; it may come late
+    long long turnInput_ = 0;    // link thread only: bytes dropped or read before this turn's message
+    std::optional<Clock::time_point> garbageSince_;  // link thread only: garbage alone has come since
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;  // guards what follows
     std::optional<ControllerFrame> frame_;

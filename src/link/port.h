@@ -32,7 +32,9 @@ class Port {
 
     // The device this port was opened on, for messages.
     virtual const std::string& Device() const = 0;
-    // Reads and drops whatever arrives for `ms`; lasts the whole time unless woken or failed.
+    // Reads and drops whatever arrives for `ms`; lasts the whole time unless woken or failed. `count` says
+    // how many bytes were dropped. Input is left to gather and read in large blocks, so that a peer flooding
+    // the line does not wake the thread for every few bytes.
     virtual PortResult Discard(int ms, int wakeFd) = 0;
     // Reads up to `n` bytes into `buffer`: returns as soon as `n` have come, else with what came in `ms`.
     virtual PortResult Read(std::uint8_t* buffer, int n, int ms, int wakeFd) = 0;
@@ -43,6 +45,9 @@ class Port {
     virtual PortResult Drain(int ms, int wakeFd) = 0;
     // Throws away output that has not left yet.
     virtual void Flush() = 0;
+    // True when output the port has taken still leaves after the port is closed (a socket's send buffer), so
+    // that the way out gains nothing by waiting for it.
+    virtual bool OutputOutlivesClose() const { return false; }
     // The descriptor that a crash handler may write the robot's last message to; -1 when there is none.
     virtual int NativeHandle() const { return -1; }
 };

@@ -51,6 +51,13 @@ PortResult FailedFromEvents(short revents, int count) {
     return Failed(Kind::kIoError, "error condition on the device", count);
 }
 
+// Input to be dropped is read in blocks of this size, and at most this many blocks at a time.
+constexpr int kDropBlockBytes = 4096;
+constexpr int kDropBlocksAtMost = 256;
+// The line discipline holds only 4 KiB of input and passes the rest on as it is read; at 115200 baud this
+// gap lets about 600 bytes gather, so that whatever came in a discard's time is gone at its end.
+constexpr int kDropEveryMs = 50;
+
 // Flow control and the rest stay as the driver had them; raw mode is needed all the same, or the line
 // discipline would echo the robot's replies back to it and translate frame bytes such as 0x0D.
 void ConfigureLine(int fd) {
@@ -85,7 +92,6 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& device, std::str
     // Refused although the system would take it: other readers of the settings file cut such a path, so it
     // would open another device for them.
     if (std::string refused = DevicePathRefusal(device); !refused.empty()) return fail(refused);
-
 
     // Non-blocking, so that opening a modem line never waits for carrier; every wait below sleeps in poll.
     // Close-on-exec, so that a program we start (the manual's viewer) never holds the robot's port.
@@ -173,8 +179,53 @@ PortResult SerialPort::Collect(std::uint8_t* buffer, int n, int ms, int wakeFd) 
     }
 }
 
+// Input to be dropped is not read as it comes: a line flooded with bytes would wake the thread for every few
+// of them. It gathers for a while and is read in large blocks; only a hang-up or an error (reported without
+// being asked for) cuts the wait short.
 PortResult SerialPort::Discard(int ms, int wakeFd) {
-    return Collect(nullptr, 0, ms, wakeFd);
+    const auto deadline = DeadlineIn(ms);
+    int dropped = 0;
+    for (;;) {
+        pollfd fds[2] = {{fd_, 0, 0}, {wakeFd, POLLIN, 0}};
+        int ready = poll(fds, wakeFd >= 0 ? 2 : 1, std::min(MsUntil(deadline), kDropEveryMs));
+        if (ready < 0 && errno != EINTR) return Failure(errno);
+        if (ready > 0 && wakeFd >= 0 && fds[1].revents != 0) {
+            PortResult r;
+            r.status = Status::kWoken;
+            r.count = dropped;
+            return r;
+        }
+        PortResult r = DropQueued(ready > 0 ? fds[0].revents : 0);
+        r.count += dropped;
+        if (r.status != Status::kOk || MsUntil(deadline) == 0) return r;
+        dropped = r.count;
+    }
+}
+
+// Reads what the driver holds, a block at a time, until it holds no more (at most a bounded amount, so that
+// a line faster than the reads cannot keep the thread here).
+PortResult SerialPort::DropQueued(short revents) {
+    PortResult result;
+    std::uint8_t block[kDropBlockBytes];
+    for (int i = 0; i < kDropBlocksAtMost; ++i) {
+        ssize_t got = read(fd_, block, sizeof block);
+        if (got > 0) {
+            result.count += static_cast<int>(got);
+            if (got < static_cast<ssize_t>(sizeof block)) break;
+        } else if (got == 0) {
+            return Failed(Kind::kUnplugged, "end of file", result.count);
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno != EAGAIN) {
+            PortResult failed = Failure(errno);
+            failed.count = result.count;
+            return failed;
+        } else {
+            break;
+        }
+    }
+    if (revents & (POLLERR | POLLHUP | POLLNVAL)) return FailedFromEvents(revents, result.count);
+    return result;
 }
 
 PortResult SerialPort::Read(std::uint8_t* buffer, int n, int ms, int wakeFd) {

@@ -31,6 +31,7 @@ class SerialPort final : public Port {
   private:
     SerialPort(std::string device, int fd) : device_(std::move(device)), fd_(fd) {}
     PortResult Collect(std::uint8_t* buffer, int n, int ms, int wakeFd);
+    PortResult DropQueued(short revents);
     PortResult Failure(int error) const;
 
     std::string device_;

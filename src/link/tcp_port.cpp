@@ -29,6 +29,10 @@ using Clock = std::chrono::steady_clock;
 using Status = PortResult::Status;
 using Kind = LinkFailure::Kind;
 
+// Input to be dropped is read in blocks of this size, and at most this many blocks at a time.
+constexpr int kDropBlockBytes = 4096;
+constexpr int kDropBlocksAtMost = 256;
+
 // Data the bridge has not acknowledged for this long ends the connection (ETIMEDOUT): the robot is out of
 // range or the bridge hangs, and the link goes looking for it again.
 constexpr unsigned kUnacknowledgedMs = 3000;
@@ -50,9 +54,9 @@ PortResult Failed(Kind kind, std::string detail, int count = 0) {
 }
 
 PortResult FromErrno(int error, int count = 0) {
-    // The other end closed or reset the connection: it went away as an unplugged adapter does. The rest
-    // (time-outs, unreachable networks) are told in the system's words.
-    Kind kind = error == ECONNRESET || error == EPIPE ? Kind::kUnplugged : Kind::kOther;
+    // The bridge closed or reset the connection. The rest (time-outs, unreachable networks) are told in the
+    // system's words.
+    Kind kind = error == ECONNRESET || error == EPIPE ? Kind::kHungUp : Kind::kOther;
     return Failed(kind, std::strerror(error), count);
 }
 
@@ -224,6 +228,9 @@ std::unique_ptr<TcpPort> TcpPort::Open(const std::string& address, int timeoutMs
 }
 
 TcpPort::~TcpPort() {
+    // Closing a socket with unread input resets the connection, and a reset throws away the output not yet
+    // sent: the final frame among it.
+    DropQueued();
     close(fd_);
 }
 
@@ -239,7 +246,7 @@ PortResult TcpPort::Collect(std::uint8_t* buffer, int n, int ms, int wakeFd) {
             std::size_t room =
                 buffer != nullptr ? static_cast<std::size_t>(n - result.count) : sizeof scratch;
             ssize_t got = recv(fd_, target, room, MSG_DONTWAIT);
-            if (got == 0) return Failed(Kind::kUnplugged, "the bridge closed the connection", result.count);
+            if (got == 0) return Failed(Kind::kHungUp, "the bridge closed the connection", result.count);
             if (got < 0 && errno != EAGAIN && errno != EINTR) return FromErrno(errno, result.count);
             if (got > 0 && buffer != nullptr) {
                 result.count += static_cast<int>(got);
@@ -250,8 +257,41 @@ PortResult TcpPort::Collect(std::uint8_t* buffer, int n, int ms, int wakeFd) {
     }
 }
 
+// Input to be dropped is not read as it comes: a bridge flooding garbage would wake the thread for every
+// segment. Only the bridge closing or resetting the connection cuts the wait short; the bytes that gathered
+// meanwhile are then read in large blocks (and a flood beyond the socket's buffer is held back by TCP).
 PortResult TcpPort::Discard(int ms, int wakeFd) {
-    return Collect(nullptr, 0, ms, wakeFd);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+    int dropped = 0;
+    for (;;) {
+        const int ready = WaitFor(fd_, POLLRDHUP, wakeFd, deadline);
+        if (ready < 0) {
+            PortResult woken = Woken();
+            woken.count = dropped;
+            return woken;
+        }
+        PortResult r = DropQueued();
+        r.count += dropped;
+        if (r.status != Status::kOk || MsUntil(deadline) == 0) return r;
+        dropped = r.count;
+    }
+}
+
+// Reads what the socket holds, a block at a time, until it holds no more (at most a bounded amount, so that
+// a peer faster than the reads cannot keep the thread here).
+PortResult TcpPort::DropQueued() {
+    PortResult result;
+    std::uint8_t block[kDropBlockBytes];
+    for (int i = 0; i < kDropBlocksAtMost; ++i) {
+        ssize_t got = recv(fd_, block, sizeof block, MSG_DONTWAIT);
+        if (got == 0) return Failed(Kind::kHungUp, "the bridge closed the connection", result.count);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno != EAGAIN) return FromErrno(errno, result.count);
+        if (got < 0) break;
+        result.count += static_cast<int>(got);
+        if (got < static_cast<ssize_t>(sizeof block)) break;
+    }
+    return result;
 }
 
 PortResult TcpPort::Read(std::uint8_t* buffer, int n, int ms, int wakeFd) {

@@ -28,10 +28,13 @@ class TcpPort final : public Port {
     PortResult Drain(int ms, int wakeFd) override;
     // Sent bytes cannot be called back from a socket; closing never waits for them either.
     void Flush() override {}
+    // The socket keeps sending what it was given after it is closed.
+    bool OutputOutlivesClose() const override { return true; }
 
   private:
     TcpPort(std::string address, int fd) : address_(std::move(address)), fd_(fd) {}
     PortResult Collect(std::uint8_t* buffer, int n, int ms, int wakeFd);
+    PortResult DropQueued();
 
     std::string address_;
     int fd_;

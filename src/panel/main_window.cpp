@@ -145,6 +145,12 @@ QString CPadoraDlg::LinkNoteText() const {
             case LinkFailure::Kind::kStalled:
                 why = Tr(Msg::kPortStalled);
                 break;
+            case LinkFailure::Kind::kHungUp:
+                why = Tr(Msg::kPortClosedByPeer);
+                break;
+            case LinkFailure::Kind::kGarbage:
+                why = Tr(Msg::kPortGarbage);
+                break;
             case LinkFailure::Kind::kOther:
                 why = QString::fromStdString(ReasonText(f.detail, app_.language));
                 break;

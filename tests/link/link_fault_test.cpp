@@ -1,6 +1,7 @@
 // The link on ports that misbehave: a fake port that takes no output, and a pseudo-terminal whose master
 // the test plays by hand.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -164,6 +165,78 @@ TEST_F(LinkOnPty, LineThatTakesNothingIsReportedStalled) {
     EXPECT_EQ(failures.front().kind, LinkFailure::Kind::kStalled);
     EXPECT_EQ(failures.front().device, pty.name);
     EXPECT_EQ(worker.MessagesSent(), 0u);
+}
+
+// A line that floods bytes which are never a battery reply; with `answerEvery` > 0 it pauses the flood to
+// answer every so many "k" messages properly.
+class FloodingRobot {
+  public:
+    explicit FloodingRobot(int answerEvery) : answerEvery_(answerEvery) {
+        fcntl(pty_.master, F_SETFL, fcntl(pty_.master, F_GETFL) | O_NONBLOCK);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~FloodingRobot() {
+        done_ = true;
+        thread_.join();
+    }
+    const std::string& name() const { return pty_.name; }
+
+  private:
+    void Run() {
+        const test::Bytes garbage(64, 0x55);
+        const test::Bytes reply = {'B', 'B', ' ', '6', '5', ' '};
+        int asked = 0;
+        Clock::time_point quietUntil;
+        while (!done_) {
+            pollfd p{pty_.master, POLLIN, 0};
+            if (poll(&p, 1, 5) > 0) {
+                std::uint8_t in[256];
+                const ssize_t got = read(pty_.master, in, sizeof in);
+                for (ssize_t i = 0; i < got; ++i) {
+                    if (in[i] != 'k' || answerEvery_ == 0 || ++asked % answerEvery_ != 0) continue;
+                    pty_.Send(reply);
+                    quietUntil = Clock::now() + std::chrono::milliseconds(40);
+                }
+            }
+            if (Clock::now() >= quietUntil) pty_.Send(garbage);
+        }
+    }
+
+    Pty pty_{true};
+    const int answerEvery_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+// A peer that only ever sends garbage is given up on (and looked for again by the session, as any lost
+// port); one that answers now and then among the garbage keeps its link, however long the other took.
+TEST(LinkGarbage, APeerSendingOnlyGarbageIsDroppedOneAnsweringNowAndThenIsNot) {
+    struct Link {
+        FloodingRobot robot;
+        LinkWorker worker;
+        std::vector<LinkFailure> failures;
+        int replies = 0;
+        explicit Link(int answerEvery) : robot(answerEvery) {}
+    };
+    Link garbageOnly(0), answering(4);
+    for (Link* link : {&garbageOnly, &answering}) {
+        ASSERT_FALSE(link->robot.name().empty());
+        QObject::connect(&link->worker, &LinkWorker::linkFailed,
+                         [link](LinkFailure f) { link->failures.push_back(f); });
+        QObject::connect(&link->worker, &LinkWorker::batteryReply, [link](int) { ++link->replies; });
+        std::string reason;
+        auto port = SerialPort::Open(link->robot.name(), &reason);
+        ASSERT_NE(port, nullptr) << reason;
+        ASSERT_TRUE(link->worker.Start(std::move(port)));
+        link->worker.SetFrame(NeutralFrame(true), true);
+    }
+    ASSERT_TRUE(RunUntil([&] { return !garbageOnly.failures.empty(); }, 20000));
+    EXPECT_EQ(garbageOnly.failures.front().kind, LinkFailure::Kind::kGarbage);
+    EXPECT_EQ(garbageOnly.failures.front().device, garbageOnly.robot.name());
+    RunUntil([] { return false; }, 200);  // a failure of the other, queued meanwhile, arrives
+    EXPECT_TRUE(answering.failures.empty());
+    EXPECT_GT(answering.replies, 0);
+    for (Link* link : {&garbageOnly, &answering}) link->worker.Stop(std::nullopt);
 }
 
 }  // namespace

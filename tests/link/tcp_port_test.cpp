@@ -16,8 +16,11 @@
 
 #include "base/reason_text.h"
 #include "full_listener.h"
-#include "link/ports.h"
 #include "link/frame.h"
+#include "link/link_worker.h"
+#include "link/ports.h"
+#include "link/wire.h"
+#include "link_test_util.h"
 #include "sim_process.h"
 
 namespace zanth {
@@ -101,7 +104,68 @@ TEST(TcpPort, TalksToTheBridgeAndNoticesItGoing) {
     sim.Kill(SIGTERM);
     const PortResult gone = port->Discard(2000, -1);
     EXPECT_EQ(gone.status, PortResult::Status::kFailed);
-    EXPECT_EQ(gone.kind, LinkFailure::Kind::kUnplugged);
+    EXPECT_EQ(gone.kind, LinkFailure::Kind::kHungUp);
+}
+
+// A bridge that accepts the connection and never reads from it, with the smallest receive buffer there is.
+class DeafPeer {
+  public:
+    DeafPeer() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int small = 1;  // the system raises it to its least
+        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_, 1) == 0 &&
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+            address_ = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    }
+    ~DeafPeer() { close(listener_); }
+    const std::string& address() const { return address_; }
+
+  private:
+    int listener_ = -1;
+    std::string address_;
+};
+
+// Output handed to a socket still goes out after it is closed, so the way out waits for nothing: a reading
+// bridge still gets the final frame, and one that reads nothing holds Stop no longer than it takes to close.
+TEST(TcpPort, StopLeavesTheFinalFrameToTheSocketAndNeverWaitsOnABridgeThatDoesNotRead) {
+    const ControllerFrame moving = {0xFF, 0xFF, 0xFB, 0x80, 0x80, 0x10, 0x80, 0xF3};
+    const std::string neutral = "K FF FF FF 80 80 80 80 F3 ";
+    {
+        test::SimProcess sim({"--tcp", "0"});
+        std::string reason;
+        auto port = TcpPort::Open(sim.path(), 2000, -1, &reason);
+        ASSERT_NE(port, nullptr) << reason;
+        LinkWorker worker;
+        ASSERT_TRUE(worker.Start(std::move(port)));
+        worker.SetFrame(moving, false);
+        ASSERT_TRUE(test::RunUntil([&] { return worker.MessagesSent() >= 2; }, 10000));
+        worker.Stop(NeutralFrame(true));
+        std::string line;
+        for (int i = 0; i < 100 && line.rfind(neutral, 0) != 0; ++i) line = sim.ReadLine(5000);
+        EXPECT_EQ(line.substr(0, neutral.size()), neutral) << "the final frame never came";
+    }
+
+    DeafPeer deaf;
+    ASSERT_FALSE(deaf.address().empty());
+    std::string reason;
+    auto port = TcpPort::Open(deaf.address(), 2000, -1, &reason);
+    ASSERT_NE(port, nullptr) << reason;
+    // Everything the socket can hold, so that no further byte has room.
+    const WireMessage filler = BuildMessage(moving, false);
+    int written = 0;
+    while (written < 1000000 && port->Write(filler, 0, -1).status == PortResult::Status::kOk) ++written;
+    ASSERT_LT(written, 1000000);
+    LinkWorker worker;
+    ASSERT_TRUE(worker.Start(std::move(port)));
+    worker.SetFrame(moving, false);
+    const auto start = Clock::now();
+    worker.Stop(NeutralFrame(true));
+    EXPECT_LT(test::MsSince(start), kStopBudgetMs / 2);
 }
 
 TEST(TcpPort, ARefusedConnectSaysSo) {
