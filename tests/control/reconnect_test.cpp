@@ -1,7 +1,5 @@
 // A robot found again after it was lost: the simulator on a pseudo-terminal behind a link that plays the
 // adapter's stable name, and the simulator as a network bridge on 127.0.0.1.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/socket.h>
@@ -15,6 +13,7 @@
 #include <optional>
 
 #include "../link/full_listener.h"
+#include "../link/loopback_listener.h"
 #include "../link/sim_process.h"
 #include "control/session.h"
 #include "link/link_worker.h"
@@ -133,28 +132,12 @@ TEST_F(ReconnectTest, ANetworkBridgeIsReachedOffTheGuiThreadAndFoundAgain) {
 }
 
 // A bridge whose serial device is missing accepts each connection and closes it at once.
-class HangUpBridge {
-  public:
-    HangUpBridge() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 16) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-            address_ = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    }
-    ~HangUpBridge() { close(fd_); }
-    const std::string& address() const { return address_; }
+struct HangUpBridge : test::LoopbackListener {
+    HangUpBridge() : LoopbackListener(16, SOCK_NONBLOCK) {}
     void HangUpOnAll() {
-        for (int c; (c = accept(fd_, nullptr, nullptr)) >= 0; ++accepted) close(c);
+        for (int c; (c = accept(fd(), nullptr, nullptr)) >= 0; ++accepted) close(c);
     }
     int accepted = 0;
-
-  private:
-    int fd_ = -1;
-    std::string address_;
 };
 
 TEST_F(ReconnectTest, ABridgeThatHangsUpAtOnceIsTriedAboutOnceASecondAndNeverShownAsBack) {

@@ -9,20 +9,6 @@ ulimit -c 0
 INI=$WORK/run/Zanth-Emulator.ini
 NEUTRAL="K FF FF FF 80 80 80 80 F3"
 
-# Starts the program afresh (settings file holding the port alone), connects and holds L1.
-start_holding_l1() {
-  rm -f "$INI"
-  start_emulator --lang en
-  local before
-  before=$(wc -l <"$SIM_LOG")
-  click_at 740 438
-  connected() { tail -n +"$((before + 1))" "$SIM_LOG" | grep -q "^k FF FF FF"; }
-  wait_for 10 connected || fail "not connected"
-  xdotool keydown q
-  l1_sent() { tail -n1 "$SIM_LOG" | grep -q '^k FF FF FB'; }
-  wait_for 5 l1_sent || fail "L1 not sent: $(tail -n1 "$SIM_LOG")"
-}
-
 # ended_with STATUS: waits for the program's end and checks how it ended and what the robot heard last.
 ended_with() {
   local want=$1 status=0

@@ -125,6 +125,22 @@ close_connected_emulator() {
   wait_for 15 exited "$EMU_PID" || fail "the emulator did not end after Yes"
 }
 
+# start_holding_l1: starts the program afresh (settings file holding the port alone), connects and holds L1
+# (key q). Sets INI; fail messages start with $what.
+start_holding_l1() {
+  INI=$WORK/run/Zanth-Emulator.ini
+  rm -f "$INI"
+  start_emulator --lang en
+  local before
+  before=$(wc -l <"$SIM_LOG")
+  click_at 740 438
+  connected() { tail -n +"$((before + 1))" "$SIM_LOG" | grep -q "^k FF FF FF"; }
+  wait_for 10 connected || fail "${what:-}: not connected"
+  xdotool keydown q
+  l1_sent() { tail -n1 "$SIM_LOG" | grep -q '^k FF FF FB'; }
+  wait_for 5 l1_sent || fail "${what:-}: L1 not sent: $(tail -n1 "$SIM_LOG")"
+}
+
 # Mean colour of a rectangle "WxH+X+Y" of a picture as "r g b" (0-255).
 mean_rgb() {
   convert "$1" -crop "$2" +repage -resize 1x1\! -format "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]" info:

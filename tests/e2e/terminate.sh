@@ -7,20 +7,6 @@ source "$(dirname "$0")/lib.bash"
 
 INI=$WORK/run/Zanth-Emulator.ini
 
-# Starts the program afresh (settings file holding the port alone), connects and holds L1.
-start_holding_l1() {
-  rm -f "$INI"
-  start_emulator --lang en
-  local before
-  before=$(wc -l <"$SIM_LOG")
-  click_at 740 438
-  connected() { tail -n +"$((before + 1))" "$SIM_LOG" | grep -q "^k FF FF FF"; }
-  wait_for 10 connected || fail "$what: not connected"
-  xdotool keydown q
-  l1_sent() { tail -n1 "$SIM_LOG" | grep -q '^k FF FF FB'; }
-  wait_for 5 l1_sent || fail "$what: L1 not sent: $(tail -n1 "$SIM_LOG")"
-}
-
 # ended_cleanly: the program ended with status 0, the robot heard the neutral frame last, settings saved.
 ended_cleanly() {
   local status=0

@@ -21,6 +21,7 @@
 #include "link/ports.h"
 #include "link/wire.h"
 #include "link_test_util.h"
+#include "loopback_listener.h"
 #include "sim_process.h"
 
 namespace zanth {
@@ -107,29 +108,6 @@ TEST(TcpPort, TalksToTheBridgeAndNoticesItGoing) {
     EXPECT_EQ(gone.kind, LinkFailure::Kind::kHungUp);
 }
 
-// A bridge that accepts the connection and never reads from it, with the smallest receive buffer there is.
-class DeafPeer {
-  public:
-    DeafPeer() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int small = 1;  // the system raises it to its least
-        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_, 1) == 0 &&
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-            address_ = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    }
-    ~DeafPeer() { close(listener_); }
-    const std::string& address() const { return address_; }
-
-  private:
-    int listener_ = -1;
-    std::string address_;
-};
-
 // Output handed to a socket still goes out after it is closed, so the way out waits for nothing: a reading
 // bridge still gets the final frame, and one that reads nothing holds Stop no longer than it takes to close.
 TEST(TcpPort, StopLeavesTheFinalFrameToTheSocketAndNeverWaitsOnABridgeThatDoesNotRead) {
@@ -150,7 +128,9 @@ TEST(TcpPort, StopLeavesTheFinalFrameToTheSocketAndNeverWaitsOnABridgeThatDoesNo
         EXPECT_EQ(line.substr(0, neutral.size()), neutral) << "the final frame never came";
     }
 
-    DeafPeer deaf;
+    // A bridge that accepts the connection and never reads from it, with the smallest receive buffer there
+    // is.
+    test::LoopbackListener deaf(1, 0, 1);
     ASSERT_FALSE(deaf.address().empty());
     std::string reason;
     auto port = TcpPort::Open(deaf.address(), 2000, -1, &reason);
