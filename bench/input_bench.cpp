@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "input/apply.h"
-#include "input/joystick.h"
-#include "input/keyboard.h"
+#include "input/gamepad_reader.h"
+#include "input/keyboard_reader.h"
 #include "model/controller_model.h"
 
 namespace {
@@ -50,8 +50,8 @@ void BM_PollAndApplyInput(benchmark::State& state) {
 
     ControllerModel model;
     SetUpModel(model);
-    CJoystick joystick;
-    CKeyboard keyboard;
+    GamepadReader joystick;
+    KeyboardReader keyboard;
     const bool haveGamepad = joystick.Create(nullptr, 1);
     const char* display = std::getenv("DISPLAY");
     const bool haveKeyboard = display && *display && keyboard.CreateX11(nullptr, 1, display);

@@ -33,7 +33,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "panel/main_window.h"
 
 extern char** environ;
@@ -206,7 +206,7 @@ void OnGui(QObject* target, F f) {
 
 // Unplug/replug cycles of one adapter: in the watched tree (`inTree`), or behind `link`. The times from the
 // device coming back to the first message go to `figures`.
-void Cycles(zanth::CPadoraDlg& window, Tree& tree, const fs::path& link, bool inTree, int cycles,
+void Cycles(zanth::MainWindow& window, Tree& tree, const fs::path& link, bool inTree, int cycles,
             std::vector<double>& figures) {
     static std::mt19937 random(42);
     std::uniform_int_distribution<int> away(300, 1200);
@@ -303,8 +303,8 @@ int main(int argc, char** argv) {
     Write(work / "Zanth-Emulator.ini", "[PORTS]\nCOM2=" + link.string());
 
     TimedApp app(argc, argv);
-    zanth::CPadoraApp capp(zanth::StartupInfo{"English", false, work.string(), {}, {}});
-    zanth::CPadoraDlg window(capp);
+    zanth::AppContext capp(zanth::StartupInfo{"English", false, work.string(), {}, {}});
+    zanth::MainWindow window(capp);
     window.setMessageBoxesEnabled(false);
     window.show();
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
 #include "model/settings.h"
@@ -22,7 +22,7 @@ struct Fixture {
         zanth::StartupInfo info;
         info.languageName = "English";
         info.currentDirectory = dir.string();
-        app = std::make_unique<zanth::CPadoraApp>(info);
+        app = std::make_unique<zanth::AppContext>(info);
         // A complete file, with every sound effect in use so that the text values are realistic.
         zanth::BuildModel(model, *app, zanth::Settings{});
         for (int i = 0; i < zanth::kSoundEffectCount; ++i) {
@@ -36,7 +36,7 @@ struct Fixture {
     ~Fixture() { fs::remove_all(dir); }
 
     fs::path dir;
-    std::unique_ptr<zanth::CPadoraApp> app;
+    std::unique_ptr<zanth::AppContext> app;
     zanth::ControllerModel model;
 };
 

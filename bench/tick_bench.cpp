@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "panel/main_window.h"
 
 namespace {
@@ -15,8 +15,8 @@ namespace {
 void BM_ControllerTick(benchmark::State& state) {
     QTemporaryDir dir;
     zanth::StartupInfo info{"English", false, dir.path().toStdString(), {}, {}};
-    const zanth::CPadoraApp app(info);
-    zanth::CPadoraDlg window(app);
+    const zanth::AppContext app(info);
+    zanth::MainWindow window(app);
     window.show();
     // The keyboard is read only while the window is active; without a window manager, activate it by hand.
     QApplication::setActiveWindow(&window);
@@ -31,8 +31,8 @@ BENCHMARK(BM_ControllerTick);
 void BM_SampleFrame(benchmark::State& state) {
     QTemporaryDir dir;
     zanth::StartupInfo info{"English", false, dir.path().toStdString(), {}, {}};
-    const zanth::CPadoraApp app(info);
-    zanth::CPadoraDlg window(app);
+    const zanth::AppContext app(info);
+    zanth::MainWindow window(app);
     window.show();
     QApplication::setActiveWindow(&window);
     QApplication::processEvents();

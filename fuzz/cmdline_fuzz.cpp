@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/app.h"
+#include "base/app_context.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> args;
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     info.configOverride = cl.config;
     info.languageName = size % 2 ? "Japanese" : "";
     info.currentDirectory = args.empty() ? std::string() : args.front();
-    const zanth::CPadoraApp app(info);
+    const zanth::AppContext app(info);
     // Without a language the set-up stops early (no settings file at all); otherwise --config is the file.
     if (app.localeOk() && cl.config && app.configPath != *cl.config) std::abort();
     return 0;

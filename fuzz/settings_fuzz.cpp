@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "base/text.h"
 #include "control/session.h"
 #include "input/devices.h"
@@ -66,7 +66,7 @@ struct Silence final : zanth::SoundOutput {
 
 // A session's life on the file at `path`: three ticks (every key down in the middle one, so that the sound
 // effects read from the file start and stop), then the save at close. Answers the model it saved.
-zanth::ControllerModel Live(const zanth::CPadoraApp& app, const zanth::Settings& settings,
+zanth::ControllerModel Live(const zanth::AppContext& app, const zanth::Settings& settings,
                             const std::string& path) {
     zanth::SessionParts parts;
     auto keyboard = std::make_unique<Keyboard>();
@@ -108,7 +108,7 @@ std::string Contents(const std::string& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > zanth::IniFile::kMaxFileBytes) return 0;
-    static const zanth::CPadoraApp app(zanth::StartupInfo{"English", false, Dir(), {}, {}});
+    static const zanth::AppContext app(zanth::StartupInfo{"English", false, Dir(), {}, {}});
     const std::string path = Dir() + "/Zanth-Emulator.ini";
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), size);
 

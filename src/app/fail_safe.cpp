@@ -90,10 +90,10 @@ FailSafe::~FailSafe() {
     for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) std::signal(sig, SIG_IGN);
 }
 
-void FailSafe::Watch(CPadoraDlg* dialog) {
+void FailSafe::Watch(MainWindow* dialog) {
     dialog_ = dialog;
     if (dialog_ != nullptr && terminating_)
-        QMetaObject::invokeMethod(dialog_, &CPadoraDlg::Terminate, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(dialog_, &MainWindow::Terminate, Qt::QueuedConnection);
 }
 
 void FailSafe::OnSignal() {

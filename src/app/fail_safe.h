@@ -6,7 +6,7 @@ class QWidget;
 
 namespace zanth {
 
-class CPadoraDlg;
+class MainWindow;
 
 // Every way out of the program other than the window's CLOSE ends with the robot's neutral frame:
 // - SIGTERM, SIGINT, SIGHUP and SIGQUIT close the open boxes and the window the ordinary way (neutral frame,
@@ -30,7 +30,7 @@ class FailSafe : public QObject {
 
     // The window that a termination signal closes and that an exit() tears down; null once it has closed.
     // A signal that came before the window was watched closes it as soon as its event loop runs.
-    void Watch(CPadoraDlg* dialog);
+    void Watch(MainWindow* dialog);
     // A termination signal came: nothing may wait for the user any more.
     bool terminating() const { return terminating_; }
 
@@ -42,7 +42,7 @@ class FailSafe : public QObject {
     static void AtExit();
 
     int pipe_[2] = {-1, -1};
-    CPadoraDlg* dialog_ = nullptr;
+    MainWindow* dialog_ = nullptr;
     bool terminating_ = false;
     int delayBeforeCloseMs_ = 0;
     std::thread::id guiThread_;

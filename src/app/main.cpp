@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "app/fail_safe.h"
-#include "base/app.h"
+#include "base/app_context.h"
 #include "base/paths.h"
 #include "base/reason_text.h"
 #include "control/log.h"
@@ -23,8 +23,8 @@ namespace {
 
 // A settings file that exists but could not be read, or one that cannot be saved where it belongs, is named
 // at start, not only when closing fails to save: by then the session's settings would be lost.
-void SayAtStart(const zanth::CPadoraApp& app, zanth::Msg what, const std::string& reason,
-                zanth::CPadoraDlg& dialog) {
+void SayAtStart(const zanth::AppContext& app, zanth::Msg what, const std::string& reason,
+                zanth::MainWindow& dialog) {
     const QString text = QString::fromUtf8(app.Tr(what)) + "\n" + QString::fromStdString(app.configPath) +
                          "\n" + QString::fromStdString(reason);
     qCWarning(lcControl).noquote() << text;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     info.home = env.home;
     info.xdgConfigHome = env.xdgConfigHome;
     info.xdgDataHome = env.xdgDataHome;
-    const zanth::CPadoraApp app(info);
+    const zanth::AppContext app(info);
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Zanth-Emulator");
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
 
     // The settings file is read once here and written once when the window closes.
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);
-    zanth::CPadoraDlg dialog(app, settings);
+    zanth::MainWindow dialog(app, settings);
     failSafe.Watch(&dialog);
     if (!settings.readError.empty())
         SayAtStart(app, zanth::Msg::kSettingsUnreadable, settings.readError, dialog);

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/app.h"
+#include "base/app_context.h"
 
 #ifndef ZANTH_DOC_DIR
 #define ZANTH_DOC_DIR "/usr/local/share/doc/zanth-emulator"

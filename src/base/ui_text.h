@@ -55,20 +55,20 @@ enum class Msg : int {
     kPointOfView,     // followed by the hat's number from 1
     kDataButton,      // followed by the button's number from 1
     // Operation settings dialog
-    kKeyJoyTitle,  // also its group box
-    kKeyJoyColumnController,
-    kKeyJoyKeyboard,  // label and column
-    kKeyJoyGamepad,   // label and column
-    kKeyJoyDataGroup,
-    kKeyJoyColumnButtonAxis,
-    kKeyJoyColumnValue,
-    kKeyJoySave,
-    kKeyJoyLoad,
-    kKeyJoySaveAs,
-    kKeyJoyOpen,
-    kKeyJoyFileFilter,  // "desc|pattern|...||"
-    kKeyJoySaveFailed,
-    kKeyJoyLoadFailed,
+    kOperationTitle,  // also its group box
+    kOperationColumnController,
+    kOperationKeyboard,  // label and column
+    kOperationGamepad,   // label and column
+    kOperationDataGroup,
+    kOperationColumnButtonAxis,
+    kOperationColumnValue,
+    kOperationSave,
+    kOperationLoad,
+    kOperationSaveAs,
+    kOperationOpen,
+    kOperationFileFilter,  // "desc|pattern|...||"
+    kOperationSaveFailed,
+    kOperationLoadFailed,
     // Sound settings dialog
     kSoundDlgTitle,
     kSoundDlgButton,
@@ -99,12 +99,12 @@ enum class Msg : int {
     kAboutVersion,
     kAboutLine,
     // Gamepads
-    kPadKindController,    // a pad read in the one layout of known pads; follows its name
-    kPadKindJoystick,      // any other pad; follows its name
-    kKeyJoyDetect,         // the bind-by-pressing button
-    kKeyJoyDetectWaiting,  // its caption while it waits
-    kKeyJoyDetectHint,     // its tool tip
-    kKeyJoyConflict,       // tool tip of a binding another row shares; %1 = the other rows' names
+    kGamepadKindController,   // a pad read in the one layout of known pads; follows its name
+    kGamepadKindJoystick,     // any other pad; follows its name
+    kOperationDetect,         // the bind-by-pressing button
+    kOperationDetectWaiting,  // its caption while it waits
+    kOperationDetectHint,     // its tool tip
+    kOperationConflict,       // tool tip of a binding another row shares; %1 = the other rows' names
     // Installation
     kHelp,                // the whole of --help
     kUnknownOption,       // %1: the option

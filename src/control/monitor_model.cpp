@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "base/app.h"
+#include "base/app_context.h"
 
 namespace zanth {
 namespace {
@@ -151,7 +151,7 @@ MonitorModel::Plot MonitorModel::PlotAt(std::int64_t nowUs) const {
 
 // ---- MonitorText
 
-MonitorText::MonitorText(const CPadoraApp& app, const ControllerModel& model) : app_(app), decoder_(model) {
+MonitorText::MonitorText(const AppContext& app, const ControllerModel& model) : app_(app), decoder_(model) {
     using namespace std::chrono;
     wallMinusLinkUs_ =
         duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() - LinkClockUs();

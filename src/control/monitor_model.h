@@ -12,7 +12,7 @@
 
 namespace zanth {
 
-class CPadoraApp;
+class AppContext;
 
 // The link as the monitor shows it: the last messages and replies, counters since Connect, and the battery
 // level over the last ten minutes. Fed on the GUI thread; what it keeps is bounded however long it runs.
@@ -102,7 +102,7 @@ class MonitorText {
     static constexpr int kColumns = 7;  // time, kind, bytes, decoded, sticks, LED or level, note
     using Fields = std::array<std::string, kColumns>;
 
-    MonitorText(const CPadoraApp& app, const ControllerModel& model);
+    MonitorText(const AppContext& app, const ControllerModel& model);
 
     Fields Of(const MonitorModel::Row& row) const;
     // Local time of day of a link time, "HH:MM:SS.mmm".
@@ -115,7 +115,7 @@ class MonitorText {
     Fields OfSent(const SentMessage& sent, bool gapFiller) const;
     Fields OfReply(const ReplyRead& reply) const;
 
-    const CPadoraApp& app_;
+    const AppContext& app_;
     FrameDecoder decoder_;
     std::int64_t wallMinusLinkUs_;
 };

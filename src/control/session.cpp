@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "base/clock.h"
-#include "control/link_tap.h"
+#include "control/link_traffic.h"
 #include "control/log.h"
 #include "input/apply.h"
 #include "input/devices.h"
@@ -26,7 +26,7 @@ constexpr int kPadSearchCount = 20;
 
 }  // namespace
 
-ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, SessionParts parts,
+ControlSession::ControlSession(const AppContext& app, const Settings& settings, SessionParts parts,
                                QObject* parent)
     : QObject(parent),
       app_(app),
@@ -44,7 +44,7 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
       background_(settings.background == 1 ? 1 : 0),
       readError_(settings.readError) {
     BuildModel(model_, app_, settings);
-    tap_ = std::make_unique<LinkTap>(app_, model_, *link_);
+    traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
     if (openPort_) {
         openLink_ = [open = openPort_](const std::string& device, int, std::string* reason) {
             return open(device, reason);
@@ -62,7 +62,7 @@ ControlSession::ControlSession(const CPadoraApp& app, const Settings& settings, 
     SetUpPorts(std::move(parts.deviceRoot));
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
-        if (linkRunning() && !tap_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+        if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
     });
 }
 
@@ -79,10 +79,10 @@ ControlSession::~ControlSession() {
 void ControlSession::Open(std::function<bool()> windowIsActive) {
     windowIsActive_ = std::move(windowIsActive);
     model_.gamepadReady = gamepad_->Create(windowIsActive_, background_) ? 1 : 0;
-    state_.gamepadReady = model_.gamepadReady != 0;
-    state_.keyboardReady = keyboard_->Create(windowIsActive_, background_);
-    if (state_.gamepadReady) qCInfo(lcInput) << "gamepad opened";
-    if (!state_.keyboardReady) qCWarning(lcInput) << "no keyboard could be opened";
+    state_.gamepadReadable = model_.gamepadReady != 0;
+    state_.keyboardReadable = keyboard_->Create(windowIsActive_, background_);
+    if (state_.gamepadReadable) qCInfo(lcInput) << "gamepad opened";
+    if (!state_.keyboardReadable) qCWarning(lcInput) << "no keyboard could be opened";
     model_.leftStickX = model_.leftStickY = model_.rightStickX = model_.rightStickY = 128;
     model_.ledItem().latched = 1;
     model_.wheelTime = 0;
@@ -134,7 +134,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         // The gamepad's right stick counts once it is moved off centre, not for a first reading at rest.
         const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
                                                       (gamepad_->padRYChanged && gamepad_->padRY != 128));
-        if (tap_->LiveFrameGoesOut(padMoved || AnyItemPressed(model_)))
+        if (traffic_->LiveFrameGoesOut(padMoved || AnyItemPressed(model_)))
             link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
         if (!inputs.batteryDisplay) state_.meterValue = 0;
         ConfirmLink(false);
@@ -145,16 +145,16 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
 
 void ControlSession::PollDevices() {
     // A failed poll releases what that device held, so nothing stays pressed on the robot.
-    const bool padWasReady = state_.gamepadReady;
-    state_.gamepadReady = gamepad_->Poll() == 0;
-    if (state_.gamepadReady)
+    const bool padWasReady = state_.gamepadReadable;
+    state_.gamepadReadable = gamepad_->Poll() == 0;
+    if (state_.gamepadReadable)
         ApplyGamepad(model_, *gamepad_);
     else
         ReleaseGamepadItems(model_, *gamepad_);
-    if (padWasReady && !state_.gamepadReady) qCInfo(lcInput) << "gamepad not readable";
+    if (padWasReady && !state_.gamepadReadable) qCInfo(lcInput) << "gamepad not readable";
 
-    state_.keyboardReady = keyboard_->Poll() == 0;
-    if (state_.keyboardReady)
+    state_.keyboardReadable = keyboard_->Poll() == 0;
+    if (state_.keyboardReadable)
         ApplyKeyboard(model_, *keyboard_);
     else
         ReleaseKeyboardItems(model_);
@@ -178,7 +178,7 @@ void ControlSession::SetRightStick(const PanelInputs&, int sliderX, int sliderY,
 ControllerFrame ControlSession::SampleFrame() {
     ControllerModel now = model_;
     now.invalidate = nullptr;
-    PadSticks sticks = *gamepad_;
+    GamepadSticks sticks = *gamepad_;
     if (gamepad_->Poll() == 0) {
         ApplyPadButtons(now, gamepad_->state);
         ApplyPov(now, gamepad_->state);
@@ -202,8 +202,8 @@ ControllerFrame ControlSession::SampleFrame() {
 }
 
 void ControlSession::StopPlayback() {
-    if (!tap_->playing()) return;
-    tap_->StopPlaying();
+    if (!traffic_->playing()) return;
+    traffic_->StopPlaying();
     if (linkRunning()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
 }
 

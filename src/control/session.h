@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
 #include "link/port_catalog.h"
@@ -20,7 +20,7 @@ namespace zanth {
 class BackgroundOpener;
 class GamepadDevice;
 class KeyboardDevice;
-class LinkTap;
+class LinkTraffic;
 class LinkWorker;
 class Port;
 class PortWatcher;
@@ -42,8 +42,10 @@ enum class LinkState { kDisconnected, kConnected, kPortLost, kConnecting, kRecon
 // What the window shows. The session keeps it current: after every tick, and between ticks it says so with
 // stateChanged().
 struct PanelState {
-    bool keyboardReady = false;
-    bool gamepadReady = false;
+    // The last poll of the device succeeded (the status boxes say "Ready"); not the same as the model's
+    // gamepadReady, which says a gamepad device is open.
+    bool keyboardReadable = false;
+    bool gamepadReadable = false;
     std::string axisLine = "80:80:80:80";
     LinkState link = LinkState::kDisconnected;
     std::optional<LinkFailure> failure;  // why the port was lost (kPortLost, kReconnecting)
@@ -112,7 +114,7 @@ class ControlSession : public QObject {
     // How long after a reopened link died the next try may start, after `quickFailures` such deaths in a row.
     static int ReopenDelayMs(int quickFailures);
 
-    ControlSession(const CPadoraApp& app, const Settings& settings, SessionParts parts,
+    ControlSession(const AppContext& app, const Settings& settings, SessionParts parts,
                    QObject* parent = nullptr);
     ~ControlSession() override;
 
@@ -127,7 +129,7 @@ class ControlSession : public QObject {
     SoundOutput& sound() { return *sound_; }
     LinkWorker& link() { return *link_; }
     // The monitor, the recorder and the player of recorded sessions.
-    LinkTap& tap() { return *tap_; }
+    LinkTraffic& traffic() { return *traffic_; }
     // Ends a played session at once; the next message carries the controller as it is now.
     void StopPlayback();
 
@@ -204,7 +206,7 @@ class ControlSession : public QObject {
     std::vector<SerialDevice> ScanPorts() const;
     void ClearMeter();
 
-    const CPadoraApp& app_;
+    const AppContext& app_;
     ControllerModel model_;
     std::map<std::string, std::string> ports_;
     std::unique_ptr<KeyboardDevice> keyboard_;
@@ -222,12 +224,12 @@ class ControlSession : public QObject {
     SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
     int pendingSelection_ = -1;  // kConnecting: the entry being connected
     std::uint32_t lostTick_ = 0;
-    std::uint32_t openedTick_ = 0;      // when the running link's port opened
-    std::uint64_t messagesAtOpen_ = 0;  // the link's count of messages then
-    int quickFailures_ = 0;             // reopened links that died before they were proved, in a row
-    std::string remembered_;            // saved as SYSTEM/PORTDEVICE
-    std::string preferred_;             // the stable name of the device the port list follows
-    std::unique_ptr<LinkTap> tap_;      // after link_: it listens to it
+    std::uint32_t openedTick_ = 0;          // when the running link's port opened
+    std::uint64_t messagesAtOpen_ = 0;      // the link's count of messages then
+    int quickFailures_ = 0;                 // reopened links that died before they were proved, in a row
+    std::string remembered_;                // saved as SYSTEM/PORTDEVICE
+    std::string preferred_;                 // the stable name of the device the port list follows
+    std::unique_ptr<LinkTraffic> traffic_;  // after link_: it listens to it
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;

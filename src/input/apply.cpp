@@ -35,8 +35,8 @@ void ApplyStickAxis(ControllerModel& model, bool bound, int raw, ControllerItem&
 
 // One axis of the right stick: the value outside the dead zone, 128 inside it, and whether it differs from
 // the reading before.
-void ApplyRightAxis(const ControllerModel& model, const JoyState& state, int code, int& value, int& changed,
-                    int& last) {
+void ApplyRightAxis(const ControllerModel& model, const GamepadState& state, int code, int& value,
+                    int& changed, int& last) {
     value = 128;
     changed = 0;
     // A code no axis has is taken as unbound, not as a centred axis: the slider then stays the mouse's.
@@ -89,7 +89,7 @@ void ReleaseKeyboardItems(ControllerModel& model) {
     ReleaseAll(model, &ControllerItem::keyDown);
 }
 
-int ReadAxis(const ControllerModel& model, const JoyState& state, int code) {
+int ReadAxis(const ControllerModel& model, const GamepadState& state, int code) {
     if (model.gamepadReady != 1 || code < 0 || code >= static_cast<int>(state.axes.size()))
         return kAxisCentre;
     return state.axes[static_cast<std::size_t>(code)];
@@ -107,7 +107,7 @@ void SetPadDirections(ControllerModel& model, int up, int right, int down, int l
     }
 }
 
-void ApplyPadButtons(ControllerModel& model, const JoyState& state) {
+void ApplyPadButtons(ControllerModel& model, const GamepadState& state) {
     for (ControllerItem& item : model.buttons()) {
         if (item.padButton < 0 || item.padButton >= static_cast<int>(state.buttons.size())) continue;
         const bool down = state.buttons[static_cast<std::size_t>(item.padButton)] > kButtonThreshold;
@@ -115,7 +115,7 @@ void ApplyPadButtons(ControllerModel& model, const JoyState& state) {
     }
 }
 
-void ApplyPov(ControllerModel& model, const JoyState& state) {
+void ApplyPov(ControllerModel& model, const GamepadState& state) {
     // Eight sectors of 45 degrees centred on N, NE, E, ... ; each presses its direction(s).
     static constexpr int kSectors[8][4] = {
         {0, 1, 1, 1}, {0, 0, 1, 1}, {1, 0, 1, 1}, {1, 0, 0, 1},
@@ -130,7 +130,7 @@ void ApplyPov(ControllerModel& model, const JoyState& state) {
     SetPadDirections(model, s[kUp], s[kRight], s[kDown], s[kLeft]);
 }
 
-void ApplyLeftStick(ControllerModel& model, const JoyState& state, PadSticks& sticks) {
+void ApplyLeftStick(ControllerModel& model, const GamepadState& state, GamepadSticks& sticks) {
     const int xCode = model.axisBindings[kAxisLX].axisIndex;
     const int yCode = model.axisBindings[kAxisLY].axisIndex;
     const int rawX = ReadAxis(model, state, xCode);
@@ -143,14 +143,14 @@ void ApplyLeftStick(ControllerModel& model, const JoyState& state, PadSticks& st
     ApplyStickAxis(model, yCode != -1, rawY, st[kUp], st[kDown]);
 }
 
-void ApplyRightStick(ControllerModel& model, const JoyState& state, PadSticks& sticks) {
+void ApplyRightStick(ControllerModel& model, const GamepadState& state, GamepadSticks& sticks) {
     ApplyRightAxis(model, state, model.axisBindings[kAxisRX].axisIndex, sticks.padRX, sticks.padRXChanged,
                    lastRightX);
     ApplyRightAxis(model, state, model.axisBindings[kAxisRY].axisIndex, sticks.padRY, sticks.padRYChanged,
                    lastRightY);
 }
 
-void ApplyGamepad(ControllerModel& model, const JoyState& state, PadSticks& sticks) {
+void ApplyGamepad(ControllerModel& model, const GamepadState& state, GamepadSticks& sticks) {
     ApplyPadButtons(model, state);
     ApplyPov(model, state);
     ApplyLeftStick(model, state, sticks);
@@ -161,14 +161,14 @@ void ApplyGamepad(ControllerModel& model, GamepadDevice& joystick) {
     ApplyGamepad(model, joystick.state, joystick);
 }
 
-void ReleaseGamepadItems(ControllerModel& model, PadSticks& sticks) {
+void ReleaseGamepadItems(ControllerModel& model, GamepadSticks& sticks) {
     ReleaseAll(model, &ControllerItem::padDown);
     sticks.padLX = sticks.padLY = sticks.padRX = sticks.padRY = 128;
     ReleaseRightAxis(sticks.padRXChanged, lastRightX);
     ReleaseRightAxis(sticks.padRYChanged, lastRightY);
 }
 
-int RightStickValue(const ControllerModel& model, const JoyState& state, int code) {
+int RightStickValue(const ControllerModel& model, const GamepadState& state, int code) {
     const int raw = ReadAxis(model, state, code);
     return raw < kDeadZoneLow || raw > kDeadZoneHigh ? ScaleAxis(raw) : 128;
 }

@@ -30,7 +30,7 @@ void ReleaseKeyboardItems(ControllerModel& model);
 
 // Raw 0..65535 reading of axis `code` (0 X .. 5 RZ). Any other code, and any reading while the model's
 // gamepad is not ready, gives the centre, which presses nothing.
-int ReadAxis(const ControllerModel& model, const JoyState& state, int code);
+int ReadAxis(const ControllerModel& model, const GamepadState& state, int code);
 // 0..65535 to 0..255, truncating. Readings outside the scale are pinned to its ends.
 inline int ScaleAxis(int raw) {
     const int pinned = raw < kAxisMin ? kAxisMin : (raw > kAxisMax ? kAxisMax : raw);
@@ -39,22 +39,22 @@ inline int ScaleAxis(int raw) {
 
 // Each argument 0 = pressed, 1 = released, for the pad items UP, RIGHT, DOWN, LEFT.
 void SetPadDirections(ControllerModel& model, int up, int right, int down, int left);
-void ApplyPadButtons(ControllerModel& model, const JoyState& state);
-void ApplyPov(ControllerModel& model, const JoyState& state);
-void ApplyLeftStick(ControllerModel& model, const JoyState& state, PadSticks& sticks);
-void ApplyRightStick(ControllerModel& model, const JoyState& state, PadSticks& sticks);
+void ApplyPadButtons(ControllerModel& model, const GamepadState& state);
+void ApplyPov(ControllerModel& model, const GamepadState& state);
+void ApplyLeftStick(ControllerModel& model, const GamepadState& state, GamepadSticks& sticks);
+void ApplyRightStick(ControllerModel& model, const GamepadState& state, GamepadSticks& sticks);
 // ApplyPadButtons, ApplyPov, ApplyLeftStick and ApplyRightStick, in this order.
-void ApplyGamepad(ControllerModel& model, const JoyState& state, PadSticks& sticks);
+void ApplyGamepad(ControllerModel& model, const GamepadState& state, GamepadSticks& sticks);
 void ApplyGamepad(ControllerModel& model, GamepadDevice& gamepad);
 
 // After a failed gamepad poll: every item the gamepad held is let go at once and the left and right stick
 // values return to 128. If the gamepad had been holding the right stick off centre, the matching changed
 // flag is set once so that the slider it drove returns to the centre; later calls leave the flags at 0, so a
 // slider moved with the mouse meanwhile keeps its place.
-void ReleaseGamepadItems(ControllerModel& model, PadSticks& sticks);
+void ReleaseGamepadItems(ControllerModel& model, GamepadSticks& sticks);
 
 // One right-stick axis as a stick byte: the reading scaled to 0..255, or 128 inside the dead zone.
-int RightStickValue(const ControllerModel& model, const JoyState& state, int code);
+int RightStickValue(const ControllerModel& model, const GamepadState& state, int code);
 
 // The right-stick readings remembered between polls (process-wide, as the sliders are). They start at 127,
 // off the centre, so that the first reading always counts as a change. Tests put them back with this.

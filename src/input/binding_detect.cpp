@@ -8,7 +8,7 @@
 namespace zanth {
 namespace {
 
-bool Down(const JoyState& s, int button) {
+bool Down(const GamepadState& s, int button) {
     return s.buttons[static_cast<std::size_t>(button)] > kButtonThreshold;
 }
 
@@ -28,7 +28,7 @@ bool ButtonActs(const MappingEntry& row) {
 
 }  // namespace
 
-std::optional<int> NewlyPressedButton(const JoyState& before, const JoyState& now, int buttonCount) {
+std::optional<int> NewlyPressedButton(const GamepadState& before, const GamepadState& now, int buttonCount) {
     const int count = std::min(buttonCount, static_cast<int>(now.buttons.size()));
     for (int b = 0; b < count; ++b) {
         if (Down(now, b) && !Down(before, b)) return b;
@@ -36,7 +36,7 @@ std::optional<int> NewlyPressedButton(const JoyState& before, const JoyState& no
     return std::nullopt;
 }
 
-std::optional<int> AxisLeavingDeadZone(const JoyState& before, const JoyState& now) {
+std::optional<int> AxisLeavingDeadZone(const GamepadState& before, const GamepadState& now) {
     // A known pad moves Z with RX and RZ with RY (its right stick sits on both pairs): Z and RZ come first,
     // as the factory bindings have them.
     static constexpr int kOrder[] = {0, 1, 2, 5, 3, 4};

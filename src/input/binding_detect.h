@@ -9,9 +9,9 @@
 namespace zanth {
 
 // The first button that is down in `now` and was up in `before`, among the buttons 0 .. buttonCount-1.
-std::optional<int> NewlyPressedButton(const JoyState& before, const JoyState& now, int buttonCount);
+std::optional<int> NewlyPressedButton(const GamepadState& before, const GamepadState& now, int buttonCount);
 // The first axis code (0..5) whose reading left the dead zone between `before` and `now`.
-std::optional<int> AxisLeavingDeadZone(const JoyState& before, const JoyState& now);
+std::optional<int> AxisLeavingDeadZone(const GamepadState& before, const GamepadState& now);
 
 // The other rows that share a row's key, and its gamepad button. Only bindings that act count: keys of the
 // rows that take keys, buttons of the button rows.

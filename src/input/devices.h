@@ -5,7 +5,7 @@
 
 namespace zanth {
 
-// The keyboard as the control tick sees it. CKeyboard is the real one; tests of the tick give their own.
+// The keyboard as the control tick sees it. KeyboardReader is the real one; tests of the tick give their own.
 class KeyboardDevice {
   public:
     virtual ~KeyboardDevice() = default;
@@ -19,8 +19,8 @@ class KeyboardDevice {
 };
 
 // The gamepad as the control tick sees it: its last reading, and the stick values the apply rules fill in.
-// CJoystick is the real one; tests of the tick give their own.
-class GamepadDevice : public PadSticks {
+// GamepadReader is the real one; tests of the tick give their own.
+class GamepadDevice : public GamepadSticks {
   public:
     virtual ~GamepadDevice() = default;
     virtual bool Create(std::function<bool()> windowIsActive, int background) = 0;
@@ -28,7 +28,7 @@ class GamepadDevice : public PadSticks {
     virtual int Poll() = 0;
     virtual void Shutdown() = 0;
 
-    JoyState state = JoyState::Neutral();
+    GamepadState state = GamepadState::Neutral();
 };
 
 }  // namespace zanth

@@ -2,7 +2,7 @@
 #include <optional>
 #include <string>
 
-#include "input/pad_layout.h"
+#include "input/gamepad_layout.h"
 
 namespace zanth {
 

@@ -19,7 +19,7 @@ inline constexpr std::uint8_t kButtonDownByte = 128;
 // One reading of a gamepad, laid out like the extended joystick state the bindings and the data view talk
 // about. Only the six axes, the two sliders, the hats and the buttons are ever filled; velocity, acceleration
 // and force stay 0 (the data view still lists them).
-struct JoyState {
+struct GamepadState {
     std::array<std::int32_t, 6> axes{};  // 0 X, 1 Y, 2 Z, 3 RX, 4 RY, 5 RZ; 0..65535
     std::array<std::int32_t, 2> sliders{};
     std::array<std::int32_t, 4> pov{};        // hundredths of a degree clockwise from north; -1 = centred
@@ -30,8 +30,8 @@ struct JoyState {
 
     // A reading that presses nothing: axes and sliders centred, hats centred, buttons up. Used instead of
     // all-zero bytes, which would read as "hat north" and "axis at its low end".
-    static JoyState Neutral() {
-        JoyState s;
+    static GamepadState Neutral() {
+        GamepadState s;
         s.axes.fill(kAxisCentre);
         s.sliders.fill(kAxisCentre);
         s.pov.fill(kPovCentred);
@@ -41,7 +41,7 @@ struct JoyState {
 
 // Stick values the gamepad gives the control tick: 0..255, centre 128. The changed flags say that the
 // right-stick reading differs from the one before, so the sliders follow the gamepad only when it moves.
-struct PadSticks {
+struct GamepadSticks {
     int padLX = 128;
     int padLY = 128;
     int padRX = 128;

@@ -1,5 +1,5 @@
 #pragma once
-// Back-ends of CKeyboard. Kept apart from keyboard.h so that neither X11 nor Qt event types reach the
+// Back-ends of KeyboardReader. Kept apart from keyboard.h so that neither X11 nor Qt event types reach the
 // public header; each back-end's platform headers stay inside its own .cpp file.
 #include <cstdint>
 #include <memory>

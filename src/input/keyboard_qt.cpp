@@ -1,5 +1,5 @@
-// Qt back-end of CKeyboard, for platforms without an X11 display: the keys are followed from the key events
-// the application receives. Also probes what display the running Qt application has.
+// Qt back-end of KeyboardReader, for platforms without an X11 display: the keys are followed from the key
+// events the application receives. Also probes what display the running Qt application has.
 #include <QtGui/qguiapplication_platform.h>
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,5 +1,5 @@
-// X11 back-end of CKeyboard. Xlib's macros (KeyPress, None, Bool, ...) clash with Qt's names, so this file
-// includes no Qt header.
+// X11 back-end of KeyboardReader. Xlib's macros (KeyPress, None, Bool, ...) clash with Qt's names, so this
+// file includes no Qt header.
 #include <X11/Xlib.h>
 #include <unistd.h>
 

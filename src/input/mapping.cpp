@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "base/text.h"
 #include "base/ui_text.h"
-#include "input/joystick.h"
+#include "input/gamepad_reader.h"
 #include "model/controller_model.h"
 
 namespace zanth {
@@ -123,7 +123,7 @@ bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, s
     return true;
 }
 
-MappingRowTexts RowTexts(const MappingEntry& row, const CPadoraApp& app, const CJoystick& names) {
+MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadReader& names) {
     MappingRowTexts t;
     switch (row.type) {
         case kMapButton:
@@ -143,8 +143,8 @@ MappingRowTexts RowTexts(const MappingEntry& row, const CPadoraApp& app, const C
     return t;
 }
 
-RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const CPadoraApp& app,
-                         const CJoystick& names) {
+RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const AppContext& app,
+                         const GamepadReader& names) {
     RowChoices c;
     switch (row.type) {
         case kMapButton:
@@ -172,12 +172,12 @@ RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const CPadoraApp
     return c;
 }
 
-int KeyCodeForChoice(const CPadoraApp& app, int position) {
+int KeyCodeForChoice(const AppContext& app, int position) {
     if (position < 0 || position >= app.keyNameCount()) return -1;
     return app.keyNames[static_cast<std::size_t>(position)].scanCode;
 }
 
-std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const CJoystick& names) {
+std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const GamepadReader& names) {
     switch (row.type) {
         case kMapAxis:
             row.axis = position >= 0 && position < static_cast<int>(names.axisNames.size())
@@ -219,7 +219,7 @@ std::array<std::string, kDataViewRows> DataViewLabels(int language) {
     return labels;
 }
 
-std::array<std::string, kDataViewRows> DataViewValues(const JoyState& s) {
+std::array<std::string, kDataViewRows> DataViewValues(const GamepadState& s) {
     std::array<std::string, kDataViewRows> values;
     std::size_t n = 0;
     for (std::int32_t v : s.axes) values[n++] = Hex8(v);

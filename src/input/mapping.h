@@ -10,8 +10,8 @@
 
 namespace zanth {
 
-class CPadoraApp;
-class CJoystick;
+class AppContext;
+class GamepadReader;
 class ControllerModel;
 
 // What a row of the operation settings binds. Any other value (a mapping file may hold one) makes the row
@@ -56,7 +56,7 @@ struct MappingRowTexts {
     std::string key;
     std::string pad;
 };
-MappingRowTexts RowTexts(const MappingEntry& row, const CPadoraApp& app, const CJoystick& names);
+MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadReader& names);
 
 // State of the two combo boxes while row `rowIndex` is the current one.
 enum class PadChoices { kNone, kButtons, kAxes };
@@ -67,20 +67,20 @@ struct RowChoices {
     PadChoices padList = PadChoices::kNone;
     int padSelection = -1;  // position in the offered list, -1 = no selection
 };
-RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const CPadoraApp& app,
-                         const CJoystick& names);
+RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const AppContext& app,
+                         const GamepadReader& names);
 
 // Keyboard combo position -> scan code; a position outside the table means no key (-1).
-int KeyCodeForChoice(const CPadoraApp& app, int position);
+int KeyCodeForChoice(const AppContext& app, int position);
 // Stores the gamepad combo position `position` in the row by its type. Returns the Game Pad column's new
 // text, or nothing when the column keeps its text.
-std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const CJoystick& names);
+std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const GamepadReader& names);
 
 // The live data view: one row per value of a gamepad reading. Buttons come last so that the few values a
 // gamepad actually moves (axes, sliders, hats) are on screen without scrolling.
 inline constexpr int kDataViewRows = 164;
 std::array<std::string, kDataViewRows> DataViewLabels(int language);
-std::array<std::string, kDataViewRows> DataViewValues(const JoyState& state);
+std::array<std::string, kDataViewRows> DataViewValues(const GamepadState& state);
 
 // File-dialog filter "desc|pattern|desc|pattern||" in the form QFileDialog takes ("desc (patterns);;...").
 // "*.*" becomes "*": on this platform a file need not have a dot to be one of "all files".

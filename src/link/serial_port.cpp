@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "link/port_holder.h"
+#include "link/port_access.h"
 #include "link/ports.h"
 
 namespace zanth {

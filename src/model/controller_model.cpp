@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "base/text.h"
 #include "model/settings.h"
 
@@ -75,7 +75,7 @@ std::string_view ItemIniKey(int index) {
     return (index >= 0 && index < kItemCount) ? kItemTable[index].iniKey : std::string_view{};
 }
 
-void BuildItem(ControllerItem& item, const CPadoraApp& app, const StoredBinding& stored,
+void BuildItem(ControllerItem& item, const AppContext& app, const StoredBinding& stored,
                std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
                int left, int top, int width, int height, int defaultPadButton,
                std::optional<std::string_view> defaultKeyName, int togglesLed) {
@@ -114,7 +114,7 @@ void LoadSoundEffect(SoundEffect& effect, int itemIndex, const StoredSound& stor
 
 }  // namespace
 
-void BuildModel(ControllerModel& model, const CPadoraApp& app, const Settings& settings) {
+void BuildModel(ControllerModel& model, const AppContext& app, const Settings& settings) {
     auto invalidate = std::move(model.invalidate);
     model = ControllerModel{};
     model.invalidate = std::move(invalidate);

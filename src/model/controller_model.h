@@ -11,7 +11,7 @@
 
 namespace zanth {
 
-class CPadoraApp;
+class AppContext;
 struct Settings;
 struct StoredBinding;
 
@@ -153,10 +153,10 @@ std::string_view ItemIniKey(int index);
 // Builds the whole model from the built-in item table and the settings read at start: language-dependent
 // names, bindings, axis bindings, the 16 sound effects and the slider resolution. Cannot fail: anything
 // the settings lack takes its built-in default.
-void BuildModel(ControllerModel& model, const CPadoraApp& app, const Settings& settings);
+void BuildModel(ControllerModel& model, const AppContext& app, const Settings& settings);
 
 // Fills one item from its built-in values and its stored bindings (factory bindings where none is stored).
-void BuildItem(ControllerItem& item, const CPadoraApp& app, const StoredBinding& stored,
+void BuildItem(ControllerItem& item, const AppContext& app, const StoredBinding& stored,
                std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
                int left, int top, int width, int height, int defaultPadButton,
                std::optional<std::string_view> defaultKeyName, int togglesLed);

@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "panel/artwork.h"
 #include "panel/dialog_units.h"
 
@@ -25,7 +25,7 @@ QLabel* Line(const QString& text, QWidget* parent, int x, int y, int w, int h) {
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(const CPadoraApp& app, QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(const AppContext& app, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(app.Tr(Msg::kAboutTitle)));
     QSize size = DialogUnitsToPixels(0, 0, 259, 57).size();
     auto* icon = new QLabel(this);

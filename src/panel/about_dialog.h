@@ -5,13 +5,13 @@ class QLabel;
 
 namespace zanth {
 
-class CPadoraApp;
+class AppContext;
 
 // The About box: icon, version line, one line about the program and the settings file in use.
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
   public:
-    CAboutDlg(const CPadoraApp& app, QWidget* parent = nullptr);
+    AboutDialog(const AppContext& app, QWidget* parent = nullptr);
     QLabel* versionLabel() const { return version_; }
     QLabel* settingsLabel() const { return settings_; }
 

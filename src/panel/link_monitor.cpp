@@ -54,7 +54,7 @@ class CellPainter : public QStyledItemDelegate {
 
 // ---- MonitorRows
 
-MonitorRows::MonitorRows(const CPadoraApp& app, const MonitorModel& model, const MonitorText& text,
+MonitorRows::MonitorRows(const AppContext& app, const MonitorModel& model, const MonitorText& text,
                          QObject* parent)
     : QAbstractTableModel(parent), model_(model), text_(text), cache_(MonitorModel::kRowLimit) {
     for (Msg id : {Msg::kMonitorColumnTime, Msg::kMonitorColumnKind, Msg::kMonitorColumnBytes,
@@ -132,8 +132,8 @@ void MonitorRows::Sync() {
 
 // ---- LinkMonitorWindow
 
-LinkMonitorWindow::LinkMonitorWindow(const CPadoraApp& app, LinkTap& tap, QWidget* parent)
-    : QWidget(parent, Qt::Window), app_(app), tap_(tap) {
+LinkMonitorWindow::LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic, QWidget* parent)
+    : QWidget(parent, Qt::Window), app_(app), traffic_(traffic) {
     setWindowTitle(Tr(Msg::kMonitorTitle));
     resize(940, 640);
     auto* layout = new QVBoxLayout(this);
@@ -162,9 +162,9 @@ LinkMonitorWindow::LinkMonitorWindow(const CPadoraApp& app, LinkTap& tap, QWidge
     plot_->setFixedHeight(170);
     layout->addWidget(plot_);
 
-    connect(pause_, &QPushButton::toggled, this, [this](bool on) { tap_.monitor().SetPaused(on); });
+    connect(pause_, &QPushButton::toggled, this, [this](bool on) { traffic_.monitor().SetPaused(on); });
     connect(clear_, &QPushButton::clicked, this, [this] {
-        tap_.monitor().Clear();
+        traffic_.monitor().Clear();
         rows_->Sync();
     });
     connect(save_, &QPushButton::clicked, this, &LinkMonitorWindow::OnSave);
@@ -173,7 +173,7 @@ LinkMonitorWindow::LinkMonitorWindow(const CPadoraApp& app, LinkTap& tap, QWidge
 }
 
 void LinkMonitorWindow::BuildTable() {
-    rows_ = new MonitorRows(app_, tap_.monitor(), tap_.text(), this);
+    rows_ = new MonitorRows(app_, traffic_.monitor(), traffic_.text(), this);
     table_ = new QTableView(this);
     table_->setModel(rows_);
     table_->setItemDelegate(new CellPainter(*rows_, table_));
@@ -206,7 +206,7 @@ void LinkMonitorWindow::hideEvent(QHideEvent* event) {
 void LinkMonitorWindow::Refresh() {
     rows_->Sync();
     RefreshLabels();
-    const MonitorModel& m = tap_.monitor();
+    const MonitorModel& m = traffic_.monitor();
     // The plot moves on by a pixel every second or so: once a second is enough, and at once when it is new.
     if (refreshes_++ % kPlotEvery == 0 || plottedVersion_ != m.historyVersion()) {
         plottedVersion_ = m.historyVersion();
@@ -215,7 +215,7 @@ void LinkMonitorWindow::Refresh() {
 }
 
 void LinkMonitorWindow::RefreshLabels() {
-    const MonitorModel& m = tap_.monitor();
+    const MonitorModel& m = traffic_.monitor();
     const MonitorModel::Counters& c = m.counters();
     auto n = [](std::uint64_t v) { return std::to_string(v); };
     char rate[32];
@@ -226,8 +226,8 @@ void LinkMonitorWindow::RefreshLabels() {
     const std::string line = std::to_string(kBaudRate) + " bps 8N1";
     const QString device = QString::fromStdString(
         Format(app_.Tr(Msg::kMonitorDevice), {m.device().empty() ? "-" : m.device(), line}));
-    QString state = tap_.playing() ? Tr(Msg::kPlaying) : tap_.recording() ? Tr(Msg::kRecording) : "";
-    if (const std::string note = tap_.PlaybackNote(); !note.empty())
+    QString state = traffic_.playing() ? Tr(Msg::kPlaying) : traffic_.recording() ? Tr(Msg::kRecording) : "";
+    if (const std::string note = traffic_.PlaybackNote(); !note.empty())
         state += "  " + QString::fromStdString(note);
     for (auto [label, text] : {std::pair{counters_, counters}, {device_, device}, {state_, state}})
         if (label->text() != text) label->setText(text);
@@ -240,7 +240,7 @@ void LinkMonitorWindow::OnSave() {
 }
 
 bool LinkMonitorWindow::SaveTo(const QString& path) {
-    const SaveResult r = tap_.text().Save(tap_.monitor(), path.toStdString());
+    const SaveResult r = traffic_.text().Save(traffic_.monitor(), path.toStdString());
     if (!r.ok && messageBoxes_)
         QMessageBox::critical(
             this, Tr(Msg::kCaptionError),

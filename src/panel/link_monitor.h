@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/app.h"
-#include "control/link_tap.h"
+#include "base/app_context.h"
+#include "control/link_traffic.h"
 
 class QLabel;
 class QPushButton;
@@ -23,7 +23,7 @@ class BatteryPlot;
 class MonitorRows : public QAbstractTableModel {
     Q_OBJECT
   public:
-    MonitorRows(const CPadoraApp& app, const MonitorModel& model, const MonitorText& text,
+    MonitorRows(const AppContext& app, const MonitorModel& model, const MonitorText& text,
                 QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -57,7 +57,7 @@ class MonitorRows : public QAbstractTableModel {
 class LinkMonitorWindow : public QWidget {
     Q_OBJECT
   public:
-    LinkMonitorWindow(const CPadoraApp& app, LinkTap& tap, QWidget* parent = nullptr);
+    LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic, QWidget* parent = nullptr);
 
     QTableView* table() const { return table_; }
     QPushButton* pauseButton() const { return pause_; }
@@ -81,8 +81,8 @@ class LinkMonitorWindow : public QWidget {
     void RefreshLabels();
     void OnSave();
 
-    const CPadoraApp& app_;
-    LinkTap& tap_;
+    const AppContext& app_;
+    LinkTraffic& traffic_;
     MonitorRows* rows_ = nullptr;
     QTableView* table_ = nullptr;
     QPushButton* pause_ = nullptr;

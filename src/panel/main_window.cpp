@@ -16,27 +16,27 @@
 
 #include "base/paths.h"
 #include "base/reason_text.h"
-#include "input/joystick.h"
-#include "input/keyboard.h"
+#include "input/gamepad_reader.h"
+#include "input/keyboard_reader.h"
 #include "input/mapping.h"
 #include "panel/about_dialog.h"
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
-#include "panel/key_joy_setup.h"
 #include "panel/link_monitor.h"
-#include "panel/sound_dlg.h"
+#include "panel/operation_settings_dialog.h"
+#include "panel/sound_settings_dialog.h"
 #include "panel/stats.h"
 #include "sound/sound_player.h"
 #include "sound/sound_rules.h"
 
 namespace zanth {
 
-CPadoraDlg::CPadoraDlg(const CPadoraApp& app, const Settings& settings, QWidget* parent)
+MainWindow::MainWindow(const AppContext& app, const Settings& settings, QWidget* parent)
     : QDialog(parent), app_(app) {
     SessionParts parts;
-    auto joystick = std::make_unique<CJoystick>(app.language);
+    auto joystick = std::make_unique<GamepadReader>(app.language);
     auto sound = std::make_unique<SoundPlayer>();
-    joystick_ = joystick.get();
+    gamepad_ = joystick.get();
     sound_ = sound.get();
     // Paths of a settings file written on Windows are found where they can be; the file keeps them as they
     // are.
@@ -44,7 +44,7 @@ CPadoraDlg::CPadoraDlg(const CPadoraApp& app, const Settings& settings, QWidget*
         [settingsFolder = FolderOf(app.configPath), data = app.dataFolder](const std::string& path) {
             return ResolveStoredPath(path, settingsFolder, data);
         });
-    parts.keyboard = std::make_unique<CKeyboard>();
+    parts.keyboard = std::make_unique<KeyboardReader>();
     parts.gamepad = std::move(joystick);
     parts.sound = std::move(sound);
     session_ = std::make_unique<ControlSession>(app, settings, std::move(parts));
@@ -55,14 +55,14 @@ CPadoraDlg::CPadoraDlg(const CPadoraApp& app, const Settings& settings, QWidget*
     OnInitDialog();
 }
 
-CPadoraDlg::CPadoraDlg(const CPadoraApp& app, QWidget* parent)
-    : CPadoraDlg(app, LoadSettings(app.configPath), parent) {}
+MainWindow::MainWindow(const AppContext& app, QWidget* parent)
+    : MainWindow(app, LoadSettings(app.configPath), parent) {}
 
-CPadoraDlg::~CPadoraDlg() {
+MainWindow::~MainWindow() {
     Teardown();
 }
 
-void CPadoraDlg::OnInitDialog() {
+void MainWindow::OnInitDialog() {
     setWindowTitle(Tr(Msg::kWindowTitle));
     setWindowIcon(AppIcon());
     // At the foreground level the input devices read only while the window is active.
@@ -78,9 +78,9 @@ void CPadoraDlg::OnInitDialog() {
     FillSoundList();
     FillPortList();
     // The port list follows devices as they come and go, and the selection the device the user chose.
-    connect(session_.get(), &ControlSession::portsChanged, this, &CPadoraDlg::FillPortList);
+    connect(session_.get(), &ControlSession::portsChanged, this, &MainWindow::FillPortList);
     connect(portCombo_, &QComboBox::activated, this, [this](int index) { session_->NotePortChoice(index); });
-    connect(session_.get(), &ControlSession::connectFailed, this, &CPadoraDlg::ShowConnectFailure);
+    connect(session_.get(), &ControlSession::connectFailed, this, &MainWindow::ShowConnectFailure);
     ShowState();
     if (sound_->Open()) sound_->Preload(SoundFiles(model()));
     qApp->installEventFilter(this);
@@ -88,19 +88,19 @@ void CPadoraDlg::OnInitDialog() {
     tick_.start(50);
 }
 
-void CPadoraDlg::InvalidateItem(const ControllerItem& item) {
+void MainWindow::InvalidateItem(const ControllerItem& item) {
     update(QRect(item.left, item.top, item.width, item.height));
 }
 
-void CPadoraDlg::NeutralX() {
+void MainWindow::NeutralX() {
     sliderX_->setValue(session_->CentreX());
 }
 
-void CPadoraDlg::NeutralY() {
+void MainWindow::NeutralY() {
     sliderY_->setValue(session_->CentreY());
 }
 
-void CPadoraDlg::ToggleSound(int row) {
+void MainWindow::ToggleSound(int row) {
     if (!session_->ToggleSound(row)) return;
     if (QTreeWidgetItem* item = soundList_->topLevelItem(row))
         item->setText(1, model().soundEffects[static_cast<std::size_t>(row)].enabled ? "ON" : "OFF");
@@ -108,7 +108,7 @@ void CPadoraDlg::ToggleSound(int row) {
 
 // ---- The tick and what it shows
 
-void CPadoraDlg::ControllerTick() {
+void MainWindow::ControllerTick() {
     RunStats::Get().TickStart();
     PanelInputs in;
     in.sliderX = sliderX_->value();
@@ -128,7 +128,7 @@ void CPadoraDlg::ControllerTick() {
     RunStats::Get().TickEnd();
 }
 
-QString CPadoraDlg::LinkNoteText() const {
+QString MainWindow::LinkNoteText() const {
     const PanelState& s = session_->state();
     if (s.link == LinkState::kConnecting) return Tr(Msg::kConnecting);
     const bool lost = s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting;
@@ -161,16 +161,15 @@ QString CPadoraDlg::LinkNoteText() const {
     return s.meterStale ? Tr(Msg::kNoReply) : QString();
 }
 
-void CPadoraDlg::ShowState() {
+void MainWindow::ShowState() {
     const PanelState& s = session_->state();
     // Widgets are touched only on a change: the tick shows the state every 50 ms.
     auto setText = [](auto* w, const QString& text) {
         if (w->text() != text) w->setText(text);
     };
-    setText(keyboardStatus_, Tr(s.keyboardReady ? Msg::kKeyboardReady : Msg::kKeyboardNotReady));
-    setText(gamepadStatus_, Tr(s.gamepadReady ? Msg::kGamepadReady : Msg::kGamepadNotReady));
-    if (const QString pad = QString::fromStdString(joystick_->Description());
-        gamepadStatus_->toolTip() != pad)
+    setText(keyboardStatus_, Tr(s.keyboardReadable ? Msg::kKeyboardReady : Msg::kKeyboardNotReady));
+    setText(gamepadStatus_, Tr(s.gamepadReadable ? Msg::kGamepadReady : Msg::kGamepadNotReady));
+    if (const QString pad = QString::fromStdString(gamepad_->Description()); gamepadStatus_->toolTip() != pad)
         gamepadStatus_->setToolTip(pad);
     setText(axisLine_, QString::fromStdString(s.axisLine));
     setText(connectButton_, Tr(s.engaged() ? Msg::kDisconnect : Msg::kConnect));
@@ -188,7 +187,7 @@ void CPadoraDlg::ShowState() {
 
 // ---- Connect / Disconnect
 
-void CPadoraDlg::ConnectOrDisconnect() {
+void MainWindow::ConnectOrDisconnect() {
     const ConnectResult r = session_->ToggleConnection(portCombo_->currentIndex());
     if (r.outcome == ConnectResult::Outcome::kFailed) {
         ShowConnectFailure(r);
@@ -199,7 +198,7 @@ void CPadoraDlg::ConnectOrDisconnect() {
 }
 
 // Also for a connect that failed later, off the GUI thread (a network bridge).
-void CPadoraDlg::ShowConnectFailure(const ConnectResult& r) {
+void MainWindow::ShowConnectFailure(const ConnectResult& r) {
     lastConnectError_ = Tr(Msg::kConnectFailed) + "\n" + QString::fromStdString(r.port) + " (" +
                         QString::fromStdString(r.device.empty() ? "-" : r.device) +
                         "): " + QString::fromStdString(ReasonText(r.reason, app_.language));
@@ -209,8 +208,8 @@ void CPadoraDlg::ShowConnectFailure(const ConnectResult& r) {
 
 // ---- The two settings dialogs
 
-void CPadoraDlg::OnOperationSetting() {
-    CKeyJoySetup dialog(app_, *joystick_, FillMappingRows(model()), this);
+void MainWindow::OnOperationSetting() {
+    OperationSettingsDialog dialog(app_, *gamepad_, FillMappingRows(model()), this);
     dialog.setNamesEncoding(model().textEncoding);
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
     session_->SuspendGamepad();
@@ -219,8 +218,8 @@ void CPadoraDlg::OnOperationSetting() {
     update();
 }
 
-void CPadoraDlg::OnSoundSetting() {
-    CSoundDlg dialog(app_, *sound_, RowsFromModel(model()), model().textEncoding, this);
+void MainWindow::OnSoundSetting() {
+    SoundSettingsDialog dialog(app_, *sound_, RowsFromModel(model()), model().textEncoding, this);
     if (dialog.exec() != QDialog::Accepted) return;
     ApplyRows(dialog.rows(), model());
     const ControllerModel& m = model();
@@ -232,7 +231,7 @@ void CPadoraDlg::OnSoundSetting() {
 
 // ---- Help: manual and About box
 
-void CPadoraDlg::OpenManual() {
+void MainWindow::OpenManual() {
     // Beside the settings, then where the program was installed. Missing manual: nothing to say. The viewer
     // runs on its own; the window does not wait for it.
     const std::string file = FindManual(FolderOf(app_.configPath), app_.japanese());
@@ -244,25 +243,25 @@ void CPadoraDlg::OpenManual() {
     if (messageBoxes_) QMessageBox::warning(this, Tr(Msg::kCaptionWarning), lastMessage_);
 }
 
-void CPadoraDlg::ShowAbout() {
-    CAboutDlg about(app_, this);
+void MainWindow::ShowAbout() {
+    AboutDialog about(app_, this);
     about.exec();
 }
 
 // ---- Tear-down
 
-void CPadoraDlg::reject() {
+void MainWindow::reject() {
     // Escape is a reflex key: a driving session does not end on it without a word.
     if (session_->state().engaged() && !terminating_ && !ConfirmQuit()) return;
     QDialog::reject();
 }
 
-void CPadoraDlg::Terminate() {
+void MainWindow::Terminate() {
     terminating_ = true;
     reject();
 }
 
-bool CPadoraDlg::ConfirmQuit() {
+bool MainWindow::ConfirmQuit() {
     if (quitAnswer_) return *quitAnswer_;
     QMessageBox box(QMessageBox::Question, windowTitle(), Tr(Msg::kQuitWhileConnected), QMessageBox::NoButton,
                     this);
@@ -274,12 +273,12 @@ bool CPadoraDlg::ConfirmQuit() {
     return box.clickedButton() == yes;
 }
 
-void CPadoraDlg::done(int result) {
+void MainWindow::done(int result) {
     Teardown();
     QDialog::done(result);
 }
 
-void CPadoraDlg::Teardown() {
+void MainWindow::Teardown() {
     if (tornDown_) return;
     tornDown_ = true;
     qApp->removeEventFilter(this);

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "control/session.h"
 #include "model/ini_file.h"
 
@@ -27,7 +27,7 @@ class QTreeWidgetItem;
 namespace zanth {
 
 class BatteryMeter;
-class CJoystick;
+class GamepadReader;
 class LinkIndicator;
 class LinkMonitorWindow;
 class SoundPlayer;
@@ -35,18 +35,18 @@ class SoundPlayer;
 // The main window: the controller picture with its controls. The controller itself (model, devices, sound,
 // link, tick rules) is the ControlSession it owns; the window builds the controls, paints, routes the mouse
 // and keys to the session, and shows the session's state.
-class CPadoraDlg : public QDialog {
+class MainWindow : public QDialog {
     Q_OBJECT
   public:
-    CPadoraDlg(const CPadoraApp& app, const Settings& settings, QWidget* parent = nullptr);
+    MainWindow(const AppContext& app, const Settings& settings, QWidget* parent = nullptr);
     // Reads the settings from the application's settings file.
-    explicit CPadoraDlg(const CPadoraApp& app, QWidget* parent = nullptr);
-    ~CPadoraDlg() override;
+    explicit MainWindow(const AppContext& app, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     ControlSession& session() { return *session_; }
     ControllerModel& model() { return session_->model(); }
     SoundPlayer& soundPlayer() { return *sound_; }
-    const CPadoraApp& app() const { return app_; }
+    const AppContext& app() const { return app_; }
     bool connected() const { return session_->connected(); }
     // Result of the settings save at tear-down (empty until the window has closed).
     const std::optional<SaveResult>& saveResult() const { return saveResult_; }
@@ -155,9 +155,9 @@ class CPadoraDlg : public QDialog {
     void ShowLinkError(const std::string& error);
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
-    const CPadoraApp& app_;
-    CJoystick* joystick_ = nullptr;  // owned by the session; the operation dialog reads it too
-    SoundPlayer* sound_ = nullptr;   // owned by the session; the sound dialog previews with it
+    const AppContext& app_;
+    GamepadReader* gamepad_ = nullptr;  // owned by the session; the operation dialog reads it too
+    SoundPlayer* sound_ = nullptr;      // owned by the session; the sound dialog previews with it
     std::unique_ptr<ControlSession> session_;
     QTimer tick_;
     bool tornDown_ = false;

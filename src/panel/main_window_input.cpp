@@ -14,13 +14,13 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 
-#include "control/link_tap.h"
+#include "control/link_traffic.h"
 #include "panel/main_window.h"
 #include "panel/stats.h"
 
 namespace zanth {
 
-void CPadoraDlg::paintEvent(QPaintEvent* event) {
+void MainWindow::paintEvent(QPaintEvent* event) {
     const auto started = RunStats::Clock::now();
     // Moved to a screen of another pixel ratio: render the artwork afresh so it stays crisp.
     if (!qFuzzyCompare(devicePixelRatioF(), artRatio_)) LoadArtwork();
@@ -54,7 +54,7 @@ void CPadoraDlg::paintEvent(QPaintEvent* event) {
     RunStats::Get().Paint(started, dirty.width(), dirty.height());
 }
 
-void CPadoraDlg::PressAt(const QPoint& pos) {
+void MainWindow::PressAt(const QPoint& pos) {
     ControllerModel& m = model();
     for (ControllerItem& item : m.inputItems()) {
         if (!item.Hits(pos.x(), pos.y())) continue;
@@ -65,20 +65,20 @@ void CPadoraDlg::PressAt(const QPoint& pos) {
     connectButton_->setFocus(Qt::MouseFocusReason);
 }
 
-void CPadoraDlg::mousePressEvent(QMouseEvent* event) {
+void MainWindow::mousePressEvent(QMouseEvent* event) {
     session_->StopPlayback();  // any press of the mouse takes the controller back
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
     QDialog::mousePressEvent(event);
 }
 
-void CPadoraDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     session_->StopPlayback();
     // Not passed on: the default handling would deliver it again as a press and flip the LED once more.
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
     event->accept();
 }
 
-void CPadoraDlg::mouseReleaseEvent(QMouseEvent* event) {
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
     // The window keeps the mouse while a button is held, so this comes even when released outside it.
     if (event->button() == Qt::LeftButton) {
         for (ControllerItem& item : model().inputItems()) {
@@ -89,7 +89,7 @@ void CPadoraDlg::mouseReleaseEvent(QMouseEvent* event) {
     QDialog::mouseReleaseEvent(event);
 }
 
-void CPadoraDlg::mouseMoveEvent(QMouseEvent* event) {
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     for (ControllerItem& item : model().inputItems()) {
         if (item.mouseDown == 1 && !item.Hits(pos.x(), pos.y())) {
@@ -100,33 +100,33 @@ void CPadoraDlg::mouseMoveEvent(QMouseEvent* event) {
     QDialog::mouseMoveEvent(event);
 }
 
-void CPadoraDlg::contextMenuEvent(QContextMenuEvent* event) {
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     // On X11 the menu comes with the press and would take the release, which centres a slider.
     if (SliderAt(event->globalPos()) != nullptr) return;
     helpMenu_->popup(event->globalPos());
 }
 
-QSlider* CPadoraDlg::SliderAt(const QPoint& globalPos) const {
+QSlider* MainWindow::SliderAt(const QPoint& globalPos) const {
     const QPoint pos = mapFromGlobal(globalPos);
     for (QSlider* s : {sliderX_, sliderY_})
         if (s->geometry().contains(pos)) return s;
     return nullptr;
 }
 
-void CPadoraDlg::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1) {
         helpMenu_->popup(mapToGlobal(QPoint(400, 300)));
         return;
     }
     // While a recorded session plays, Escape stops it rather than closing the window.
-    if (event->key() == Qt::Key_Escape && session_->tap().playing()) {
+    if (event->key() == Qt::Key_Escape && session_->traffic().playing()) {
         session_->StopPlayback();
         return;
     }
     QDialog::keyPressEvent(event);
 }
 
-bool CPadoraDlg::IsFilteredOut(QObject* watched) const {
+bool MainWindow::IsFilteredOut(QObject* watched) const {
     // The port combo, the sound list and the resolution box keep their own keys (and their popups).
     for (QWidget* own : {static_cast<QWidget*>(portCombo_), static_cast<QWidget*>(soundList_),
                          static_cast<QWidget*>(resolutionCombo_)}) {
@@ -143,7 +143,7 @@ bool CPadoraDlg::IsFilteredOut(QObject* watched) const {
 }
 
 // The arrow keys work the sliders wherever the focus is (but in the lists), and let go of them on release.
-bool CPadoraDlg::ArrowKey(QKeyEvent* key, QEvent::Type type) {
+bool MainWindow::ArrowKey(QKeyEvent* key, QEvent::Type type) {
     const int k = key->key();
     const bool vertical = k == Qt::Key_Up || k == Qt::Key_Down;
     const bool horizontal = k == Qt::Key_Left || k == Qt::Key_Right;
@@ -159,7 +159,7 @@ bool CPadoraDlg::ArrowKey(QKeyEvent* key, QEvent::Type type) {
     return true;
 }
 
-bool CPadoraDlg::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr || (widget != this && !isAncestorOf(widget)) || IsFilteredOut(watched))
         return QDialog::eventFilter(watched, event);

@@ -68,7 +68,7 @@ QLineEdit* ReadOnlyEdit(QWidget* parent) {
 
 }  // namespace
 
-void CPadoraDlg::LoadArtwork() {
+void MainWindow::LoadArtwork() {
     const qreal dpr = devicePixelRatioF();
     artRatio_ = dpr;
     for (QPixmap& p : art_) p = QPixmap();
@@ -79,7 +79,7 @@ void CPadoraDlg::LoadArtwork() {
     }
 }
 
-void CPadoraDlg::BuildControls() {
+void MainWindow::BuildControls() {
     setFixedSize(800, 600);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -120,7 +120,7 @@ void CPadoraDlg::BuildControls() {
 }
 
 // The sound buttons, the slider block, CLOSE and the hidden ones; then tab order and the help menu.
-void CPadoraDlg::BuildLowerControls() {
+void MainWindow::BuildLowerControls() {
     soundButton_ = Place(new QPushButton(Tr(Msg::kSoundSetting), this), 8, 257, 50, 14);
     soundStopButton_ = Place(new QPushButton(Tr(Msg::kSoundStop), this), 8, 275, 50, 14);
     selfNeutralCheck_ = Place(new QCheckBox("Self Neutral", this), 225, 328, 69, 10);
@@ -154,23 +154,23 @@ void CPadoraDlg::BuildLowerControls() {
         setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 
     helpMenu_ = new QMenu(this);
-    helpMenu_->addAction(Tr(Msg::kMenuManual), this, &CPadoraDlg::OpenManual);
-    helpMenu_->addAction(Tr(Msg::kMenuAbout), this, &CPadoraDlg::ShowAbout);
+    helpMenu_->addAction(Tr(Msg::kMenuManual), this, &MainWindow::OpenManual);
+    helpMenu_->addAction(Tr(Msg::kMenuAbout), this, &MainWindow::ShowAbout);
     BuildLinkControls();
 }
 
-void CPadoraDlg::ConnectSignals() {
+void MainWindow::ConnectSignals() {
     connect(portCombo_, &QComboBox::currentIndexChanged, this, [this] {
         ShowPortTip(portCombo_);
         FitPortBox();
     });
-    connect(connectButton_, &QPushButton::clicked, this, &CPadoraDlg::ConnectOrDisconnect);
-    connect(operationButton_, &QPushButton::clicked, this, &CPadoraDlg::OnOperationSetting);
-    connect(soundButton_, &QPushButton::clicked, this, &CPadoraDlg::OnSoundSetting);
+    connect(connectButton_, &QPushButton::clicked, this, &MainWindow::ConnectOrDisconnect);
+    connect(operationButton_, &QPushButton::clicked, this, &MainWindow::OnOperationSetting);
+    connect(soundButton_, &QPushButton::clicked, this, &MainWindow::OnSoundSetting);
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
     connect(legendCheck_, &QCheckBox::toggled, this, [this] { update(); });
-    connect(xButton_, &QPushButton::clicked, this, &CPadoraDlg::NeutralX);
-    connect(yButton_, &QPushButton::clicked, this, &CPadoraDlg::NeutralY);
+    connect(xButton_, &QPushButton::clicked, this, &MainWindow::NeutralX);
+    connect(yButton_, &QPushButton::clicked, this, &MainWindow::NeutralY);
     connect(soundStopButton_, &QPushButton::clicked, this, [this] { session_->StopSound(); });
     connect(soundList_, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { ToggleSound(soundList_->indexOfTopLevelItem(item)); });
@@ -178,11 +178,11 @@ void CPadoraDlg::ConnectSignals() {
         session_->SetResolution(index);
         SetupSliders();
     });
-    connect(session_.get(), &ControlSession::stateChanged, this, &CPadoraDlg::ShowState);
-    connect(&tick_, &QTimer::timeout, this, &CPadoraDlg::ControllerTick);
+    connect(session_.get(), &ControlSession::stateChanged, this, &MainWindow::ShowState);
+    connect(&tick_, &QTimer::timeout, this, &MainWindow::ControllerTick);
 }
 
-void CPadoraDlg::SetupSliders() {
+void MainWindow::SetupSliders() {
     const int d = model().divisor();
     for (QSlider* s : {sliderX_, sliderY_}) {
         const QSignalBlocker block(s);
@@ -194,7 +194,7 @@ void CPadoraDlg::SetupSliders() {
     }
 }
 
-void CPadoraDlg::FillSoundList() {
+void MainWindow::FillSoundList() {
     soundList_->setColumnCount(4);
     soundList_->setRootIsDecorated(false);
     soundList_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -213,7 +213,7 @@ void CPadoraDlg::FillSoundList() {
 }
 
 // Columns 2 and 3: the sound's name or its file's name (the tool tip gives the whole path), and Repeat.
-void CPadoraDlg::ShowSoundLabels() {
+void MainWindow::ShowSoundLabels() {
     const ControllerModel& m = model();
     for (int i = 0; i < m.soundEffectCount; ++i) {
         const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
@@ -228,7 +228,7 @@ void CPadoraDlg::ShowSoundLabels() {
     FitColumns(soundList_, least);
 }
 
-void CPadoraDlg::FillPortList() {
+void MainWindow::FillPortList() {
     const std::vector<std::string> labels = session_->PortLabels();
     const std::vector<SerialDevice>& table = session_->PortTable();
     const int count = static_cast<int>(labels.size());
@@ -259,7 +259,7 @@ void CPadoraDlg::FillPortList() {
 
 // The closed box shows its whole entry ("COM3 — FT232R USB UART (ttyUSB0)"): it grows to the left, over the
 // picture's plain grip but never over an item, and its font shrinks a little where that is not room enough.
-void CPadoraDlg::FitPortBox() {
+void MainWindow::FitPortBox() {
     const QRect home = DialogUnitsToPixels(399, 259, 48, 14);
     const int leftmost = 606;  // button 2 ends at x 602, button 3 below it at 562
     const QString text = portCombo_->currentText();

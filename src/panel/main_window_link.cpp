@@ -8,7 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 
-#include "control/link_tap.h"
+#include "control/link_traffic.h"
 #include "panel/battery_meter.h"
 #include "panel/link_indicator.h"
 #include "panel/link_monitor.h"
@@ -30,7 +30,7 @@ QString DataFolder() {
 
 }  // namespace
 
-void CPadoraDlg::BuildLinkControls() {
+void MainWindow::BuildLinkControls() {
     // Left of the BATTERY label of the picture, which leaves the meter and the note right of it in place.
     batteryNumber_ = new QLabel(this);
     batteryNumber_->setGeometry(batteryMeter_->x() - 114, batteryMeter_->y(), 40, batteryMeter_->height());
@@ -46,33 +46,33 @@ void CPadoraDlg::BuildLinkControls() {
     playbackNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     playbackNote->hide();
     // Play reads the file off the GUI thread; a file that cannot be played is named when that is known.
-    connect(&session_->tap(), &LinkTap::playOutcome, this, [this](const QString& error) {
+    connect(&session_->traffic(), &LinkTraffic::playOutcome, this, [this](const QString& error) {
         if (!error.isEmpty()) ShowLinkError(error.toStdString());
         UpdateLinkActions();
     });
 
     helpMenu_->addSeparator();
-    helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &CPadoraDlg::OpenMonitor);
+    helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &MainWindow::OpenMonitor);
     helpMenu_->addSeparator();
-    recordAction_ = helpMenu_->addAction(Tr(Msg::kMenuRecord), this, &CPadoraDlg::OnRecord);
-    playAction_ = helpMenu_->addAction(Tr(Msg::kMenuPlay), this, &CPadoraDlg::OnPlay);
-    stopAction_ = helpMenu_->addAction(Tr(Msg::kMenuStop), this, &CPadoraDlg::StopRecordOrPlay);
-    connect(helpMenu_, &QMenu::aboutToShow, this, &CPadoraDlg::UpdateLinkActions);
+    recordAction_ = helpMenu_->addAction(Tr(Msg::kMenuRecord), this, &MainWindow::OnRecord);
+    playAction_ = helpMenu_->addAction(Tr(Msg::kMenuPlay), this, &MainWindow::OnPlay);
+    stopAction_ = helpMenu_->addAction(Tr(Msg::kMenuStop), this, &MainWindow::StopRecordOrPlay);
+    connect(helpMenu_, &QMenu::aboutToShow, this, &MainWindow::UpdateLinkActions);
     UpdateLinkActions();
 }
 
-void CPadoraDlg::UpdateLinkActions() {
-    const LinkTap& tap = session_->tap();
-    const bool busy = tap.recording() || tap.playing() || tap.loading();
+void MainWindow::UpdateLinkActions() {
+    const LinkTraffic& traffic = session_->traffic();
+    const bool busy = traffic.recording() || traffic.playing() || traffic.loading();
     recordAction_->setEnabled(connected() && !busy);
     playAction_->setEnabled(connected() && !busy);
     stopAction_->setEnabled(busy);
 }
 
-void CPadoraDlg::OpenMonitor() {
+void MainWindow::OpenMonitor() {
     if (monitor_ == nullptr) {
         // A child window of the main window, so that the main window's modal loop lets it be used.
-        monitor_ = new LinkMonitorWindow(app_, session_->tap(), this);
+        monitor_ = new LinkMonitorWindow(app_, session_->traffic(), this);
         monitor_->setMessageBoxesEnabled(messageBoxes_);
     }
     monitor_->show();
@@ -80,7 +80,7 @@ void CPadoraDlg::OpenMonitor() {
     monitor_->activateWindow();
 }
 
-void CPadoraDlg::OnRecord() {
+void MainWindow::OnRecord() {
     const QString name = QDateTime::currentDateTime().toString("'session-'yyyyMMdd-HHmmss") + kSessionSuffix;
     QString path = QFileDialog::getSaveFileName(this, Tr(Msg::kMenuRecord), QDir(DataFolder()).filePath(name),
                                                 Tr(Msg::kSessionFilter));
@@ -89,57 +89,57 @@ void CPadoraDlg::OnRecord() {
     RecordTo(path);
 }
 
-void CPadoraDlg::OnPlay() {
+void MainWindow::OnPlay() {
     const QString path =
         QFileDialog::getOpenFileName(this, Tr(Msg::kMenuPlay), DataFolder(), Tr(Msg::kSessionFilter));
     if (!path.isEmpty()) PlayFrom(path);
 }
 
-bool CPadoraDlg::RecordTo(const QString& path) {
-    LinkTap& tap = session_->tap();
+bool MainWindow::RecordTo(const QString& path) {
+    LinkTraffic& traffic = session_->traffic();
     const SessionHeader header{ProgramVersion(), "COM" + std::to_string(session_->comPortIndex() + 1),
-                               tap.monitor().device()};
+                               traffic.monitor().device()};
     std::string error;
-    if (tap.StartRecording(path.toStdString(), header, &error)) return true;
+    if (traffic.StartRecording(path.toStdString(), header, &error)) return true;
     ShowLinkError(error);
     return false;
 }
 
-// True when the file is being read; whether it plays, or why not, comes with LinkTap::playOutcome.
-bool CPadoraDlg::PlayFrom(const QString& path) {
-    session_->tap().Play(path.toStdString());
+// True when the file is being read; whether it plays, or why not, comes with LinkTraffic::playOutcome.
+bool MainWindow::PlayFrom(const QString& path) {
+    session_->traffic().Play(path.toStdString());
     UpdateLinkActions();
     return true;
 }
 
-void CPadoraDlg::StopRecordOrPlay() {
+void MainWindow::StopRecordOrPlay() {
     session_->StopPlayback();
-    session_->tap().StopPlaying();  // also a file still being read
+    session_->traffic().StopPlaying();  // also a file still being read
     std::string error;
-    if (!session_->tap().StopRecording(&error)) ShowLinkError(error);
+    if (!session_->traffic().StopRecording(&error)) ShowLinkError(error);
 }
 
-void CPadoraDlg::ShowLinkError(const std::string& error) {
+void MainWindow::ShowLinkError(const std::string& error) {
     lastLinkError_ = QString::fromStdString(error);
     if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastLinkError_);
 }
 
-bool CPadoraDlg::DrawnPressed(int item) const {
+bool MainWindow::DrawnPressed(int item) const {
     if (shownItems_) return (*shownItems_ >> item & 1u) != 0;
     return session_->model().item(item).IsDrawnPressed();
 }
 
-void CPadoraDlg::ShowLinkReadouts() {
+void MainWindow::ShowLinkReadouts() {
     const PanelState& s = session_->state();
-    const LinkTap& tap = session_->tap();
-    const std::optional<int> level = tap.lastLevel();
+    const LinkTraffic& traffic = session_->traffic();
+    const std::optional<int> level = traffic.lastLevel();
     const QString number = s.meterValue != 0 && level ? QString::number(*level) : QString();
     if (batteryNumber_->text() != number) batteryNumber_->setText(number);
     batteryNumber_->setEnabled(!s.meterStale);
 
     const auto now = std::chrono::steady_clock::now();
-    if (tap.messagesSeen() != blinkSeen_) {
-        blinkSeen_ = tap.messagesSeen();
+    if (traffic.messagesSeen() != blinkSeen_) {
+        blinkSeen_ = traffic.messagesSeen();
         blinkAt_ = now;
     }
     using Light = LinkIndicator::Light;
@@ -149,13 +149,13 @@ void CPadoraDlg::ShowLinkReadouts() {
                                                                                               : Light::kIdle);
 
     if (auto* playbackNote = findChild<QLabel*>(kPlaybackNoteName, Qt::FindDirectChildrenOnly)) {
-        const QString note = QString::fromStdString(tap.PlaybackNote());
+        const QString note = QString::fromStdString(traffic.PlaybackNote());
         if (playbackNote->text() != note) playbackNote->setText(note);
         playbackNote->setVisible(!note.isEmpty() && linkNote_->isHidden());
     }
 
     // The picture shows the played frame while a session plays, and the controller again after it.
-    const std::optional<std::uint32_t> shown = tap.ShownItems();
+    const std::optional<std::uint32_t> shown = traffic.ShownItems();
     if (shown == shownItems_) return;
     std::array<bool, kItemCount> before{};
     for (int i = 0; i < kItemCount; ++i) before[static_cast<std::size_t>(i)] = DrawnPressed(i);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "../link/sim_process.h"
-#include "control/link_tap.h"
+#include "control/link_traffic.h"
 #include "control/session.h"
 #include "fakes.h"
 #include "input/apply.h"
@@ -37,7 +37,7 @@ class LinkSessionTest : public ::testing::Test {
         session_.reset();
         sim_ = std::make_unique<SimProcess>(options);
         ASSERT_FALSE(sim_->path().empty());
-        app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+        app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
         Settings settings;
         settings.ports["COM3"] = sim_->path();
         SessionParts parts;
@@ -86,11 +86,11 @@ class LinkSessionTest : public ::testing::Test {
             down ? kKeyDownByte : 0;
     }
 
-    LinkTap& tap() { return session_->tap(); }
+    LinkTraffic& traffic() { return session_->traffic(); }
 
     QTemporaryDir dir_;
     std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
     std::unique_ptr<ControlSession> session_;
     FakeKeyboard* keyboard_ = nullptr;
     PanelInputs inputs_;

@@ -97,7 +97,7 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
         SCOPED_TRACE(c.options.front());
         Connect(c.options);
         ASSERT_TRUE(Drive([&] { return replies_.size() >= 5; }, 10s));
-        const MonitorModel& m = tap().monitor();
+        const MonitorModel& m = traffic().monitor();
         for (const ReplyRead& r : replies_) EXPECT_EQ(r.status, c.status);
         const std::uint64_t n = replies_.size();
         const MonitorModel::Counters& k = m.counters();
@@ -111,7 +111,7 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
         // The newest message and reply rows, as the monitor writes them.
         bool sawSent = false, sawReply = false;
         for (std::size_t i = 0; i < m.rowCount(); ++i) {
-            const MonitorText::Fields f = tap().text().Of(m.row(i));
+            const MonitorText::Fields f = traffic().text().Of(m.row(i));
             if (!sawSent && m.row(i).kind == MonitorModel::Row::Kind::kSent) {
                 sawSent = true;
                 EXPECT_EQ((std::vector<std::string>(f.begin() + 1, f.end())),
@@ -135,7 +135,7 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
 
         // Saved as text: one line per row, oldest first, the seven fields between tabs.
         const std::string log = PathOf("log.txt");
-        ASSERT_TRUE(tap().text().Save(m, log).ok);
+        ASSERT_TRUE(traffic().text().Save(m, log).ok);
         std::ifstream in(log);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -150,7 +150,7 @@ TEST_F(LinkSessionTest, ALostPortCountsAndOpensAGapInThePlot) {
     ASSERT_TRUE(Drive([&] { return replies_.size() >= 2; }, 10s));
     sim_->Kill(SIGKILL);
     ASSERT_TRUE(Drive([&] { return session_->state().link == LinkState::kReconnecting; }, 10s));
-    const MonitorModel& m = tap().monitor();
+    const MonitorModel& m = traffic().monitor();
     EXPECT_EQ(m.counters().portErrors, 1u);
     const MonitorModel::Plot p = m.PlotAt(LinkClockUs());
     ASSERT_EQ(p.gaps.size(), 1u);

@@ -82,8 +82,8 @@ class PlaybackTest : public LinkSessionTest {
     bool PlayNow(const std::string& file, std::string* error) {
         std::optional<QString> outcome;
         const QMetaObject::Connection c =
-            QObject::connect(&tap(), &LinkTap::playOutcome, [&](const QString& e) { outcome = e; });
-        tap().Play(file);
+            QObject::connect(&traffic(), &LinkTraffic::playOutcome, [&](const QString& e) { outcome = e; });
+        traffic().Play(file);
         const bool came = Drive([&] { return outcome.has_value(); }, 10s);
         QObject::disconnect(c);
         *error = came ? outcome->toStdString() : "no outcome";
@@ -95,7 +95,8 @@ class PlaybackTest : public LinkSessionTest {
     void RecordADrive(const std::string& file, RecordedSession* recorded) {
         ASSERT_TRUE(Drive([&] { return !sent_.empty(); }, 5s));
         std::string error;
-        ASSERT_TRUE(tap().StartRecording(file, {ProgramVersion(), "COM3", sim_->path()}, &error)) << error;
+        ASSERT_TRUE(traffic().StartRecording(file, {ProgramVersion(), "COM3", sim_->path()}, &error))
+            << error;
         const std::size_t from = sent_.size();
         const auto start = std::chrono::steady_clock::now();
         ASSERT_FALSE(Drive([] { return false; }, 5s,
@@ -107,7 +108,7 @@ class PlaybackTest : public LinkSessionTest {
                                Key(kItemMode, t > 2700ms && t < 2900ms);
                                Key(kItem1, t > 3500ms && t < 4500ms);
                            }));
-        ASSERT_TRUE(tap().StopRecording(&error)) << error;
+        ASSERT_TRUE(traffic().StopRecording(&error)) << error;
 
         SessionFileError fault;
         *recorded = ReadSessionFile(file, &fault);
@@ -130,7 +131,7 @@ TEST_F(PlaybackTest, ARecordedDriveIsPlayedBackInOrderAndOnTime) {
     const std::size_t playFrom = sent_.size();
     std::string error;
     ASSERT_TRUE(PlayNow(file, &error)) << error;
-    ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 15s));
+    ASSERT_TRUE(Drive([&] { return !traffic().playing(); }, 15s));
     ASSERT_TRUE(Drive([&] { return robot.Lines().size() >= sent_.size(); }, 5s));
 
     // The same frames in the same order, on the link and at the robot; sim line j is the link's message j.
@@ -184,7 +185,7 @@ TEST_F(PlaybackTest, PlaybackKeepsTheRecordedPauses) {
     const RecordedSession recorded = ReadSessionFile(file, nullptr);
     std::string error;
     ASSERT_TRUE(PlayNow(file, &error)) << error;
-    ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 10s));
+    ASSERT_TRUE(Drive([&] { return !traffic().playing(); }, 10s));
     std::vector<std::int64_t> times;
     for (const SentMessage& m : sent_)
         if (m.playedIndex >= 0) times.push_back(m.sentAtUs);
@@ -206,9 +207,9 @@ TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
     const std::size_t playFrom = sent_.size();
     std::string error;
     ASSERT_TRUE(PlayNow(file, &error)) << error;
-    EXPECT_FALSE(tap().PlaybackNote().empty());
-    ASSERT_TRUE(Drive([&] { return !tap().playing(); }, 15s));
-    EXPECT_TRUE(tap().PlaybackNote().empty());
+    EXPECT_FALSE(traffic().PlaybackNote().empty());
+    ASSERT_TRUE(Drive([&] { return !traffic().playing(); }, 15s));
+    EXPECT_TRUE(traffic().PlaybackNote().empty());
     ASSERT_TRUE(Drive([&] { return robot.Lines().size() >= sent_.size(); }, 5s));
 
     // At the robot: a frame that holds anything is followed by the next within the held pause.
@@ -227,13 +228,13 @@ TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
     for (std::size_t i = 0; i < played.size(); ++i) EXPECT_EQ(played[i], planned.messages[i].bytes) << i;
 
     // The monitor numbers the recorded messages as the file does and notes each neutral one.
-    const MonitorModel& m = tap().monitor();
+    const MonitorModel& m = traffic().monitor();
     std::vector<int> numbers;
     std::size_t notes = 0;
     for (std::size_t i = m.rowCount(); i-- > 0;) {
         const MonitorModel::Row& row = m.row(i);
         if (row.kind != MonitorModel::Row::Kind::kSent || row.sent.playedIndex < 0) continue;
-        if (tap().text().Of(row)[6] == app_->Tr(Msg::kMonitorGapNeutral))
+        if (traffic().text().Of(row)[6] == app_->Tr(Msg::kMonitorGapNeutral))
             ++notes;
         else
             numbers.push_back(row.sent.playedIndex);
@@ -300,13 +301,13 @@ TEST_F(PlaybackTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
     ASSERT_TRUE(PlayNow(HeldL2Session(PathOf("l2.zsr"), 200), &error)) << error;
     ASSERT_TRUE(Drive([&] { return !sent_.empty() && sent_.back().playedIndex >= 3; }, 10s));
     // The picture shows the played frame, not the idle controller.
-    ASSERT_TRUE(tap().ShownItems().has_value());
-    EXPECT_EQ(*tap().ShownItems() & (1u << kItemL2), 1u << kItemL2);
+    ASSERT_TRUE(traffic().ShownItems().has_value());
+    EXPECT_EQ(*traffic().ShownItems() & (1u << kItemL2), 1u << kItemL2);
 
     Key(kItemL1, true);
     session_->Tick(inputs_);
-    EXPECT_FALSE(tap().playing());
-    EXPECT_FALSE(tap().ShownItems().has_value());
+    EXPECT_FALSE(traffic().playing());
+    EXPECT_FALSE(traffic().ShownItems().has_value());
     const std::size_t after = sent_.size();
     ASSERT_TRUE(Drive([&] { return sent_.size() >= after + 2; }, 5s));
     // At most the message under way at the press was still played; the next one is the live controller.
@@ -388,7 +389,7 @@ TEST_F(PlaybackTest, DamagedSessionFilesAreRefusedAndSendNothing) {
         EXPECT_EQ(e.kind, c.kind) << e.detail;
         std::string error;
         EXPECT_FALSE(PlayNow(c.path, &error));
-        EXPECT_FALSE(tap().playing());
+        EXPECT_FALSE(traffic().playing());
         const std::string reason =
             c.kind == SessionFileError::Kind::kDamaged ? "The file is damaged (line " : app_->Tr(c.message);
         EXPECT_NE(error.find(reason), std::string::npos) << error;

@@ -75,7 +75,7 @@ class SessionTest : public ::testing::Test {
 
     // A session whose COM3 is `device`, with fake keyboard, gamepad and sound.
     std::unique_ptr<ControlSession> Make(const std::string& device = "", bool padPresent = true) {
-        app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+        app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
         Settings settings = LoadSettings(SettingsPath());
         if (!device.empty()) settings.ports["COM3"] = device;
         for (const auto& [key, value] : ports_) settings.ports[key] = value;
@@ -102,7 +102,7 @@ class SessionTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
     std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
     std::string deviceRoot_;                    // set before Make: the port list comes from this tree
     std::map<std::string, std::string> ports_;  // set before Make: more of [PORTS]

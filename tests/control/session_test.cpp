@@ -58,7 +58,7 @@ TEST_F(SessionTest, SliderFollowsTheGamepadAtEveryResolution) {
         for (int value : {0, 1, 64, 200, 254, 255}) {
             ResetRightStickHistory();
             s->SetResolution(resolution);
-            gamepad_->state = JoyState::Neutral();
+            gamepad_->state = GamepadState::Neutral();
             gamepad_->state.axes[static_cast<std::size_t>(rx)] = value * 257;  // reads back as `value`
             const SliderMoves moves = s->Tick({});
             const int d = 1 << resolution;

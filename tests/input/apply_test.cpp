@@ -82,7 +82,7 @@ TEST(ApplyPov, HatValueToPadDirections) {
     };
     for (const auto& [pov, want] : rows) {
         TestModel t;
-        JoyState s = JoyState::Neutral();
+        GamepadState s = GamepadState::Neutral();
         s.pov[0] = 27000;
         ApplyPov(t.model, s);
         s.pov[0] = pov;
@@ -98,8 +98,8 @@ TEST(ApplyLeftStick, AxisBandsPressStickItems) {
                                        {40959, 0, 1}, {65535, 0, 1}};  // raw, LEFT/UP, RIGHT/DOWN
     for (auto [raw, low, high] : rows) {
         TestModel t;
-        PadSticks sticks;
-        JoyState s = JoyState::Neutral();
+        GamepadSticks sticks;
+        GamepadState s = GamepadState::Neutral();
         s.axes[0] = s.axes[1] = raw;
         ApplyLeftStick(t.model, s, sticks);
         EXPECT_EQ(t.item(kItemStickLeft).padDown, low) << raw;
@@ -122,9 +122,9 @@ TEST(ApplyGamepad, UnknownAxisOrGamepadNotReadyIsCentred) {
         t.model.gamepadReady = ready;
         for (auto& binding : t.model.axisBindings) binding.axisIndex = code;
         t.item(kItemStickLeft).padDown = 1;
-        JoyState s = JoyState::Neutral();
+        GamepadState s = GamepadState::Neutral();
         s.axes.fill(0);
-        PadSticks sticks;
+        GamepadSticks sticks;
         ApplyLeftStick(t.model, s, sticks);
         ApplyRightStick(t.model, s, sticks);
         for (auto& item : t.model.stickItems()) EXPECT_EQ(item.padDown, 0) << code << " ready " << ready;
@@ -137,8 +137,8 @@ TEST(ApplyRightStick, RawValueToStickValue) {
     const std::pair<int, int> rows[] = {{40958, 128}, {40959, 159}, {65535, 255}, {0, 0}, {24575, 95}};
     for (auto [raw, want] : rows) {
         TestModel t;
-        PadSticks sticks;
-        JoyState s = JoyState::Neutral();
+        GamepadSticks sticks;
+        GamepadState s = GamepadState::Neutral();
         s.axes[2] = s.axes[5] = raw;  // RX, RY
         ApplyRightStick(t.model, s, sticks);
         EXPECT_EQ(sticks.padRX, want) << raw;
@@ -149,8 +149,8 @@ TEST(ApplyRightStick, RawValueToStickValue) {
 TEST(ApplyRightStick, ChangedOnlyWhenTheReadingDiffers) {
     TestModel t;
     ResetRightStickHistory();
-    PadSticks sticks;
-    JoyState s = JoyState::Neutral();
+    GamepadSticks sticks;
+    GamepadState s = GamepadState::Neutral();
     const std::pair<int, int> steps[] = {{32768, 1}, {32768, 0}, {65535, 1}, {65535, 0}, {36000, 1}};
     for (auto [raw, changed] : steps) {  // the first centred reading counts; back to the dead zone too
         s.axes[2] = raw;
@@ -163,13 +163,13 @@ TEST(ApplyPadButtons, ThresholdAndBindingsThatPressNothing) {
     const std::pair<int, int> rows[] = {{32, 0}, {33, 1}, {128, 1}};
     for (auto [byte, want] : rows) {
         TestModel t;
-        JoyState s = JoyState::Neutral();
+        GamepadState s = GamepadState::Neutral();
         s.buttons[2] = static_cast<std::uint8_t>(byte);  // item "1"
         ApplyPadButtons(t.model, s);
         EXPECT_EQ(t.TakeInvalidated(), want ? Items{kItem1} : Items{}) << byte;
     }
     TestModel t;
-    JoyState s = JoyState::Neutral();
+    GamepadState s = GamepadState::Neutral();
     s.buttons.fill(kButtonDownByte);
     t.item(kItemSelect).padButton = 128;
     t.item(kItemStart).padButton = INT_MAX;
@@ -186,11 +186,11 @@ TEST(ApplyPadButtons, ThresholdAndBindingsThatPressNothing) {
 TEST(ReleaseGamepadItems, LetsGoOfEverythingAndRecentresTheSlidersOnce) {
     TestModel t;
     ResetRightStickHistory();
-    PadSticks sticks;
+    GamepadSticks sticks;
     ReleaseGamepadItems(t.model, sticks);  // never read: nothing to bring back
     EXPECT_EQ(sticks.padRXChanged, 0);
 
-    JoyState s = JoyState::Neutral();
+    GamepadState s = GamepadState::Neutral();
     s.buttons[2] = kButtonDownByte;
     s.pov[0] = 4500;
     s.axes = {0, 65535, 65535, 32768, 32768, 32768};  // LEFT, DOWN, RX high, RY centred

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/app.h"
-#include "input/joystick.h"
+#include "base/app_context.h"
+#include "input/gamepad_reader.h"
 #include "model/controller_model.h"
 #include "model/settings.h"
 
@@ -37,8 +37,8 @@ class MappingTest : public testing::Test {
     }
 
     fs::path dir_;
-    CPadoraApp app_{StartupInfo{"English", false, "/nonexistent", {}, {}}};
-    CJoystick names_{0};
+    AppContext app_{StartupInfo{"English", false, "/nonexistent", {}, {}}};
+    GamepadReader names_{0};
     ControllerModel model_;
 };
 
@@ -186,7 +186,7 @@ TEST(DataView, LabelsAndFormatsInRecordOrderWithButtonsLast) {
     EXPECT_EQ(ja[11], "パッド -4");
     EXPECT_EQ(ja[18], "Vスライダー -1");
 
-    JoyState s = JoyState::Neutral();
+    GamepadState s = GamepadState::Neutral();
     s.axes[1] = 65535;
     s.pov[0] = 4500;
     s.velocity[0] = -1;

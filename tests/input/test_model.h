@@ -2,7 +2,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "model/controller_model.h"
 #include "model/settings.h"
 
@@ -11,7 +11,7 @@ namespace zanth::test {
 // The model as a first run builds it (factory bindings, no settings file), in the state the window's
 // set-up leaves it: LED lit, gamepad ready. Repaint requests are recorded as item indices.
 struct TestModel {
-    CPadoraApp app{StartupInfo{"English", false, "", {}, {}}};
+    AppContext app{StartupInfo{"English", false, "", {}, {}}};
     ControllerModel model;
     std::vector<int> invalidated;
 

@@ -22,7 +22,7 @@ bool HasOwnBit(int item) {
 // Each item of the model, held alone, reads back as itself and by its name, in both languages.
 TEST(FrameDecode, EveryItemHeldAloneReadsBackAsItself) {
     for (const char* language : {"English", "Japanese"}) {
-        CPadoraApp app{StartupInfo{language, false, "", {}, {}}};
+        AppContext app{StartupInfo{language, false, "", {}, {}}};
         ControllerModel model;
         BuildModel(model, app, Settings{});
         const FrameDecoder decoder(model);

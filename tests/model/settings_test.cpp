@@ -12,7 +12,7 @@
 #include <string>
 #include <tuple>
 
-#include "base/app.h"
+#include "base/app_context.h"
 
 namespace zanth {
 namespace {
@@ -27,7 +27,7 @@ class SettingsTest : public ::testing::Test {
         StartupInfo info;
         info.languageName = "English";
         info.currentDirectory = dir_.string();
-        app_ = std::make_unique<CPadoraApp>(info);
+        app_ = std::make_unique<AppContext>(info);
         path_ = app_->configPath;
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -59,7 +59,7 @@ class SettingsTest : public ::testing::Test {
     }
 
     fs::path dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
     std::string path_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <QLabel>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "panel/about_dialog.h"
 
 namespace zanth {
@@ -14,8 +14,8 @@ TEST(AboutBox, NamesTheSettingsFileInUse) {
     for (const std::string& dir :
          {std::string("/home/op/.config/zanth-emulator"), "/media/op/" + std::string(200, 'x')}) {
         StartupInfo info{"English", false, "/", {}, dir + "/Zanth-Emulator.ini"};
-        const CPadoraApp app(info);
-        CAboutDlg about(app);
+        const AppContext app(info);
+        AboutDialog about(app);
         const QString shown = about.settingsLabel()->text();
         EXPECT_TRUE(shown.startsWith("Settings file: /")) << shown.toStdString();
         EXPECT_TRUE(shown.endsWith("/Zanth-Emulator.ini")) << shown.toStdString();

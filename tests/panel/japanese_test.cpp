@@ -10,7 +10,7 @@
 #include <fstream>
 #include <memory>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "panel/main_window.h"
 #include "panel/qt_translations.h"
 
@@ -26,16 +26,16 @@ bool HasLatinLetter(const QString& text) {
 class JapaneseTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::unique_ptr<CPadoraDlg> Open(int language, const std::string& settings = "") {
+    std::unique_ptr<MainWindow> Open(int language, const std::string& settings = "") {
         std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << settings;
         StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
-        app_ = std::make_unique<CPadoraApp>(info);
-        auto w = std::make_unique<CPadoraDlg>(*app_);
+        app_ = std::make_unique<AppContext>(info);
+        auto w = std::make_unique<MainWindow>(*app_);
         w->setMessageBoxesEnabled(false);
         return w;
     }
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
 };
 
 TEST_F(JapaneseTest, QtsOwnTextsFollowTheLanguage) {

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <functional>
 
-#include "control/link_tap.h"
+#include "control/link_traffic.h"
 #include "panel/link_monitor.h"
 #include "panel/main_window.h"
 
@@ -27,9 +27,9 @@ class LinkMonitorTest : public ::testing::Test {
     void WriteConfig(const std::string& text) {
         std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << text;
     }
-    std::unique_ptr<CPadoraDlg> Open() {
-        app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
-        auto w = std::make_unique<CPadoraDlg>(*app_);
+    std::unique_ptr<MainWindow> Open() {
+        app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+        auto w = std::make_unique<MainWindow>(*app_);
         w->setMessageBoxesEnabled(false);
         return w;
     }
@@ -40,7 +40,7 @@ class LinkMonitorTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
 };
 
 // A played session gives way to Escape and to the mouse, and the window stays open; the monitor is one
@@ -71,7 +71,7 @@ TEST_F(LinkMonitorTest, EscapeOrTheMouseStopsPlaybackAndTheMonitorKeepsItsPlace)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         return done();
     };
-    LinkTap& tap = w->session().tap();
+    LinkTraffic& traffic = w->session().traffic();
     const std::function<void()> escape = [&] {
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(w.get(), &key);
@@ -82,9 +82,9 @@ TEST_F(LinkMonitorTest, EscapeOrTheMouseStopsPlaybackAndTheMonitorKeepsItsPlace)
     };
     for (const auto& press : {escape, click}) {
         ASSERT_TRUE(w->PlayFrom(session)) << w->lastLinkError().toStdString();
-        ASSERT_TRUE(waitFor([&] { return tap.ShownItems().has_value(); }));
+        ASSERT_TRUE(waitFor([&] { return traffic.ShownItems().has_value(); }));
         press();
-        EXPECT_FALSE(tap.playing());
+        EXPECT_FALSE(traffic.playing());
         EXPECT_TRUE(w->isVisible());
     }
     w->PlayFrom(dir_.filePath("missing.zsr"));

@@ -31,7 +31,7 @@
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
-#include "panel/sound_dlg.h"
+#include "panel/sound_settings_dialog.h"
 #include "sound/sound_player.h"
 
 namespace zanth {
@@ -44,10 +44,10 @@ class MainWindowTest : public ::testing::Test {
     std::string ConfigPath() const { return dir_.filePath("Zanth-Emulator.ini").toStdString(); }
     void WriteConfig(const std::string& text) { std::ofstream(ConfigPath()) << text; }
 
-    std::unique_ptr<CPadoraDlg> Open(int language = 0) {
+    std::unique_ptr<MainWindow> Open(int language = 0) {
         StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
-        app_ = std::make_unique<CPadoraApp>(info);
-        auto w = std::make_unique<CPadoraDlg>(*app_);
+        app_ = std::make_unique<AppContext>(info);
+        auto w = std::make_unique<MainWindow>(*app_);
         w->setMessageBoxesEnabled(false);
         return w;
     }
@@ -64,7 +64,7 @@ class MainWindowTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
 };
 
 TEST_F(MainWindowTest, TextsInBothLanguages) {
@@ -343,7 +343,7 @@ TEST_F(MainWindowTest, OkInTheSoundDialogLetsThePreviewPlayOn) {
     ASSERT_TRUE(w->soundPlayer().available());
     bool previewed = false;
     QTimer::singleShot(0, [&] {
-        auto* d = qobject_cast<CSoundDlg*>(QApplication::activeModalWidget());
+        auto* d = qobject_cast<SoundSettingsDialog*>(QApplication::activeModalWidget());
         if (d == nullptr) return;
         d->list()->setCurrentItem(d->list()->topLevelItem(0));
         d->playButton()->click();
@@ -414,7 +414,7 @@ TEST_F(MainWindowTest, HelpMenuAndAboutBoxInBothLanguages) {
         ASSERT_GE(actions.size(), 2);
         EXPECT_EQ(actions[0]->text(), QString::fromUtf8(c.manual));
         EXPECT_EQ(actions[1]->text(), QString::fromUtf8(c.about));
-        CAboutDlg about(w->app());
+        AboutDialog about(w->app());
         EXPECT_EQ(about.windowTitle(), QString::fromUtf8(c.caption));
         EXPECT_EQ(about.versionLabel()->text(), QString::fromUtf8(c.version));
     }

@@ -21,14 +21,14 @@
 #include <fstream>
 #include <memory>
 
-#include "base/app.h"
-#include "input/joystick.h"
+#include "base/app_context.h"
+#include "input/gamepad_reader.h"
 #include "input/mapping.h"
 #include "model/controller_model.h"
 #include "panel/about_dialog.h"
-#include "panel/key_joy_setup.h"
 #include "panel/main_window.h"
-#include "panel/sound_dlg.h"
+#include "panel/operation_settings_dialog.h"
+#include "panel/sound_settings_dialog.h"
 #include "sound/sound_output.h"
 
 namespace zanth {
@@ -184,7 +184,7 @@ class TextFitTest : public ::testing::TestWithParam<int> {
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         StartupInfo info{GetParam() == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
-        app_ = std::make_unique<CPadoraApp>(info);
+        app_ = std::make_unique<AppContext>(info);
     }
     // Shown, so that layouts and style sheets have settled.
     void Check(QWidget* w) {
@@ -196,7 +196,7 @@ class TextFitTest : public ::testing::TestWithParam<int> {
         w->hide();
     }
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
 };
 
 TEST_P(TextFitTest, MainWindow) {
@@ -204,7 +204,7 @@ TEST_P(TextFitTest, MainWindow) {
     std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString())
         << "[SOUND]\n1_NAME=A rather long name for a sound\n1_FILE=/tmp/horn.wav\n"
            "2_FILE=/media/sounds/a-file-with-a-long-name.wav\n";
-    CPadoraDlg w(*app_);
+    MainWindow w(*app_);
     w.setMessageBoxesEnabled(false);
     Check(&w);
     // Both states of the status texts and the Connect caption.
@@ -227,10 +227,10 @@ TEST_P(TextFitTest, MainWindow) {
 }
 
 TEST_P(TextFitTest, OperationSettingsDialog) {
-    CJoystick names(app_->language);
+    GamepadReader names(app_->language);
     ControllerModel model;
     BuildModel(model, *app_, Settings{});
-    CKeyJoySetup dialog(*app_, names, FillMappingRows(model));
+    OperationSettingsDialog dialog(*app_, names, FillMappingRows(model));
     Check(&dialog);
     // The axis rows offer the axis names, the Detect button waits.
     dialog.mappingList()->setCurrentItem(dialog.mappingList()->topLevelItem(kMappingRows - 1));
@@ -248,7 +248,7 @@ TEST_P(TextFitTest, SoundSettingsDialog) {
     rows[1].repeat = 1;
     rows[1].repeatMode = 1;
     SilentOutput output;
-    CSoundDlg dialog(*app_, output, rows);
+    SoundSettingsDialog dialog(*app_, output, rows);
     Check(&dialog);
     // A name typed in the dialog widens its column too.
     dialog.nameEdit()->setText(QString(40, 'W'));
@@ -256,7 +256,7 @@ TEST_P(TextFitTest, SoundSettingsDialog) {
 }
 
 TEST_P(TextFitTest, AboutBox) {
-    CAboutDlg about(*app_);
+    AboutDialog about(*app_);
     Check(&about);
     // A settings path that fits is shown whole.
     EXPECT_TRUE(about.settingsLabel()->text().endsWith(QString::fromStdString(app_->configPath)));

@@ -14,9 +14,9 @@
 #include <memory>
 #include <sstream>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "panel/main_window.h"
-#include "panel/sound_dlg.h"
+#include "panel/sound_settings_dialog.h"
 #include "sound/sound_player.h"
 
 namespace zanth {
@@ -42,8 +42,8 @@ TEST(WindowsFiles, NamesReadRightPathsResolveAndTheFileStaysCp932) {
     QDir(dir.path()).mkdir("Data");
     WriteWav(dir.filePath("Data/ソナー.wav").toStdString());
 
-    const CPadoraApp app(StartupInfo{"Japanese", false, dir.path().toStdString(), {}, {}});
-    auto w = std::make_unique<CPadoraDlg>(app);
+    const AppContext app(StartupInfo{"Japanese", false, dir.path().toStdString(), {}, {}});
+    auto w = std::make_unique<MainWindow>(app);
     QTreeWidget* list = w->soundList();
     EXPECT_EQ(list->topLevelItem(0)->text(2), "ホーン");
     EXPECT_EQ(list->topLevelItem(0)->toolTip(2), ".\\Data\\ソナー.wav");
@@ -52,7 +52,7 @@ TEST(WindowsFiles, NamesReadRightPathsResolveAndTheFileStaysCp932) {
     QString name, length[2];
     bool played = false;
     QTimer::singleShot(0, [&] {
-        auto* d = qobject_cast<CSoundDlg*>(QApplication::activeModalWidget());
+        auto* d = qobject_cast<SoundSettingsDialog*>(QApplication::activeModalWidget());
         if (d == nullptr) return;
         for (int row : {1, 0}) {
             d->list()->setCurrentItem(d->list()->topLevelItem(row));

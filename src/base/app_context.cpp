@@ -1,4 +1,4 @@
-#include "base/app.h"
+#include "base/app_context.h"
 
 #include <array>
 
@@ -133,7 +133,7 @@ std::string CommandLineFaultText(const CommandLine& cl, int language) {
     return "zanth-emulator: " + text + "\n" + UiText(Msg::kTryHelp, language) + "\n";
 }
 
-CPadoraApp::CPadoraApp(const StartupInfo& info) {
+AppContext::AppContext(const StartupInfo& info) {
     if (info.languageName.empty() && !info.languageOverride) {
         // Without a language the rest of the set-up is skipped; see localeOk().
         return;
@@ -156,7 +156,7 @@ CPadoraApp::CPadoraApp(const StartupInfo& info) {
     batteryDisplay = 1;
 }
 
-int CPadoraApp::FindScanCodeByName(std::optional<std::string_view> name) const {
+int AppContext::FindScanCodeByName(std::optional<std::string_view> name) const {
     if (!name) return -1;
     for (const KeyName& k : keyNames)
         if (std::string_view(k.name).substr(0, name->size()) == *name && k.name.size() >= name->size())
@@ -164,13 +164,13 @@ int CPadoraApp::FindScanCodeByName(std::optional<std::string_view> name) const {
     return -1;
 }
 
-int CPadoraApp::FindIndexByScanCode(int scanCode) const {
+int AppContext::FindIndexByScanCode(int scanCode) const {
     for (std::size_t i = 0; i < keyNames.size(); ++i)
         if (keyNames[i].scanCode == scanCode) return static_cast<int>(i);
     return -1;
 }
 
-std::optional<std::string> CPadoraApp::FindNameByScanCode(int scanCode) const {
+std::optional<std::string> AppContext::FindNameByScanCode(int scanCode) const {
     int i = FindIndexByScanCode(scanCode);
     if (i < 0) return std::nullopt;
     return keyNames[static_cast<std::size_t>(i)].name;

@@ -16,16 +16,17 @@
 
 namespace zanth {
 
-class CPadoraApp;
+class AppContext;
 class LinkWorker;
 
 // Listens to the wire: feeds the monitor, writes the recorded session, and plays a recorded one back
 // through the link. Lives on the GUI thread beside the session, which asks it before every live frame.
-class LinkTap : public QObject {
+class LinkTraffic : public QObject {
     Q_OBJECT
   public:
-    LinkTap(const CPadoraApp& app, const ControllerModel& model, LinkWorker& link, QObject* parent = nullptr);
-    ~LinkTap() override;
+    LinkTraffic(const AppContext& app, const ControllerModel& model, LinkWorker& link,
+                QObject* parent = nullptr);
+    ~LinkTraffic() override;
 
     MonitorModel& monitor() { return monitor_; }
     const MonitorModel& monitor() const { return monitor_; }
@@ -75,7 +76,7 @@ class LinkTap : public QObject {
     void OnSent(const SentMessage& message);
     void OnReply(const ReplyRead& reply);
 
-    const CPadoraApp& app_;
+    const AppContext& app_;
     LinkWorker& link_;
     FrameDecoder decoder_;
     MonitorModel monitor_;

@@ -17,7 +17,7 @@ class QTreeWidget;
 
 namespace zanth {
 
-class CPadoraApp;
+class AppContext;
 class ControllerModel;
 class SoundOutput;
 
@@ -40,7 +40,7 @@ void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model)
 
 // The sound-settings dialog: name, file, playback time and repeat behaviour of each button's sound, with a
 // preview. Every edit goes into the current row at once; the caller applies rows() after Accepted.
-class CSoundDlg : public QDialog {
+class SoundSettingsDialog : public QDialog {
     Q_OBJECT
   public:
     using MessageSink = std::function<void(const QString& caption, const QString& text)>;
@@ -48,8 +48,8 @@ class CSoundDlg : public QDialog {
     using FileChooser = std::function<QString()>;
 
     // `encoding`: the settings file's, in whose bytes names and paths are limited.
-    CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
-              TextEncoding encoding = TextEncoding::kUtf8, QWidget* parent = nullptr);
+    SoundSettingsDialog(const AppContext& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
+                        TextEncoding encoding = TextEncoding::kUtf8, QWidget* parent = nullptr);
 
     const std::vector<SoundSettingRow>& rows() const { return rows_; }
     int currentRow() const { return currentRow_; }
@@ -98,7 +98,7 @@ class CSoundDlg : public QDialog {
     void Message(Msg captionId, const QString& text);
     QString ChooseFile();
 
-    const CPadoraApp& app_;
+    const AppContext& app_;
     SoundOutput& output_;
     std::vector<SoundSettingRow> rows_;
     TextEncoding encoding_;

@@ -1,4 +1,4 @@
-#include "panel/sound_dlg.h"
+#include "panel/sound_settings_dialog.h"
 
 #include <array>
 
@@ -25,7 +25,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "base/text.h"
 #include "model/controller_model.h"
 #include "panel/fit_text.h"
@@ -128,8 +128,9 @@ void ApplyRows(const std::vector<SoundSettingRow>& rows, ControllerModel& model)
     }
 }
 
-CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<SoundSettingRow> rows,
-                     TextEncoding encoding, QWidget* parent)
+SoundSettingsDialog::SoundSettingsDialog(const AppContext& app, SoundOutput& output,
+                                         std::vector<SoundSettingRow> rows, TextEncoding encoding,
+                                         QWidget* parent)
     : QDialog(parent), app_(app), output_(output), rows_(std::move(rows)), encoding_(encoding) {
     setWindowTitle(T(Msg::kSoundDlgTitle));
 
@@ -170,7 +171,7 @@ CSoundDlg::CSoundDlg(const CPadoraApp& app, SoundOutput& output, std::vector<Sou
 }
 
 // The labels in order: button, name, file length and its unit, playback time and its unit.
-void CSoundDlg::LayOut(const std::array<QLabel*, 6>& labels) {
+void SoundSettingsDialog::LayOut(const std::array<QLabel*, 6>& labels) {
     const auto [buttonLabel, nameLabel, fileLengthLabel, fileLengthUnit, playTimeLabel, playTimeUnit] =
         labels;
     for (QLabel* label : labels) label->setTextFormat(Qt::PlainText);
@@ -219,7 +220,7 @@ void CSoundDlg::LayOut(const std::array<QLabel*, 6>& labels) {
     layout->addLayout(buttons);
 }
 
-void CSoundDlg::FillList() {
+void SoundSettingsDialog::FillList() {
     list_->setRootIsDecorated(false);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -241,11 +242,11 @@ void CSoundDlg::FillList() {
     FitColumns(list_, kColumnWidths);
 }
 
-void CSoundDlg::ConnectSignals() {
+void SoundSettingsDialog::ConnectSignals() {
     connect(list_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { SelectRow(item ? list_->indexOfTopLevelItem(item) : -1); });
-    connect(nameEdit_, &QLineEdit::textChanged, this, &CSoundDlg::NameChanged);
-    connect(fileEdit_, &QLineEdit::textChanged, this, &CSoundDlg::FileChanged);
+    connect(nameEdit_, &QLineEdit::textChanged, this, &SoundSettingsDialog::NameChanged);
+    connect(fileEdit_, &QLineEdit::textChanged, this, &SoundSettingsDialog::FileChanged);
     connect(repeatCheck_, &QCheckBox::clicked, this, [this](bool checked) {
         if (SoundSettingRow* row = Current()) {
             row->repeat = checked ? 1 : 0;
@@ -258,7 +259,7 @@ void CSoundDlg::ConnectSignals() {
             SetCell(4, EndTypeText(row->repeatMode));
         }
     });
-    connect(browseButton_, &QPushButton::clicked, this, &CSoundDlg::Browse);
+    connect(browseButton_, &QPushButton::clicked, this, &SoundSettingsDialog::Browse);
     connect(playButton_, &QPushButton::clicked, this, [this] {
         // The whole file once, whatever the row's playback time and repeat say.
         if (const SoundSettingRow* row = Current(); row && !row->file.empty()) output_.Start(row->file);
@@ -269,39 +270,39 @@ void CSoundDlg::ConnectSignals() {
     for (QLineEdit* edit : {fileEdit_, nameEdit_, playTimeEdit_}) edit->installEventFilter(this);
 }
 
-QString CSoundDlg::T(Msg id) const {
+QString SoundSettingsDialog::T(Msg id) const {
     return QString::fromUtf8(app_.Tr(id));
 }
 
-QString CSoundDlg::OnOff(bool on) const {
+QString SoundSettingsDialog::OnOff(bool on) const {
     return T(on ? Msg::kOn : Msg::kOff);
 }
 
-SoundSettingRow* CSoundDlg::Current() {
+SoundSettingRow* SoundSettingsDialog::Current() {
     if (currentRow_ < 0 || currentRow_ >= static_cast<int>(rows_.size())) return nullptr;
     return &rows_[static_cast<std::size_t>(currentRow_)];
 }
 
-void CSoundDlg::SetCell(int column, const QString& text) {
+void SoundSettingsDialog::SetCell(int column, const QString& text) {
     if (QTreeWidgetItem* item = list_->topLevelItem(currentRow_)) item->setText(column, text);
     FitColumns(list_, kColumnWidths);
 }
 
-QString CSoundDlg::LengthText(int ms) const {
+QString SoundSettingsDialog::LengthText(int ms) const {
     return ms == 0 ? T(Msg::kSoundDlgWholeFile) : Seconds(ms);
 }
 
-QString CSoundDlg::EndTypeText(int repeatMode) const {
+QString SoundSettingsDialog::EndTypeText(int repeatMode) const {
     return T(repeatMode == 1 ? Msg::kSoundDlgWholeFile : Msg::kSoundDlgEndStop);
 }
 
-void CSoundDlg::SelectRow(int row) {
+void SoundSettingsDialog::SelectRow(int row) {
     if (row < 0 || row >= static_cast<int>(rows_.size())) return;
     currentRow_ = row;
     FillControls();
 }
 
-void CSoundDlg::FillControls() {
+void SoundSettingsDialog::FillControls() {
     const SoundSettingRow* row = Current();
     if (row == nullptr) return;
     {
@@ -319,14 +320,14 @@ void CSoundDlg::FillControls() {
     ShowFileLength();
 }
 
-void CSoundDlg::NameChanged(const QString& text) {
+void SoundSettingsDialog::NameChanged(const QString& text) {
     SoundSettingRow* row = Current();
     if (row == nullptr) return;
     row->name = CutToEncoded(text.toStdString(), kSoundNameLimit, encoding_);
     SetCell(1, QString::fromStdString(row->name));
 }
 
-void CSoundDlg::FileChanged(const QString& text) {
+void SoundSettingsDialog::FileChanged(const QString& text) {
     SoundSettingRow* row = Current();
     if (row == nullptr) return;
     row->file = CutToEncoded(text.toStdString(), kSoundFileLimit, encoding_);
@@ -334,7 +335,7 @@ void CSoundDlg::FileChanged(const QString& text) {
     ShowFileLength();
 }
 
-void CSoundDlg::ShowFileLength() {
+void SoundSettingsDialog::ShowFileLength() {
     // Only shown: the measured length changes no setting.
     const SoundSettingRow* row = Current();
     const int ms =
@@ -342,7 +343,7 @@ void CSoundDlg::ShowFileLength() {
     fileLengthEdit_->setText(ms < 0 ? T(Msg::kSoundDlgUnknown) : Seconds(ms));
 }
 
-void CSoundDlg::ValidatePlayTime() {
+void SoundSettingsDialog::ValidatePlayTime() {
     SoundSettingRow* row = Current();
     if (row == nullptr) return;
     const QString text = playTimeEdit_->text();
@@ -372,7 +373,7 @@ void CSoundDlg::ValidatePlayTime() {
     SetCell(2, LengthText(row->length));
 }
 
-void CSoundDlg::Browse() {
+void SoundSettingsDialog::Browse() {
     const QString path = fileChooser_ ? fileChooser_() : ChooseFile();
     if (path.isEmpty() || Current() == nullptr) return;
     fileEdit_->setText(path);  // stores it in the row and measures it
@@ -381,7 +382,7 @@ void CSoundDlg::Browse() {
 
 // A file the player would refuse (not a regular file, too large or too long, no WAV) is named once, when it
 // was chosen or its box is left, not at every keystroke.
-void CSoundDlg::CheckFile() {
+void SoundSettingsDialog::CheckFile() {
     const SoundSettingRow* row = Current();
     if (row == nullptr || row->file.empty() || row->file == checkedFile_) return;
     checkedFile_ = row->file;
@@ -395,7 +396,7 @@ void CSoundDlg::CheckFile() {
                                     QString::fromStdString(ReasonText(reason, app_.language)));
 }
 
-QString CSoundDlg::ChooseFile() {
+QString SoundSettingsDialog::ChooseFile() {
     // Qt's "*.*" would hide files without a dot, so "all files" is "*" here. The chooser starts in the Data
     // folder beside portable settings, else in the user's data folder, made on first use.
     MakeFolders(app_.dataFolder);
@@ -407,11 +408,11 @@ QString CSoundDlg::ChooseFile() {
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
-void CSoundDlg::Message(Msg captionId, Msg textId) {
+void SoundSettingsDialog::Message(Msg captionId, Msg textId) {
     Message(captionId, T(textId));
 }
 
-void CSoundDlg::Message(Msg captionId, const QString& text) {
+void SoundSettingsDialog::Message(Msg captionId, const QString& text) {
     const QString caption = T(captionId);
     if (messageSink_) {
         messageSink_(caption, text);
@@ -421,7 +422,7 @@ void CSoundDlg::Message(Msg captionId, const QString& text) {
     box.exec();
 }
 
-bool CSoundDlg::eventFilter(QObject* watched, QEvent* event) {
+bool SoundSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -1,4 +1,4 @@
-#include "panel/sound_dlg.h"
+#include "panel/sound_settings_dialog.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "model/controller_model.h"
 #include "model/settings.h"
 #include "sound/sound_file.h"
@@ -47,12 +47,12 @@ void WriteWav(const std::string& path) {
         << std::string(header, sizeof header - 1) << std::string(2500, '\x80');
 }
 
-class SoundDlgTest : public ::testing::Test {
+class SoundSettingsDialogTest : public ::testing::Test {
   protected:
-    std::unique_ptr<CSoundDlg> Open(int language, std::vector<SoundSettingRow> rows) {
-        app_ = std::make_unique<CPadoraApp>(
+    std::unique_ptr<SoundSettingsDialog> Open(int language, std::vector<SoundSettingRow> rows) {
+        app_ = std::make_unique<AppContext>(
             StartupInfo{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}});
-        auto dlg = std::make_unique<CSoundDlg>(*app_, output_, std::move(rows));
+        auto dlg = std::make_unique<SoundSettingsDialog>(*app_, output_, std::move(rows));
         dlg->setMessageSink([this](const QString& caption, const QString& text) {
             shown_.push_back({caption, text});
         });
@@ -63,22 +63,22 @@ class SoundDlgTest : public ::testing::Test {
         return {{"1", "beep", "", 3000, 1, 1}, {"PAD UP", "", "/nowhere/missing.wav", 0, 0, 1}};
     }
     // What the box does when the focus leaves it.
-    static void LeavePlayTime(CSoundDlg& dlg, const QString& text) {
+    static void LeavePlayTime(SoundSettingsDialog& dlg, const QString& text) {
         dlg.playTimeEdit()->setText(text);
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
         QApplication::sendEvent(dlg.playTimeEdit(), &out);
     }
-    static QString Cell(const CSoundDlg& dlg, int row, int column) {
+    static QString Cell(const SoundSettingsDialog& dlg, int row, int column) {
         return dlg.list()->topLevelItem(row)->text(column);
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
+    std::unique_ptr<AppContext> app_;
     RecordingOutput output_;
     std::vector<Shown> shown_;
 };
 
-TEST_F(SoundDlgTest, PlaybackTimeIsCheckedWhenTheBoxIsLeft) {
+TEST_F(SoundSettingsDialogTest, PlaybackTimeIsCheckedWhenTheBoxIsLeft) {
     struct Case {
         QString typed;
         QString caption;  // empty: no message
@@ -107,7 +107,7 @@ TEST_F(SoundDlgTest, PlaybackTimeIsCheckedWhenTheBoxIsLeft) {
     }
 }
 
-TEST_F(SoundDlgTest, TextsInBothLanguages) {
+TEST_F(SoundSettingsDialogTest, TextsInBothLanguages) {
     auto en = Open(0, TwoRows());
     EXPECT_EQ(en->windowTitle(), "Sound Setting");
     EXPECT_EQ(en->list()->headerItem()->text(4), "End Type");
@@ -124,7 +124,7 @@ TEST_F(SoundDlgTest, TextsInBothLanguages) {
     EXPECT_EQ(shown_.back().text, QString::fromUtf8("再生時間は0.0～60.0秒の範囲で指定してください"));
 }
 
-TEST_F(SoundDlgTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurrentRow) {
+TEST_F(SoundSettingsDialogTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurrentRow) {
     const std::string wav = dir_.filePath("tone.wav").toStdString();
     WriteWav(wav);
     auto dlg = Open(0, TwoRows());
@@ -162,7 +162,7 @@ TEST_F(SoundDlgTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurrentRow) {
     EXPECT_EQ(dlg->fileLengthEdit()->text(), "Unknown");
 }
 
-TEST_F(SoundDlgTest, AFileThePlayerWouldRefuseIsNamedOnceWhenChosenOrLeft) {
+TEST_F(SoundSettingsDialogTest, AFileThePlayerWouldRefuseIsNamedOnceWhenChosenOrLeft) {
     const std::string wav = dir_.filePath("tone.wav").toStdString();
     WriteWav(wav);
     const std::string fifo = dir_.filePath("pipe.wav").toStdString();
@@ -196,7 +196,7 @@ TEST_F(SoundDlgTest, AFileThePlayerWouldRefuseIsNamedOnceWhenChosenOrLeft) {
     EXPECT_EQ(shown_.size(), 2u) << "a playable file refused";
 }
 
-TEST_F(SoundDlgTest, TypedTextsAreHeldToTheirByteLimits) {
+TEST_F(SoundSettingsDialogTest, TypedTextsAreHeldToTheirByteLimits) {
     auto dlg = Open(1, TwoRows());
     dlg->nameEdit()->clear();
     // 21 three-byte characters would be 63 bytes: the 21st is refused.
@@ -210,11 +210,11 @@ TEST_F(SoundDlgTest, TypedTextsAreHeldToTheirByteLimits) {
 
 // With settings of the Windows program the limit counts in CP932, two bytes a character: a name of 31
 // characters stays whole, takes no 32nd, and can be edited.
-TEST_F(SoundDlgTest, ByteLimitsCountInTheSettingsFilesEncoding) {
+TEST_F(SoundSettingsDialogTest, ByteLimitsCountInTheSettingsFilesEncoding) {
     std::string on31;
     for (int i = 0; i < 31; ++i) on31 += "音";
-    app_ = std::make_unique<CPadoraApp>(StartupInfo{"Japanese", false, dir_.path().toStdString(), {}, {}});
-    CSoundDlg dlg(*app_, output_, {{"1", on31, "", 0, 0, 0}}, TextEncoding::kCp932);
+    app_ = std::make_unique<AppContext>(StartupInfo{"Japanese", false, dir_.path().toStdString(), {}, {}});
+    SoundSettingsDialog dlg(*app_, output_, {{"1", on31, "", 0, 0, 0}}, TextEncoding::kCp932);
     dlg.show();
     auto type = [&](const char* text) {
         QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8(text));
@@ -228,7 +228,7 @@ TEST_F(SoundDlgTest, ByteLimitsCountInTheSettingsFilesEncoding) {
     EXPECT_EQ(dlg.rows()[0].name, on31.substr(0, 90) + "笛");
 }
 
-TEST_F(SoundDlgTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
+TEST_F(SoundSettingsDialogTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
     auto dlg = Open(0, TwoRows());
     for (QLineEdit* edit : {dlg->nameEdit(), dlg->fileEdit(), dlg->playTimeEdit()}) {
         edit->setFocus();
@@ -240,7 +240,7 @@ TEST_F(SoundDlgTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
     EXPECT_EQ(dlg->result(), 0);
 }
 
-TEST_F(SoundDlgTest, PlayAndStop) {
+TEST_F(SoundSettingsDialogTest, PlayAndStop) {
     auto dlg = Open(0, TwoRows());
     dlg->playButton()->click();  // row 0 has no file
     dlg->list()->setCurrentItem(dlg->list()->topLevelItem(1));
@@ -249,8 +249,8 @@ TEST_F(SoundDlgTest, PlayAndStop) {
     EXPECT_EQ(output_.calls, (std::vector<std::string>{"start /nowhere/missing.wav", "stop"}));
 }
 
-TEST_F(SoundDlgTest, RowsFromAndBackIntoTheModel) {
-    app_ = std::make_unique<CPadoraApp>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+TEST_F(SoundSettingsDialogTest, RowsFromAndBackIntoTheModel) {
+    app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
     ControllerModel model;
     BuildModel(model, *app_, Settings{});
     SoundEffect& pad = model.soundEffects[12];

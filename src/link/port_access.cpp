@@ -1,4 +1,4 @@
-#include "link/port_holder.h"
+#include "link/port_access.h"
 
 #include <grp.h>
 #include <signal.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "input/joystick.h"
+#include "input/gamepad_reader.h"
 #include "input/mapping.h"
 
 class QComboBox;
@@ -21,7 +21,7 @@ class QTreeWidget;
 
 namespace zanth {
 
-class CPadoraApp;
+class AppContext;
 
 // The operation settings: binds keys, gamepad buttons and axes to the controller, one row per function,
 // and saves or loads the rows as a mapping file. It edits its own copy of the rows; the caller applies
@@ -31,7 +31,7 @@ class CPadoraApp;
 // release its own gamepad before exec() and open it again afterwards. Values that changed in the last
 // second are highlighted. "Detect" binds the current row to the next key, gamepad button or axis the
 // user works within 5 s; a key or button two rows share is marked on both.
-class CKeyJoySetup : public QDialog {
+class OperationSettingsDialog : public QDialog {
     Q_OBJECT
   public:
     // The encoding the rows' names came in (the settings file's, or the last loaded mapping file's): a new
@@ -40,10 +40,10 @@ class CKeyJoySetup : public QDialog {
     // Returns the chosen path, or an empty string when the user cancelled. `save` tells which dialog.
     using FileChooser = std::function<QString(bool save)>;
 
-    // `mainJoystick` only lends its button and axis names; it must outlive the dialog.
-    CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick, std::vector<MappingEntry> rows,
-                 QWidget* parent = nullptr);
-    ~CKeyJoySetup() override;
+    // `mainGamepad` only lends its button and axis names; it must outlive the dialog.
+    OperationSettingsDialog(const AppContext& app, const GamepadReader& mainGamepad,
+                            std::vector<MappingEntry> rows, QWidget* parent = nullptr);
+    ~OperationSettingsDialog() override;
 
     const std::vector<MappingEntry>& rows() const { return rows_; }
     int currentRow() const { return current_; }
@@ -101,10 +101,10 @@ class CKeyJoySetup : public QDialog {
     void StopDetect();
     void Bind(Taken what, int code);
     // Binds what changed between two readings of the live gamepad, if the current row takes it.
-    void DetectOnPad(const JoyState& before, const JoyState& now);
+    void DetectOnPad(const GamepadState& before, const GamepadState& now);
 
     // The live data view.
-    void ShowLiveValues(const JoyState& state);
+    void ShowLiveValues(const GamepadState& state);
     void ShowPadName();
 
     void RefreshRow(int r);
@@ -117,12 +117,12 @@ class CKeyJoySetup : public QDialog {
     QString ChooseFile(bool save);
     void ShowError(const QString& what, const QString& path, const std::string& reason);
 
-    const CPadoraApp& app_;
-    const CJoystick& names_;
+    const AppContext& app_;
+    const GamepadReader& names_;
     std::vector<MappingEntry> rows_;
     int current_ = -1;
 
-    CJoystick liveJoystick_;  // the data view's own gamepad
+    GamepadReader liveGamepad_;  // the data view's own gamepad
     bool liveReady_ = false;
     bool liveStarted_ = false;
     QTimer timer_;
@@ -134,7 +134,7 @@ class CKeyJoySetup : public QDialog {
     std::bitset<kDataViewRows> moved_;  // changed since the first reading
     std::bitset<kDataViewRows> lit_;
 
-    std::optional<JoyState> lastReading_;  // of the live gamepad; none after a failed poll
+    std::optional<GamepadState> lastReading_;  // of the live gamepad; none after a failed poll
     bool detecting_ = false;
     QTimer detectTimer_;
 

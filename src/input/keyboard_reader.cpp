@@ -1,4 +1,4 @@
-#include "input/keyboard.h"
+#include "input/keyboard_reader.h"
 
 #include <utility>
 
@@ -6,13 +6,13 @@
 
 namespace zanth {
 
-CKeyboard::CKeyboard() = default;
-CKeyboard::~CKeyboard() {
+KeyboardReader::KeyboardReader() = default;
+KeyboardReader::~KeyboardReader() {
     Shutdown();
 }
 
-bool CKeyboard::Open(std::unique_ptr<KeyboardBackend> device, Backend kind,
-                     std::function<bool()> windowIsActive, bool background) {
+bool KeyboardReader::Open(std::unique_ptr<KeyboardBackend> device, Backend kind,
+                          std::function<bool()> windowIsActive, bool background) {
     if (!device) return false;
     // A foreground keyboard without a window to ask could never be read.
     if (!background && !windowIsActive) return false;
@@ -23,7 +23,7 @@ bool CKeyboard::Open(std::unique_ptr<KeyboardBackend> device, Backend kind,
     return true;
 }
 
-bool CKeyboard::Create(std::function<bool()> windowIsActive, int background) {
+bool KeyboardReader::Create(std::function<bool()> windowIsActive, int background) {
     Shutdown();
     void* qtDisplay = nullptr;
     switch (ProbeQtDisplay(&qtDisplay)) {
@@ -39,19 +39,19 @@ bool CKeyboard::Create(std::function<bool()> windowIsActive, int background) {
     return CreateQtEvents(std::move(windowIsActive));
 }
 
-bool CKeyboard::CreateX11(std::function<bool()> windowIsActive, int background,
-                          const std::string& displayName) {
+bool KeyboardReader::CreateX11(std::function<bool()> windowIsActive, int background,
+                               const std::string& displayName) {
     Shutdown();
     return Open(MakeX11Keyboard(displayName), Backend::kX11, std::move(windowIsActive), background == 1);
 }
 
-bool CKeyboard::CreateQtEvents(std::function<bool()> windowIsActive) {
+bool KeyboardReader::CreateQtEvents(std::function<bool()> windowIsActive) {
     Shutdown();
     // Key events reach us only while our window has the focus: always the foreground level.
     return Open(MakeQtKeyboard(), Backend::kQtEvents, std::move(windowIsActive), false);
 }
 
-int CKeyboard::Poll() {
+int KeyboardReader::Poll() {
     keys_.fill(0);
     if (!device_) return -1;
     ReadResult result = acquisition_.Check();
@@ -74,7 +74,7 @@ int CKeyboard::Poll() {
     return -1;
 }
 
-void CKeyboard::Shutdown() {
+void KeyboardReader::Shutdown() {
     acquisition_.Reset();
     device_.reset();
     backend_ = Backend::kNone;

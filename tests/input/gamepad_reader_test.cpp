@@ -1,5 +1,5 @@
-// CJoystick against SDL's virtual joysticks: real SDL, real unplugging and plugging in.
-#include "input/joystick.h"
+// GamepadReader against SDL's virtual joysticks: real SDL, real unplugging and plugging in.
+#include "input/gamepad_reader.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@ constexpr auto kAlwaysActive = [] { return true; };
 
 // Holds the joystick subsystem, as another SDL user of the program might, and plugs in virtual gamepads.
 // Skips where a real joystick is attached: it would be "the first one".
-class JoystickTest : public testing::Test {
+class GamepadReaderTest : public testing::Test {
   protected:
     void SetUp() override {
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -45,9 +45,9 @@ class JoystickTest : public testing::Test {
     }
 };
 
-TEST_F(JoystickTest, ReadsAxesSlidersHatsAndButtons) {
+TEST_F(GamepadReaderTest, ReadsAxesSlidersHatsAndButtons) {
     SDL_Joystick* pad = Plug();
-    CJoystick joystick;
+    GamepadReader joystick;
     ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
     const Sint16 axes[8] = {-32768, 32767, 0, -1, 100, -100, 1000, -32768};
     for (int a = 0; a < 8; ++a) SDL_JoystickSetVirtualAxis(pad, a, axes[a]);
@@ -60,7 +60,7 @@ TEST_F(JoystickTest, ReadsAxesSlidersHatsAndButtons) {
         ASSERT_EQ(joystick.Poll(), 0);
         EXPECT_EQ(joystick.state.pov[0], pov) << int(hat);
     }
-    const JoyState& s = joystick.state;
+    const GamepadState& s = joystick.state;
     for (int a = 0; a < 6; ++a) EXPECT_EQ(s.axes[static_cast<std::size_t>(a)], axes[a] + 32768) << a;
     EXPECT_EQ(s.sliders[0], 1000 + 32768);
     EXPECT_EQ(s.sliders[1], 0);
@@ -74,9 +74,9 @@ TEST_F(JoystickTest, ReadsAxesSlidersHatsAndButtons) {
     EXPECT_EQ(joystick.state.buttons[3], 128);
 }
 
-TEST_F(JoystickTest, AxesTheDeviceLacksReadCentred) {
+TEST_F(GamepadReaderTest, AxesTheDeviceLacksReadCentred) {
     Plug(/*axes=*/2, /*hats=*/0);
-    CJoystick joystick;
+    GamepadReader joystick;
     ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
     ASSERT_EQ(joystick.Poll(), 0);
     EXPECT_EQ(joystick.state.axes[2], kAxisCentre);
@@ -86,11 +86,11 @@ TEST_F(JoystickTest, AxesTheDeviceLacksReadCentred) {
 
 // Unplugging makes Poll fail and the tick lets go of what the gamepad held. Plugged in again, the same
 // gamepad is read again after one poll that finds it; a gamepad plugged in later is found by Create.
-TEST_F(JoystickTest, UnplugReleasesAndReplugRecovers) {
+TEST_F(GamepadReaderTest, UnplugReleasesAndReplugRecovers) {
     SDL_Joystick* pad = Plug();
     test::TestModel t;
     ResetRightStickHistory();
-    CJoystick joystick;
+    GamepadReader joystick;
     ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
     SDL_JoystickSetVirtualButton(pad, 2, SDL_PRESSED);  // item "1"
     SDL_JoystickSetVirtualAxis(pad, 2, 32767);          // right stick X
@@ -114,7 +114,7 @@ TEST_F(JoystickTest, UnplugReleasesAndReplugRecovers) {
     EXPECT_EQ(joystick.state.buttons[5], 128);
 
     Unplug(SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(0)));
-    CJoystick later;
+    GamepadReader later;
     EXPECT_FALSE(later.Create(kAlwaysActive, 1));
     EXPECT_EQ(later.Poll(), -1);
     Plug();
@@ -122,10 +122,10 @@ TEST_F(JoystickTest, UnplugReleasesAndReplugRecovers) {
     EXPECT_EQ(later.Poll(), 0);
 }
 
-TEST_F(JoystickTest, ForegroundReadsOnlyWhileTheWindowIsActive) {
+TEST_F(GamepadReaderTest, ForegroundReadsOnlyWhileTheWindowIsActive) {
     Plug();
     bool active = false;
-    CJoystick foreground, background;
+    GamepadReader foreground, background;
     ASSERT_TRUE(foreground.Create([&] { return active; }, 0));
     ASSERT_TRUE(background.Create([&] { return active; }, 1));
     EXPECT_EQ(foreground.Poll(), -1);
@@ -144,10 +144,10 @@ TEST_F(JoystickTest, ForegroundReadsOnlyWhileTheWindowIsActive) {
 
 // Failed searches give back everything they took: SDL's joystick subsystem is left as it was, whether
 // somebody else holds it or nobody does.
-TEST(JoystickRetry, FailedCreatesLeaveNothingBehind) {
+TEST(GamepadReaderRetry, FailedCreatesLeaveNothingBehind) {
     ASSERT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u);
     {
-        CJoystick joystick;
+        GamepadReader joystick;
         for (int attempt = 0; attempt < 30; ++attempt) ASSERT_FALSE(joystick.Create(kAlwaysActive, 1));
         EXPECT_NE(SDL_WasInit(SDL_INIT_JOYSTICK), 0u);  // kept ready to notice a gamepad plugged in later
     }
@@ -156,7 +156,7 @@ TEST(JoystickRetry, FailedCreatesLeaveNothingBehind) {
 }
 
 TEST(JoystickNames, ListsAndLookupsInBothLanguages) {
-    CJoystick ja(1), en(0);
+    GamepadReader ja(1), en(0);
     EXPECT_EQ(ja.ButtonName(-1), "なし");
     EXPECT_EQ(ja.ButtonName(19), "ボタン -20");
     EXPECT_EQ(ja.AxisName(3), "RX軸");

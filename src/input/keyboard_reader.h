@@ -17,14 +17,14 @@ class KeyboardBackend;
 // display (a Wayland session without XWayland, the offscreen platform) the keys are tracked from the Qt key
 // events of this application instead; such a keyboard can only see keys while one of our windows has the
 // focus, so it behaves as the foreground level whatever was asked for.
-class CKeyboard final : public KeyboardDevice {
+class KeyboardReader final : public KeyboardDevice {
   public:
     enum class Backend { kNone, kX11, kQtEvents };
 
-    CKeyboard();
-    ~CKeyboard() override;
-    CKeyboard(const CKeyboard&) = delete;
-    CKeyboard& operator=(const CKeyboard&) = delete;
+    KeyboardReader();
+    ~KeyboardReader() override;
+    KeyboardReader(const KeyboardReader&) = delete;
+    KeyboardReader& operator=(const KeyboardReader&) = delete;
 
     // Opens the keyboard. `windowIsActive` answers whether the main window is the active window; it is
     // asked on every poll at the foreground level and may be empty at the background level. `background`

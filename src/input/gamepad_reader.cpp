@@ -1,4 +1,4 @@
-#include "input/joystick.h"
+#include "input/gamepad_reader.h"
 
 #include <SDL.h>
 
@@ -23,7 +23,7 @@ constexpr const char* kNameKindSeparator = " \u2014 ";
 
 // What one successful Create holds: while the device is plugged in, the open joystick (and, for a pad SDL
 // knows, the game controller over it).
-struct CJoystick::Device {
+struct GamepadReader::Device {
     SDL_GameController* controller = nullptr;  // owns `joystick` when set
     SDL_Joystick* joystick = nullptr;
     SDL_JoystickGUID guid{};  // identifies the device again after it was unplugged
@@ -65,7 +65,7 @@ struct CJoystick::Device {
     ~Device() { Detach(); }
 };
 
-CJoystick::CJoystick(int language) : language_(language), absBitsReader_(ReadAbsBits) {
+GamepadReader::GamepadReader(int language) : language_(language), absBitsReader_(ReadAbsBits) {
     const std::string none = UiText(Msg::kNone, language);
     buttonNames[0] = {-1, none};
     const std::string button = UiText(Msg::kPadButton, language);
@@ -80,27 +80,28 @@ CJoystick::CJoystick(int language) : language_(language), absBitsReader_(ReadAbs
     }
 }
 
-CJoystick::~CJoystick() {
+GamepadReader::~GamepadReader() {
     Shutdown();
     if (sdlSubsystem_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
-bool CJoystick::opened() const {
+bool GamepadReader::opened() const {
     return device_ != nullptr;
 }
 
-PadKind CJoystick::kind() const {
-    if (!device_) return PadKind::kNone;
-    return device_->controller ? PadKind::kGameController : PadKind::kJoystick;
+GamepadKind GamepadReader::kind() const {
+    if (!device_) return GamepadKind::kNone;
+    return device_->controller ? GamepadKind::kGameController : GamepadKind::kJoystick;
 }
 
-std::string CJoystick::Description() const {
+std::string GamepadReader::Description() const {
     if (!device_) return {};
-    const Msg kindText = kind() == PadKind::kGameController ? Msg::kPadKindController : Msg::kPadKindJoystick;
+    const Msg kindText =
+        kind() == GamepadKind::kGameController ? Msg::kGamepadKindController : Msg::kGamepadKindJoystick;
     return device_->name + kNameKindSeparator + UiText(kindText, language_);
 }
 
-bool CJoystick::Create(std::function<bool()> windowIsActive, int background) {
+bool GamepadReader::Create(std::function<bool()> windowIsActive, int background) {
     // Each attempt starts from nothing, so retries while no gamepad is there never pile anything up.
     Shutdown();
     const bool inBackground = background == 1;
@@ -132,7 +133,7 @@ bool CJoystick::Create(std::function<bool()> windowIsActive, int background) {
     return true;
 }
 
-bool CJoystick::Reopen() {
+bool GamepadReader::Reopen() {
     SDL_JoystickUpdate();  // also notices devices plugged in since the last update
     const int count = SDL_NumJoysticks();
     for (int i = 0; i < count; ++i) {
@@ -142,7 +143,7 @@ bool CJoystick::Reopen() {
     return false;
 }
 
-void CJoystick::Read() {
+void GamepadReader::Read() {
     if (SDL_GameController* c = device_->controller) {
         ControllerReading r;
         for (int a = 0; a < kControllerAxes; ++a)
@@ -152,7 +153,7 @@ void CJoystick::Read() {
             r.buttons[static_cast<std::size_t>(b)] =
                 SDL_GameControllerGetButton(c, static_cast<SDL_GameControllerButton>(b)) != 0;
         }
-        state = GenericPadReading(r);
+        state = GenericGamepadReading(r);
         return;
     }
     SDL_Joystick* j = device_->joystick;
@@ -174,8 +175,8 @@ void CJoystick::Read() {
     }
 }
 
-int CJoystick::Poll() {
-    state = JoyState::Neutral();
+int GamepadReader::Poll() {
+    state = GamepadState::Neutral();
     if (!device_) return -1;
     switch (acquisition_.Check()) {
         case ReadResult::kOk:
@@ -197,32 +198,32 @@ int CJoystick::Poll() {
     }
 }
 
-void CJoystick::Shutdown() {
+void GamepadReader::Shutdown() {
     acquisition_.Reset();
     device_.reset();
 }
 
-int CJoystick::ButtonIndex(int code) const {
+int GamepadReader::ButtonIndex(int code) const {
     for (std::size_t i = 0; i < buttonNames.size(); ++i) {
         if (buttonNames[i].code == code) return static_cast<int>(i);
     }
     return -1;
 }
 
-std::optional<std::string> CJoystick::ButtonName(int code) const {
+std::optional<std::string> GamepadReader::ButtonName(int code) const {
     const int i = ButtonIndex(code);
     if (i < 0) return std::nullopt;
     return buttonNames[static_cast<std::size_t>(i)].name;
 }
 
-int CJoystick::AxisIndex(int code) const {
+int GamepadReader::AxisIndex(int code) const {
     for (std::size_t i = 0; i < axisNames.size(); ++i) {
         if (axisNames[i].code == code) return static_cast<int>(i);
     }
     return -1;
 }
 
-std::optional<std::string> CJoystick::AxisName(int code) const {
+std::optional<std::string> GamepadReader::AxisName(int code) const {
     const int i = AxisIndex(code);
     if (i < 0) return std::nullopt;
     return axisNames[static_cast<std::size_t>(i)].name;

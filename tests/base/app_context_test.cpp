@@ -1,4 +1,4 @@
-#include "base/app.h"
+#include "base/app_context.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +7,12 @@
 namespace zanth {
 namespace {
 
-CPadoraApp MakeApp(std::string language, bool shift = false, std::string dir = "/home/op") {
+AppContext MakeApp(std::string language, bool shift = false, std::string dir = "/home/op") {
     StartupInfo info;
     info.languageName = std::move(language);
     info.leftShiftDown = shift;
     info.currentDirectory = std::move(dir);
-    return CPadoraApp(info);
+    return AppContext(info);
 }
 
 TEST(Language, ChosenBySystemLanguageShiftAndOption) {
@@ -28,7 +28,7 @@ TEST(Language, ChosenBySystemLanguageShiftAndOption) {
     };
     for (const Case& c : cases) {
         StartupInfo info{c.system, c.shift, "/tmp", c.option, {}};
-        EXPECT_EQ(CPadoraApp(info).language, c.expected) << c.system << " shift=" << c.shift;
+        EXPECT_EQ(AppContext(info).language, c.expected) << c.system << " shift=" << c.shift;
     }
 }
 
@@ -72,14 +72,14 @@ TEST(SettingsPath, StartDirectoryOrOptionWithoutAHome) {
     EXPECT_EQ(MakeApp("English", false, "/").configPath, "/Zanth-Emulator.ini");
     EXPECT_EQ(MakeApp("English", false, "").configPath, "");
     StartupInfo info{"English", false, "/home/op", {}, "/etc/zanth.ini"};
-    EXPECT_EQ(CPadoraApp(info).configPath, "/etc/zanth.ini");
+    EXPECT_EQ(AppContext(info).configPath, "/etc/zanth.ini");
 }
 
 TEST(SettingsPath, HomeAndFileCheckReachTheRules) {
     StartupInfo info{"English", false, "/", {}, {}};
     info.home = "/home/op";
     info.isFile = [](const std::string&) { return false; };
-    const CPadoraApp app(info);
+    const AppContext app(info);
     EXPECT_EQ(app.configPath, "/home/op/.config/zanth-emulator/Zanth-Emulator.ini");
     EXPECT_EQ(app.dataFolder, "/home/op/.local/share/zanth-emulator/Data");
     EXPECT_FALSE(app.portableSettings);

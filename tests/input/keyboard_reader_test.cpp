@@ -1,6 +1,6 @@
-// CKeyboard against a real X server (an Xvfb started here, driven with xdotool), and the Qt key-event
+// KeyboardReader against a real X server (an Xvfb started here, driven with xdotool), and the Qt key-event
 // fallback on the offscreen platform.
-#include "input/keyboard.h"
+#include "input/keyboard_reader.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -81,7 +81,7 @@ class XvfbTest : public testing::Test {
 };
 
 TEST_F(XvfbTest, ReadsKeysByScanCode) {
-    CKeyboard keyboard;
+    KeyboardReader keyboard;
     ASSERT_TRUE(keyboard.CreateX11(nullptr, 1, display_));
     ASSERT_EQ(keyboard.Poll(), 0);
     EXPECT_EQ(keyboard.keys()[kQ], 0);
@@ -102,7 +102,7 @@ TEST_F(XvfbTest, ReadsKeysByScanCode) {
 TEST_F(XvfbTest, ForegroundLevelFollowsTheActiveWindow) {
     test::TestModel t;
     bool active = true;
-    CKeyboard foreground, background;
+    KeyboardReader foreground, background;
     ASSERT_TRUE(foreground.CreateX11([&] { return active; }, 0, display_));
     ASSERT_TRUE(background.CreateX11([&] { return active; }, 1, display_));
     Xdotool({"keydown", "q"});
@@ -128,10 +128,10 @@ TEST_F(XvfbTest, ForegroundLevelFollowsTheActiveWindow) {
 }
 
 TEST(KeyboardCreate, FailuresLeaveAKeyboardThatNeverReads) {
-    CKeyboard keyboard;
+    KeyboardReader keyboard;
     EXPECT_EQ(keyboard.Poll(), -1);
     EXPECT_FALSE(keyboard.CreateX11([] { return true; }, 0, "unix:99999"));
-    EXPECT_EQ(keyboard.backend(), CKeyboard::Backend::kNone);
+    EXPECT_EQ(keyboard.backend(), KeyboardReader::Backend::kNone);
     EXPECT_EQ(keyboard.Poll(), -1);
     EXPECT_FALSE(keyboard.CreateX11(nullptr, 0, ""));            // foreground with no window to ask
     EXPECT_FALSE(keyboard.CreateQtEvents([] { return true; }));  // no Qt application
@@ -165,9 +165,9 @@ class QtKeyboardTest : public testing::Test {
 constexpr std::uint32_t kXkbQ = kQ + 8;
 
 TEST_F(QtKeyboardTest, TracksKeyEventsIgnoringAutoRepeat) {
-    CKeyboard keyboard;
+    KeyboardReader keyboard;
     ASSERT_TRUE(keyboard.Create([] { return true; }, 1));
-    EXPECT_EQ(keyboard.backend(), CKeyboard::Backend::kQtEvents);
+    EXPECT_EQ(keyboard.backend(), KeyboardReader::Backend::kQtEvents);
     Key(QEvent::KeyPress, kXkbQ);
     Key(QEvent::KeyRelease, kXkbQ, true);
     Key(QEvent::KeyPress, kXkbQ, true);
@@ -188,7 +188,7 @@ TEST_F(QtKeyboardTest, TracksKeyEventsIgnoringAutoRepeat) {
 // held when activation was lost are dropped, since their release would never reach us.
 TEST_F(QtKeyboardTest, AlwaysForegroundAndForgetsKeysOnDeactivation) {
     bool active = true;
-    CKeyboard keyboard;
+    KeyboardReader keyboard;
     ASSERT_TRUE(keyboard.Create([&] { return active; }, 1));
     Key(QEvent::KeyPress, kXkbQ);
     ASSERT_EQ(keyboard.Poll(), 0);

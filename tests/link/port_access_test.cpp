@@ -1,4 +1,4 @@
-#include "link/port_holder.h"
+#include "link/port_access.h"
 
 #include <signal.h>
 #include <spawn.h>

@@ -7,8 +7,8 @@
 
 #include "input/acquisition.h"
 #include "input/devices.h"
+#include "input/gamepad_layout.h"
 #include "input/input_state.h"
-#include "input/pad_layout.h"
 
 namespace zanth {
 
@@ -19,21 +19,22 @@ struct CodeName {
 };
 
 // How the opened gamepad's controls reach `state`.
-enum class PadKind {
+enum class GamepadKind {
     kNone,            // no gamepad opened
-    kGameController,  // a pad SDL knows: read in the one layout of GenericPadReading (input/pad_layout.h)
+    kGameController,  // a pad SDL knows: read in the one layout of GenericGamepadReading
+                      // (input/gamepad_layout.h)
     kJoystick,  // any other: raw axes by what they are (their evdev codes on Linux), buttons as numbered
 };
 
-// A gamepad: the first joystick of the system that opens. The stick values of PadSticks (padLX ..
+// A gamepad: the first joystick of the system that opens. The stick values of GamepadSticks (padLX ..
 // padRYChanged) are filled by the apply rules (input/apply.h) from `state`.
-class CJoystick final : public GamepadDevice {
+class GamepadReader final : public GamepadDevice {
   public:
     // `language` 1 gives the Japanese names, any other value the English ones.
-    explicit CJoystick(int language = 0);
-    ~CJoystick() override;
-    CJoystick(const CJoystick&) = delete;
-    CJoystick& operator=(const CJoystick&) = delete;
+    explicit GamepadReader(int language = 0);
+    ~GamepadReader() override;
+    GamepadReader(const GamepadReader&) = delete;
+    GamepadReader& operator=(const GamepadReader&) = delete;
 
     // Looks for a gamepad and opens the first one that opens. `windowIsActive` answers whether the owning
     // window is active; `background` exactly 1 reads the gamepad whichever window is active, any other value
@@ -49,7 +50,7 @@ class CJoystick final : public GamepadDevice {
     void Shutdown() override;
 
     bool opened() const;
-    PadKind kind() const;
+    GamepadKind kind() const;
     // The opened gamepad's name and kind, e.g. "Xbox 360 Controller — game controller layout", in the
     // object's language; empty when none is open.
     std::string Description() const;

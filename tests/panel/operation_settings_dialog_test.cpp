@@ -1,5 +1,5 @@
 // The operation settings dialog, driven through its controls.
-#include "panel/key_joy_setup.h"
+#include "panel/operation_settings_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@
 #include <fstream>
 #include <functional>
 
-#include "../input/virtual_pad.h"
-#include "base/app.h"
+#include "../input/virtual_gamepad.h"
+#include "base/app_context.h"
 #include "base/clock.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
@@ -51,12 +51,12 @@ template <class Base>
 class DialogFixture : public Base {
   protected:
     void Open(int language = 0) {
-        app_ = std::make_unique<CPadoraApp>(
+        app_ = std::make_unique<AppContext>(
             StartupInfo{language == 1 ? "Japanese" : "English", false, "/nonexistent", {}, {}});
-        names_ = std::make_unique<CJoystick>(app_->language);
+        names_ = std::make_unique<GamepadReader>(app_->language);
         BuildModel(model_, *app_, Settings{});
         rows_ = FillMappingRows(model_);
-        dialog_ = std::make_unique<CKeyJoySetup>(*app_, *names_, rows_);
+        dialog_ = std::make_unique<OperationSettingsDialog>(*app_, *names_, rows_);
         dialog_->setMessageBoxesEnabled(false);
     }
     void Select(int row) {
@@ -79,25 +79,25 @@ class DialogFixture : public Base {
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<CPadoraApp> app_;
-    std::unique_ptr<CJoystick> names_;
+    std::unique_ptr<AppContext> app_;
+    std::unique_ptr<GamepadReader> names_;
     ControllerModel model_;
     std::vector<MappingEntry> rows_;
-    std::unique_ptr<CKeyJoySetup> dialog_;
+    std::unique_ptr<OperationSettingsDialog> dialog_;
 };
-using KeyJoySetupTest = DialogFixture<testing::Test>;
+using OperationSettingsDialogTest = DialogFixture<testing::Test>;
 
 // With a virtual gamepad plugged in; the dialog goes before the pads do.
-class KeyJoySetupPadTest : public DialogFixture<test::VirtualPadTest> {
+class OperationSettingsDialogPadTest : public DialogFixture<test::VirtualGamepadTest> {
   protected:
     void TearDown() override {
         dialog_.reset();
         SetTickSource({});
-        test::VirtualPadTest::TearDown();
+        test::VirtualGamepadTest::TearDown();
     }
 };
 
-TEST_F(KeyJoySetupTest, TextsInBothLanguages) {
+TEST_F(OperationSettingsDialogTest, TextsInBothLanguages) {
     const std::pair<int, const char*> cases[] = {
         {1,
          "操作設定|キーボード|ゲームパッド|ゲームパッドデータ|設定保存|設定読込|キャンセル|コントローラ|値|"
@@ -107,7 +107,7 @@ TEST_F(KeyJoySetupTest, TextsInBothLanguages) {
     };
     for (auto [language, expected] : cases) {
         Open(language);
-        const CKeyJoySetup& d = *dialog_;
+        const OperationSettingsDialog& d = *dialog_;
         EXPECT_EQ(d.settingGroup()->title(), d.windowTitle());
         const QStringList texts{d.windowTitle(),
                                 d.keyboardLabel()->text(),
@@ -125,7 +125,7 @@ TEST_F(KeyJoySetupTest, TextsInBothLanguages) {
     }
 }
 
-TEST_F(KeyJoySetupTest, CombosFollowTheRowTypeAndEditsStayInTheDialogsRows) {
+TEST_F(OperationSettingsDialogTest, CombosFollowTheRowTypeAndEditsStayInTheDialogsRows) {
     Open();
     dialog_->show();
     QComboBox* key = dialog_->keyboardCombo();
@@ -174,7 +174,7 @@ TEST_F(KeyJoySetupTest, CombosFollowTheRowTypeAndEditsStayInTheDialogsRows) {
     EXPECT_EQ(rows_, FillMappingRows(model_));  // the caller's rows change only when it applies them
 }
 
-TEST_F(KeyJoySetupTest, SaveAndLoadGoThroughTheChosenFile) {
+TEST_F(OperationSettingsDialogTest, SaveAndLoadGoThroughTheChosenFile) {
     Open();
     QString chosen = Path("mine.kjd");
     dialog_->setFileChooser([&](bool) { return chosen; });
@@ -213,7 +213,7 @@ TEST_F(KeyJoySetupTest, SaveAndLoadGoThroughTheChosenFile) {
 
 // Detect binds what the hand works next, as the row's type allows; a key or button two rows share is marked
 // on both.
-TEST_F(KeyJoySetupPadTest, DetectBindsTheNextButtonAxisOrKeyAndMarksShared) {
+TEST_F(OperationSettingsDialogPadTest, DetectBindsTheNextButtonAxisOrKeyAndMarksShared) {
     SDL_Joystick* pad = Plug(test::XboxStylePad());
     Open();
     ShowReading();
@@ -264,7 +264,7 @@ TEST_F(KeyJoySetupPadTest, DetectBindsTheNextButtonAxisOrKeyAndMarksShared) {
 
 // On an X server the key's native scan code is its X keycode: a key typed there with xdotool binds the row.
 // The test runs itself again on a private Xvfb, with Qt's X11 platform.
-TEST_F(KeyJoySetupTest, DetectTakesAKeyTypedOnAnXServer) {
+TEST_F(OperationSettingsDialogTest, DetectTakesAKeyTypedOnAnXServer) {
     const char* kChild = "ZANTH_DETECT_ON_X";
     if (!qEnvironmentVariableIsSet(kChild)) {
         if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
@@ -284,7 +284,7 @@ TEST_F(KeyJoySetupTest, DetectTakesAKeyTypedOnAnXServer) {
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=KeyJoySetupTest.DetectTakesAKeyTypedOnAnXServer"});
+                    {"--gtest_filter=OperationSettingsDialogTest.DetectTakesAKeyTypedOnAnXServer"});
         const bool finished = child.waitForFinished(60000);
         const QString output = QString::fromLocal8Bit(child.readAll());
         xvfb.terminate();
@@ -311,7 +311,7 @@ TEST_F(KeyJoySetupTest, DetectTakesAKeyTypedOnAnXServer) {
 }
 
 // Values that just changed are lit for a second; a pressed button is scrolled into view.
-TEST_F(KeyJoySetupPadTest, LiveViewLightsWhatMovedAndShowsThePressedButton) {
+TEST_F(OperationSettingsDialogPadTest, LiveViewLightsWhatMovedAndShowsThePressedButton) {
     std::uint32_t now = 5000;
     SetTickSource([&] { return now; });
     SDL_Joystick* pad = Plug(test::XboxStylePad());

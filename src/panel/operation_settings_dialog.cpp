@@ -1,4 +1,4 @@
-#include "panel/key_joy_setup.h"
+#include "panel/operation_settings_dialog.h"
 
 #include "base/paths.h"
 
@@ -18,7 +18,7 @@
 #include <cmath>
 #include <span>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "base/clock.h"
 #include "base/reason_text.h"
 #include "input/binding_detect.h"
@@ -67,26 +67,27 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::s
 
 }  // namespace
 
-CKeyJoySetup::CKeyJoySetup(const CPadoraApp& app, const CJoystick& mainJoystick,
-                           std::vector<MappingEntry> rows, QWidget* parent)
-    : QDialog(parent), app_(app), names_(mainJoystick), rows_(std::move(rows)), liveJoystick_(app.language) {
+OperationSettingsDialog::OperationSettingsDialog(const AppContext& app, const GamepadReader& mainGamepad,
+                                                 std::vector<MappingEntry> rows, QWidget* parent)
+    : QDialog(parent), app_(app), names_(mainGamepad), rows_(std::move(rows)), liveGamepad_(app.language) {
     BuildControls();
     FillControls();
     ConnectSignals();
 }
 
-void CKeyJoySetup::BuildControls() {
-    const CPadoraApp& app = app_;
+void OperationSettingsDialog::BuildControls() {
+    const AppContext& app = app_;
     auto text = [&](Msg id) { return QString::fromUtf8(app.Tr(id)); };
 
-    setWindowTitle(text(Msg::kKeyJoyTitle));
+    setWindowTitle(text(Msg::kOperationTitle));
     setFixedSize(Du(0, 0, 437, 267).size());
 
     // Creation order is the tab order: list, keyboard, game pad, data view, then the buttons.
-    settingGroup_ = new QGroupBox(text(Msg::kKeyJoyTitle), this);
+    settingGroup_ = new QGroupBox(text(Msg::kOperationTitle), this);
     settingGroup_->setGeometry(Du(7, 7, 217, 253));
     mappingList_ = MakeReportList(
-        this, {text(Msg::kKeyJoyColumnController), text(Msg::kKeyJoyKeyboard), text(Msg::kKeyJoyGamepad)},
+        this,
+        {text(Msg::kOperationColumnController), text(Msg::kOperationKeyboard), text(Msg::kOperationGamepad)},
         app.japanese() ? kMappingWidthsJa : kMappingWidthsEn);
     mappingList_->setGeometry(Du(14, 23, 202, 167));
 
@@ -95,27 +96,27 @@ void CKeyJoySetup::BuildControls() {
         combo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(), combo->sizeHint().height());
         label->setGeometry(labelRect.x(), combo->y(), combo->x() - labelRect.x() - 4, combo->height());
     };
-    keyLabel_ = new QLabel(text(Msg::kKeyJoyKeyboard), this);
+    keyLabel_ = new QLabel(text(Msg::kOperationKeyboard), this);
     keyCombo_ = new QComboBox(this);
     placeRow(keyLabel_, keyCombo_, Du(40, 203, 34, 8), Du(104, 199, 69, 12));
-    padLabel_ = new QLabel(text(Msg::kKeyJoyGamepad), this);
+    padLabel_ = new QLabel(text(Msg::kOperationGamepad), this);
     padCombo_ = new QComboBox(this);
     placeRow(padLabel_, padCombo_, Du(40, 223, 38, 8), Du(103, 220, 69, 12));
     keyLabel_->setBuddy(keyCombo_);
     padLabel_->setBuddy(padCombo_);
-    detectButton_ = new QPushButton(text(Msg::kKeyJoyDetect), this);
+    detectButton_ = new QPushButton(text(Msg::kOperationDetect), this);
     detectButton_->setGeometry(Du(178, 208, 40, 14));
-    detectButton_->setToolTip(text(Msg::kKeyJoyDetectHint));
+    detectButton_->setToolTip(text(Msg::kOperationDetectHint));
 
-    dataGroup_ = new QGroupBox(text(Msg::kKeyJoyDataGroup), this);
+    dataGroup_ = new QGroupBox(text(Msg::kOperationDataGroup), this);
     dataGroup_->setGeometry(Du(229, 7, 201, 233));
-    dataList_ = MakeReportList(this, {text(Msg::kKeyJoyColumnButtonAxis), text(Msg::kKeyJoyColumnValue)},
-                               kDataWidths);
+    dataList_ = MakeReportList(
+        this, {text(Msg::kOperationColumnButtonAxis), text(Msg::kOperationColumnValue)}, kDataWidths);
     dataList_->setGeometry(Du(235, 22, 187, 210));
 
-    saveButton_ = new QPushButton(text(Msg::kKeyJoySave), this);
+    saveButton_ = new QPushButton(text(Msg::kOperationSave), this);
     saveButton_->setGeometry(Du(105, 244, 50, 14));
-    loadButton_ = new QPushButton(text(Msg::kKeyJoyLoad), this);
+    loadButton_ = new QPushButton(text(Msg::kOperationLoad), this);
     loadButton_->setGeometry(Du(163, 244, 50, 14));
     okButton_ = new QPushButton(text(Msg::kOk), this);
     okButton_->setGeometry(Du(319, 246, 50, 14));
@@ -124,7 +125,7 @@ void CKeyJoySetup::BuildControls() {
     cancelButton_->setGeometry(Du(380, 246, 50, 14));
 }
 
-void CKeyJoySetup::FillControls() {
+void OperationSettingsDialog::FillControls() {
     for (const KeyName& k : app_.keyNames) keyCombo_->addItem(U8(k.name));
     FillMappingList();
     for (const CodeName& b : names_.buttonNames) padCombo_->addItem(U8(b.name));
@@ -138,55 +139,55 @@ void CKeyJoySetup::FillControls() {
     FitColumns(dataList_, kDataWidths);
 }
 
-void CKeyJoySetup::ConnectSignals() {
+void OperationSettingsDialog::ConnectSignals() {
     connect(mappingList_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         OnRowChanged(item ? mappingList_->indexOfTopLevelItem(item) : -1);
     });
-    connect(keyCombo_, &QComboBox::currentIndexChanged, this, &CKeyJoySetup::OnKeyboardChoice);
-    connect(padCombo_, &QComboBox::currentIndexChanged, this, &CKeyJoySetup::OnGamepadChoice);
+    connect(keyCombo_, &QComboBox::currentIndexChanged, this, &OperationSettingsDialog::OnKeyboardChoice);
+    connect(padCombo_, &QComboBox::currentIndexChanged, this, &OperationSettingsDialog::OnGamepadChoice);
     connect(detectButton_, &QPushButton::clicked, this,
             [this] { detecting_ ? StopDetect() : StartDetect(); });
-    connect(saveButton_, &QPushButton::clicked, this, &CKeyJoySetup::OnSave);
-    connect(loadButton_, &QPushButton::clicked, this, &CKeyJoySetup::OnLoad);
+    connect(saveButton_, &QPushButton::clicked, this, &OperationSettingsDialog::OnSave);
+    connect(loadButton_, &QPushButton::clicked, this, &OperationSettingsDialog::OnLoad);
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(100);
-    connect(&timer_, &QTimer::timeout, this, &CKeyJoySetup::OnTimer);
+    connect(&timer_, &QTimer::timeout, this, &OperationSettingsDialog::OnTimer);
     detectTimer_.setSingleShot(true);
     detectTimer_.setInterval(kDetectMs);
-    connect(&detectTimer_, &QTimer::timeout, this, &CKeyJoySetup::StopDetect);
+    connect(&detectTimer_, &QTimer::timeout, this, &OperationSettingsDialog::StopDetect);
 }
 
-CKeyJoySetup::~CKeyJoySetup() {
+OperationSettingsDialog::~OperationSettingsDialog() {
     StopDetect();
     timer_.stop();
-    liveJoystick_.Shutdown();
+    liveGamepad_.Shutdown();
 }
 
-void CKeyJoySetup::showEvent(QShowEvent* event) {
+void OperationSettingsDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (liveStarted_) return;
     // The gamepad is opened when the dialog appears, not when it is built: the caller releases its own
     // gamepad in between.
     liveStarted_ = true;
-    liveReady_ = liveJoystick_.Create([this] { return isActiveWindow(); }, 0);
+    liveReady_ = liveGamepad_.Create([this] { return isActiveWindow(); }, 0);
     ShowPadName();
     timer_.start();
     mappingList_->setFocus();
 }
 
-void CKeyJoySetup::done(int result) {
+void OperationSettingsDialog::done(int result) {
     StopDetect();
     timer_.stop();
-    liveJoystick_.Shutdown();
+    liveGamepad_.Shutdown();
     liveReady_ = false;
     liveStarted_ = false;
     QDialog::done(result);
 }
 
-void CKeyJoySetup::FillMappingList() {
+void OperationSettingsDialog::FillMappingList() {
     const QSignalBlocker blocker(mappingList_);
     mappingList_->clear();
     QList<QTreeWidgetItem*> items;
@@ -201,11 +202,11 @@ void CKeyJoySetup::FillMappingList() {
     FitMappingColumns();
 }
 
-void CKeyJoySetup::FitMappingColumns() {
+void OperationSettingsDialog::FitMappingColumns() {
     FitColumns(mappingList_, app_.japanese() ? kMappingWidthsJa : kMappingWidthsEn);
 }
 
-void CKeyJoySetup::SelectRow(int r) {
+void OperationSettingsDialog::SelectRow(int r) {
     QTreeWidgetItem* item = mappingList_->topLevelItem(r);
     if (!item) return;
     {
@@ -216,12 +217,12 @@ void CKeyJoySetup::SelectRow(int r) {
     OnRowChanged(r);
 }
 
-void CKeyJoySetup::SetCell(int r, int column, const std::string& text) {
+void OperationSettingsDialog::SetCell(int r, int column, const std::string& text) {
     if (QTreeWidgetItem* item = mappingList_->topLevelItem(r)) item->setText(column, U8(text));
     FitMappingColumns();
 }
 
-void CKeyJoySetup::OnRowChanged(int r) {
+void OperationSettingsDialog::OnRowChanged(int r) {
     if (r < 0 || r >= static_cast<int>(rows_.size())) return;
     if (r != current_) StopDetect();  // a wait belongs to the row it was started on
     const RowChoices c = ChoicesForRow(r, rows_[static_cast<std::size_t>(r)], app_, names_);
@@ -245,7 +246,7 @@ void CKeyJoySetup::OnRowChanged(int r) {
     detectButton_->setEnabled(RowTakes(Taken::kKey) || RowTakes(Taken::kButton) || RowTakes(Taken::kAxis));
 }
 
-void CKeyJoySetup::OnKeyboardChoice(int position) {
+void OperationSettingsDialog::OnKeyboardChoice(int position) {
     if (current_ < 0 || current_ >= static_cast<int>(rows_.size())) return;
     MappingEntry& row = rows_[static_cast<std::size_t>(current_)];
     row.keyCode = KeyCodeForChoice(app_, position);
@@ -253,31 +254,31 @@ void CKeyJoySetup::OnKeyboardChoice(int position) {
     MarkConflicts();
 }
 
-void CKeyJoySetup::OnGamepadChoice(int position) {
+void OperationSettingsDialog::OnGamepadChoice(int position) {
     if (current_ < 0 || current_ >= static_cast<int>(rows_.size())) return;
     if (auto name = ApplyGamepadChoice(rows_[static_cast<std::size_t>(current_)], position, names_))
         SetCell(current_, 2, *name);
     MarkConflicts();
 }
 
-void CKeyJoySetup::OnTimer() {
+void OperationSettingsDialog::OnTimer() {
     if (!liveReady_) {
         // Nothing is shown on the tick that opens the gamepad; the next one reads it.
-        liveReady_ = liveJoystick_.Create([this] { return isActiveWindow(); }, 0);
+        liveReady_ = liveGamepad_.Create([this] { return isActiveWindow(); }, 0);
         ShowPadName();
         return;
     }
-    if (liveJoystick_.Poll() != 0) {
+    if (liveGamepad_.Poll() != 0) {
         lastReading_.reset();  // keep the last reading on screen
         return;
     }
-    const JoyState& now = liveJoystick_.state;
+    const GamepadState& now = liveGamepad_.state;
     ShowLiveValues(now);
     if (detecting_ && lastReading_) DetectOnPad(*lastReading_, now);
     lastReading_ = now;
 }
 
-void CKeyJoySetup::ShowLiveValues(const JoyState& state) {
+void OperationSettingsDialog::ShowLiveValues(const GamepadState& state) {
     const auto values = DataViewValues(state);
     const std::uint32_t now = TickCount();
     bool buttonPressed = false;
@@ -311,33 +312,33 @@ void CKeyJoySetup::ShowLiveValues(const JoyState& state) {
     }
 }
 
-void CKeyJoySetup::ShowPadName() {
-    const std::string name = liveReady_ ? liveJoystick_.Description() : std::string();
+void OperationSettingsDialog::ShowPadName() {
+    const std::string name = liveReady_ ? liveGamepad_.Description() : std::string();
     if (name == padName_) return;
     padName_ = name;
-    const QString base = QString::fromUtf8(app_.Tr(Msg::kKeyJoyDataGroup));
+    const QString base = QString::fromUtf8(app_.Tr(Msg::kOperationDataGroup));
     const QString full = name.empty() ? base : base + ": " + U8(name);
     dataGroup_->setToolTip(name.empty() ? QString() : full);
     dataGroup_->setTitle(
         dataGroup_->fontMetrics().elidedText(full, Qt::ElideRight, dataGroup_->width() - 16));
 }
 
-void CKeyJoySetup::OnSave() {
+void OperationSettingsDialog::OnSave() {
     const QString path = ChooseFile(true);
     if (path.isEmpty()) return;
     const SaveResult result = SaveMappingFile(QFile::encodeName(path).toStdString(), rows_, namesEncoding_);
     if (!result.ok) {
-        ShowError(QString::fromUtf8(app_.Tr(Msg::kKeyJoySaveFailed)), path, result.error);
+        ShowError(QString::fromUtf8(app_.Tr(Msg::kOperationSaveFailed)), path, result.error);
     }
 }
 
-void CKeyJoySetup::OnLoad() {
+void OperationSettingsDialog::OnLoad() {
     StopDetect();
     const QString path = ChooseFile(false);
     if (!path.isEmpty()) {
         std::string reason;
         if (!LoadMappingFile(QFile::encodeName(path).toStdString(), rows_, &reason, &namesEncoding_)) {
-            ShowError(QString::fromUtf8(app_.Tr(Msg::kKeyJoyLoadFailed)), path, reason);
+            ShowError(QString::fromUtf8(app_.Tr(Msg::kOperationLoadFailed)), path, reason);
         }
     }
     FillMappingList();
@@ -346,7 +347,7 @@ void CKeyJoySetup::OnLoad() {
 
 // ---- Bind by pressing
 
-bool CKeyJoySetup::RowTakes(Taken what) const {
+bool OperationSettingsDialog::RowTakes(Taken what) const {
     if (current_ < 0 || current_ >= static_cast<int>(rows_.size())) return false;
     // The same rule as the combo boxes: a row takes by pressing what it could be given by choosing.
     const RowChoices c = ChoicesForRow(current_, rows_[static_cast<std::size_t>(current_)], app_, names_);
@@ -361,24 +362,24 @@ bool CKeyJoySetup::RowTakes(Taken what) const {
     return false;
 }
 
-void CKeyJoySetup::StartDetect() {
+void OperationSettingsDialog::StartDetect() {
     if (detecting_ || !detectButton_->isEnabled()) return;
     detecting_ = true;
-    detectButton_->setText(QString::fromUtf8(app_.Tr(Msg::kKeyJoyDetectWaiting)));
+    detectButton_->setText(QString::fromUtf8(app_.Tr(Msg::kOperationDetectWaiting)));
     // Keys go to the wait, not to the focused control or the dialog's own Enter and Escape.
     qApp->installEventFilter(this);
     detectTimer_.start();
 }
 
-void CKeyJoySetup::StopDetect() {
+void OperationSettingsDialog::StopDetect() {
     if (!detecting_) return;
     detecting_ = false;
     detectTimer_.stop();
     qApp->removeEventFilter(this);
-    detectButton_->setText(QString::fromUtf8(app_.Tr(Msg::kKeyJoyDetect)));
+    detectButton_->setText(QString::fromUtf8(app_.Tr(Msg::kOperationDetect)));
 }
 
-bool CKeyJoySetup::eventFilter(QObject* watched, QEvent* event) {
+bool OperationSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (!detecting_ || (type != QEvent::KeyPress && type != QEvent::ShortcutOverride))
         return QDialog::eventFilter(watched, event);
@@ -396,7 +397,7 @@ bool CKeyJoySetup::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void CKeyJoySetup::DetectOnPad(const JoyState& before, const JoyState& now) {
+void OperationSettingsDialog::DetectOnPad(const GamepadState& before, const GamepadState& now) {
     const int namedButtons = static_cast<int>(names_.buttonNames.size()) - 1;
     if (RowTakes(Taken::kButton)) {
         if (auto b = NewlyPressedButton(before, now, namedButtons)) return Bind(Taken::kButton, *b);
@@ -406,7 +407,7 @@ void CKeyJoySetup::DetectOnPad(const JoyState& before, const JoyState& now) {
     }
 }
 
-void CKeyJoySetup::Bind(Taken what, int code) {
+void OperationSettingsDialog::Bind(Taken what, int code) {
     MappingEntry& row = rows_[static_cast<std::size_t>(current_)];
     if (what == Taken::kKey) row.keyCode = code;
     if (what == Taken::kButton) row.padButton = code;
@@ -417,20 +418,20 @@ void CKeyJoySetup::Bind(Taken what, int code) {
     MarkConflicts();
 }
 
-void CKeyJoySetup::RefreshRow(int r) {
+void OperationSettingsDialog::RefreshRow(int r) {
     const MappingRowTexts t = RowTexts(rows_[static_cast<std::size_t>(r)], app_, names_);
     SetCell(r, 1, t.key);
     SetCell(r, 2, t.pad);
 }
 
-void CKeyJoySetup::MarkConflicts() {
+void OperationSettingsDialog::MarkConflicts() {
     const std::vector<RowConflicts> conflicts = FindConflicts(rows_);
     auto mark = [&](QTreeWidgetItem* item, int column, const std::vector<int>& others) {
         QStringList names;
         for (int o : others) names << U8(rows_[static_cast<std::size_t>(o)].name);
         const QString tip = names.isEmpty()
                                 ? QString()
-                                : QString::fromUtf8(app_.Tr(Msg::kKeyJoyConflict)).arg(names.join(", "));
+                                : QString::fromUtf8(app_.Tr(Msg::kOperationConflict)).arg(names.join(", "));
         if (item->toolTip(column) == tip) return;
         item->setToolTip(column, tip);
         item->setBackground(column, names.isEmpty() ? QBrush() : QBrush(kConflictColour));
@@ -443,13 +444,13 @@ void CKeyJoySetup::MarkConflicts() {
     }
 }
 
-QString CKeyJoySetup::ChooseFile(bool save) {
+QString OperationSettingsDialog::ChooseFile(bool save) {
     if (chooser_) return chooser_(save);
     // The Data folder beside portable settings, else the user's data folder; made on first use.
     MakeFolders(app_.dataFolder);
     const QString start = QString::fromStdString(app_.dataFolder);
-    QFileDialog dialog(this, QString::fromUtf8(app_.Tr(save ? Msg::kKeyJoySaveAs : Msg::kKeyJoyOpen)), start,
-                       U8(ToQtFileFilter(app_.Tr(Msg::kKeyJoyFileFilter))));
+    QFileDialog dialog(this, QString::fromUtf8(app_.Tr(save ? Msg::kOperationSaveAs : Msg::kOperationOpen)),
+                       start, U8(ToQtFileFilter(app_.Tr(Msg::kOperationFileFilter))));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("kjd");
@@ -458,7 +459,7 @@ QString CKeyJoySetup::ChooseFile(bool save) {
     return files.isEmpty() ? QString() : files.first();
 }
 
-void CKeyJoySetup::ShowError(const QString& what, const QString& path, const std::string& reason) {
+void OperationSettingsDialog::ShowError(const QString& what, const QString& path, const std::string& reason) {
     lastError_ = what + "\n" + QDir::toNativeSeparators(path) + "\n" + U8(ReasonText(reason, app_.language));
     if (!messageBoxes_) return;
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)), lastError_,

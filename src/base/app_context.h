@@ -55,9 +55,9 @@ inline constexpr const char* kSettingsFileName = "Zanth-Emulator.ini";
 
 // The process-wide application object: language, key-name table and settings path are settled at
 // construction and never change afterwards; the remaining fields are shared state of the running program.
-class CPadoraApp {
+class AppContext {
   public:
-    explicit CPadoraApp(const StartupInfo& info);
+    explicit AppContext(const StartupInfo& info);
 
     // False when the system language could not be determined: the program then runs in English with an
     // empty key table and no settings file, after telling the user "Don't get localization!".

@@ -1,6 +1,6 @@
 #pragma once
-// Where a gamepad's controls land in a reading (JoyState), so that the factory bindings, made for a generic
-// USB pad as the original system's input layer reports it, fit the pads people actually plug in.
+// Where a gamepad's controls land in a reading (GamepadState), so that the factory bindings, made for a
+// generic USB pad as the original system's input layer reports it, fit the pads people actually plug in.
 #include <array>
 #include <bitset>
 #include <cstdint>
@@ -50,6 +50,6 @@ struct ControllerReading {
 // hat, buttons 0 right, 1 bottom, 2 top, 3 left face button, 4 L1, 5 L2, 6 R1, 7 R2, 8 Back, 9 Start,
 // 10 and 11 the stick clicks, 12 guide, 13.. the extra buttons. Triggers are buttons only (down past half
 // way), so a trigger resting at its end never moves a stick.
-JoyState GenericPadReading(const ControllerReading& controller);
+GamepadState GenericGamepadReading(const ControllerReading& controller);
 
 }  // namespace zanth

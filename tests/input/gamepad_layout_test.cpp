@@ -1,6 +1,6 @@
 // The pads people plug in, copied as SDL virtual devices, driving the controller with the factory bindings:
 // what reaches the robot's frame is what the item table promises.
-#include "input/pad_layout.h"
+#include "input/gamepad_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <ostream>
 
 #include "input/apply.h"
-#include "input/joystick.h"
+#include "input/gamepad_reader.h"
 #include "link/frame.h"
 #include "test_model.h"
-#include "virtual_pad.h"
+#include "virtual_gamepad.h"
 
 namespace zanth {
 namespace {
@@ -40,7 +40,7 @@ struct StickAxis {
 struct Layout {
     const char* what;
     PadShape shape;
-    PadKind kind;
+    GamepadKind kind;
     std::optional<AbsBits> absBits;  // the recorded capabilities of a raw joystick
     std::vector<Reach> reaches;
     std::vector<StickAxis> sticks;
@@ -65,7 +65,7 @@ Control Axis(int index, int value) {
 Layout Xbox() {
     return {"Xbox-style pad",
             test::XboxStylePad(),
-            PadKind::kGameController,
+            GamepadKind::kGameController,
             std::nullopt,
             {{"Y top", B(3), kItem1},
              {"B right", B(1), kItem2},
@@ -98,7 +98,7 @@ Layout PlayStation() {
              "rightstick:b11,guide:b12,touchpad:b13,leftx:a0,lefty:a1,rightx:a2,righty:a5,lefttrigger:a3,"
              "righttrigger:a4,dpup:h0.1,dpright:h0.2,dpdown:h0.4,dpleft:h0.8",
              {3, 4}},
-            PadKind::kGameController,
+            GamepadKind::kGameController,
             std::nullopt,
             {{"triangle", B(3), kItem1},
              {"circle", B(2), kItem2},
@@ -122,7 +122,7 @@ Layout GenericHid() {
     for (int code : {0x00, 0x01, 0x02, 0x05, 0x10, 0x11}) bits.set(static_cast<std::size_t>(code));
     return {"generic HID pad",
             {"Generic USB Joystick", 4, 1, 12, 3, "", {}},
-            PadKind::kJoystick,
+            GamepadKind::kJoystick,
             bits,
             {{"button 3", B(2), kItem1},
              {"button 10", B(9), kItemStart},
@@ -130,17 +130,17 @@ Layout GenericHid() {
             {{"right X on Z", 2, kRightX}, {"right Y on RZ", 3, kRightY}, {"left X", 0, kLeftX}}};
 }
 
-class PadLayoutTest : public test::VirtualPadTest, public testing::WithParamInterface<Layout> {
+class GamepadLayoutTest : public test::VirtualGamepadTest, public testing::WithParamInterface<Layout> {
   protected:
     // One tick's worth: poll, the apply rules, the stick bytes as the tick sets them, the frame.
     ControllerFrame Frame() {
-        EXPECT_EQ(joystick_.Poll(), 0);
+        EXPECT_EQ(gamepad_.Poll(), 0);
         ControllerModel& m = model_.model;
-        ApplyGamepad(m, joystick_);
-        m.leftStickX = StickByte(m.item(kItemStickLeft), m.item(kItemStickRight), joystick_.padLX);
-        m.leftStickY = StickByte(m.item(kItemStickUp), m.item(kItemStickDown), joystick_.padLY);
-        m.rightStickX = joystick_.padRX;  // the sliders follow the gamepad's reading
-        m.rightStickY = joystick_.padRY;
+        ApplyGamepad(m, gamepad_);
+        m.leftStickX = StickByte(m.item(kItemStickLeft), m.item(kItemStickRight), gamepad_.padLX);
+        m.leftStickY = StickByte(m.item(kItemStickUp), m.item(kItemStickDown), gamepad_.padLY);
+        m.rightStickX = gamepad_.padRX;  // the sliders follow the gamepad's reading
+        m.rightStickY = gamepad_.padRY;
         return BuildFrame(m);
     }
     void Work(SDL_Joystick* pad, const Control& c, bool on) {
@@ -172,17 +172,17 @@ class PadLayoutTest : public test::VirtualPadTest, public testing::WithParamInte
     }
 
     test::TestModel model_;
-    CJoystick joystick_;
+    GamepadReader gamepad_;
 };
 
-TEST_P(PadLayoutTest, FactoryBindingsDriveEveryItemAndRestSendsTheRestFrame) {
+TEST_P(GamepadLayoutTest, FactoryBindingsDriveEveryItemAndRestSendsTheRestFrame) {
     const Layout& layout = GetParam();
     SDL_Joystick* pad = Plug(layout.shape);
     ResetRightStickHistory();
-    if (layout.absBits) joystick_.setAbsBitsReader([&](const std::string&) { return layout.absBits; });
-    ASSERT_TRUE(joystick_.Create([] { return true; }, 1));
-    EXPECT_EQ(joystick_.kind(), layout.kind);
-    EXPECT_EQ(joystick_.Description().rfind(layout.shape.name, 0), 0u) << joystick_.Description();
+    if (layout.absBits) gamepad_.setAbsBitsReader([&](const std::string&) { return layout.absBits; });
+    ASSERT_TRUE(gamepad_.Create([] { return true; }, 1));
+    EXPECT_EQ(gamepad_.kind(), layout.kind);
+    EXPECT_EQ(gamepad_.Description().rfind(layout.shape.name, 0), 0u) << gamepad_.Description();
 
     const ControllerFrame rest = NeutralFrame(true);
     EXPECT_EQ(Frame(), rest);
@@ -211,7 +211,7 @@ std::string LayoutName(const testing::TestParamInfo<Layout>& info) {
     static const char* const kNames[] = {"Xbox", "PlayStation", "GenericHid"};
     return kNames[info.index];
 }
-INSTANTIATE_TEST_SUITE_P(Pads, PadLayoutTest, testing::Values(Xbox(), PlayStation(), GenericHid()),
+INSTANTIATE_TEST_SUITE_P(Pads, GamepadLayoutTest, testing::Values(Xbox(), PlayStation(), GenericHid()),
                          LayoutName);
 
 // Raw axes get their codes by identity; what the bits cannot explain keeps SDL's order.

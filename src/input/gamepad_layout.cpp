@@ -1,4 +1,4 @@
-#include "input/pad_layout.h"
+#include "input/gamepad_layout.h"
 
 #include <SDL.h>
 
@@ -108,8 +108,8 @@ std::int32_t PovFromHat(unsigned hatBits) {
     }
 }
 
-JoyState GenericPadReading(const ControllerReading& c) {
-    JoyState s = JoyState::Neutral();
+GamepadState GenericGamepadReading(const ControllerReading& c) {
+    GamepadState s = GamepadState::Neutral();
     auto axis = [&](SDL_GameControllerAxis a) { return c.axes[static_cast<std::size_t>(a)] + 32768; };
     auto button = [&](SDL_GameControllerButton b) { return c.buttons[static_cast<std::size_t>(b)]; };
     s.axes[0] = axis(SDL_CONTROLLER_AXIS_LEFTX);

@@ -35,7 +35,7 @@ inline PadShape XboxStylePad() {
 
 // Holds SDL's game controller subsystem, as another SDL user of the program might, for the test's life.
 // Skips where a real joystick is attached: it would be "the first one".
-class VirtualPadTest : public testing::Test {
+class VirtualGamepadTest : public testing::Test {
   protected:
     void SetUp() override {
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

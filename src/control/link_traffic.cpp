@@ -1,4 +1,4 @@
-#include "control/link_tap.h"
+#include "control/link_traffic.h"
 
 #if __has_include(<malloc.h>)
 #include <malloc.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/app.h"
+#include "base/app_context.h"
 #include "control/log.h"
 #include "input/apply.h"
 #include "link/link_worker.h"
@@ -33,7 +33,7 @@ void StickItems(int value, int low, int high, std::uint32_t& shown) {
     if (value * 257 > kDeadZoneHigh) shown |= 1u << high;
 }
 
-std::string PlayError(const CPadoraApp& app, const SessionFileError& e) {
+std::string PlayError(const AppContext& app, const SessionFileError& e) {
     using Kind = SessionFileError::Kind;
     std::string why;
     switch (e.kind) {
@@ -72,10 +72,11 @@ bool AnyItemPressed(const ControllerModel& model) {
     return false;
 }
 
-LinkTap::LinkTap(const CPadoraApp& app, const ControllerModel& model, LinkWorker& link, QObject* parent)
+LinkTraffic::LinkTraffic(const AppContext& app, const ControllerModel& model, LinkWorker& link,
+                         QObject* parent)
     : QObject(parent), app_(app), link_(link), decoder_(model), text_(app, model) {
-    connect(&link_, &LinkWorker::messageSent, this, &LinkTap::OnSent);
-    connect(&link_, &LinkWorker::replyRead, this, &LinkTap::OnReply);
+    connect(&link_, &LinkWorker::messageSent, this, &LinkTraffic::OnSent);
+    connect(&link_, &LinkWorker::replyRead, this, &LinkTraffic::OnReply);
     connect(&link_, &LinkWorker::started, this, [this](const QString& device) {
         monitor_.OnStarted(device.toStdString());
         lastLevel_.reset();
@@ -87,17 +88,17 @@ LinkTap::LinkTap(const CPadoraApp& app, const ControllerModel& model, LinkWorker
     });
 }
 
-LinkTap::~LinkTap() {
+LinkTraffic::~LinkTraffic() {
     CancelLoading();
     std::string ignored;
     StopRecording(&ignored);
 }
 
-void LinkTap::NotePortLost() {
+void LinkTraffic::NotePortLost() {
     recorder_.MarkLost(LinkClockUs());
 }
 
-void LinkTap::OnSent(const SentMessage& message) {
+void LinkTraffic::OnSent(const SentMessage& message) {
     ++messagesSeen_;
     // The monitor numbers played messages as the recording does, and names the neutral ones of a pause.
     SentMessage shown = message;
@@ -123,12 +124,12 @@ void LinkTap::OnSent(const SentMessage& message) {
         std::copy(message.bytes.begin() + 1, message.bytes.end(), played_.emplace().begin());
 }
 
-void LinkTap::OnReply(const ReplyRead& reply) {
+void LinkTraffic::OnReply(const ReplyRead& reply) {
     monitor_.OnReply(reply);
     if (reply.status == ReplyRead::Status::kOk) lastLevel_ = reply.level;
 }
 
-bool LinkTap::StartRecording(const std::string& path, const SessionHeader& header, std::string* error) {
+bool LinkTraffic::StartRecording(const std::string& path, const SessionHeader& header, std::string* error) {
     std::string reason;
     if (recorder_.Begin(path, header, &reason)) {
         qCInfo(lcControl, "recording to %s", path.c_str());
@@ -138,7 +139,7 @@ bool LinkTap::StartRecording(const std::string& path, const SessionHeader& heade
     return false;
 }
 
-bool LinkTap::StopRecording(std::string* error) {
+bool LinkTraffic::StopRecording(std::string* error) {
     if (!recorder_.recording()) return true;
     const int count = recorder_.count();
     std::string reason;
@@ -151,7 +152,7 @@ bool LinkTap::StopRecording(std::string* error) {
     return false;
 }
 
-void LinkTap::Play(const std::string& path) {
+void LinkTraffic::Play(const std::string& path) {
     CancelLoading();
     cancel_ = false;
     const std::uint64_t generation = ++loadGeneration_;
@@ -172,7 +173,7 @@ void LinkTap::Play(const std::string& path) {
     });
 }
 
-void LinkTap::OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played) {
+void LinkTraffic::OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played) {
     std::string why = PlayError(app_, fault);
     if (why.empty() && !link_.IsRunning()) why = app_.Tr(Msg::kNotConnected);
     const std::size_t count = played.messages.size();
@@ -198,7 +199,7 @@ void LinkTap::OnLoaded(const std::string& path, const SessionFileError& fault, P
     emit playOutcome(QString::fromStdString(error));
 }
 
-void LinkTap::CancelLoading() {
+void LinkTraffic::CancelLoading() {
     if (!loader_.joinable()) return;
     cancel_ = true;
     loader_.join();
@@ -206,7 +207,7 @@ void LinkTap::CancelLoading() {
 }
 
 // What the pauses of the session handed to the link play as.
-std::string LinkTap::GapNote() const {
+std::string LinkTraffic::GapNote() const {
     if (gaps_.empty()) return {};
     const auto longest =
         std::max_element(gaps_.begin(), gaps_.end(),
@@ -220,13 +221,13 @@ std::string LinkTap::GapNote() const {
     return note;
 }
 
-std::string LinkTap::PlaybackNote() const {
+std::string LinkTraffic::PlaybackNote() const {
     return link_.Playing() ? playNote_ : std::string();
 }
 
 // Once the link has let go of the session handed to it: a large one is given back to the system. (Its gaps
 // stay until the next Play, for the rows of messages still on their way.)
-void LinkTap::ReleasePlayed() {
+void LinkTraffic::ReleasePlayed() {
     const bool large = playedCount_ * sizeof(TimedMessage) >= kTrimAboveBytes;
     playedCount_ = 0;
 #ifdef __GLIBC__
@@ -236,7 +237,7 @@ void LinkTap::ReleasePlayed() {
 #endif
 }
 
-void LinkTap::StopPlaying() {
+void LinkTraffic::StopPlaying() {
     CancelLoading();
     if (!link_.Playing()) return;
     link_.StopPlaying();
@@ -245,11 +246,11 @@ void LinkTap::StopPlaying() {
     qCInfo(lcControl, "playback stopped");
 }
 
-bool LinkTap::playing() const {
+bool LinkTraffic::playing() const {
     return link_.Playing();
 }
 
-std::optional<std::uint32_t> LinkTap::ShownItems() const {
+std::optional<std::uint32_t> LinkTraffic::ShownItems() const {
     if (!link_.Playing() || !played_) return std::nullopt;
     const DecodedFrame d = decoder_.Decode(*played_);
     std::uint32_t shown = d.held;
@@ -259,7 +260,7 @@ std::optional<std::uint32_t> LinkTap::ShownItems() const {
     return shown;
 }
 
-bool LinkTap::LiveFrameGoesOut(bool pressed) {
+bool LinkTraffic::LiveFrameGoesOut(bool pressed) {
     if (!link_.Playing()) {
         if (pressed) CancelLoading();
         if (playedCount_ > 0) ReleasePlayed();  // it ended, perhaps with the link (a Disconnect)
