@@ -15,7 +15,6 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "link/link_worker.h"
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
