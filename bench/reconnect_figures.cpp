@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "base/app_context.h"
+#include "control/devices_factory.h"
 #include "panel/main_window.h"
 
 extern char** environ;
@@ -304,7 +305,7 @@ int main(int argc, char** argv) {
 
     TimedApp app(argc, argv);
     zanth::AppContext capp(zanth::StartupInfo{"English", false, work.string(), {}, {}});
-    zanth::MainWindow window(capp);
+    zanth::MainWindow window(capp, zanth::MakeSession(capp, zanth::LoadSettings(capp.configPath)));
     window.setMessageBoxesEnabled(false);
     window.show();
 

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "base/app_context.h"
+#include "control/devices_factory.h"
 #include "panel/main_window.h"
 
 namespace {
@@ -16,7 +17,7 @@ void BM_ControllerTick(benchmark::State& state) {
     QTemporaryDir dir;
     zanth::StartupInfo info{"English", false, dir.path().toStdString(), {}, {}};
     const zanth::AppContext app(info);
-    zanth::MainWindow window(app);
+    zanth::MainWindow window(app, zanth::MakeSession(app, zanth::LoadSettings(app.configPath)));
     window.show();
     // The keyboard is read only while the window is active; without a window manager, activate it by hand.
     QApplication::setActiveWindow(&window);
@@ -32,7 +33,7 @@ void BM_SampleFrame(benchmark::State& state) {
     QTemporaryDir dir;
     zanth::StartupInfo info{"English", false, dir.path().toStdString(), {}, {}};
     const zanth::AppContext app(info);
-    zanth::MainWindow window(app);
+    zanth::MainWindow window(app, zanth::MakeSession(app, zanth::LoadSettings(app.configPath)));
     window.show();
     QApplication::setActiveWindow(&window);
     QApplication::processEvents();

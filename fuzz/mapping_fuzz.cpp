@@ -13,27 +13,13 @@
 
 #include "base/text.h"
 #include "input/mapping.h"
+#include "scratch_dir.h"
 
 namespace {
 
-// Files go to memory where there is a RAM disk: every save syncs. Removed at exit.
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        const std::filesystem::path base =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        path = (base / "zanth-mapping-fuzz-XXXXXX").string();
-        if (!::mkdtemp(path.data())) std::abort();
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
-
 const std::string& Dir() {
-    static const ScratchDir dir;
-    return dir.path;
+    static const zanth::fuzz::ScratchDir dir("zanth-mapping-fuzz");
+    return dir.path();
 }
 
 std::vector<zanth::MappingEntry> LoadOrDie(const std::string& path, zanth::TextEncoding* encoding = nullptr) {

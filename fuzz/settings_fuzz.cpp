@@ -20,28 +20,14 @@
 #include "control/session.h"
 #include "input/devices.h"
 #include "model/settings.h"
+#include "scratch_dir.h"
 #include "sound/sound_output.h"
 
 namespace {
 
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        // In memory where there is a RAM disk: every save syncs.
-        const std::filesystem::path base =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        path = (base / "zanth-settings-fuzz-XXXXXX").string();
-        if (!::mkdtemp(path.data())) std::abort();
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
-
 const std::string& Dir() {
-    static const ScratchDir dir;
-    return dir.path;
+    static const zanth::fuzz::ScratchDir dir("zanth-settings-fuzz");
+    return dir.path();
 }
 
 struct Keyboard final : zanth::KeyboardDevice {

@@ -10,6 +10,7 @@
 #include "base/app_context.h"
 #include "base/paths.h"
 #include "base/reason_text.h"
+#include "control/devices_factory.h"
 #include "control/log.h"
 #include "model/settings.h"
 #include "panel/main_window.h"
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
 
     // The settings file is read once here and written once when the window closes.
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);
-    zanth::MainWindow dialog(app, settings);
+    // The devices of this machine are built here, once; the window is handed the session that drives them.
+    zanth::MainWindow dialog(app, zanth::MakeSession(app, settings));
     failSafe.Watch(&dialog);
     if (!settings.readError.empty())
         SayAtStart(app, zanth::Msg::kSettingsUnreadable, settings.readError, dialog);

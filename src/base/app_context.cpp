@@ -2,9 +2,7 @@
 
 #include <array>
 
-#ifndef ZANTH_VERSION
-#define ZANTH_VERSION "0"
-#endif
+#include "base/version.h"
 
 namespace zanth {
 namespace {
@@ -98,7 +96,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 const char* Version() {
-    return ZANTH_VERSION;
+    return kVersionNumber;
 }
 
 std::string HelpText(int language) {

@@ -11,6 +11,7 @@
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/port_watcher.h"
+#include "sound/sound_output.h"
 
 namespace zanth {
 namespace {
@@ -357,9 +358,13 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
         if (state_.engaged()) Disconnect();
     }
     // The model holds defaults, not what the unreadable file says: saving would replace the user's settings.
-    if (!readError_.empty())
-        return SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
-    return SaveSettings(settingsPath, model_, comPortIndex_, remembered_);
+    const SaveResult saved =
+        readError_.empty()
+            ? SaveSettings(settingsPath, model_, comPortIndex_, remembered_)
+            : SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
+    // Last: closing the sound may wait for a file being decoded, and the settings must not.
+    sound_->Close();
+    return saved;
 }
 
 }  // namespace zanth

@@ -34,6 +34,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       keyboard_(std::move(parts.keyboard)),
       gamepad_(std::move(parts.gamepad)),
       sound_(std::move(parts.sound)),
+      gamepads_(std::move(parts.gamepads)),
       openPort_(std::move(parts.openPort)),
       listDevices_(std::move(parts.listDevices)),
       opener_(std::make_unique<BackgroundOpener>()),
@@ -73,6 +74,7 @@ ControlSession::~ControlSession() {
         gamepad_->Shutdown();
         keyboard_->Shutdown();
         if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+        sound_->Close();
     }
 }
 
@@ -86,6 +88,7 @@ void ControlSession::Open(std::function<bool()> windowIsActive) {
     model_.leftStickX = model_.leftStickY = model_.rightStickX = model_.rightStickY = 128;
     model_.ledItem().latched = 1;
     model_.wheelTime = 0;
+    if (sound_->Open()) sound_->Preload(SoundFiles(model_));
 }
 
 SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
@@ -147,6 +150,7 @@ void ControlSession::PollDevices() {
     // A failed poll releases what that device held, so nothing stays pressed on the robot.
     const bool padWasReady = state_.gamepadReadable;
     state_.gamepadReadable = gamepad_->Poll() == 0;
+    state_.gamepadDescription = gamepad_->Description();
     if (state_.gamepadReadable)
         ApplyGamepad(model_, *gamepad_);
     else
@@ -232,6 +236,17 @@ void ControlSession::StopSound() {
 
 bool ControlSession::ToggleSound(int row) {
     return ToggleSoundEnabled(model_, row);
+}
+
+std::string ControlSession::SoundLabel(int row) const {
+    if (row < 0 || row >= model_.soundEffectCount) return {};
+    return zanth::SoundLabel(model_.soundEffects[static_cast<std::size_t>(row)]);
+}
+
+void ControlSession::SoundsChanged() {
+    // Files may have changed on disk too: what was decoded before is dropped, not only what was renamed.
+    sound_->ClearCache();
+    sound_->Preload(SoundFiles(model_));
 }
 
 void ControlSession::SuspendGamepad() {

@@ -19,6 +19,7 @@ namespace zanth {
 
 class BackgroundOpener;
 class GamepadDevice;
+class GamepadSource;
 class KeyboardDevice;
 class LinkTraffic;
 class LinkWorker;
@@ -46,6 +47,7 @@ struct PanelState {
     // gamepadReady, which says a gamepad device is open.
     bool keyboardReadable = false;
     bool gamepadReadable = false;
+    std::string gamepadDescription;  // the open gamepad's name and kind; empty when none is open
     std::string axisLine = "80:80:80:80";
     LinkState link = LinkState::kDisconnected;
     std::optional<LinkFailure> failure;  // why the port was lost (kPortLost, kReconnecting)
@@ -81,6 +83,9 @@ struct SessionParts {
     std::unique_ptr<KeyboardDevice> keyboard;
     std::unique_ptr<GamepadDevice> gamepad;
     std::unique_ptr<SoundOutput> sound;
+    // What the operation settings dialog reads meanwhile (names, a gamepad of its own); the session only
+    // keeps it. Tests that never show the dialog leave it empty.
+    std::unique_ptr<GamepadSource> gamepads;
     // Opens the device a port stands for; empty = the serial port.
     std::function<std::unique_ptr<Port>(const std::string& device, std::string* reason)> openPort;
     // The system's serial devices in the order COM1, COM2, ... counts them; empty = the scan of
@@ -127,14 +132,17 @@ class ControlSession : public QObject {
     int comPortIndex() const { return comPortIndex_; }
     int backgroundInput() const { return background_; }
     SoundOutput& sound() { return *sound_; }
+    // The operation settings dialog's names and gamepad; only when SessionParts::gamepads was given.
+    const GamepadSource& gamepads() const { return *gamepads_; }
     LinkWorker& link() { return *link_; }
     // The monitor, the recorder and the player of recorded sessions.
     LinkTraffic& traffic() { return *traffic_; }
     // Ends a played session at once; the next message carries the controller as it is now.
     void StopPlayback();
 
-    // Set-up: opens the gamepad and the keyboard, centres the sticks and lights the LED. `windowIsActive`
-    // answers whether the main window is active (the devices read only then at the foreground level).
+    // Set-up: opens the gamepad, the keyboard and the sound output (its files start loading), centres the
+    // sticks and lights the LED. `windowIsActive` answers whether the main window is active (the devices
+    // read only then at the foreground level).
     void Open(std::function<bool()> windowIsActive);
 
     // One control tick.
@@ -164,13 +172,17 @@ class ControlSession : public QObject {
     void SetResolution(int index);
     void StopSound();
     bool ToggleSound(int row);
+    // What the sound list shows for entry `row`: its name, else its file's name, else nothing.
+    std::string SoundLabel(int row) const;
+    // The sound settings changed: the files are loaded afresh now, not on the first press.
+    void SoundsChanged();
 
     // The operation settings dialog reads the gamepad itself: the session lets go of it meanwhile.
     void SuspendGamepad();
     void ResumeGamepad();
 
     // Tear-down: the devices are shut, the robot gets its last neutral frame and the port closes; then
-    // every setting and the port are written to `settingsPath` in one save.
+    // every setting and the port are written to `settingsPath` in one save, and the sound output closes.
     SaveResult Close(const std::string& settingsPath);
 
     // The frame of the controller as it is this moment: the devices read afresh and folded into a copy of
@@ -212,6 +224,7 @@ class ControlSession : public QObject {
     std::unique_ptr<KeyboardDevice> keyboard_;
     std::unique_ptr<GamepadDevice> gamepad_;
     std::unique_ptr<SoundOutput> sound_;
+    std::unique_ptr<GamepadSource> gamepads_;
     std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
     // The same off the GUI thread, woken when the tries end.
     std::function<std::unique_ptr<Port>(const std::string&, int wakeFd, std::string*)> openLink_;

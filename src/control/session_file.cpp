@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "base/app_context.h"
+
 namespace zanth {
 namespace {
 
@@ -224,7 +226,7 @@ RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error
 }
 
 std::string ProgramVersion() {
-    return std::string("Zanth-Emulator ") + ZANTH_VERSION;
+    return std::string("Zanth-Emulator ") + Version();
 }
 
 namespace {

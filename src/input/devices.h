@@ -1,5 +1,7 @@
 #pragma once
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "input/input_state.h"
 
@@ -27,8 +29,22 @@ class GamepadDevice : public GamepadSticks {
     // 0 when `state` holds the current reading; -1 otherwise (`state` then reads as nothing pressed).
     virtual int Poll() = 0;
     virtual void Shutdown() = 0;
+    // The opened gamepad's name and kind, for the user; empty when none is open.
+    virtual std::string Description() const { return {}; }
 
     GamepadState state = GamepadState::Neutral();
+};
+
+class GamepadNames;
+
+// What the operation settings dialog asks of the gamepads: the names it offers for buttons and axes, and a
+// gamepad of its own for its live view and Detect (the session lets go of its own meanwhile).
+class GamepadSource {
+  public:
+    virtual ~GamepadSource() = default;
+    virtual const GamepadNames& names() const = 0;
+    // A gamepad not yet created; Create() opens it.
+    virtual std::unique_ptr<GamepadDevice> NewGamepad() const = 0;
 };
 
 }  // namespace zanth

@@ -8,15 +8,10 @@
 #include "input/acquisition.h"
 #include "input/devices.h"
 #include "input/gamepad_layout.h"
+#include "input/gamepad_names.h"
 #include "input/input_state.h"
 
 namespace zanth {
-
-// A code (button index or axis code, -1 = none) with the name the settings dialog shows for it.
-struct CodeName {
-    int code = -1;
-    std::string name;
-};
 
 // How the opened gamepad's controls reach `state`.
 enum class GamepadKind {
@@ -28,7 +23,7 @@ enum class GamepadKind {
 
 // A gamepad: the first joystick of the system that opens. The stick values of GamepadSticks (padLX ..
 // padRYChanged) are filled by the apply rules (input/apply.h) from `state`.
-class GamepadReader final : public GamepadDevice {
+class GamepadReader final : public GamepadDevice, public GamepadNames {
   public:
     // `language` 1 gives the Japanese names, any other value the English ones.
     explicit GamepadReader(int language = 0);
@@ -53,22 +48,13 @@ class GamepadReader final : public GamepadDevice {
     GamepadKind kind() const;
     // The opened gamepad's name and kind, e.g. "Xbox 360 Controller — game controller layout", in the
     // object's language; empty when none is open.
-    std::string Description() const;
+    std::string Description() const override;
 
     // Where the axis capabilities of a raw joystick come from: the device path SDL opened it by (empty when
     // SDL names none, as for its virtual joysticks) to the bits, or nothing when unknown. Tests give
     // recorded bit sets. Takes effect from the next Create.
     using AbsBitsReader = std::function<std::optional<AbsBits>(const std::string& path)>;
     void setAbsBitsReader(AbsBitsReader reader) { absBitsReader_ = std::move(reader); }
-
-    // Position of a code in buttonNames / axisNames (0 is "none", for code -1), -1 when absent.
-    int ButtonIndex(int code) const;
-    std::optional<std::string> ButtonName(int code) const;
-    int AxisIndex(int code) const;
-    std::optional<std::string> AxisName(int code) const;
-
-    std::array<CodeName, 21> buttonNames;
-    std::array<CodeName, 7> axisNames;
 
   private:
     struct Device;

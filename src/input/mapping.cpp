@@ -9,7 +9,7 @@
 #include "base/app_context.h"
 #include "base/text.h"
 #include "base/ui_text.h"
-#include "input/gamepad_reader.h"
+#include "input/gamepad_names.h"
 #include "model/controller_model.h"
 
 namespace zanth {
@@ -123,7 +123,7 @@ bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, s
     return true;
 }
 
-MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadReader& names) {
+MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadNames& names) {
     MappingRowTexts t;
     switch (row.type) {
         case kMapButton:
@@ -144,7 +144,7 @@ MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const G
 }
 
 RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const AppContext& app,
-                         const GamepadReader& names) {
+                         const GamepadNames& names) {
     RowChoices c;
     switch (row.type) {
         case kMapButton:
@@ -177,7 +177,7 @@ int KeyCodeForChoice(const AppContext& app, int position) {
     return app.keyNames[static_cast<std::size_t>(position)].scanCode;
 }
 
-std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const GamepadReader& names) {
+std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const GamepadNames& names) {
     switch (row.type) {
         case kMapAxis:
             row.axis = position >= 0 && position < static_cast<int>(names.axisNames.size())

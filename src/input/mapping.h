@@ -11,7 +11,7 @@
 namespace zanth {
 
 class AppContext;
-class GamepadReader;
+class GamepadNames;
 class ControllerModel;
 
 // What a row of the operation settings binds. Any other value (a mapping file may hold one) makes the row
@@ -56,7 +56,7 @@ struct MappingRowTexts {
     std::string key;
     std::string pad;
 };
-MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadReader& names);
+MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadNames& names);
 
 // State of the two combo boxes while row `rowIndex` is the current one.
 enum class PadChoices { kNone, kButtons, kAxes };
@@ -68,13 +68,13 @@ struct RowChoices {
     int padSelection = -1;  // position in the offered list, -1 = no selection
 };
 RowChoices ChoicesForRow(int rowIndex, const MappingEntry& row, const AppContext& app,
-                         const GamepadReader& names);
+                         const GamepadNames& names);
 
 // Keyboard combo position -> scan code; a position outside the table means no key (-1).
 int KeyCodeForChoice(const AppContext& app, int position);
 // Stores the gamepad combo position `position` in the row by its type. Returns the Game Pad column's new
 // text, or nothing when the column keeps its text.
-std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const GamepadReader& names);
+std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, const GamepadNames& names);
 
 // The live data view: one row per value of a gamepad reading. Buttons come last so that the few values a
 // gamepad actually moves (axes, sliders, hats) are on screen without scrolling.

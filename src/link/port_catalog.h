@@ -35,9 +35,9 @@ struct SerialDevice {
 // group. Names and ids come from sys/class/tty, stable names from dev/serial/by-id.
 std::vector<SerialDevice> ScanSerialDevices(const std::string& root);
 
-// What COM1..COM<count> open, the rule of ResolveComPort over `devices`: an entry of `ports` names the
-// device itself (described from `devices` when it is one of them, also through a link), else the n-th
-// device. An entry with nothing to open is not present().
+// What COM1..COM<count> open: a non-empty entry "COM<n>" of `ports` (section PORTS of the settings, keys
+// upper-case) names the device itself (described from `devices` when it is one of them, also through a
+// link), else the n-th of `devices`. An entry with nothing to open is not present().
 std::vector<SerialDevice> BuildPortTable(int count, const std::map<std::string, std::string>& ports,
                                          const std::vector<SerialDevice>& devices);
 

@@ -1,8 +1,6 @@
 #include "link/ports.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "base/ui_text.h"
@@ -42,12 +40,6 @@ bool MaybeSerialName(const std::string& devEntry) {
     return false;
 }
 
-std::vector<std::string> OrderSerialDevices(const std::vector<std::string>& devEntries) {
-    std::vector<std::string> paths = OrderSerialNames(devEntries);
-    for (std::string& name : paths) name.insert(0, "/dev/");
-    return paths;
-}
-
 std::vector<std::string> OrderSerialNames(const std::vector<std::string>& devEntries) {
     std::vector<std::string> ordered;
     for (const char* prefix : kPrefixes) {
@@ -61,23 +53,6 @@ std::vector<std::string> OrderSerialNames(const std::vector<std::string>& devEnt
         for (auto& [number, name] : group) ordered.push_back(name);
     }
     return ordered;
-}
-
-std::vector<std::string> ListSerialDevices() {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec))
-        names.push_back(it->path().filename().string());
-    return OrderSerialDevices(names);
-}
-
-std::string ResolveComPort(int number, const std::map<std::string, std::string>& ports,
-                           const std::vector<std::string>& devices) {
-    if (number < 1) return {};
-    auto mapped = ports.find("COM" + std::to_string(number));
-    if (mapped != ports.end() && !mapped->second.empty()) return mapped->second;
-    if (static_cast<std::size_t>(number) > devices.size()) return {};
-    return devices[static_cast<std::size_t>(number) - 1];
 }
 
 }  // namespace zanth

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "link/port_access.h"
@@ -18,42 +17,8 @@
 namespace zanth {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Status = PortResult::Status;
 using Kind = LinkFailure::Kind;
 
-Clock::time_point DeadlineIn(int ms) {
-    return Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-}
-
-// Milliseconds left until `deadline`, rounded up so that a wait never ends just short of it (and a loop never
-// polls with a zero timeout while time remains).
-int MsUntil(Clock::time_point deadline) {
-    auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<int>(std::min<long long>(ms, 1 << 30));
-}
-
-PortResult Failed(Kind kind, std::string detail, int count = 0) {
-    PortResult r;
-    r.status = Status::kFailed;
-    r.count = count;
-    r.kind = kind;
-    r.detail = std::move(detail);
-    return r;
-}
-
-// A failure that poll reported without an error number.
-PortResult FailedFromEvents(short revents, int count) {
-    if (revents & POLLHUP) return Failed(Kind::kUnplugged, "hang-up", count);
-    if (revents & POLLNVAL) return Failed(Kind::kOther, "invalid descriptor", count);
-    return Failed(Kind::kIoError, "error condition on the device", count);
-}
-
-// Input to be dropped is read in blocks of this size, and at most this many blocks at a time.
-constexpr int kDropBlockBytes = 4096;
-constexpr int kDropBlocksAtMost = 256;
 // The line discipline holds only 4 KiB of input and passes the rest on as it is read; at 115200 baud this
 // gap lets about 600 bytes gather, so that whatever came in a discard's time is gone at its end.
 constexpr int kDropEveryMs = 50;
@@ -129,7 +94,15 @@ SerialPort::~SerialPort() {
     close(fd_);
 }
 
-PortResult SerialPort::Failure(int error) const {
+ssize_t SerialPort::ReceiveSome(void* buffer, std::size_t n) {
+    return read(fd_, buffer, n);
+}
+
+ssize_t SerialPort::SendSome(const void* data, std::size_t n) {
+    return write(fd_, data, n);
+}
+
+PortResult SerialPort::FailureOf(int error, int count) const {
     // A hung-up terminal answers reads with end of file but writes and ioctls with EIO; poll tells them
     // apart (POLLHUP is reported even when not asked for).
     pollfd p{fd_, 0, 0};
@@ -139,160 +112,34 @@ PortResult SerialPort::Failure(int error) const {
         kind = Kind::kUnplugged;
     else if (error == EIO)
         kind = Kind::kIoError;
-    return Failed(kind, std::strerror(error));
+    return PortFailure(kind, std::strerror(error), count);
 }
 
-// Reads into `buffer` until `n` bytes have come, or, with a null buffer, drops everything, until the time
-// runs out, `wakeFd` fires or the port fails.
-PortResult SerialPort::Collect(std::uint8_t* buffer, int n, int ms, int wakeFd) {
-    PortResult result;
-    const auto deadline = DeadlineIn(ms);
-    std::uint8_t scratch[4096];
-    for (;;) {
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        int ready = poll(fds, wakeFd >= 0 ? 2 : 1, MsUntil(deadline));
-        if (ready < 0 && errno != EINTR) return Failure(errno);
-        if (ready > 0 && wakeFd >= 0 && fds[1].revents != 0) {
-            result.status = Status::kWoken;
-            return result;
-        }
-        if (ready > 0 && fds[0].revents != 0) {
-            std::uint8_t* target = buffer != nullptr ? buffer + result.count : scratch;
-            std::size_t room =
-                buffer != nullptr ? static_cast<std::size_t>(n - result.count) : sizeof scratch;
-            ssize_t got = read(fd_, target, room);
-            if (got > 0) {
-                if (buffer != nullptr) result.count += static_cast<int>(got);
-                if (buffer != nullptr && result.count >= n) return result;
-            } else if (got == 0) {
-                // End of file on a terminal: the other end hung up (USB adapter pulled, pty master closed).
-                return Failed(Kind::kUnplugged, "end of file", result.count);
-            } else if (errno != EAGAIN && errno != EINTR) {
-                PortResult failed = Failure(errno);
-                failed.count = result.count;
-                return failed;
-            } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-                return FailedFromEvents(fds[0].revents, result.count);
-            }
-        }
-        if (MsUntil(deadline) == 0) return result;
-    }
+PortResult SerialPort::EndOfInput(int count) const {
+    // End of file on a terminal: the other end hung up (USB adapter pulled, pty master closed).
+    return PortFailure(Kind::kUnplugged, "end of file", count);
 }
 
-// Input to be dropped is not read as it comes: a line flooded with bytes would wake the thread for every few
-// of them. It gathers for a while and is read in large blocks; only a hang-up or an error (reported without
-// being asked for) cuts the wait short.
-PortResult SerialPort::Discard(int ms, int wakeFd) {
-    const auto deadline = DeadlineIn(ms);
-    int dropped = 0;
-    for (;;) {
-        pollfd fds[2] = {{fd_, 0, 0}, {wakeFd, POLLIN, 0}};
-        int ready = poll(fds, wakeFd >= 0 ? 2 : 1, std::min(MsUntil(deadline), kDropEveryMs));
-        if (ready < 0 && errno != EINTR) return Failure(errno);
-        if (ready > 0 && wakeFd >= 0 && fds[1].revents != 0) {
-            PortResult r;
-            r.status = Status::kWoken;
-            r.count = dropped;
-            return r;
-        }
-        PortResult r = DropQueued(ready > 0 ? fds[0].revents : 0);
-        r.count += dropped;
-        if (r.status != Status::kOk || MsUntil(deadline) == 0) return r;
-        dropped = r.count;
-    }
+std::optional<PortResult> SerialPort::FailureOfEvents(short revents, int count) const {
+    if (revents & POLLHUP) return PortFailure(Kind::kUnplugged, "hang-up", count);
+    if (revents & POLLNVAL) return PortFailure(Kind::kOther, "invalid descriptor", count);
+    if (revents & POLLERR) return PortFailure(Kind::kIoError, "error condition on the device", count);
+    return std::nullopt;
 }
 
-// Reads what the driver holds, a block at a time, until it holds no more (at most a bounded amount, so that
-// a line faster than the reads cannot keep the thread here).
-PortResult SerialPort::DropQueued(short revents) {
-    PortResult result;
-    std::uint8_t block[kDropBlockBytes];
-    for (int i = 0; i < kDropBlocksAtMost; ++i) {
-        ssize_t got = read(fd_, block, sizeof block);
-        if (got > 0) {
-            result.count += static_cast<int>(got);
-            if (got < static_cast<ssize_t>(sizeof block)) break;
-        } else if (got == 0) {
-            return Failed(Kind::kUnplugged, "end of file", result.count);
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN) {
-            PortResult failed = Failure(errno);
-            failed.count = result.count;
-            return failed;
-        } else {
-            break;
-        }
-    }
-    if (revents & (POLLERR | POLLHUP | POLLNVAL)) return FailedFromEvents(revents, result.count);
-    return result;
+bool SerialPort::Unsent(int* bytes) const {
+    return ioctl(fd_, TIOCOUTQ, bytes) == 0;
 }
 
-PortResult SerialPort::Read(std::uint8_t* buffer, int n, int ms, int wakeFd) {
-    if (buffer == nullptr || n <= 0) return {};
-    return Collect(buffer, n, ms, wakeFd);
+int SerialPort::DrainStepMs(int unsent) const {
+    // Ten bit times per byte: look again about when the queued bytes should have gone.
+    long long due = static_cast<long long>(unsent) * 10 * 1000 / kBaudRate + 1;
+    return static_cast<int>(std::min<long long>(due, 10));
 }
 
-PortResult SerialPort::Write(const WireMessage& message, int ms, int wakeFd) {
-    PortResult result;
-    const auto deadline = DeadlineIn(ms);
-    const int size = static_cast<int>(message.size());
-    while (result.count < size) {
-        ssize_t put =
-            write(fd_, message.data() + result.count, static_cast<std::size_t>(size - result.count));
-        if (put > 0) {
-            result.count += static_cast<int>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno != EAGAIN) {
-            PortResult failed = Failure(errno);
-            failed.count = result.count;
-            return failed;
-        }
-        // The driver's buffer is full (or output is stopped): wait for room.
-        int left = MsUntil(deadline);
-        if (left == 0) {
-            result.status = Status::kTimedOut;
-            return result;
-        }
-        bool wakeable = wakeFd >= 0 && result.count == 0;
-        pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
-        int ready = poll(fds, wakeable ? 2 : 1, left);
-        if (ready < 0 && errno != EINTR) return Failure(errno);
-        if (ready > 0 && wakeable && fds[1].revents != 0) {
-            result.status = Status::kWoken;
-            return result;
-        }
-        short events = fds[0].revents;
-        if (ready > 0 && (events & (POLLERR | POLLHUP | POLLNVAL)) && !(events & POLLOUT))
-            return FailedFromEvents(events, result.count);
-    }
-    return result;
-}
-
-PortResult SerialPort::Drain(int ms, int wakeFd) {
-    const auto deadline = DeadlineIn(ms);
-    for (;;) {
-        int queued = 0;
-        if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return Failure(errno);
-        if (queued <= 0) return {};
-        int left = MsUntil(deadline);
-        if (left == 0) {
-            PortResult r;
-            r.status = Status::kTimedOut;
-            return r;
-        }
-        // Ten bit times per byte: look again about when the queued bytes should have gone.
-        long long due = static_cast<long long>(queued) * 10 * 1000 / kBaudRate + 1;
-        pollfd wake{wakeFd, POLLIN, 0};
-        int ready = poll(&wake, wakeFd >= 0 ? 1 : 0, static_cast<int>(std::min<long long>({due, 10, left})));
-        if (ready > 0) {
-            PortResult r;
-            r.status = Status::kWoken;
-            return r;
-        }
-    }
+DescriptorPort::DiscardWait SerialPort::DiscardWaiting() const {
+    // Nothing is asked for: only a hang-up or an error, which poll reports unasked, cuts a slice short.
+    return {0, kDropEveryMs};
 }
 
 void SerialPort::Flush() {

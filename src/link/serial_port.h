@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "link/port.h"
+#include "link/descriptor_port.h"
 
 namespace zanth {
 
@@ -10,7 +10,7 @@ namespace zanth {
 // settings (flow control among them) stay as the driver had them. Exclusive: a second open of the same
 // device fails while this one lives. Destroying it throws away unsent output and closes the device, so that
 // closing never waits on a line that takes nothing.
-class SerialPort final : public Port {
+class SerialPort final : public DescriptorPort {
   public:
     // Null on failure; `reason` (may be null) then gets the system's text, with a hint at the dialout group
     // when permission was denied. Input is not discarded here: the link thread does that.
@@ -20,22 +20,22 @@ class SerialPort final : public Port {
     SerialPort& operator=(const SerialPort&) = delete;
 
     const std::string& Device() const override { return device_; }
-    PortResult Discard(int ms, int wakeFd) override;
-    PortResult Read(std::uint8_t* buffer, int n, int ms, int wakeFd) override;
-    PortResult Write(const WireMessage& message, int ms, int wakeFd) override;
-    // Asks the driver how much output is still queued (TIOCOUTQ) until none is, sleeping in between.
-    PortResult Drain(int ms, int wakeFd) override;
     void Flush() override;
     int NativeHandle() const override { return fd_; }
 
   private:
-    SerialPort(std::string device, int fd) : device_(std::move(device)), fd_(fd) {}
-    PortResult Collect(std::uint8_t* buffer, int n, int ms, int wakeFd);
-    PortResult DropQueued(short revents);
-    PortResult Failure(int error) const;
+    SerialPort(std::string device, int fd) : DescriptorPort(fd), device_(std::move(device)) {}
+    ssize_t ReceiveSome(void* buffer, std::size_t n) override;
+    ssize_t SendSome(const void* data, std::size_t n) override;
+    PortResult FailureOf(int error, int count) const override;
+    PortResult EndOfInput(int count) const override;
+    std::optional<PortResult> FailureOfEvents(short revents, int count) const override;
+    // Asks the driver how much output is still queued (TIOCOUTQ).
+    bool Unsent(int* bytes) const override;
+    int DrainStepMs(int unsent) const override;
+    DiscardWait DiscardWaiting() const override;
 
     std::string device_;
-    int fd_;
 };
 
 }  // namespace zanth

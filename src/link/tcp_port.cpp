@@ -13,8 +13,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -25,49 +25,14 @@
 namespace zanth {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Status = PortResult::Status;
 using Kind = LinkFailure::Kind;
-
-// Input to be dropped is read in blocks of this size, and at most this many blocks at a time.
-constexpr int kDropBlockBytes = 4096;
-constexpr int kDropBlocksAtMost = 256;
 
 // Data the bridge has not acknowledged for this long ends the connection (ETIMEDOUT): the robot is out of
 // range or the bridge hangs, and the link goes looking for it again.
 constexpr unsigned kUnacknowledgedMs = 3000;
 
-int MsUntil(Clock::time_point deadline) {
-    auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    return static_cast<int>(
-        std::min<long long>(std::chrono::ceil<std::chrono::milliseconds>(left).count(), 1 << 30));
-}
-
-PortResult Failed(Kind kind, std::string detail, int count = 0) {
-    PortResult r;
-    r.status = Status::kFailed;
-    r.count = count;
-    r.kind = kind;
-    r.detail = std::move(detail);
-    return r;
-}
-
-PortResult FromErrno(int error, int count = 0) {
-    // The bridge closed or reset the connection. The rest (time-outs, unreachable networks) are told in the
-    // system's words.
-    Kind kind = error == ECONNRESET || error == EPIPE ? Kind::kHungUp : Kind::kOther;
-    return Failed(kind, std::strerror(error), count);
-}
-
-PortResult Woken() {
-    PortResult r;
-    r.status = Status::kWoken;
-    return r;
-}
-
 // Waits for `events` on `fd`, or `wakeFd`, until `deadline`: 1 ready, 0 time out, -1 woken.
-int WaitFor(int fd, short events, int wakeFd, Clock::time_point deadline) {
+int WaitFor(int fd, short events, int wakeFd, PortClock::time_point deadline) {
     for (;;) {
         pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
         int ready = poll(fds, wakeFd >= 0 ? 2 : 1, MsUntil(deadline));
@@ -92,7 +57,7 @@ struct Lookup {
 
 // The addresses of host:port, or null with `reason`.
 std::shared_ptr<Lookup> Resolve(const std::string& host, const std::string& port, int wakeFd,
-                                Clock::time_point deadline, std::string* reason) {
+                                PortClock::time_point deadline, std::string* reason) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -134,7 +99,7 @@ std::shared_ptr<Lookup> Resolve(const std::string& host, const std::string& port
 }
 
 // A connected socket to `address`, or -1 with `reason`.
-int ConnectTo(const addrinfo& address, int wakeFd, Clock::time_point deadline, std::string* reason) {
+int ConnectTo(const addrinfo& address, int wakeFd, PortClock::time_point deadline, std::string* reason) {
     int fd = socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         *reason = std::strerror(errno);
@@ -216,7 +181,7 @@ std::unique_ptr<TcpPort> TcpPort::Open(const std::string& address, int timeoutMs
         return nullptr;
     };
     if (!ParseTcpAddress(address, &host, &port, &why)) return fail();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    const auto deadline = DeadlineIn(timeoutMs);
     std::shared_ptr<Lookup> lookup = Resolve(host, port, wakeFd, deadline, &why);
     if (lookup == nullptr) return fail();
     for (const addrinfo* a = lookup->result; a != nullptr; a = a->ai_next) {
@@ -230,113 +195,46 @@ std::unique_ptr<TcpPort> TcpPort::Open(const std::string& address, int timeoutMs
 TcpPort::~TcpPort() {
     // Closing a socket with unread input resets the connection, and a reset throws away the output not yet
     // sent: the final frame among it.
-    DropQueued();
+    DropQueued(0);
     close(fd_);
 }
 
-PortResult TcpPort::Collect(std::uint8_t* buffer, int n, int ms, int wakeFd) {
-    PortResult result;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-    std::uint8_t scratch[4096];
-    for (;;) {
-        const int ready = WaitFor(fd_, POLLIN, wakeFd, deadline);
-        if (ready < 0) return Woken();
-        if (ready > 0) {
-            std::uint8_t* target = buffer != nullptr ? buffer + result.count : scratch;
-            std::size_t room =
-                buffer != nullptr ? static_cast<std::size_t>(n - result.count) : sizeof scratch;
-            ssize_t got = recv(fd_, target, room, MSG_DONTWAIT);
-            if (got == 0) return Failed(Kind::kHungUp, "the bridge closed the connection", result.count);
-            if (got < 0 && errno != EAGAIN && errno != EINTR) return FromErrno(errno, result.count);
-            if (got > 0 && buffer != nullptr) {
-                result.count += static_cast<int>(got);
-                if (result.count >= n) return result;
-            }
-        }
-        if (MsUntil(deadline) == 0) return result;
-    }
+ssize_t TcpPort::ReceiveSome(void* buffer, std::size_t n) {
+    return recv(fd_, buffer, n, MSG_DONTWAIT);
 }
 
-// Input to be dropped is not read as it comes: a bridge flooding garbage would wake the thread for every
-// segment. Only the bridge closing or resetting the connection cuts the wait short; the bytes that gathered
-// meanwhile are then read in large blocks (and a flood beyond the socket's buffer is held back by TCP).
-PortResult TcpPort::Discard(int ms, int wakeFd) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-    int dropped = 0;
-    for (;;) {
-        const int ready = WaitFor(fd_, POLLRDHUP, wakeFd, deadline);
-        if (ready < 0) {
-            PortResult woken = Woken();
-            woken.count = dropped;
-            return woken;
-        }
-        PortResult r = DropQueued();
-        r.count += dropped;
-        if (r.status != Status::kOk || MsUntil(deadline) == 0) return r;
-        dropped = r.count;
-    }
+ssize_t TcpPort::SendSome(const void* data, std::size_t n) {
+    return send(fd_, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-// Reads what the socket holds, a block at a time, until it holds no more (at most a bounded amount, so that
-// a peer faster than the reads cannot keep the thread here).
-PortResult TcpPort::DropQueued() {
-    PortResult result;
-    std::uint8_t block[kDropBlockBytes];
-    for (int i = 0; i < kDropBlocksAtMost; ++i) {
-        ssize_t got = recv(fd_, block, sizeof block, MSG_DONTWAIT);
-        if (got == 0) return Failed(Kind::kHungUp, "the bridge closed the connection", result.count);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && errno != EAGAIN) return FromErrno(errno, result.count);
-        if (got < 0) break;
-        result.count += static_cast<int>(got);
-        if (got < static_cast<ssize_t>(sizeof block)) break;
-    }
-    return result;
+PortResult TcpPort::FailureOf(int error, int count) const {
+    // The bridge closed or reset the connection. The rest (time-outs, unreachable networks) are told in the
+    // system's words.
+    Kind kind = error == ECONNRESET || error == EPIPE ? Kind::kHungUp : Kind::kOther;
+    return PortFailure(kind, std::strerror(error), count);
 }
 
-PortResult TcpPort::Read(std::uint8_t* buffer, int n, int ms, int wakeFd) {
-    if (buffer == nullptr || n <= 0) return {};
-    return Collect(buffer, n, ms, wakeFd);
+PortResult TcpPort::EndOfInput(int count) const {
+    return PortFailure(Kind::kHungUp, "the bridge closed the connection", count);
 }
 
-PortResult TcpPort::Write(const WireMessage& message, int ms, int wakeFd) {
-    PortResult result;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-    const int size = static_cast<int>(message.size());
-    while (result.count < size) {
-        ssize_t put = send(fd_, message.data() + result.count, static_cast<std::size_t>(size - result.count),
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (put > 0) {
-            result.count += static_cast<int>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno != EAGAIN) return FromErrno(errno, result.count);
-        // Once part of the message is out, a wake no longer ends the wait: the rest must follow it.
-        const int ready = WaitFor(fd_, POLLOUT, result.count == 0 ? wakeFd : -1, deadline);
-        if (ready < 0) return Woken();
-        if (ready == 0) {
-            result.status = Status::kTimedOut;
-            return result;
-        }
-    }
-    return result;
+std::optional<PortResult> TcpPort::FailureOfEvents(short, int) const {
+    // A socket's error or hang-up is told by the next recv or send, in the system's words.
+    return std::nullopt;
 }
 
-PortResult TcpPort::Drain(int ms, int wakeFd) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-    for (;;) {
-        int unsent = 0;
-        if (ioctl(fd_, SIOCOUTQNSD, &unsent) != 0) return FromErrno(errno);
-        if (unsent <= 0) return {};
-        if (MsUntil(deadline) == 0) {
-            PortResult r;
-            r.status = Status::kTimedOut;
-            return r;
-        }
-        pollfd wake{wakeFd, POLLIN, 0};
-        if (poll(&wake, wakeFd >= 0 ? 1 : 0, std::min(2, MsUntil(deadline))) > 0) return Woken();
-    }
+bool TcpPort::Unsent(int* bytes) const {
+    return ioctl(fd_, SIOCOUTQNSD, bytes) == 0;
+}
+
+int TcpPort::DrainStepMs(int) const {
+    return 2;
+}
+
+DescriptorPort::DiscardWait TcpPort::DiscardWaiting() const {
+    // Only the bridge closing or resetting the connection cuts the wait short; the bytes that gathered
+    // meanwhile are then read in large blocks (and a flood beyond the socket's buffer is held back by TCP).
+    return {POLLRDHUP, std::numeric_limits<int>::max()};
 }
 
 }  // namespace zanth

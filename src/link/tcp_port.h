@@ -2,13 +2,13 @@
 #include <memory>
 #include <string>
 
-#include "link/port.h"
+#include "link/descriptor_port.h"
 
 namespace zanth {
 
 // A raw TCP connection to a serial bridge (ser2net, an ESP8266 or ESP32 board) in place of a serial device:
 // the same messages, the same waits. The bridge forwards bytes both ways and knows no line settings.
-class TcpPort final : public Port {
+class TcpPort final : public DescriptorPort {
   public:
     // Connects to `address` ("tcp://HOST:PORT") within `timeoutMs`, name lookup included. Ends early,
     // failing, when `wakeFd` (an eventfd; -1 for none) becomes readable. Null on failure; `reason` (may be
@@ -20,24 +20,25 @@ class TcpPort final : public Port {
     TcpPort& operator=(const TcpPort&) = delete;
 
     const std::string& Device() const override { return address_; }
-    PortResult Discard(int ms, int wakeFd) override;
-    PortResult Read(std::uint8_t* buffer, int n, int ms, int wakeFd) override;
-    PortResult Write(const WireMessage& message, int ms, int wakeFd) override;
-    // Waits until the socket has sent everything it was given (not until the bridge acknowledged it: a
-    // bridge that stops answering is noticed by the connection's own time-out).
-    PortResult Drain(int ms, int wakeFd) override;
     // Sent bytes cannot be called back from a socket; closing never waits for them either.
     void Flush() override {}
     // The socket keeps sending what it was given after it is closed.
     bool OutputOutlivesClose() const override { return true; }
 
   private:
-    TcpPort(std::string address, int fd) : address_(std::move(address)), fd_(fd) {}
-    PortResult Collect(std::uint8_t* buffer, int n, int ms, int wakeFd);
-    PortResult DropQueued();
+    TcpPort(std::string address, int fd) : DescriptorPort(fd), address_(std::move(address)) {}
+    ssize_t ReceiveSome(void* buffer, std::size_t n) override;
+    ssize_t SendSome(const void* data, std::size_t n) override;
+    PortResult FailureOf(int error, int count) const override;
+    PortResult EndOfInput(int count) const override;
+    std::optional<PortResult> FailureOfEvents(short revents, int count) const override;
+    // What the socket has not sent yet (SIOCOUTQNSD): Drain waits for it to be sent, not for the bridge to
+    // acknowledge it (a bridge that stops answering is noticed by the connection's own time-out).
+    bool Unsent(int* bytes) const override;
+    int DrainStepMs(int unsent) const override;
+    DiscardWait DiscardWaiting() const override;
 
     std::string address_;
-    int fd_;
 };
 
 // Splits "tcp://HOST:PORT" (HOST may be "[v6 address]"); false with `reason` set when it is not of that form

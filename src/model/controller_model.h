@@ -103,8 +103,8 @@ inline constexpr std::array<int, kSoundEffectCount> kSoundItems{
     kItem1,  kItem2,  kItem3,  kItem4,  kItemF1,    kItemF2,       kItemL1,      kItemL2,
     kItemL3, kItemR1, kItemR2, kItemR3, kItemPadUp, kItemPadRight, kItemPadDown, kItemPadLeft};
 
-// The model of the on-screen controller, owned by the main window. Plain data plus the few rules that
-// belong to it; it knows no widget and reaches the window only through `invalidate`.
+// The model of the on-screen controller. Plain data plus the few rules that belong to it; it knows no
+// widget and reaches whoever draws it only through `invalidate`.
 class ControllerModel {
   public:
     std::array<ControllerItem, kItemCount> items{};

@@ -16,8 +16,6 @@
 
 #include "base/paths.h"
 #include "base/reason_text.h"
-#include "input/gamepad_reader.h"
-#include "input/keyboard_reader.h"
 #include "input/mapping.h"
 #include "panel/about_dialog.h"
 #include "panel/artwork.h"
@@ -26,37 +24,17 @@
 #include "panel/operation_settings_dialog.h"
 #include "panel/sound_settings_dialog.h"
 #include "panel/stats.h"
-#include "sound/sound_player.h"
-#include "sound/sound_rules.h"
 
 namespace zanth {
 
-MainWindow::MainWindow(const AppContext& app, const Settings& settings, QWidget* parent)
-    : QDialog(parent), app_(app) {
-    SessionParts parts;
-    auto joystick = std::make_unique<GamepadReader>(app.language);
-    auto sound = std::make_unique<SoundPlayer>();
-    gamepad_ = joystick.get();
-    sound_ = sound.get();
-    // Paths of a settings file written on Windows are found where they can be; the file keeps them as they
-    // are.
-    sound_->SetPathResolver(
-        [settingsFolder = FolderOf(app.configPath), data = app.dataFolder](const std::string& path) {
-            return ResolveStoredPath(path, settingsFolder, data);
-        });
-    parts.keyboard = std::make_unique<KeyboardReader>();
-    parts.gamepad = std::move(joystick);
-    parts.sound = std::move(sound);
-    session_ = std::make_unique<ControlSession>(app, settings, std::move(parts));
+MainWindow::MainWindow(const AppContext& app, std::unique_ptr<ControlSession> session, QWidget* parent)
+    : QDialog(parent), app_(app), session_(std::move(session)) {
     model().invalidate = [this](const ControllerItem& item) { InvalidateItem(item); };
     LoadArtwork();
     BuildControls();
     ConnectSignals();
     OnInitDialog();
 }
-
-MainWindow::MainWindow(const AppContext& app, QWidget* parent)
-    : MainWindow(app, LoadSettings(app.configPath), parent) {}
 
 MainWindow::~MainWindow() {
     Teardown();
@@ -82,7 +60,6 @@ void MainWindow::OnInitDialog() {
     connect(portCombo_, &QComboBox::activated, this, [this](int index) { session_->NotePortChoice(index); });
     connect(session_.get(), &ControlSession::connectFailed, this, &MainWindow::ShowConnectFailure);
     ShowState();
-    if (sound_->Open()) sound_->Preload(SoundFiles(model()));
     qApp->installEventFilter(this);
     tick_.setTimerType(Qt::PreciseTimer);
     tick_.start(50);
@@ -169,7 +146,7 @@ void MainWindow::ShowState() {
     };
     setText(keyboardStatus_, Tr(s.keyboardReadable ? Msg::kKeyboardReady : Msg::kKeyboardNotReady));
     setText(gamepadStatus_, Tr(s.gamepadReadable ? Msg::kGamepadReady : Msg::kGamepadNotReady));
-    if (const QString pad = QString::fromStdString(gamepad_->Description()); gamepadStatus_->toolTip() != pad)
+    if (const QString pad = QString::fromStdString(s.gamepadDescription); gamepadStatus_->toolTip() != pad)
         gamepadStatus_->setToolTip(pad);
     setText(axisLine_, QString::fromStdString(s.axisLine));
     setText(connectButton_, Tr(s.engaged() ? Msg::kDisconnect : Msg::kConnect));
@@ -209,7 +186,7 @@ void MainWindow::ShowConnectFailure(const ConnectResult& r) {
 // ---- The two settings dialogs
 
 void MainWindow::OnOperationSetting() {
-    OperationSettingsDialog dialog(app_, *gamepad_, FillMappingRows(model()), this);
+    OperationSettingsDialog dialog(app_, session_->gamepads(), FillMappingRows(model()), this);
     dialog.setNamesEncoding(model().textEncoding);
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
     session_->SuspendGamepad();
@@ -219,14 +196,11 @@ void MainWindow::OnOperationSetting() {
 }
 
 void MainWindow::OnSoundSetting() {
-    SoundSettingsDialog dialog(app_, *sound_, RowsFromModel(model()), model().textEncoding, this);
+    SoundSettingsDialog dialog(app_, session_->sound(), RowsFromModel(model()), model().textEncoding, this);
     if (dialog.exec() != QDialog::Accepted) return;
     ApplyRows(dialog.rows(), model());
-    const ControllerModel& m = model();
     ShowSoundLabels();
-    // Files may have changed on disk or in the settings: decode them afresh now, not on the first press.
-    sound_->ClearCache();
-    sound_->Preload(SoundFiles(m));
+    session_->SoundsChanged();
 }
 
 // ---- Help: manual and About box
@@ -285,9 +259,9 @@ void MainWindow::Teardown() {
     tick_.stop();
     delete monitor_;  // it shows what the session keeps, which goes before the window's children do
     monitor_ = nullptr;
-    // Devices shut, the robot's last neutral frame, the port closed, then every setting in one save.
+    // Devices shut, the robot's last neutral frame, the port closed, every setting in one save, the sound
+    // closed.
     saveResult_ = session_->Close(app_.configPath);
-    sound_->Close();
     RunStats::Get().Write();
 }
 

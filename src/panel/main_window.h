@@ -27,25 +27,21 @@ class QTreeWidgetItem;
 namespace zanth {
 
 class BatteryMeter;
-class GamepadReader;
 class LinkIndicator;
 class LinkMonitorWindow;
-class SoundPlayer;
 
 // The main window: the controller picture with its controls. The controller itself (model, devices, sound,
-// link, tick rules) is the ControlSession it owns; the window builds the controls, paints, routes the mouse
-// and keys to the session, and shows the session's state.
+// link, tick rules) is the ControlSession it is given and owns; the window builds the controls, paints,
+// routes the mouse and keys to the session, and shows the session's state.
 class MainWindow : public QDialog {
     Q_OBJECT
   public:
-    MainWindow(const AppContext& app, const Settings& settings, QWidget* parent = nullptr);
-    // Reads the settings from the application's settings file.
-    explicit MainWindow(const AppContext& app, QWidget* parent = nullptr);
+    // `session` comes with its devices (control/devices_factory.h): the window names none of them.
+    MainWindow(const AppContext& app, std::unique_ptr<ControlSession> session, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     ControlSession& session() { return *session_; }
     ControllerModel& model() { return session_->model(); }
-    SoundPlayer& soundPlayer() { return *sound_; }
     const AppContext& app() const { return app_; }
     bool connected() const { return session_->connected(); }
     // Result of the settings save at tear-down (empty until the window has closed).
@@ -156,8 +152,6 @@ class MainWindow : public QDialog {
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
     const AppContext& app_;
-    GamepadReader* gamepad_ = nullptr;  // owned by the session; the operation dialog reads it too
-    SoundPlayer* sound_ = nullptr;      // owned by the session; the sound dialog previews with it
     std::unique_ptr<ControlSession> session_;
     QTimer tick_;
     bool tornDown_ = false;

@@ -20,7 +20,6 @@
 #include "panel/dialog_units.h"
 #include "panel/fit_text.h"
 #include "panel/main_window.h"
-#include "sound/sound_rules.h"
 
 namespace zanth {
 namespace {
@@ -218,7 +217,7 @@ void MainWindow::ShowSoundLabels() {
         const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
         QTreeWidgetItem* row = soundList_->topLevelItem(i);
         if (row == nullptr) continue;
-        row->setText(2, QString::fromStdString(SoundLabel(e)));
+        row->setText(2, QString::fromStdString(session_->SoundLabel(i)));
         row->setToolTip(2, QString::fromStdString(e.file));
         row->setText(3, e.repeat ? "ON" : "OFF");
     }

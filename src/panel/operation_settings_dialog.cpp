@@ -22,6 +22,8 @@
 #include "base/clock.h"
 #include "base/reason_text.h"
 #include "input/binding_detect.h"
+#include "input/devices.h"
+#include "input/gamepad_names.h"
 #include "input/keyboard_backend.h"
 #include "panel/fit_text.h"
 
@@ -67,9 +69,13 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& headings, std::s
 
 }  // namespace
 
-OperationSettingsDialog::OperationSettingsDialog(const AppContext& app, const GamepadReader& mainGamepad,
+OperationSettingsDialog::OperationSettingsDialog(const AppContext& app, const GamepadSource& gamepads,
                                                  std::vector<MappingEntry> rows, QWidget* parent)
-    : QDialog(parent), app_(app), names_(mainGamepad), rows_(std::move(rows)), liveGamepad_(app.language) {
+    : QDialog(parent),
+      app_(app),
+      names_(gamepads.names()),
+      rows_(std::move(rows)),
+      liveGamepad_(gamepads.NewGamepad()) {
     BuildControls();
     FillControls();
     ConnectSignals();
@@ -163,7 +169,7 @@ void OperationSettingsDialog::ConnectSignals() {
 OperationSettingsDialog::~OperationSettingsDialog() {
     StopDetect();
     timer_.stop();
-    liveGamepad_.Shutdown();
+    liveGamepad_->Shutdown();
 }
 
 void OperationSettingsDialog::showEvent(QShowEvent* event) {
@@ -172,7 +178,7 @@ void OperationSettingsDialog::showEvent(QShowEvent* event) {
     // The gamepad is opened when the dialog appears, not when it is built: the caller releases its own
     // gamepad in between.
     liveStarted_ = true;
-    liveReady_ = liveGamepad_.Create([this] { return isActiveWindow(); }, 0);
+    liveReady_ = liveGamepad_->Create([this] { return isActiveWindow(); }, 0);
     ShowPadName();
     timer_.start();
     mappingList_->setFocus();
@@ -181,7 +187,7 @@ void OperationSettingsDialog::showEvent(QShowEvent* event) {
 void OperationSettingsDialog::done(int result) {
     StopDetect();
     timer_.stop();
-    liveGamepad_.Shutdown();
+    liveGamepad_->Shutdown();
     liveReady_ = false;
     liveStarted_ = false;
     QDialog::done(result);
@@ -264,15 +270,15 @@ void OperationSettingsDialog::OnGamepadChoice(int position) {
 void OperationSettingsDialog::OnTimer() {
     if (!liveReady_) {
         // Nothing is shown on the tick that opens the gamepad; the next one reads it.
-        liveReady_ = liveGamepad_.Create([this] { return isActiveWindow(); }, 0);
+        liveReady_ = liveGamepad_->Create([this] { return isActiveWindow(); }, 0);
         ShowPadName();
         return;
     }
-    if (liveGamepad_.Poll() != 0) {
+    if (liveGamepad_->Poll() != 0) {
         lastReading_.reset();  // keep the last reading on screen
         return;
     }
-    const GamepadState& now = liveGamepad_.state;
+    const GamepadState& now = liveGamepad_->state;
     ShowLiveValues(now);
     if (detecting_ && lastReading_) DetectOnPad(*lastReading_, now);
     lastReading_ = now;
@@ -313,7 +319,7 @@ void OperationSettingsDialog::ShowLiveValues(const GamepadState& state) {
 }
 
 void OperationSettingsDialog::ShowPadName() {
-    const std::string name = liveReady_ ? liveGamepad_.Description() : std::string();
+    const std::string name = liveReady_ ? liveGamepad_->Description() : std::string();
     if (name == padName_) return;
     padName_ = name;
     const QString base = QString::fromUtf8(app_.Tr(Msg::kOperationDataGroup));

@@ -6,11 +6,12 @@
 #include <bitset>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "input/gamepad_reader.h"
+#include "input/input_state.h"
 #include "input/mapping.h"
 
 class QComboBox;
@@ -22,14 +23,17 @@ class QTreeWidget;
 namespace zanth {
 
 class AppContext;
+class GamepadDevice;
+class GamepadNames;
+class GamepadSource;
 
 // The operation settings: binds keys, gamepad buttons and axes to the controller, one row per function,
 // and saves or loads the rows as a mapping file. It edits its own copy of the rows; the caller applies
 // rows() only when exec() ended with OK.
 //
-// While shown it reads the gamepad itself (every 100 ms) and lists the raw reading, so the caller must
-// release its own gamepad before exec() and open it again afterwards. Values that changed in the last
-// second are highlighted. "Detect" binds the current row to the next key, gamepad button or axis the
+// While shown it reads a gamepad of its own from `gamepads` (every 100 ms) and lists the raw reading, so the
+// caller must release its own gamepad before exec() and open it again afterwards. Values that changed in the
+// last second are highlighted. "Detect" binds the current row to the next key, gamepad button or axis the
 // user works within 5 s; a key or button two rows share is marked on both.
 class OperationSettingsDialog : public QDialog {
     Q_OBJECT
@@ -40,8 +44,8 @@ class OperationSettingsDialog : public QDialog {
     // Returns the chosen path, or an empty string when the user cancelled. `save` tells which dialog.
     using FileChooser = std::function<QString(bool save)>;
 
-    // `mainGamepad` only lends its button and axis names; it must outlive the dialog.
-    OperationSettingsDialog(const AppContext& app, const GamepadReader& mainGamepad,
+    // `gamepads` gives the button and axis names and the live gamepad; it must outlive the dialog.
+    OperationSettingsDialog(const AppContext& app, const GamepadSource& gamepads,
                             std::vector<MappingEntry> rows, QWidget* parent = nullptr);
     ~OperationSettingsDialog() override;
 
@@ -118,11 +122,11 @@ class OperationSettingsDialog : public QDialog {
     void ShowError(const QString& what, const QString& path, const std::string& reason);
 
     const AppContext& app_;
-    const GamepadReader& names_;
+    const GamepadNames& names_;
     std::vector<MappingEntry> rows_;
     int current_ = -1;
 
-    GamepadReader liveGamepad_;  // the data view's own gamepad
+    std::unique_ptr<GamepadDevice> liveGamepad_;  // the data view's own gamepad
     bool liveReady_ = false;
     bool liveStarted_ = false;
     QTimer timer_;

@@ -1,4 +1,5 @@
 #pragma once
+#include <span>
 #include <string>
 
 namespace zanth {
@@ -19,6 +20,16 @@ class SoundOutput {
 
     // Ends whatever plays.
     virtual void Stop() = 0;
+
+    // The lifecycle the session drives; an output with no device and nothing to load keeps these.
+    // Opens the device; false when there is none (the output then plays nothing, and nothing else changes).
+    virtual bool Open() { return true; }
+    // Ends playback and lets the device go. Safe to call at any time, also twice.
+    virtual void Close() {}
+    // Gets the files ready to play without delay; returns at once.
+    virtual void Preload(std::span<const std::string> /*files*/) {}
+    // Forgets what was got ready, e.g. after the user changed the files.
+    virtual void ClearCache() {}
 };
 
 }  // namespace zanth

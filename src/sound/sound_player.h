@@ -50,18 +50,18 @@ class SoundPlayer final : public SoundOutput {
 
     // Opens the audio device and starts the decoding thread; false (and available() false) when there is no
     // device. Calling it again while open does nothing and answers true.
-    bool Open();
+    bool Open() override;
     // Stops playback, the decoding thread and releases the decoded files and the device. Safe to call at any
     // time, also twice. Waits for a file being decoded; a read in progress gives up within one 1 MB piece.
-    void Close();
+    void Close() override;
     bool available() const { return open_; }
 
     // Queues the given files for decoding and returns at once (empty paths are skipped, known ones are not
     // read again).
-    void Preload(std::span<const std::string> paths);
+    void Preload(std::span<const std::string> paths) override;
     // Forgets every decoded file and every failed load, e.g. after the user changed the sound files. A sound
     // that is playing plays on to its end; a file waiting to play is read afresh.
-    void ClearCache();
+    void ClearCache() override;
 
     void Start(const std::string& file) override;
     void Retrigger(const std::string& file) override;

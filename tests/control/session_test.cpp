@@ -16,17 +16,21 @@
 #include <fstream>
 #include <functional>
 
+#include "../link/link_test_util.h"
 #include "base/clock.h"
 #include "fakes.h"
 #include "input/apply.h"
 #include "link/link_worker.h"
 #include "link/port.h"
+#include "link/wire.h"
+#include "link_session.h"
 #include "session_fixture.h"
 
 namespace zanth {
 namespace {
 
 using namespace std::chrono_literals;
+using test::LinkSessionTest;
 using test::Robot;
 using test::SessionTest;
 using test::WaitFor;
@@ -150,7 +154,8 @@ TEST_F(SessionTest, ALostPortIsReopenedWithItsReasonShownUntilDisconnect) {
     EXPECT_TRUE(s->state().engaged());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 150ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(kStopBudgetMs + test::kStallMs));
     EXPECT_EQ(s->state().link, LinkState::kDisconnected);
     EXPECT_TRUE(s->state().settingsEnabled());
 }
@@ -182,6 +187,26 @@ class HeldLine final : public Port {
     std::string device_ = "/dev/held0";
 };
 
+// Whatever is held at Disconnect, the robot's last message is the neutral frame.
+TEST_F(LinkSessionTest, DisconnectLeavesTheRobotWithTheNeutralFrame) {
+    Connect({});
+    Key(kItemL1, true);
+    const ControllerFrame atRest = NeutralFrame(true);
+    ASSERT_TRUE(Drive(
+        [&] {
+            return !sent_.empty() &&
+                   !std::equal(atRest.begin(), atRest.end() - 1, sent_.back().bytes.begin() + 1);
+        },
+        10s));
+    ASSERT_EQ(session_->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
+    int status = -1;
+    const std::vector<std::string> lines = sim_->LinesUntilExit(5000, &status);
+    EXPECT_EQ(status, 0);  // the port was closed
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].find("buttons: -"), std::string::npos) << lines[lines.size() - 2];
+    EXPECT_EQ(lines.back().substr(0, 22), "K FF FF FF 80 80 80 80") << lines.back();
+}
+
 TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {
     std::atomic<int> writes{0};
     openPort_ = [&](const std::string&, std::string*) -> std::unique_ptr<Port> {
@@ -199,7 +224,10 @@ TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {
         else
             s->ToggleConnection(2);
         const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_LT(took, 300ms) << (closing ? "close" : "disconnect");
+        // The line holds every call for all it is given: only the stop's own budget ends them. The figures
+        // themselves are the benchmark's (bench/test_timing_figures.py).
+        EXPECT_LT(took, std::chrono::milliseconds(kStopBudgetMs + test::kStallMs))
+            << (closing ? "close" : "disconnect");
         RecordProperty(closing ? "closeMs" : "disconnectMs",
                        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
         EXPECT_FALSE(s->connected());

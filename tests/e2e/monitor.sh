@@ -45,19 +45,24 @@ run_language() {  # lang, title of the monitor
   timeout 10 xdotool windowfocus --sync "$WID" keydown q
 
   note "$lang: the monitor from the F1 menu"
+  local alone
+  alone=$(xdotool search --onlyvisible --pid "$EMU_PID" 2>/dev/null | wc -l)
+  menu_open() { (($(xdotool search --onlyvisible --pid "$EMU_PID" 2>/dev/null | wc -l) > alone)); }
   xdotool key F1
-  sleep 0.3
+  wait_for 10 menu_open || fail "no menu after F1"
   xdotool key Down Down Down Return
   MID=$(timeout 10 xdotool search --sync --onlyvisible --name "$title" | head -n1)
   [ -n "$MID" ] || fail "no monitor window named $title"
   # Back to the controller, L1 held again: the monitor shows it while the robot gets it.
   timeout 10 xdotool windowfocus --sync "$WID" keyup q keydown q
   wait_for 5 seen "^k FF FF FB 80 80 80 80 F3" || fail "L1 not sent with the monitor open"
-  sleep 1.5
-  import -window "$MID" "$OUT/monitor-$lang.png"
+  # The monitor pulls its rows four times a second: wait for them rather than for a fixed time.
+  filled() {
+    import -window "$MID" "$OUT/monitor-$lang.png" &&
+      [ "$(convert "$OUT/monitor-$lang.png" -format "%[fx:standard_deviation > 0.05]" info:)" = 1 ]
+  }
+  wait_for 10 filled || fail "the monitor looks empty"
   xdotool keyup q
-  [ "$(convert "$OUT/monitor-$lang.png" -format "%[fx:standard_deviation > 0.05]" info:)" = 1 ] ||
-    fail "the monitor looks empty"
 }
 
 run_language en "Link Monitor"

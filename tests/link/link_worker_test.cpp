@@ -31,8 +31,10 @@ class LinkWorkerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         test::EnsureApp();
-        QObject::connect(&worker, &LinkWorker::batteryReply, [this](int v) { replies.push_back(v); });
-        QObject::connect(&worker, &LinkWorker::linkFailed, [this](LinkFailure f) { failures.push_back(f); });
+        // Queued to this thread: a lambda without a receiver would run on the link thread.
+        QObject::connect(&worker, &LinkWorker::batteryReply, &here, [this](int v) { replies.push_back(v); });
+        QObject::connect(&worker, &LinkWorker::linkFailed, &here,
+                         [this](LinkFailure f) { failures.push_back(f); });
     }
 
     // Starts a simulator and the worker on its line.
@@ -43,10 +45,12 @@ class LinkWorkerTest : public ::testing::Test {
         ASSERT_TRUE(worker.Start(OpenPort(sim->path()), &reason)) << reason;
     }
 
+    // Destroyed in reverse: the worker stops first, then what its signals were queued to goes with them.
     std::unique_ptr<SimProcess> sim;
-    LinkWorker worker;
     std::vector<int> replies;
     std::vector<LinkFailure> failures;
+    QObject here;
+    LinkWorker worker;
 };
 
 TEST_F(LinkWorkerTest, BatteryRepliesFollowTheRobot) {
@@ -69,23 +73,30 @@ TEST_F(LinkWorkerTest, BatteryRepliesFollowTheRobot) {
     std::filesystem::remove(levelFile);
 }
 
-// "k" waits out its 25 ms reply window, "K" does not. The mean over ten messages allows for a loaded machine.
+// "k" waits out its whole reply window, "K" opens none. Every wait lasts at least its time, so a loaded
+// machine can only stretch the rhythm: the floor is the rule; the periods themselves are figures
+// (bench/test_timing_figures.py).
 TEST_F(LinkWorkerTest, CadenceFollowsTheReplyWindow) {
-    for (auto [replyWanted, periodMs] : {std::pair{true, 125}, std::pair{false, 100}}) {
+    for (bool replyWanted : {true, false}) {
         SCOPED_TRACE(replyWanted);
         SimProcess s({});
         ASSERT_FALSE(s.path().empty());
+        std::vector<SentMessage> sent;
+        int windows = 0;
+        QObject context;
         LinkWorker w;
+        QObject::connect(&w, &LinkWorker::messageSent, &context,
+                         [&](const SentMessage& m) { sent.push_back(m); });
+        QObject::connect(&w, &LinkWorker::replyRead, &context, [&](const ReplyRead&) { ++windows; });
         ASSERT_TRUE(w.Start(OpenPort(s.path())));
         w.SetFrame(NeutralFrame(true), replyWanted);
-        std::vector<Clock::time_point> seen;
-        for (int i = 0; i < 11; ++i) {
-            ASSERT_FALSE(s.ReadLine(5000).empty());
-            seen.push_back(Clock::now());
-        }
+        ASSERT_TRUE(RunUntil([&] { return sent.size() >= 11; }, 20000));
         w.Stop(std::nullopt);
-        double meanMs = std::chrono::duration<double, std::milli>(seen.back() - seen.front()).count() / 10;
-        EXPECT_NEAR(meanMs, periodMs, periodMs * 0.3);
+        const double meanMs = static_cast<double>(sent[10].sentAtUs - sent[0].sentAtUs) / 10000.0;
+        const int floorMs = kFrameDiscardMs + (replyWanted ? kReplyTimeoutMs : 0);
+        EXPECT_GE(meanMs, floorMs - 1);  // the clock is read after the write, which may be quick by a little
+        EXPECT_EQ(windows > 0, replyWanted);
+        RecordProperty(replyWanted ? "periodReplyMs" : "periodNoReplyMs", std::to_string(meanMs));
     }
 }
 
@@ -130,24 +141,36 @@ TEST_F(LinkWorkerTest, StopSendsTheFinalFrameLastAndClosesThePort) {
     EXPECT_TRUE(replies.empty());  // "K" asks for nothing
 }
 
+// Told by how the discard ended, not by a stopwatch: on a loaded machine Stop may take long for other
+// reasons.
 TEST_F(LinkWorkerTest, StopDoesNotWaitOutTheOpeningDiscard) {
-    Begin({});
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{});
+    auto port = std::make_unique<test::RecordingPort>(OpenPort(sim->path()));
+    const auto log = port->log();
+    ASSERT_TRUE(worker.Start(std::move(port)));
     worker.SetFrame(NeutralFrame(false), true);
-    auto start = Clock::now();
     worker.Stop(NeutralFrame(true));
-    EXPECT_LT(MsSince(start), 450);
+    {
+        std::lock_guard lock(log->mutex);
+        ASSERT_FALSE(log->calls.empty());
+        EXPECT_EQ(log->calls.front().what, 'D');
+        EXPECT_EQ(log->calls.front().ms, kOpenDiscardMs);
+        EXPECT_EQ(log->calls.front().status, PortResult::Status::kWoken);
+    }
     // The final frame is the only message: the thread never got past its discard.
     EXPECT_EQ(worker.MessagesSent(), 1u);
     EXPECT_EQ(sim->ReadLine(5000).substr(0, 26), "K FF FF FF 80 80 80 80 F3 ");
 }
 
-// A reply 60 ms late has missed its window; the next message's discard drops it.
+// A reply 40 ms late has missed its window (a window a little too wide would take it); the next message's
+// discard drops it.
 TEST_F(LinkWorkerTest, UnansweredGarbledOrLateRequestsGiveNoValueAndKeepTheRhythm) {
-    for (auto options : {std::vector<std::string>{"--silent"}, {"--garbage"}, {"--delay", "60"}}) {
+    for (auto options : {std::vector<std::string>{"--silent"}, {"--garbage"}, {"--delay", "40"}}) {
         SCOPED_TRACE(options.front());
-        LinkWorker w;
         int replyCount = 0;
-        QObject::connect(&w, &LinkWorker::batteryReply, [&](int) { ++replyCount; });
+        QObject context;
+        LinkWorker w;
+        QObject::connect(&w, &LinkWorker::batteryReply, &context, [&](int) { ++replyCount; });
         SimProcess s(options);
         ASSERT_FALSE(s.path().empty());
         ASSERT_TRUE(w.Start(OpenPort(s.path())));
@@ -173,11 +196,12 @@ TEST_F(LinkWorkerTest, RobotLostMidRunIsReportedOnceWithoutSpinning) {
     EXPECT_EQ(failures.front().kind, LinkFailure::Kind::kUnplugged) << failures.front().detail;
     EXPECT_EQ(failures.front().device, sim->path());
 
-    // A thread spinning on the dead port would burn the whole window in CPU time.
+    // A thread spinning on the dead port burns its share of a core even on a busy machine (more than a
+    // quarter with a few others running); a sleeping one next to nothing.
     double cpu = CpuMs();
     auto wall = Clock::now();
-    RunUntil([] { return false; }, 300);
-    EXPECT_LT(CpuMs() - cpu, static_cast<double>(MsSince(wall)) / 2);
+    RunUntil([] { return false; }, 500);
+    EXPECT_LT(CpuMs() - cpu, static_cast<double>(MsSince(wall)) / 4);
     EXPECT_EQ(failures.size(), 1u);
     worker.Stop(NeutralFrame(true));  // the final frame has nowhere to go; must not hang or crash
 }

@@ -32,6 +32,15 @@ void Populate(DeviceTree& tree) {
     for (const char* other : {"ttyS0", "tty0", "console", "ttyUSB", "rfcommX"}) tree.AddNode(other, "");
 }
 
+TEST(PortCatalog, DevicesCountInGroupsInNumericOrder) {
+    const std::vector<std::string> listing = {"ttyS1",   "ttyUSB10", "ttyUSB2",  "ttyACM0", "tty0",
+                                              "ttyS0",   "ttyUSB",   "ttyUSBx1", "ttyS10",  "ttyS2",
+                                              "console", "pts",      "ttyACM1",  "rfcomm1", "rfcomm0"};
+    EXPECT_EQ(OrderSerialNames(listing),
+              (std::vector<std::string>{"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyACM1", "rfcomm0", "rfcomm1",
+                                        "ttyS0", "ttyS1", "ttyS2", "ttyS10"}));
+}
+
 TEST(PortCatalog, DevicesInCountingOrderWithWhatTheSystemTells) {
     DeviceTree tree;
     Populate(tree);
@@ -71,7 +80,7 @@ TEST(PortCatalog, AMappedEntryIsTheDeviceItNamesTheRestCountInOrder) {
     const std::vector<SerialDevice> devices = ScanSerialDevices(tree.root());
     const std::string arduino = tree.ById("usb-Arduino__www.arduino.cc__0043_7593-if00");
     const std::map<std::string, std::string> ports = {
-        {"COM2", arduino}, {"COM5", "tcp://bridge.local:23"}, {"COM7", "/dev/pts/9"}};
+        {"COM2", arduino}, {"COM4", ""}, {"COM5", "tcp://bridge.local:23"}, {"COM7", "/dev/pts/9"}};
     const std::vector<SerialDevice> table = BuildPortTable(8, ports, devices);
     ASSERT_EQ(table.size(), 8u);
     // COM2 opens the link it names, and is known for the Arduino it leads to.
@@ -82,7 +91,7 @@ TEST(PortCatalog, AMappedEntryIsTheDeviceItNamesTheRestCountInOrder) {
     EXPECT_EQ(table[4].name, "bridge.local:23");
     EXPECT_EQ(table[6].kind, Kind::kOther);
     EXPECT_EQ(table[6].stableName, "/dev/pts/9");
-    // The others are the n-th device, as if the map were not there.
+    // The others (an empty entry among them) are the n-th device, as if the map were not there.
     EXPECT_EQ(table[0].name, "ttyUSB0");
     EXPECT_EQ(table[2].name, "ttyACM0");
     EXPECT_EQ(table[3].name, "rfcomm0");

@@ -10,11 +10,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "link/ports.h"
 #include "link_test_util.h"
 
 namespace zanth {
@@ -195,31 +193,6 @@ TEST(SerialPortOpen, PermissionDeniedNamesTheDialoutGroup) {
     EXPECT_NE(reason.find("Permission denied"), std::string::npos) << reason;
     EXPECT_NE(reason.find("dialout"), std::string::npos) << reason;
     std::filesystem::remove(path);
-}
-
-TEST(SerialPorts, DevicesCountInGroupsInNumericOrder) {
-    const std::vector<std::string> listing = {"ttyS1",   "ttyUSB10", "ttyUSB2",  "ttyACM0", "tty0",
-                                              "ttyS0",   "ttyUSB",   "ttyUSBx1", "ttyS10",  "ttyS2",
-                                              "console", "pts",      "ttyACM1",  "rfcomm1", "rfcomm0"};
-    EXPECT_EQ(OrderSerialDevices(listing),
-              (std::vector<std::string>{"/dev/ttyUSB2", "/dev/ttyUSB10", "/dev/ttyACM0", "/dev/ttyACM1",
-                                        "/dev/rfcomm0", "/dev/rfcomm1", "/dev/ttyS0", "/dev/ttyS1",
-                                        "/dev/ttyS2", "/dev/ttyS10"}));
-    EXPECT_TRUE(OrderSerialDevices({}).empty());
-}
-
-TEST(SerialPorts, ResolveMapEntryThenNthDevice) {
-    const std::map<std::string, std::string> ports = {{"COM2", "/dev/pts/7"}, {"COM3", ""}};
-    const std::vector<std::string> devices = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS0"};
-    const std::pair<int, std::string> cases[] = {
-        {2, "/dev/pts/7"},    // the map wins over the second device
-        {3, "/dev/ttyS0"},    // an empty entry does not
-        {1, "/dev/ttyUSB0"},  //
-        {4, ""},              // more than the system has
-        {0, ""},
-        {-1, ""},
-    };
-    for (const auto& [number, expected] : cases) EXPECT_EQ(ResolveComPort(number, ports, devices), expected);
 }
 
 }  // namespace

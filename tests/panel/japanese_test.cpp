@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "base/app_context.h"
+#include "control/devices_factory.h"
 #include "panel/main_window.h"
 #include "panel/qt_translations.h"
 
@@ -30,7 +31,7 @@ class JapaneseTest : public ::testing::Test {
         std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << settings;
         StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
-        auto w = std::make_unique<MainWindow>(*app_);
+        auto w = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
         w->setMessageBoxesEnabled(false);
         return w;
     }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 
+#include "control/devices_factory.h"
 #include "control/link_traffic.h"
 #include "panel/link_monitor.h"
 #include "panel/main_window.h"
@@ -29,7 +30,7 @@ class LinkMonitorTest : public ::testing::Test {
     }
     std::unique_ptr<MainWindow> Open() {
         app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
-        auto w = std::make_unique<MainWindow>(*app_);
+        auto w = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
         w->setMessageBoxesEnabled(false);
         return w;
     }

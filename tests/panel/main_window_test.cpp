@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #include "base/clock.h"
+#include "control/devices_factory.h"
 #include "model/ini_file.h"
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
@@ -36,6 +37,11 @@
 
 namespace zanth {
 namespace {
+
+// The sound player the program's devices gave the window's session.
+SoundPlayer& Player(MainWindow& w) {
+    return dynamic_cast<SoundPlayer&>(w.session().sound());
+}
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -47,7 +53,7 @@ class MainWindowTest : public ::testing::Test {
     std::unique_ptr<MainWindow> Open(int language = 0) {
         StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
-        auto w = std::make_unique<MainWindow>(*app_);
+        auto w = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
         w->setMessageBoxesEnabled(false);
         return w;
     }
@@ -340,7 +346,7 @@ TEST_F(MainWindowTest, OkInTheSoundDialogLetsThePreviewPlayOn) {
     std::ofstream(wav, std::ios::binary) << header << std::string(data, '\x90');
     WriteConfig("[SOUND]\n1_FILE=" + wav + "\n");
     auto w = Open();
-    ASSERT_TRUE(w->soundPlayer().available());
+    ASSERT_TRUE(Player(*w).available());
     bool previewed = false;
     QTimer::singleShot(0, [&] {
         auto* d = qobject_cast<SoundSettingsDialog*>(QApplication::activeModalWidget());
@@ -348,14 +354,14 @@ TEST_F(MainWindowTest, OkInTheSoundDialogLetsThePreviewPlayOn) {
         d->list()->setCurrentItem(d->list()->topLevelItem(0));
         d->playButton()->click();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (!w->soundPlayer().IsPlaying() && std::chrono::steady_clock::now() < end)
+        while (!Player(*w).IsPlaying() && std::chrono::steady_clock::now() < end)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
-        previewed = w->soundPlayer().IsPlaying();
+        previewed = Player(*w).IsPlaying();
         d->okButton()->click();
     });
     w->OnSoundSetting();
     ASSERT_TRUE(previewed);
-    EXPECT_TRUE(w->soundPlayer().IsPlaying());
+    EXPECT_TRUE(Player(*w).IsPlaying());
 }
 
 TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {

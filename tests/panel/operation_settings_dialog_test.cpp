@@ -22,6 +22,7 @@
 #include "../input/virtual_gamepad.h"
 #include "base/app_context.h"
 #include "base/clock.h"
+#include "control/devices_factory.h"
 #include "model/controller_model.h"
 #include "model/ini_file.h"
 #include "model/settings.h"
@@ -53,10 +54,10 @@ class DialogFixture : public Base {
     void Open(int language = 0) {
         app_ = std::make_unique<AppContext>(
             StartupInfo{language == 1 ? "Japanese" : "English", false, "/nonexistent", {}, {}});
-        names_ = std::make_unique<GamepadReader>(app_->language);
+        gamepads_ = MakeGamepadSource(app_->language);
         BuildModel(model_, *app_, Settings{});
         rows_ = FillMappingRows(model_);
-        dialog_ = std::make_unique<OperationSettingsDialog>(*app_, *names_, rows_);
+        dialog_ = std::make_unique<OperationSettingsDialog>(*app_, *gamepads_, rows_);
         dialog_->setMessageBoxesEnabled(false);
     }
     void Select(int row) {
@@ -80,7 +81,7 @@ class DialogFixture : public Base {
 
     QTemporaryDir dir_;
     std::unique_ptr<AppContext> app_;
-    std::unique_ptr<GamepadReader> names_;
+    std::unique_ptr<GamepadSource> gamepads_;
     ControllerModel model_;
     std::vector<MappingEntry> rows_;
     std::unique_ptr<OperationSettingsDialog> dialog_;

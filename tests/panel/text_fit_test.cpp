@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "base/app_context.h"
-#include "input/gamepad_reader.h"
+#include "control/devices_factory.h"
 #include "input/mapping.h"
 #include "model/controller_model.h"
 #include "panel/about_dialog.h"
@@ -204,7 +204,7 @@ TEST_P(TextFitTest, MainWindow) {
     std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString())
         << "[SOUND]\n1_NAME=A rather long name for a sound\n1_FILE=/tmp/horn.wav\n"
            "2_FILE=/media/sounds/a-file-with-a-long-name.wav\n";
-    MainWindow w(*app_);
+    MainWindow w(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
     w.setMessageBoxesEnabled(false);
     Check(&w);
     // Both states of the status texts and the Connect caption.
@@ -227,10 +227,10 @@ TEST_P(TextFitTest, MainWindow) {
 }
 
 TEST_P(TextFitTest, OperationSettingsDialog) {
-    GamepadReader names(app_->language);
+    const auto gamepads = MakeGamepadSource(app_->language);
     ControllerModel model;
     BuildModel(model, *app_, Settings{});
-    OperationSettingsDialog dialog(*app_, names, FillMappingRows(model));
+    OperationSettingsDialog dialog(*app_, *gamepads, FillMappingRows(model));
     Check(&dialog);
     // The axis rows offer the axis names, the Detect button waits.
     dialog.mappingList()->setCurrentItem(dialog.mappingList()->topLevelItem(kMappingRows - 1));

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "base/app_context.h"
+#include "control/devices_factory.h"
 #include "panel/main_window.h"
 #include "panel/sound_settings_dialog.h"
 #include "sound/sound_player.h"
@@ -23,6 +24,11 @@ namespace zanth {
 namespace {
 
 // 8-bit mono PCM at 1000 bytes per second holding 2500 bytes: 2.5 s.
+// The sound player the program's devices gave the window's session.
+SoundPlayer& Player(MainWindow& w) {
+    return dynamic_cast<SoundPlayer&>(w.session().sound());
+}
+
 void WriteWav(const std::string& path) {
     static const char header[] =
         "RIFF\xec\x09\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\xe8\x03\0\0\xe8\x03\0\0\x01\0\x08\0data\xc4\x09\0\0";
@@ -43,7 +49,7 @@ TEST(WindowsFiles, NamesReadRightPathsResolveAndTheFileStaysCp932) {
     WriteWav(dir.filePath("Data/ソナー.wav").toStdString());
 
     const AppContext app(StartupInfo{"Japanese", false, dir.path().toStdString(), {}, {}});
-    auto w = std::make_unique<MainWindow>(app);
+    auto w = std::make_unique<MainWindow>(app, MakeSession(app, LoadSettings(app.configPath)));
     QTreeWidget* list = w->soundList();
     EXPECT_EQ(list->topLevelItem(0)->text(2), "ホーン");
     EXPECT_EQ(list->topLevelItem(0)->toolTip(2), ".\\Data\\ソナー.wav");
@@ -61,9 +67,9 @@ TEST(WindowsFiles, NamesReadRightPathsResolveAndTheFileStaysCp932) {
         name = d->nameEdit()->text();
         d->playButton()->click();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (!w->soundPlayer().IsPlaying() && std::chrono::steady_clock::now() < end)
+        while (!Player(*w).IsPlaying() && std::chrono::steady_clock::now() < end)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
-        played = w->soundPlayer().IsPlaying();
+        played = Player(*w).IsPlaying();
         d->okButton()->click();
     });
     w->OnSoundSetting();
