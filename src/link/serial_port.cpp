@@ -19,9 +19,35 @@ namespace {
 
 using Kind = LinkFailure::Kind;
 
-// The line discipline holds only 4 KiB of input and passes the rest on as it is read; at 115200 baud this
-// gap lets about 600 bytes gather, so that whatever came in a discard's time is gone at its end.
-constexpr int kDropEveryMs = 50;
+PortResult FailureOf(int fd, int error, int count) {
+    // A hung-up terminal answers reads with end of file but writes and ioctls with EIO; poll tells them
+    // apart (POLLHUP is reported even when not asked for).
+    pollfd p{fd, 0, 0};
+    bool hungUp = poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
+    Kind kind = Kind::kOther;
+    if (hungUp || error == ENXIO || error == ENODEV)
+        kind = Kind::kUnplugged;
+    else if (error == EIO)
+        kind = Kind::kIoError;
+    return PortFailure(kind, std::strerror(error), count);
+}
+
+constexpr DescriptorPort::Manner kTerminal{
+    .socket = false,
+    // End of file on a terminal: the other end hung up (USB adapter pulled, pty master closed).
+    .endKind = Kind::kUnplugged,
+    .endDetail = "end of file",
+    .failureOf = FailureOf,
+    .eventsFail = true,
+    .unsentRequest = TIOCOUTQ,
+    .drainStepMs = 10,
+    .drainBaud = kBaudRate,
+    // Nothing is asked for: only a hang-up or an error, reported unasked, cuts a slice short. The line
+    // discipline holds only 4 KiB of input and passes the rest on as it is read; at 115200 baud a slice of
+    // 50 ms lets about 600 bytes gather, so that whatever came in a discard's time is gone at its end.
+    .discardEvents = 0,
+    .discardSliceMs = 50,
+};
 
 // Flow control and the rest stay as the driver had them; raw mode is needed all the same, or the line
 // discipline would echo the robot's replies back to it and translate frame bytes such as 0x0D.
@@ -85,6 +111,9 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& device, std::str
     return std::unique_ptr<SerialPort>(new SerialPort(device, fd));
 }
 
+SerialPort::SerialPort(std::string device, int fd)
+    : DescriptorPort(fd, kTerminal), device_(std::move(device)) {}
+
 SerialPort::~SerialPort() {
     // The exclusive flag outlives our descriptor when someone else (a simulator) keeps the terminal open.
     ioctl(fd_, TIOCNXCL);
@@ -92,54 +121,6 @@ SerialPort::~SerialPort() {
     // ever (or its closing wait of many seconds).
     Flush();
     close(fd_);
-}
-
-ssize_t SerialPort::ReceiveSome(void* buffer, std::size_t n) {
-    return read(fd_, buffer, n);
-}
-
-ssize_t SerialPort::SendSome(const void* data, std::size_t n) {
-    return write(fd_, data, n);
-}
-
-PortResult SerialPort::FailureOf(int error, int count) const {
-    // A hung-up terminal answers reads with end of file but writes and ioctls with EIO; poll tells them
-    // apart (POLLHUP is reported even when not asked for).
-    pollfd p{fd_, 0, 0};
-    bool hungUp = poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
-    Kind kind = Kind::kOther;
-    if (hungUp || error == ENXIO || error == ENODEV)
-        kind = Kind::kUnplugged;
-    else if (error == EIO)
-        kind = Kind::kIoError;
-    return PortFailure(kind, std::strerror(error), count);
-}
-
-PortResult SerialPort::EndOfInput(int count) const {
-    // End of file on a terminal: the other end hung up (USB adapter pulled, pty master closed).
-    return PortFailure(Kind::kUnplugged, "end of file", count);
-}
-
-std::optional<PortResult> SerialPort::FailureOfEvents(short revents, int count) const {
-    if (revents & POLLHUP) return PortFailure(Kind::kUnplugged, "hang-up", count);
-    if (revents & POLLNVAL) return PortFailure(Kind::kOther, "invalid descriptor", count);
-    if (revents & POLLERR) return PortFailure(Kind::kIoError, "error condition on the device", count);
-    return std::nullopt;
-}
-
-bool SerialPort::Unsent(int* bytes) const {
-    return ioctl(fd_, TIOCOUTQ, bytes) == 0;
-}
-
-int SerialPort::DrainStepMs(int unsent) const {
-    // Ten bit times per byte: look again about when the queued bytes should have gone.
-    long long due = static_cast<long long>(unsent) * 10 * 1000 / kBaudRate + 1;
-    return static_cast<int>(std::min<long long>(due, 10));
-}
-
-DescriptorPort::DiscardWait SerialPort::DiscardWaiting() const {
-    // Nothing is asked for: only a hang-up or an error, which poll reports unasked, cuts a slice short.
-    return {0, kDropEveryMs};
 }
 
 void SerialPort::Flush() {

@@ -24,16 +24,7 @@ class SerialPort final : public DescriptorPort {
     int NativeHandle() const override { return fd_; }
 
   private:
-    SerialPort(std::string device, int fd) : DescriptorPort(fd), device_(std::move(device)) {}
-    ssize_t ReceiveSome(void* buffer, std::size_t n) override;
-    ssize_t SendSome(const void* data, std::size_t n) override;
-    PortResult FailureOf(int error, int count) const override;
-    PortResult EndOfInput(int count) const override;
-    std::optional<PortResult> FailureOfEvents(short revents, int count) const override;
-    // Asks the driver how much output is still queued (TIOCOUTQ).
-    bool Unsent(int* bytes) const override;
-    int DrainStepMs(int unsent) const override;
-    DiscardWait DiscardWaiting() const override;
+    SerialPort(std::string device, int fd);
 
     std::string device_;
 };

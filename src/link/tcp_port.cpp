@@ -31,6 +31,31 @@ using Kind = LinkFailure::Kind;
 // range or the bridge hangs, and the link goes looking for it again.
 constexpr unsigned kUnacknowledgedMs = 3000;
 
+PortResult FailureOf(int, int error, int count) {
+    // The bridge closed or reset the connection. The rest (time-outs, unreachable networks) are told in the
+    // system's words.
+    Kind kind = error == ECONNRESET || error == EPIPE ? Kind::kHungUp : Kind::kOther;
+    return PortFailure(kind, std::strerror(error), count);
+}
+
+constexpr DescriptorPort::Manner kSocket{
+    .socket = true,
+    .endKind = Kind::kHungUp,
+    .endDetail = "the bridge closed the connection",
+    .failureOf = FailureOf,
+    // A socket's error or hang-up is told by the next recv or send, in the system's words.
+    .eventsFail = false,
+    // What the socket has not sent yet: Drain waits for it to be sent, not for the bridge to acknowledge it
+    // (a bridge that stops answering is noticed by the connection's own time-out).
+    .unsentRequest = SIOCOUTQNSD,
+    .drainStepMs = 2,
+    .drainBaud = 0,
+    // Only the bridge closing or resetting the connection cuts the wait short; the bytes that gathered
+    // meanwhile are then read in large blocks (and a flood beyond the socket's buffer is held back by TCP).
+    .discardEvents = POLLRDHUP,
+    .discardSliceMs = std::numeric_limits<int>::max(),
+};
+
 // Waits for `events` on `fd`, or `wakeFd`, until `deadline`: 1 ready, 0 time out, -1 woken.
 int WaitFor(int fd, short events, int wakeFd, PortClock::time_point deadline) {
     for (;;) {
@@ -192,49 +217,13 @@ std::unique_ptr<TcpPort> TcpPort::Open(const std::string& address, int timeoutMs
     return fail();
 }
 
+TcpPort::TcpPort(std::string address, int fd) : DescriptorPort(fd, kSocket), address_(std::move(address)) {}
+
 TcpPort::~TcpPort() {
     // Closing a socket with unread input resets the connection, and a reset throws away the output not yet
     // sent: the final frame among it.
     DropQueued(0);
     close(fd_);
-}
-
-ssize_t TcpPort::ReceiveSome(void* buffer, std::size_t n) {
-    return recv(fd_, buffer, n, MSG_DONTWAIT);
-}
-
-ssize_t TcpPort::SendSome(const void* data, std::size_t n) {
-    return send(fd_, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
-}
-
-PortResult TcpPort::FailureOf(int error, int count) const {
-    // The bridge closed or reset the connection. The rest (time-outs, unreachable networks) are told in the
-    // system's words.
-    Kind kind = error == ECONNRESET || error == EPIPE ? Kind::kHungUp : Kind::kOther;
-    return PortFailure(kind, std::strerror(error), count);
-}
-
-PortResult TcpPort::EndOfInput(int count) const {
-    return PortFailure(Kind::kHungUp, "the bridge closed the connection", count);
-}
-
-std::optional<PortResult> TcpPort::FailureOfEvents(short, int) const {
-    // A socket's error or hang-up is told by the next recv or send, in the system's words.
-    return std::nullopt;
-}
-
-bool TcpPort::Unsent(int* bytes) const {
-    return ioctl(fd_, SIOCOUTQNSD, bytes) == 0;
-}
-
-int TcpPort::DrainStepMs(int) const {
-    return 2;
-}
-
-DescriptorPort::DiscardWait TcpPort::DiscardWaiting() const {
-    // Only the bridge closing or resetting the connection cuts the wait short; the bytes that gathered
-    // meanwhile are then read in large blocks (and a flood beyond the socket's buffer is held back by TCP).
-    return {POLLRDHUP, std::numeric_limits<int>::max()};
 }
 
 }  // namespace zanth

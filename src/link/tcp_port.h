@@ -26,17 +26,7 @@ class TcpPort final : public DescriptorPort {
     bool OutputOutlivesClose() const override { return true; }
 
   private:
-    TcpPort(std::string address, int fd) : DescriptorPort(fd), address_(std::move(address)) {}
-    ssize_t ReceiveSome(void* buffer, std::size_t n) override;
-    ssize_t SendSome(const void* data, std::size_t n) override;
-    PortResult FailureOf(int error, int count) const override;
-    PortResult EndOfInput(int count) const override;
-    std::optional<PortResult> FailureOfEvents(short revents, int count) const override;
-    // What the socket has not sent yet (SIOCOUTQNSD): Drain waits for it to be sent, not for the bridge to
-    // acknowledge it (a bridge that stops answering is noticed by the connection's own time-out).
-    bool Unsent(int* bytes) const override;
-    int DrainStepMs(int unsent) const override;
-    DiscardWait DiscardWaiting() const override;
+    TcpPort(std::string address, int fd);
 
     std::string address_;
 };
