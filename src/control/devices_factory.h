@@ -1,0 +1,22 @@
+#pragma once
+#include <memory>
+
+#include "control/session.h"
+#include "input/devices.h"
+
+namespace zanth {
+
+class AppContext;
+struct Settings;
+
+// The one place that builds the devices of this machine: the keyboard, the gamepad and the sound player the
+// session drives, and the gamepads the operation settings dialog reads. Nothing above this layer names them.
+SessionParts MakeDevices(const AppContext& app);
+
+// The session the program runs: the model from `settings`, the devices of MakeDevices.
+std::unique_ptr<ControlSession> MakeSession(const AppContext& app, const Settings& settings);
+
+// Button and axis names in `language` (1 Japanese, else English), and the system's gamepads.
+std::unique_ptr<GamepadSource> MakeGamepadSource(int language);
+
+}  // namespace zanth
