@@ -174,6 +174,7 @@ class MainWindow : public QDialog {
     QTreeWidget* soundList_ = nullptr;
     BatteryMeter* batteryMeter_ = nullptr;
     QLabel* linkNote_ = nullptr;
+    QLabel* playbackNote_ = nullptr;  // in the link note's place while a played session has gaps
     QPushButton* soundButton_ = nullptr;
     QPushButton* soundStopButton_ = nullptr;
     QCheckBox* selfNeutralCheck_ = nullptr;

@@ -17,11 +17,9 @@
 namespace zanth {
 namespace {
 
-// How long the lamp stays lit after a message: shorter than a tick, so the next tick puts it out and it
-// blinks once per message.
-constexpr auto kBlinkTime = std::chrono::milliseconds(40);
-// The label that says how a played session's pauses play, in the place of the link note while that is empty.
-constexpr const char* kPlaybackNoteName = "playbackNote";
+// The lamp turns bright and dim by turns with each message (one repaint per message, the least that shows
+// every one), and stays dim once no message has come for this long.
+constexpr auto kQuietAfter = std::chrono::milliseconds(300);
 
 QString DataFolder() {
     QDir().mkpath("Data");
@@ -38,13 +36,12 @@ void MainWindow::BuildLinkControls() {
     batteryNumber_->setStyleSheet("font-weight: bold;");
     indicator_ = new LinkIndicator(this);
     indicator_->setGeometry(batteryNumber_->x() - 16, batteryMeter_->y() + 5, 12, 12);
-    auto* playbackNote = new QLabel(this);
-    playbackNote->setObjectName(kPlaybackNoteName);
-    playbackNote->setGeometry(linkNote_->x(), linkNote_->y(), linkNote_->width(),
-                              4 * batteryMeter_->height());
-    playbackNote->setWordWrap(true);
-    playbackNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    playbackNote->hide();
+    playbackNote_ = new QLabel(this);
+    playbackNote_->setGeometry(linkNote_->x(), linkNote_->y(), linkNote_->width(),
+                               4 * batteryMeter_->height());
+    playbackNote_->setWordWrap(true);
+    playbackNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    playbackNote_->hide();
     // Play reads the file off the GUI thread; a file that cannot be played is named when that is known.
     connect(&session_->traffic(), &LinkTraffic::playOutcome, this, [this](const QString& error) {
         if (!error.isEmpty()) ShowLinkError(error.toStdString());
@@ -145,14 +142,12 @@ void MainWindow::ShowLinkReadouts() {
     using Light = LinkIndicator::Light;
     indicator_->setLight(s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting ? Light::kLost
                          : !connected()                                                       ? Light::kOff
-                         : now - blinkAt_ < kBlinkTime                                        ? Light::kBlink
+                         : now - blinkAt_ < kQuietAfter && (blinkSeen_ & 1u) != 0             ? Light::kBlink
                                                                                               : Light::kIdle);
 
-    if (auto* playbackNote = findChild<QLabel*>(kPlaybackNoteName, Qt::FindDirectChildrenOnly)) {
-        const QString note = QString::fromStdString(traffic.PlaybackNote());
-        if (playbackNote->text() != note) playbackNote->setText(note);
-        playbackNote->setVisible(!note.isEmpty() && linkNote_->isHidden());
-    }
+    const QString note = QString::fromStdString(traffic.PlaybackNote());
+    if (playbackNote_->text() != note) playbackNote_->setText(note);
+    playbackNote_->setVisible(!note.isEmpty() && linkNote_->isHidden());
 
     // The picture shows the played frame while a session plays, and the controller again after it.
     const std::optional<std::uint32_t> shown = traffic.ShownItems();
