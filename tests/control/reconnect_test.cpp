@@ -74,6 +74,8 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     auto s = Make(link);
     ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
     ASSERT_TRUE(Drive(*s, sim.get(), [&] { return lines_ > 0; }));
+    int changes = 0;
+    QObject::connect(s.get(), &ControlSession::stateChanged, [&] { ++changes; });
 
     // Unplugged: the link goes, then the far end of the line (a terminal's number may soon be another's).
     std::filesystem::remove(link);
@@ -82,6 +84,7 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     ASSERT_TRUE(s->state().failure.has_value());
     EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
     EXPECT_EQ(s->state().failure->device, link);
+    EXPECT_GT(changes, 0);  // said between ticks
 
     sim = std::make_unique<SimProcess>(std::vector<std::string>{});
     Fresh();
@@ -95,11 +98,15 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     // As after Connect: what the robot says in the first 500 ms is dropped before the first message.
     EXPECT_GE(firstLine_ - reopened, 500ms);
 
-    // Lost again, and the user gives up: no more tries, even when the robot is back.
+    // Lost again, and the user gives up: no more tries, even when the robot is back. Until then the link may
+    // come back at any moment: the dialogs stay shut and the button offers Disconnect.
     std::filesystem::remove(link);
     sim.reset();
     ASSERT_TRUE(Drive(*s, nullptr, [&] { return s->state().link == LinkState::kReconnecting; }));
+    EXPECT_FALSE(s->state().settingsEnabled());
+    EXPECT_TRUE(s->state().engaged());
     EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
+    EXPECT_TRUE(s->state().settingsEnabled());
     const int opensBefore = opens;
     sim = std::make_unique<SimProcess>(std::vector<std::string>{});
     Fresh();

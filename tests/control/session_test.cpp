@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "../link/link_test_util.h"
+#include "../link/stuck_port.h"
 #include "base/clock.h"
 #include "fakes.h"
 #include "input/apply.h"
@@ -135,58 +136,6 @@ TEST_F(SessionTest, NoReplyForASecondGreysTheMeter) {
     EXPECT_FALSE(s->state().meterStale);
 }
 
-TEST_F(SessionTest, ALostPortIsReopenedWithItsReasonShownUntilDisconnect) {
-    Robot robot;
-    auto s = Make(robot.path());
-    ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
-    int changes = 0;
-    QObject::connect(s.get(), &ControlSession::stateChanged, [&] { ++changes; });
-    s->Tick({});
-    robot.Hangup();
-    ASSERT_TRUE(WaitFor([&] { return s->state().link == LinkState::kReconnecting; }));
-    EXPECT_GT(changes, 0);
-    ASSERT_TRUE(s->state().failure.has_value());
-    EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
-    EXPECT_EQ(s->state().failure->device, robot.path());
-    // The link may come back at any moment: the dialogs stay shut and the button offers Disconnect, which
-    // ends the tries at once.
-    EXPECT_FALSE(s->state().settingsEnabled());
-    EXPECT_TRUE(s->state().engaged());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
-    EXPECT_LT(std::chrono::steady_clock::now() - start,
-              std::chrono::milliseconds(kStopBudgetMs + test::kStallMs));
-    EXPECT_EQ(s->state().link, LinkState::kDisconnected);
-    EXPECT_TRUE(s->state().settingsEnabled());
-}
-
-// A line held off for good: every write and drain takes all the time it is given.
-class HeldLine final : public Port {
-  public:
-    explicit HeldLine(std::atomic<int>* writes) : writes_(writes) {}
-    const std::string& Device() const override { return device_; }
-    PortResult Discard(int ms, int wakeFd) override { return Wait(ms, wakeFd, PortResult::Status::kOk); }
-    PortResult Read(std::uint8_t*, int, int ms, int wakeFd) override {
-        return Wait(ms, wakeFd, PortResult::Status::kOk);
-    }
-    PortResult Write(const WireMessage&, int ms, int) override {
-        ++*writes_;
-        return Wait(ms, -1, PortResult::Status::kTimedOut);
-    }
-    PortResult Drain(int ms, int wakeFd) override { return Wait(ms, wakeFd, PortResult::Status::kTimedOut); }
-    void Flush() override {}
-
-  private:
-    static PortResult Wait(int ms, int wakeFd, PortResult::Status atTimeOut) {
-        pollfd p{wakeFd, POLLIN, 0};
-        PortResult r;
-        r.status = poll(&p, wakeFd >= 0 ? 1 : 0, ms) > 0 ? PortResult::Status::kWoken : atTimeOut;
-        return r;
-    }
-    std::atomic<int>* writes_;
-    std::string device_ = "/dev/held0";
-};
-
 // Whatever is held at Disconnect, the robot's last message is the neutral frame.
 TEST_F(LinkSessionTest, DisconnectLeavesTheRobotWithTheNeutralFrame) {
     Connect({});
@@ -208,16 +157,16 @@ TEST_F(LinkSessionTest, DisconnectLeavesTheRobotWithTheNeutralFrame) {
 }
 
 TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {
-    std::atomic<int> writes{0};
+    const auto log = std::make_shared<test::StuckLog>();
     openPort_ = [&](const std::string&, std::string*) -> std::unique_ptr<Port> {
-        return std::make_unique<HeldLine>(&writes);
+        return std::make_unique<test::StuckPort>(log, test::Stuck::kBeforeTheMessage);
     };
     for (bool closing : {false, true}) {
-        auto s = Make("/dev/held0");
+        auto s = Make("/dev/stuck0");
         ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
         s->Tick({});
-        writes = 0;
-        ASSERT_TRUE(WaitFor([&] { return writes > 0; }));
+        log->stuck = false;
+        ASSERT_TRUE(WaitFor([&] { return log->stuck.load(); }));
         const auto start = std::chrono::steady_clock::now();
         if (closing)
             s->Close(SettingsPath());
@@ -254,17 +203,17 @@ class NoFreeDescriptor {
 };
 
 TEST_F(SessionTest, ALinkThatCannotStartIsReportedAndLeavesTheSessionDisconnected) {
-    std::atomic<int> writes{0};
+    const auto log = std::make_shared<test::StuckLog>();
     openPort_ = [&](const std::string&, std::string*) -> std::unique_ptr<Port> {
-        return std::make_unique<HeldLine>(&writes);
+        return std::make_unique<test::StuckPort>(log, test::Stuck::kBeforeTheMessage);
     };
-    auto s = Make("/dev/held0");
+    auto s = Make("/dev/stuck0");
     // Once connected and disconnected first: the sanitizer's check of an object's type takes a descriptor of
     // its own the first time it meets a type, and would cry wolf while the test holds them all.
     ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
     ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
     ASSERT_EQ(s->ToggleConnection(4).outcome, ConnectResult::Outcome::kFailed);  // logged, as below
-    writes = 0;
+    log->writes.clear();                                                         // no link runs now
     ConnectResult r;
     {
         const NoFreeDescriptor limit;
@@ -278,7 +227,10 @@ TEST_F(SessionTest, ALinkThatCannotStartIsReportedAndLeavesTheSessionDisconnecte
     EXPECT_TRUE(s->state().settingsEnabled());
     EXPECT_FALSE(s->link().IsRunning());
     s->Tick({});
-    EXPECT_EQ(writes, 0);
+    {
+        std::lock_guard lock(log->mutex);
+        EXPECT_TRUE(log->writes.empty());
+    }
     // Once descriptors can be had again, the same press connects.
     EXPECT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
 }

@@ -58,7 +58,11 @@ void LinkThenDie(const std::string& device, bool ledLit, bool frameSet, const st
         link.SetFrame(WithL1(ledLit), false);
         while (link.MessagesSent() < 2) usleep(10000);
     } else {
-        usleep(700000);  // past the opening discard: a frame would have gone out by now
+        // Past the opening discard: the link asks for the frame it would send now.
+        std::atomic<bool> asked{false};
+        QObject::connect(
+            &link, &LinkWorker::frameWanted, &link, [&] { asked = true; }, Qt::DirectConnection);
+        while (!asked) usleep(10000);
     }
     die();
     _exit(91);

@@ -14,12 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
-
-#include "link/port.h"
 
 namespace zanth::test {
 
@@ -33,49 +29,6 @@ inline long long MsSince(Clock::time_point start) {
 // How long a loaded machine may hold a thread. A wall-clock bound in a test is the code's own budget plus
 // this; anything tighter is a figure for the benchmarks.
 inline constexpr int kStallMs = 1000;
-
-// A port that passes every call on and notes how long each was given and how it ended, so that a test can
-// tell "woken" from "waited it out" without a stopwatch.
-class RecordingPort final : public Port {
-  public:
-    struct Call {
-        char what;  // 'D'iscard, 'R'ead, 'W'rite, 'd'rain
-        int ms;
-        int wakeFd;
-        PortResult::Status status;
-    };
-    explicit RecordingPort(std::unique_ptr<Port> inner) : inner_(std::move(inner)) {}
-    const std::string& Device() const override { return inner_->Device(); }
-    PortResult Discard(int ms, int wakeFd) override {
-        return Note('D', ms, wakeFd, inner_->Discard(ms, wakeFd));
-    }
-    PortResult Read(std::uint8_t* buffer, int n, int ms, int wakeFd) override {
-        return Note('R', ms, wakeFd, inner_->Read(buffer, n, ms, wakeFd));
-    }
-    PortResult Write(const WireMessage& message, int ms, int wakeFd) override {
-        return Note('W', ms, wakeFd, inner_->Write(message, ms, wakeFd));
-    }
-    PortResult Drain(int ms, int wakeFd) override { return Note('d', ms, wakeFd, inner_->Drain(ms, wakeFd)); }
-    void Flush() override { inner_->Flush(); }
-    bool OutputOutlivesClose() const override { return inner_->OutputOutlivesClose(); }
-    int NativeHandle() const override { return inner_->NativeHandle(); }
-
-    // Outlives the port, which the link destroys at Stop.
-    struct Log {
-        std::mutex mutex;
-        std::vector<Call> calls;
-    };
-    std::shared_ptr<Log> log() const { return log_; }
-
-  private:
-    PortResult Note(char what, int ms, int wakeFd, PortResult r) {
-        std::lock_guard lock(log_->mutex);
-        log_->calls.push_back({what, ms, wakeFd, r.status});
-        return r;
-    }
-    std::unique_ptr<Port> inner_;
-    std::shared_ptr<Log> log_ = std::make_shared<Log>();
-};
 
 // The port under test opens the terminal side by name.
 struct Pty {

@@ -11,6 +11,7 @@
 #include "link/serial_port.h"
 #include "link_test_util.h"
 #include "sim_process.h"
+#include "stuck_port.h"
 
 namespace zanth {
 namespace {
@@ -123,62 +124,17 @@ TEST_F(LinkWorkerTest, FrameWantedComesBeforeEachMessageAndItsAnswerGoesOut) {
     worker.Stop(std::nullopt);
 }
 
-TEST_F(LinkWorkerTest, StopSendsTheFinalFrameLastAndClosesThePort) {
-    Begin({});
-    const ControllerFrame moving = {0xFF, 0xFF, 0xFB, 0x80, 0x80, 0x10, 0x80, 0xF3};  // L1 held, stick left
-    worker.SetFrame(moving, false);
-    ASSERT_TRUE(RunUntil([&] { return worker.MessagesSent() >= 2; }, 10000));
-    worker.Stop(NeutralFrame(true));
-    EXPECT_FALSE(worker.IsRunning());
-
-    int status = -1;
-    std::vector<std::string> lines = sim->LinesUntilExit(5000, &status);
-    EXPECT_EQ(status, 0);  // its master read EIO: the port was closed
-    ASSERT_GE(lines.size(), 3u);
-    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
-        EXPECT_EQ(lines[i].substr(0, 26), "K FF FF FB 80 80 10 80 F3 ");
-    EXPECT_EQ(lines.back().substr(0, 26), "K FF FF FF 80 80 80 80 F3 ");
-    EXPECT_TRUE(replies.empty());  // "K" asks for nothing
-}
-
 // Told by how the discard ended, not by a stopwatch: on a loaded machine Stop may take long for other
 // reasons.
 TEST_F(LinkWorkerTest, StopDoesNotWaitOutTheOpeningDiscard) {
-    sim = std::make_unique<SimProcess>(std::vector<std::string>{});
-    auto port = std::make_unique<test::RecordingPort>(OpenPort(sim->path()));
-    const auto log = port->log();
-    ASSERT_TRUE(worker.Start(std::move(port)));
+    const auto log = std::make_shared<test::StuckLog>();
+    ASSERT_TRUE(worker.Start(std::make_unique<test::StuckPort>(log, test::Stuck::kAfterTheDriverTookIt)));
     worker.SetFrame(NeutralFrame(false), true);
     worker.Stop(NeutralFrame(true));
-    {
-        std::lock_guard lock(log->mutex);
-        ASSERT_FALSE(log->calls.empty());
-        EXPECT_EQ(log->calls.front().what, 'D');
-        EXPECT_EQ(log->calls.front().ms, kOpenDiscardMs);
-        EXPECT_EQ(log->calls.front().status, PortResult::Status::kWoken);
-    }
+    std::lock_guard lock(log->mutex);
+    EXPECT_EQ(log->discards, std::vector<PortResult::Status>{PortResult::Status::kWoken});
     // The final frame is the only message: the thread never got past its discard.
-    EXPECT_EQ(worker.MessagesSent(), 1u);
-    EXPECT_EQ(sim->ReadLine(5000).substr(0, 26), "K FF FF FF 80 80 80 80 F3 ");
-}
-
-// A reply 40 ms late has missed its window (a window a little too wide would take it); the next message's
-// discard drops it.
-TEST_F(LinkWorkerTest, UnansweredGarbledOrLateRequestsGiveNoValueAndKeepTheRhythm) {
-    for (auto options : {std::vector<std::string>{"--silent"}, {"--garbage"}, {"--delay", "40"}}) {
-        SCOPED_TRACE(options.front());
-        int replyCount = 0;
-        QObject context;
-        LinkWorker w;
-        QObject::connect(&w, &LinkWorker::batteryReply, &context, [&](int) { ++replyCount; });
-        SimProcess s(options);
-        ASSERT_FALSE(s.path().empty());
-        ASSERT_TRUE(w.Start(OpenPort(s.path())));
-        w.SetFrame(NeutralFrame(true), true);
-        EXPECT_TRUE(RunUntil([&] { return w.MessagesSent() >= 4; }, 10000));
-        w.Stop(std::nullopt);
-        EXPECT_EQ(replyCount, 0);
-    }
+    EXPECT_EQ(log->writes, std::vector<WireMessage>{BuildMessage(NeutralFrame(true), false)});
 }
 
 double CpuMs() {
