@@ -60,6 +60,13 @@ void ExpectNeverEarly(const std::vector<std::int64_t>& times, const std::vector<
 
 class PlaybackTest : public LinkSessionTest {
   protected:
+    // Played messages the link has reported. It is done playing before its report of the last one has come
+    // through this thread's event loop.
+    std::size_t Played() const {
+        return static_cast<std::size_t>(std::count_if(
+            sent_.begin(), sent_.end(), [](const SentMessage& m) { return m.playedIndex >= 0; }));
+    }
+
     // Plays `file` as the window does: the outcome comes back from the thread that reads it.
     bool PlayNow(const std::string& file, std::string* error) {
         std::optional<QString> outcome;
@@ -112,7 +119,7 @@ TEST_F(PlaybackTest, ARecordedDriveIsPlayedBackInOrderAndOnTime) {
     const std::size_t playFrom = sent_.size();
     std::string error;
     ASSERT_TRUE(PlayNow(file, &error)) << error;
-    ASSERT_TRUE(Drive([&] { return !traffic().playing(); }, 15s));
+    ASSERT_TRUE(Drive([&] { return !traffic().playing() && Played() == recorded.messages.size(); }, 15s));
     std::vector<std::string> lines;
     for (std::string line; lines.size() < sent_.size() && !(line = sim_->ReadLine(5000)).empty();)
         lines.push_back(line);
@@ -158,7 +165,7 @@ TEST_F(PlaybackTest, PlaybackKeepsTheRecordedPauses) {
     const RecordedSession recorded = ReadSessionFile(file, nullptr);
     std::string error;
     ASSERT_TRUE(PlayNow(file, &error)) << error;
-    ASSERT_TRUE(Drive([&] { return !traffic().playing(); }, 10s));
+    ASSERT_TRUE(Drive([&] { return !traffic().playing() && Played() == recorded.messages.size(); }, 10s));
     std::vector<std::int64_t> times;
     for (const SentMessage& m : sent_)
         if (m.playedIndex >= 0) times.push_back(m.sentAtUs);
@@ -177,7 +184,7 @@ TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
     std::string error;
     ASSERT_TRUE(PlayNow(file, &error)) << error;
     EXPECT_FALSE(traffic().PlaybackNote().empty());
-    ASSERT_TRUE(Drive([&] { return !traffic().playing(); }, 15s));
+    ASSERT_TRUE(Drive([&] { return !traffic().playing() && Played() == planned.messages.size(); }, 15s));
     EXPECT_TRUE(traffic().PlaybackNote().empty());
 
     // A frame that holds anything is followed by the next within the held pause: in the plan, which the
