@@ -10,13 +10,6 @@
 
 namespace zanth {
 
-using PortClock = std::chrono::steady_clock;
-
-// `ms` from now (a negative time counts as none).
-PortClock::time_point DeadlineIn(int ms);
-// Milliseconds left until `deadline`, rounded up so that a wait never ends just short of it (and a loop never
-// polls with a zero timeout while time remains).
-int MsUntil(PortClock::time_point deadline);
 PortResult PortFailure(LinkFailure::Kind kind, std::string detail, int count = 0);
 
 // A port over one non-blocking descriptor: the waits, reads, writes and drops that a serial device and a

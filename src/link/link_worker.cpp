@@ -32,12 +32,6 @@ static_assert(kWriteRoomMs < kStopWorkMs);
 // port is: a bridge whose serial side runs at another speed, or a device that is no robot.
 constexpr auto kGarbageOnlyFor = std::chrono::seconds(3);
 
-int MsUntil(std::chrono::steady_clock::time_point deadline) {
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
-
 bool Broken(const PortResult& r) {
     return r.status == Status::kFailed || r.status == Status::kTimedOut;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -6,6 +7,14 @@
 #include "link/link_failure.h"
 
 namespace zanth {
+
+using PortClock = std::chrono::steady_clock;
+
+// `ms` from now (a negative time counts as none).
+PortClock::time_point DeadlineIn(int ms);
+// Milliseconds left until `deadline`, rounded up so that a wait never ends just short of it (and a loop never
+// polls with a zero timeout while time remains).
+int MsUntil(PortClock::time_point deadline);
 
 // What one call on a port came to.
 struct PortResult {
