@@ -3,6 +3,23 @@
 #include "base/ui_text.h"
 
 namespace zanth {
+namespace {
+
+template <std::size_t N>
+int IndexOf(const std::array<CodeName, N>& names, int code) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (names[i].code == code) return static_cast<int>(i);
+    return -1;
+}
+
+template <std::size_t N>
+std::optional<std::string> NameOf(const std::array<CodeName, N>& names, int code) {
+    const int i = IndexOf(names, code);
+    if (i < 0) return std::nullopt;
+    return names[static_cast<std::size_t>(i)].name;
+}
+
+}  // namespace
 
 GamepadNames::GamepadNames(int language) {
     const std::string none = UiText(Msg::kNone, language);
@@ -20,29 +37,19 @@ GamepadNames::GamepadNames(int language) {
 }
 
 int GamepadNames::ButtonIndex(int code) const {
-    for (std::size_t i = 0; i < buttonNames.size(); ++i) {
-        if (buttonNames[i].code == code) return static_cast<int>(i);
-    }
-    return -1;
+    return IndexOf(buttonNames, code);
 }
 
 std::optional<std::string> GamepadNames::ButtonName(int code) const {
-    const int i = ButtonIndex(code);
-    if (i < 0) return std::nullopt;
-    return buttonNames[static_cast<std::size_t>(i)].name;
+    return NameOf(buttonNames, code);
 }
 
 int GamepadNames::AxisIndex(int code) const {
-    for (std::size_t i = 0; i < axisNames.size(); ++i) {
-        if (axisNames[i].code == code) return static_cast<int>(i);
-    }
-    return -1;
+    return IndexOf(axisNames, code);
 }
 
 std::optional<std::string> GamepadNames::AxisName(int code) const {
-    const int i = AxisIndex(code);
-    if (i < 0) return std::nullopt;
-    return axisNames[static_cast<std::size_t>(i)].name;
+    return NameOf(axisNames, code);
 }
 
 }  // namespace zanth
