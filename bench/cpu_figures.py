@@ -7,29 +7,12 @@ usage: bench/cpu_figures.py BUILD_DIR [--seconds 60] [--perf]
 """
 import os, signal, subprocess, sys, tempfile, time
 
+from figures_common import cleanup, cpu_seconds, spawn, start_sim, start_xvfb, xdo
+
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 and not sys.argv[1].startswith("--") else "build/test")
 seconds = float(sys.argv[sys.argv.index("--seconds") + 1]) if "--seconds" in sys.argv else 60.0
 use_perf = "--perf" in sys.argv
 work = tempfile.mkdtemp(prefix="zanth-cpu.")
-procs = []
-
-
-def spawn(*args, **kw):
-    p = subprocess.Popen(*args, **kw)
-    procs.append(p)
-    return p
-
-
-def xdo(*args):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout.strip()
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def measure(pid, name):
     perf = None
     if use_perf:
@@ -50,38 +33,22 @@ def measure(pid, name):
 
 
 try:
-    r, w = os.pipe()
-    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-noreset", "-nolisten", "tcp"],
-          pass_fds=[w], stderr=subprocess.DEVNULL)
-    os.close(w)
-    os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
-    os.environ.pop("WAYLAND_DISPLAY", None)
-    sim = spawn([f"{build}/tools/robot_sim/zanth-robot-sim", "--keep-open"], stdout=subprocess.PIPE,
-                stderr=subprocess.DEVNULL)
-    pty = sim.stdout.readline().decode().strip()
+    start_xvfb()
+    sim, run = start_sim(build, work)
     subprocess.Popen(["cat"], stdin=sim.stdout, stdout=subprocess.DEVNULL)  # the simulator never blocks
-    run = os.path.join(work, "run")
-    os.makedirs(run)
-    subprocess.run([f"{build}/tools/ini_tool/zanth-ini", f"{run}/Zanth-Emulator.ini", "PORTS", "COM1", pty], check=True)
     emu = spawn([f"{build}/zanth-emulator", "--lang", "en"], cwd=run, env=dict(os.environ, SDL_AUDIODRIVER="dummy"),
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
     xdo("windowfocus", "--sync", wid)
     time.sleep(3)
-    idle = measure(emu.pid, "idle")
+    measure(emu.pid, "idle")
     xdo("mousemove", "--window", wid, "740", "438", "click", "1")
     time.sleep(3)
-    connected = measure(emu.pid, "connected")
-    print(f"targets: idle <= 0.5 %, connected <= 1 %")
+    measure(emu.pid, "connected")
+    print("targets: idle <= 0.5 %, connected <= 1 %")
     xdo("mousemove", "--window", wid, "740", "438", "click", "1")
     time.sleep(0.3)
     xdo("windowfocus", "--sync", wid, "key", "Escape")
     emu.wait(15)
 finally:
-    for p in reversed(procs):
-        if p.poll() is None:
-            p.send_signal(signal.SIGTERM)
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+    cleanup()

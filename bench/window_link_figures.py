@@ -10,41 +10,14 @@ rest of the run; the stall and CPU figures are then those with the monitor open.
 
 usage: bench/window_link_figures.py BUILD_DIR [--presses N] [--monitor]
 """
-import json, os, random, statistics, subprocess, sys, tempfile, time, select, signal
+import json, os, random, statistics, subprocess, sys, tempfile, time, select
+
+from figures_common import cleanup, cpu_seconds, spawn, start_sim, start_xvfb, xdo
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/release")
 presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 60
 monitor = "--monitor" in sys.argv
 work = tempfile.mkdtemp(prefix="zanth-bench.")
-procs = []
-
-
-def spawn(*args, **kw):
-    p = subprocess.Popen(*args, **kw)
-    procs.append(p)
-    return p
-
-
-def cleanup():
-    for p in reversed(procs):
-        if p.poll() is None:
-            p.send_signal(signal.SIGTERM)
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-
-
-def xdo(*args):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout.strip()
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def rss_mb(pid):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
@@ -58,18 +31,8 @@ def pct(values, p):
 
 
 try:
-    r, w = os.pipe()
-    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-noreset", "-nolisten", "tcp"],
-          pass_fds=[w], stderr=subprocess.DEVNULL)
-    os.close(w)
-    os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
-    os.environ.pop("WAYLAND_DISPLAY", None)
-
-    sim = spawn([f"{build}/tools/robot_sim/zanth-robot-sim", "--keep-open"], stdout=subprocess.PIPE)
-    pty = sim.stdout.readline().decode().strip()
-    run = os.path.join(work, "run")
-    os.makedirs(run)
-    subprocess.run([f"{build}/tools/ini_tool/zanth-ini", f"{run}/Zanth-Emulator.ini", "PORTS", "COM1", pty], check=True)
+    start_xvfb()
+    sim, run = start_sim(build, work)
 
     stats_file = os.path.join(work, "stats.json")
     env = dict(os.environ, ZANTH_STATS=stats_file, SDL_AUDIODRIVER="dummy")
