@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include "base/paths.h"
 #include "control/link_traffic.h"
 #include "panel/battery_meter.h"
 #include "panel/link_indicator.h"
@@ -21,9 +22,10 @@ namespace {
 // every one), and stays dim once no message has come for this long.
 constexpr auto kQuietAfter = std::chrono::milliseconds(300);
 
-QString DataFolder() {
-    QDir().mkpath("Data");
-    return QDir::current().absoluteFilePath("Data");
+// The Data folder of this run's settings, where the other file choosers start too; made on first use.
+QString DataFolder(const AppContext& app) {
+    MakeFolders(app.dataFolder);
+    return QString::fromStdString(app.dataFolder);
 }
 
 }  // namespace
@@ -79,8 +81,8 @@ void MainWindow::OpenMonitor() {
 
 void MainWindow::OnRecord() {
     const QString name = QDateTime::currentDateTime().toString("'session-'yyyyMMdd-HHmmss") + kSessionSuffix;
-    QString path = QFileDialog::getSaveFileName(this, Tr(Msg::kMenuRecord), QDir(DataFolder()).filePath(name),
-                                                Tr(Msg::kSessionFilter));
+    QString path = QFileDialog::getSaveFileName(
+        this, Tr(Msg::kMenuRecord), QDir(DataFolder(app_)).filePath(name), Tr(Msg::kSessionFilter));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += kSessionSuffix;
     RecordTo(path);
@@ -88,7 +90,7 @@ void MainWindow::OnRecord() {
 
 void MainWindow::OnPlay() {
     const QString path =
-        QFileDialog::getOpenFileName(this, Tr(Msg::kMenuPlay), DataFolder(), Tr(Msg::kSessionFilter));
+        QFileDialog::getOpenFileName(this, Tr(Msg::kMenuPlay), DataFolder(app_), Tr(Msg::kSessionFilter));
     if (!path.isEmpty()) PlayFrom(path);
 }
 

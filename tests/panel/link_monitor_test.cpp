@@ -5,10 +5,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -90,6 +93,21 @@ TEST_F(LinkMonitorTest, EscapeOrTheMouseStopsPlaybackAndTheMonitorKeepsItsPlace)
     }
     w->PlayFrom(dir_.filePath("missing.zsr"));
     EXPECT_TRUE(waitFor([&] { return w->lastLinkError().contains("The session cannot be played"); }));
+
+    // Record and Play offer the Data folder of this run, like the other file choosers, not one in the
+    // current folder.
+    for (QAction* entry : w->helpMenu()->actions()) {
+        if (entry->text() != "Record..." && entry->text() != "Play...") continue;
+        QString offered;
+        QTimer::singleShot(0, [&] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                offered = chooser->directory().absolutePath();
+                chooser->reject();
+            }
+        });
+        entry->trigger();
+        EXPECT_EQ(offered.toStdString(), app_->dataFolder) << entry->text().toStdString();
+    }
 
     w->OpenMonitor();
     LinkMonitorWindow* monitor = w->monitorWindow();
