@@ -14,7 +14,7 @@ ZANTH_TEST_PACKAGES=(
   desktop-file-utils appstream
 )
 ZANTH_PACKAGE_PACKAGES=(
-  pandoc weasyprint dpkg-dev file debootstrap
+  pandoc weasyprint dpkg-dev file debootstrap lintian
 )
 
 # zanth_install_deps PACKAGE...: installs whichever of the packages are missing, in one apt-get run whose

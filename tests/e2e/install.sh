@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The program as an installation brings it: `cmake --install` into a staging folder (DESTDIR) puts every file
 # where the menu, the icon theme, man and the software centre look, and the desktop entry and the metainfo
-# validate. The installed program answers --help, --version and a bad option without a display, and, started
-# from a folder without settings, keeps them in ~/.config/zanth-emulator, made private to the user.
+# validate. The man pages name every option of their program's --help, the copyright file carries the licence,
+# and the changelog and the metainfo list the same releases. The installed program answers --help, --version
+# and a bad option without a display, and, started from a folder without settings, keeps them in
+# ~/.config/zanth-emulator, made private to the user.
 source "$(dirname "$0")/lib.bash"
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$ZANTH_BIN/CMakeCache.txt"; }
 prefix=$(cache CMAKE_INSTALL_PREFIX)
@@ -13,8 +16,10 @@ DESTDIR=$stage cmake --install "$ZANTH_BIN" >"$WORK/install.log" || fail "cmake 
 root=$stage$prefix
 
 note "files where they are looked for"
+doc=$root/share/doc/zanth-emulator
 for f in bin/zanth-emulator bin/zanth-robot-sim share/applications/zanth-emulator.desktop \
   share/icons/hicolor/scalable/apps/zanth-emulator.svg share/man/man1/zanth-emulator.1.gz \
+  share/man/man1/zanth-robot-sim.1.gz share/doc/zanth-emulator/copyright share/doc/zanth-emulator/changelog.gz \
   share/doc/zanth-emulator/Zanth-Emulator_10_ENG.pdf "share/doc/zanth-emulator/Zanthエミュレータ取扱説明書.pdf"; do
   [ -s "$root/$f" ] || fail "not installed: $f"
 done
@@ -23,7 +28,16 @@ for side in 16 24 32 48 64 128 256; do
   png=$root/share/icons/hicolor/${side}x${side}/apps/zanth-emulator.png
   [ "$(identify -format '%wx%h' "$png" 2>/dev/null)" = "${side}x${side}" ] || fail "icon ${side}x${side}"
 done
-zcat "$root/share/man/man1/zanth-emulator.1.gz" | grep -q '^\.TH "ZANTH-EMULATOR" "1"' || fail "man page header"
+for program in zanth-emulator zanth-robot-sim; do
+  page=$(zcat "$root/share/man/man1/$program.1.gz")
+  grep -q "^\.TH \"${program^^}\" \"1\"" <<<"$page" || fail "man page header of $program"
+  options=$(env -u DISPLAY LC_ALL=C.UTF-8 "$root/bin/$program" --help |
+    sed -n 's/^  \(-[a-z], \)\?\(--[a-z-]*\).*/\2/p')
+  [ -n "$options" ] || fail "no options found in $program --help"
+  for option in $options; do
+    grep -qF "\\f[B]$option\\f[R]" <<<"$page" || fail "the man page of $program does not describe $option"
+  done
+done
 for pdf in "$root"/share/doc/zanth-emulator/*.pdf; do
   pdfinfo "$pdf" >/dev/null || fail "not a PDF: $pdf"
 done
@@ -42,8 +56,24 @@ id=$(sed -n 's|.*<id>\(.*\)</id>.*|\1|p' "${metainfo[0]}")
 [ "$(basename "${metainfo[0]}")" = "$id.metainfo.xml" ] || fail "metainfo file is not named after its id $id"
 grep -q "<launchable type=\"desktop-id\">zanth-emulator.desktop</launchable>" "${metainfo[0]}" ||
   fail "metainfo does not launch the desktop entry"
-grep -q "<release version=\"$version\"" "${metainfo[0]}" || fail "metainfo release is not $version"
 [ "$(grep -c "<screenshot" "${metainfo[0]}")" -ge 2 ] || fail "metainfo has no screenshots"
+
+note "changelog and copyright"
+# Releases as "VERSION DATE" lines, newest first, from the Debian changelog and from the metainfo.
+debian_releases=$(zcat "$doc/changelog.gz" | while read -r line; do
+  if [[ $line =~ ^zanth-emulator\ \(([^\)]+)\) ]]; then printf '%s ' "${BASH_REMATCH[1]}"; fi
+  if [[ $line =~ ^--\ .*\ \ (.+)$ ]]; then date -u -d "${BASH_REMATCH[1]}" +%F; fi
+done)
+appstream_releases=$(sed -n 's/.*<release version="\([^"]*\)" date="\([^"]*\)".*/\1 \2/p' "${metainfo[0]}")
+[ -n "$debian_releases" ] && [ "$debian_releases" = "$appstream_releases" ] ||
+  fail "changelog and metainfo list other releases: [$debian_releases] [$appstream_releases]"
+[ "${debian_releases%% *}" = "$version" ] || fail "the newest release is not $version: $debian_releases"
+grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$doc/copyright" ||
+  fail "the copyright file is not machine-readable"
+# Its licence paragraph is LICENSE's terms, each line indented and blank lines as " .".
+diff <(sed -n '/^Permission/,$p' "$source_dir/LICENSE" | sed 's/^$/./; s/^/ /') \
+  <(sed -n '/^ Permission/,$p' "$doc/copyright") >"$WORK/licence.diff" ||
+  fail "the copyright file does not carry the licence: $(cat "$WORK/licence.diff")"
 
 note "command line without a display"
 bin=$root/bin/zanth-emulator
