@@ -13,6 +13,7 @@
 #include "control/devices_factory.h"
 #include "control/log.h"
 #include "model/settings.h"
+#include "panel/japanese_text.h"
 #include "panel/main_window.h"
 #include "panel/qt_translations.h"
 #include "panel/stats.h"
@@ -32,7 +33,8 @@ void SayAtStart(const zanth::AppContext& app, zanth::Msg what, const std::string
     // Over the window, once it is up: the robot can be driven meanwhile.
     QTimer::singleShot(0, &dialog,
                        [&dialog, text, caption = QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning))] {
-                           QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, &dialog);
+                           QMessageBox box(QMessageBox::Warning, caption, zanth::KeepLineEndsTogether(text),
+                                           QMessageBox::Ok, &dialog);
                            box.exec();
                        });
 }
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     // The desktop entry the menu started us from: docks and task bars match the window to its icon.
     QGuiApplication::setDesktopFileName("zanth-emulator");
     zanth::InstallQtTranslations(qapp, app.language);
+    if (app.language == 1) zanth::UseJapaneseFont();
     if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
 
     // The settings file is read once here and written once when the window closes.
@@ -102,7 +105,8 @@ int main(int argc, char** argv) {
         qCWarning(lcControl).noquote() << text;
         // Ended by a signal, nobody is there to press OK.
         if (!failSafe.terminating())
-            QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)), text);
+            QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)),
+                                 zanth::KeepLineEndsTogether(text));
     }
     return 0;
 }

@@ -12,7 +12,7 @@ namespace zanth {
 namespace {
 
 struct Known {
-    std::string english;  // may hold "%1", standing for a number
+    std::string english;  // may hold "%1", standing for a number or a name (the same one each time)
     Msg id;
 };
 
@@ -47,26 +47,34 @@ bool SameLetter(char a, char b) {
     return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
 }
 
-// Whether `pattern` (with at most one "%1" for a run of digits) stands at the start of `text`, regardless of
-// ASCII case. On a match gives the length matched and the digits.
-bool MatchAt(std::string_view text, std::string_view pattern, std::size_t& length, std::string& number) {
-    const std::size_t hole = pattern.find("%1");
-    const std::string_view head = pattern.substr(0, hole);
-    if (text.size() < head.size() || !std::equal(head.begin(), head.end(), text.begin(), SameLetter))
-        return false;
-    if (hole == std::string_view::npos) {
-        length = head.size();
-        return true;
+// A number or a name (of a group, say) where a pattern holds "%1".
+bool InValue(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+}
+
+// Whether `pattern` stands at the start of `text`, regardless of ASCII case; each "%1" in it stands for one
+// and the same run of value characters. On a match gives the length matched and the value.
+bool MatchAt(std::string_view text, std::string_view pattern, std::size_t& length, std::string& value) {
+    std::size_t at = 0;  // in text
+    bool held = false;
+    for (;;) {
+        const std::size_t hole = pattern.find("%1");
+        const std::string_view head = pattern.substr(0, hole);
+        const std::string_view rest = text.substr(at);
+        if (rest.size() < head.size() || !std::equal(head.begin(), head.end(), rest.begin(), SameLetter))
+            return false;
+        at += head.size();
+        if (hole == std::string_view::npos) break;
+        std::size_t end = at;
+        while (end < text.size() && InValue(text[end])) ++end;
+        const std::string_view found = text.substr(at, end - at);
+        if (found.empty() || (held && found != value)) return false;
+        value.assign(found);
+        held = true;
+        at = end;
+        pattern.remove_prefix(hole + 2);
     }
-    std::size_t i = head.size();
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-    if (i == head.size()) return false;
-    number.assign(text.substr(head.size(), i - head.size()));
-    const std::string_view tail = pattern.substr(hole + 2);
-    const std::string_view rest = text.substr(i);
-    if (rest.size() < tail.size() || !std::equal(tail.begin(), tail.end(), rest.begin(), SameLetter))
-        return false;
-    length = i + tail.size();
+    length = at;
     return true;
 }
 
@@ -85,7 +93,7 @@ std::string ReasonText(std::string_view reason, int language) {
             std::string number;
             if (!MatchAt(reason.substr(pos), k.english, length, number)) continue;
             std::string words = UiText(k.id, 1);
-            if (const std::size_t hole = words.find("%1"); hole != std::string::npos)
+            for (std::size_t hole; (hole = words.find("%1")) != std::string::npos;)
                 words.replace(hole, 2, number);
             out += words;
             pos += length;

@@ -37,7 +37,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "通信スレッドを開始できませんでした",
     "設定を保存できませんでした:",
     "ポート切断",
-    "%1 が取り外されました",
+    "取り外されました",
     "入出力エラー",
     "装置が出力を受け付けません",
     "ロボットとの接続を切断して終了しますか?",
@@ -148,7 +148,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "フォルダではありません",
     "シリアル装置ではありません",
     "ポートは他のプログラムが使用中です",
-    "ユーザーを dialout グループに加える必要があるかもしれません",
+    "ユーザーが %1 グループに入っている必要があります: sudo usermod -aG %1 $USER "
+    "を実行し、ログインし直してください",
     "通常のファイルではありません",
     "WAV ファイルではありません",
     "%1 MB を超えています",
@@ -214,6 +215,10 @@ constexpr std::array<const char*, kCount> kJapanese{
     "再生: %1 秒の空白をニュートラルで再生",
     "再生: 空白 %1 か所 (最長 %2 秒) をニュートラルで再生",
     " (%1 秒に短縮)",
+    "音声出力装置が見つからないため、音は鳴りません。",
+    "メッセージを送るたびに点滅します (緑: 応答あり、黄: 応答なし、赤: "
+    "ポート切断)。ロボットの状態ではなく、送信を表します。",
+    "ロボットが最後に返したバッテリー残量 (灰色: 応答が途絶えています)",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -236,7 +241,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Repeat",
     "no device",
     "Display Manual[pdf]",
-    "About Zanth-Emulator(&A)...",
+    "&About Zanth-Emulator...",
     "ERROR",
     "WARNING",
     "Connection failed",
@@ -244,7 +249,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "the link thread could not be started",
     "The settings could not be saved:",
     "Port lost",
-    "%1 was unplugged",
+    "unplugged",
     "input/output error",
     "the device takes no output",
     "Disconnect from the robot and quit?",
@@ -355,7 +360,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "not a folder",
     "not a serial device",
     "the port is in use by another program",
-    "the user may need to be in the dialout group",
+    "the user must be in the %1 group: sudo usermod -aG %1 $USER, then log out and in again",
     "not a regular file",
     "not a WAV file",
     "larger than %1 MB",
@@ -410,7 +415,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Not connected to the robot",
     "Recording",
     "Playing",
-    "the bridge hung up",
+    "closed by the bridge",
     "path too long (more than %1 bytes)",
     "no host in the address",
     "no port in the address (tcp://host:port)",
@@ -422,6 +427,10 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Playback: a gap of %1 s played as neutral",
     "Playback: %1 gaps played as neutral, the longest %2 s",
     " (shortened to %1 s)",
+    "No audio device was found: sounds cannot be heard.",
+    "Flashes with every message sent (green: the robot replies, amber: no reply, red: port lost). It shows "
+    "messages going out, not the robot's health.",
+    "The battery level the robot last replied (grey: replies have stopped)",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

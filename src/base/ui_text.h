@@ -34,7 +34,7 @@ enum class Msg : int {
     kLinkNotStarted,
     kSaveFailed,
     kPortLost,
-    kPortUnplugged,  // %1: the device
+    kPortUnplugged,  // the device went away; the note names it on a line of its own
     kPortIoError,
     kPortStalled,
     kQuitWhileConnected,
@@ -133,7 +133,7 @@ enum class Msg : int {
     kReasonNotFolder,
     kReasonNotSerial,
     kReasonPortInUse,
-    kReasonDialout,
+    kReasonDialout,  // %1: the group that owns the device
     kReasonNotRegular,
     kReasonNotWav,
     kReasonLargerThanMb,  // %1: megabytes
@@ -203,6 +203,9 @@ enum class Msg : int {
     kPlaybackGapOne,     // %1: seconds recorded
     kPlaybackGaps,       // %1: how many, %2: seconds recorded of the longest
     kPlaybackShortened,  // follows either: %1: seconds played at most
+    kSoundDlgNoDevice,   // PLAY without an audio device
+    kLampTip,            // the message lamp's tool tip
+    kBatteryNumberTip,   // the battery number's tool tip
     kCount
 };
 

@@ -1,5 +1,7 @@
 #include "link/port_access.h"
 
+#include "base/ui_text.h"
+
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -105,8 +107,9 @@ std::string PermissionHint(const std::string& device) {
         if (const struct group* g = getgrgid(st.st_gid); g != nullptr && g->gr_name != nullptr)
             group = g->gr_name;
     }
-    return "the user must be in the " + group + " group: sudo usermod -aG " + group +
-           " $USER, then log out and in again";
+    std::string hint = UiText(Msg::kReasonDialout, 0);
+    for (std::size_t hole; (hole = hint.find("%1")) != std::string::npos;) hint.replace(hole, 2, group);
+    return hint;
 }
 
 }  // namespace zanth

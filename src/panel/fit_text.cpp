@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QStylePainter>
 #include <QTreeWidget>
 
 namespace zanth {
@@ -43,6 +44,37 @@ void FitStatusFont(std::span<QLineEdit* const> boxes, const QStringList& texts, 
     };
     while (font.pixelSize() > smallestPixels && !fits()) font.setPixelSize(font.pixelSize() - 1);
     for (QLineEdit* box : boxes) box->setFont(font);
+}
+
+QStyleOptionComboBox MiddleElidedComboBox::Option() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return option;
+}
+
+QString MiddleElidedComboBox::shownText() const {
+    const QStyleOptionComboBox option = Option();
+    // The label is drawn a pixel in from each side of the edit field; two more keep a glyph's overhang in.
+    const int room =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width() - 4;
+    const QFontMetrics metrics = fontMetrics();
+    const QString& text = option.currentText;
+    if (metrics.horizontalAdvance(text) <= room) return text;
+    // The entry's name ("COM3 — ") stays whole, what follows is cut at its start: its end tells most.
+    const qsizetype dash = text.indexOf(QString::fromUtf8(" \u2014 "));
+    if (dash < 0) return metrics.elidedText(text, Qt::ElideMiddle, room);
+    const QString head = text.left(dash + 3);
+    return head +
+           metrics.elidedText(text.mid(dash + 3), Qt::ElideLeft, room - metrics.horizontalAdvance(head));
+}
+
+void MiddleElidedComboBox::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option = Option();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    if (!isEditable()) option.currentText = shownText();
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 }  // namespace zanth

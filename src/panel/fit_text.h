@@ -1,5 +1,7 @@
 #pragma once
+#include <QComboBox>
 #include <QStringList>
+#include <QStyleOptionComboBox>
 #include <span>
 
 class QLineEdit;
@@ -16,5 +18,21 @@ void FitColumns(QTreeWidget* list, std::span<const int> least);
 // Gives the read-only `boxes` the largest font, from their own size down to `smallestPixels`, at which
 // every one of `texts` fits whole; the smallest when none does.
 void FitStatusFont(std::span<QLineEdit* const> boxes, const QStringList& texts, int smallestPixels);
+
+// A combo box whose closed box cuts a too wide entry in the middle, so that both ends stay in sight: the
+// port's name at the start, and at the end what tells two adapters of one make apart ("COM3 — …UART
+// A50285BI (ttyUSB0)"). The open list shows the entries whole.
+class MiddleElidedComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    // The current entry as the closed box shows it.
+    QString shownText() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QStyleOptionComboBox Option() const;
+};
 
 }  // namespace zanth

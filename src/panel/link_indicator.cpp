@@ -5,7 +5,6 @@
 namespace zanth {
 
 LinkIndicator::LinkIndicator(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
 }
 
@@ -26,6 +25,12 @@ void LinkIndicator::paintEvent(QPaintEvent*) {
             break;
         case Light::kBlink:
             fill = QColor(40, 230, 40);
+            break;
+        case Light::kNoReplyIdle:
+            fill = QColor(110, 80, 0);
+            break;
+        case Light::kNoReplyBlink:
+            fill = QColor(255, 180, 0);
             break;
         case Light::kLost:
             fill = QColor(230, 0, 0);

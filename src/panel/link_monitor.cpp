@@ -15,6 +15,7 @@
 
 #include "link/wire.h"
 #include "panel/battery_plot.h"
+#include "panel/japanese_text.h"
 
 namespace zanth {
 namespace {
@@ -242,9 +243,9 @@ void LinkMonitorWindow::OnSave() {
 bool LinkMonitorWindow::SaveTo(const QString& path) {
     const SaveResult r = traffic_.text().Save(traffic_.monitor(), path.toStdString());
     if (!r.ok && messageBoxes_)
-        QMessageBox::critical(
-            this, Tr(Msg::kCaptionError),
-            Tr(Msg::kMonitorSaveFailed) + "\n" + path + "\n" + QString::fromStdString(r.error));
+        QMessageBox::critical(this, Tr(Msg::kCaptionError),
+                              KeepLineEndsTogether(Tr(Msg::kMonitorSaveFailed) + "\n" + path + "\n" +
+                                                   QString::fromStdString(r.error)));
     return r.ok;
 }
 

@@ -20,7 +20,9 @@
 #include "panel/about_dialog.h"
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
+#include "panel/japanese_text.h"
 #include "panel/link_monitor.h"
+#include "panel/link_note.h"
 #include "panel/operation_settings_dialog.h"
 #include "panel/sound_settings_dialog.h"
 #include "panel/stats.h"
@@ -105,39 +107,6 @@ void MainWindow::ControllerTick() {
     RunStats::Get().TickEnd();
 }
 
-QString MainWindow::LinkNoteText() const {
-    const PanelState& s = session_->state();
-    if (s.link == LinkState::kConnecting) return Tr(Msg::kConnecting);
-    const bool lost = s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting;
-    if (lost && s.failure) {
-        const LinkFailure& f = *s.failure;
-        QString why;
-        switch (f.kind) {
-            case LinkFailure::Kind::kUnplugged:
-                why = Tr(Msg::kPortUnplugged).arg(QString::fromStdString(f.device));
-                break;
-            case LinkFailure::Kind::kIoError:
-                why = Tr(Msg::kPortIoError);
-                break;
-            case LinkFailure::Kind::kStalled:
-                why = Tr(Msg::kPortStalled);
-                break;
-            case LinkFailure::Kind::kHungUp:
-                why = Tr(Msg::kPortClosedByPeer);
-                break;
-            case LinkFailure::Kind::kGarbage:
-                why = Tr(Msg::kPortGarbage);
-                break;
-            case LinkFailure::Kind::kOther:
-                why = QString::fromStdString(ReasonText(f.detail, app_.language));
-                break;
-        }
-        if (s.link == LinkState::kReconnecting) return Tr(Msg::kReconnecting) + " (" + why + ")";
-        return Tr(Msg::kPortLost) + ": " + why;
-    }
-    return s.meterStale ? Tr(Msg::kNoReply) : QString();
-}
-
 void MainWindow::ShowState() {
     const PanelState& s = session_->state();
     // Widgets are touched only on a change: the tick shows the state every 50 ms.
@@ -155,10 +124,10 @@ void MainWindow::ShowState() {
     batteryMeter_->setBarColour(QColor(s.meterColour.r, s.meterColour.g, s.meterColour.b));
     batteryMeter_->setValue(s.meterValue);
     batteryMeter_->setStale(s.meterStale);
-    const QString note = LinkNoteText();
-    setText(linkNote_, note);
-    linkNote_->setToolTip(note);
-    linkNote_->setVisible(!note.isEmpty());
+    const LinkNote note = ComposeLinkNote(s, app_.language, linkNote_->fontMetrics(), linkNote_->width());
+    setText(linkNote_, note.text);
+    if (linkNote_->toolTip() != note.tip) linkNote_->setToolTip(note.tip);
+    linkNote_->setVisible(!note.text.isEmpty());
     ShowLinkReadouts();
 }
 
@@ -180,7 +149,8 @@ void MainWindow::ShowConnectFailure(const ConnectResult& r) {
                         QString::fromStdString(r.device.empty() ? "-" : r.device) +
                         "): " + QString::fromStdString(ReasonText(r.reason, app_.language));
     ShowState();
-    if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastConnectError_);
+    if (messageBoxes_)
+        QMessageBox::critical(this, Tr(Msg::kCaptionError), KeepLineEndsTogether(lastConnectError_));
 }
 
 // ---- The two settings dialogs
@@ -214,7 +184,8 @@ void MainWindow::OpenManual() {
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
     // The manual is there but nothing on this desktop shows PDF files: say so, and where the file is.
     lastMessage_ = Tr(Msg::kManualNoViewer).arg(QDir::toNativeSeparators(path));
-    if (messageBoxes_) QMessageBox::warning(this, Tr(Msg::kCaptionWarning), lastMessage_);
+    if (messageBoxes_)
+        QMessageBox::warning(this, Tr(Msg::kCaptionWarning), KeepLineEndsTogether(lastMessage_));
 }
 
 void MainWindow::ShowAbout() {
@@ -237,8 +208,8 @@ void MainWindow::Terminate() {
 
 bool MainWindow::ConfirmQuit() {
     if (quitAnswer_) return *quitAnswer_;
-    QMessageBox box(QMessageBox::Question, windowTitle(), Tr(Msg::kQuitWhileConnected), QMessageBox::NoButton,
-                    this);
+    QMessageBox box(QMessageBox::Question, windowTitle(), KeepLineEndsTogether(Tr(Msg::kQuitWhileConnected)),
+                    QMessageBox::NoButton, this);
     QPushButton* yes = box.addButton(Tr(Msg::kYes), QMessageBox::YesRole);
     QPushButton* no = box.addButton(Tr(Msg::kNo), QMessageBox::NoRole);
     box.setDefaultButton(no);

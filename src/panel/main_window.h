@@ -136,7 +136,6 @@ class MainWindow : public QDialog {
     void ToggleSound(int row);
     void ShowState();
     bool ConfirmQuit();
-    QString LinkNoteText() const;
     void ShowConnectFailure(const ConnectResult& result);
     bool ArrowKey(QKeyEvent* key, QEvent::Type type);
     void InvalidateItem(const ControllerItem& item);

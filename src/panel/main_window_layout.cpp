@@ -90,7 +90,7 @@ void MainWindow::BuildControls() {
     setStyleSheet("QPushButton { padding: 0px 2px; } QLineEdit { padding: 0px; }");
 
     // Created in the template's order, which is also the tab order.
-    portCombo_ = Place(new QComboBox(this), 399, 259, 48, 14);
+    portCombo_ = Place(new MiddleElidedComboBox(this), 399, 259, 48, 14);
     connectButton_ = Place(new QPushButton(Tr(Msg::kConnect), this), 395, 285, 56, 14);
     operationButton_ = Place(new QPushButton(Tr(Msg::kOperationSetting), this), 395, 307, 56, 14);
     axisLine_ = Place(ReadOnlyEdit(this), 6, 9, 40, 14);
@@ -107,12 +107,16 @@ void MainWindow::BuildControls() {
                   9);
     soundList_ = Place(new QTreeWidget(this), 6, 63, 81, 185);
     batteryMeter_ = Place(new BatteryMeter(this), 168, 147, 116, 14);
+    // Room for the state and its reason on two lines and the device on a third.
     linkNote_ = new QLabel(this);
     linkNote_->setGeometry(batteryMeter_->geometry().right() + 6, batteryMeter_->y(), 150,
-                           2 * batteryMeter_->height());
+                           3 * batteryMeter_->height());
     linkNote_->setWordWrap(true);
     linkNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    linkNote_->setStyleSheet("color: #a00000; font-weight: bold;");
+    QFont bold = linkNote_->font();
+    bold.setBold(true);
+    linkNote_->setFont(bold);
+    linkNote_->setStyleSheet("color: #a00000;");
     linkNote_->hide();
     BuildLowerControls();
 }
@@ -256,7 +260,8 @@ void MainWindow::FillPortList() {
 }
 
 // The closed box shows its whole entry ("COM3 — FT232R USB UART (ttyUSB0)"): it grows to the left, over the
-// picture's plain grip but never over an item, and its font shrinks a little where that is not room enough.
+// picture's plain grip but never over an item, and its font shrinks a little where that is not room enough;
+// an entry still too wide is cut in its middle.
 void MainWindow::FitPortBox() {
     const QRect home = DialogUnitsToPixels(399, 259, 48, 14);
     const int leftmost = 606;  // button 2 ends at x 602, button 3 below it at 562

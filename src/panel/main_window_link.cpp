@@ -11,6 +11,7 @@
 #include "base/paths.h"
 #include "control/link_traffic.h"
 #include "panel/battery_meter.h"
+#include "panel/japanese_text.h"
 #include "panel/link_indicator.h"
 #include "panel/link_monitor.h"
 #include "panel/main_window.h"
@@ -36,7 +37,9 @@ void MainWindow::BuildLinkControls() {
     batteryNumber_->setGeometry(batteryMeter_->x() - 114, batteryMeter_->y(), 40, batteryMeter_->height());
     batteryNumber_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     batteryNumber_->setStyleSheet("font-weight: bold;");
+    batteryNumber_->setToolTip(Tr(Msg::kBatteryNumberTip));
     indicator_ = new LinkIndicator(this);
+    indicator_->setToolTip(Tr(Msg::kLampTip));
     indicator_->setGeometry(batteryNumber_->x() - 16, batteryMeter_->y() + 5, 12, 12);
     playbackNote_ = new QLabel(this);
     playbackNote_->setGeometry(linkNote_->x(), linkNote_->y(), linkNote_->width(),
@@ -120,7 +123,8 @@ void MainWindow::StopRecordOrPlay() {
 
 void MainWindow::ShowLinkError(const std::string& error) {
     lastLinkError_ = QString::fromStdString(error);
-    if (messageBoxes_) QMessageBox::critical(this, Tr(Msg::kCaptionError), lastLinkError_);
+    if (messageBoxes_)
+        QMessageBox::critical(this, Tr(Msg::kCaptionError), KeepLineEndsTogether(lastLinkError_));
 }
 
 bool MainWindow::DrawnPressed(int item) const {
@@ -142,10 +146,12 @@ void MainWindow::ShowLinkReadouts() {
         blinkAt_ = now;
     }
     using Light = LinkIndicator::Light;
+    const bool bright = now - blinkAt_ < kQuietAfter && (blinkSeen_ & 1u) != 0;
     indicator_->setLight(s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting ? Light::kLost
                          : !connected()                                                       ? Light::kOff
-                         : now - blinkAt_ < kQuietAfter && (blinkSeen_ & 1u) != 0             ? Light::kBlink
-                                                                                              : Light::kIdle);
+                         : s.meterStale ? (bright ? Light::kNoReplyBlink : Light::kNoReplyIdle)
+                         : bright       ? Light::kBlink
+                                        : Light::kIdle);
 
     const QString note = QString::fromStdString(traffic.PlaybackNote());
     if (playbackNote_->text() != note) playbackNote_->setText(note);

@@ -26,6 +26,7 @@
 #include "input/gamepad_names.h"
 #include "input/keyboard_backend.h"
 #include "panel/fit_text.h"
+#include "panel/japanese_text.h"
 
 namespace zanth {
 namespace {
@@ -468,8 +469,8 @@ QString OperationSettingsDialog::ChooseFile(bool save) {
 void OperationSettingsDialog::ShowError(const QString& what, const QString& path, const std::string& reason) {
     lastError_ = what + "\n" + QDir::toNativeSeparators(path) + "\n" + U8(ReasonText(reason, app_.language));
     if (!messageBoxes_) return;
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)), lastError_,
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)),
+                    KeepLineEndsTogether(lastError_), QMessageBox::Ok, this);
     box.exec();
 }
 

@@ -8,6 +8,10 @@
 namespace zanth {
 
 bool InstallQtTranslations(QCoreApplication& app, int language) {
+    // The desktop's own file chooser speaks the desktop's language, whatever the program's: where the two
+    // differ, Qt's own chooser is used, which follows the program.
+    const bool japaneseDesktop = QLocale::system().language() == QLocale::Japanese;
+    if ((language == 1) != japaneseDesktop) QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     if (language != 1) return false;
     const QLocale japanese(QLocale::Japanese, QLocale::Japan);
     QLocale::setDefault(japanese);

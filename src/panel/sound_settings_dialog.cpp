@@ -29,6 +29,7 @@
 #include "base/text.h"
 #include "model/controller_model.h"
 #include "panel/fit_text.h"
+#include "panel/japanese_text.h"
 #include "sound/sound_file.h"
 #include "sound/sound_output.h"
 #include "sound/wav_length.h"
@@ -261,8 +262,15 @@ void SoundSettingsDialog::ConnectSignals() {
     });
     connect(browseButton_, &QPushButton::clicked, this, &SoundSettingsDialog::Browse);
     connect(playButton_, &QPushButton::clicked, this, [this] {
-        // The whole file once, whatever the row's playback time and repeat say.
-        if (const SoundSettingRow* row = Current(); row && !row->file.empty()) output_.Start(row->file);
+        // The whole file once, whatever the row's playback time and repeat say. Without an audio device
+        // nothing would be heard: that is said once, not at every press.
+        const SoundSettingRow* row = Current();
+        if (row == nullptr || row->file.empty()) return;
+        if (!output_.available() && !toldNoDevice_) {
+            toldNoDevice_ = true;
+            Message(Msg::kCaptionWarning, Msg::kSoundDlgNoDevice);
+        }
+        output_.Start(row->file);
     });
     connect(stopButton_, &QPushButton::clicked, this, [this] { output_.Stop(); });
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
@@ -418,7 +426,10 @@ void SoundSettingsDialog::Message(Msg captionId, const QString& text) {
         messageSink_(caption, text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    // The icon of the program's other boxes: an error is an error wherever it is found.
+    const QMessageBox::Icon icon =
+        captionId == Msg::kCaptionError ? QMessageBox::Critical : QMessageBox::Warning;
+    QMessageBox box(icon, caption, KeepLineEndsTogether(text), QMessageBox::Ok, this);
     box.exec();
 }
 

@@ -105,6 +105,7 @@ class SoundSettingsDialog : public QDialog {
     int currentRow_ = -1;
     std::string checkedFile_;  // the file last checked or shown: leaving its box unchanged checks nothing
     MessageSink messageSink_;
+    bool toldNoDevice_ = false;  // PLAY found no audio device and said so
     FileChooser fileChooser_;
 
     QTreeWidget* list_ = nullptr;

@@ -30,6 +30,8 @@ class SoundOutput {
     virtual void Preload(std::span<const std::string> /*files*/) {}
     // Forgets what was got ready, e.g. after the user changed the files.
     virtual void ClearCache() {}
+    // Whether a device plays what is started: false when Open() found none.
+    virtual bool available() const { return true; }
 };
 
 }  // namespace zanth

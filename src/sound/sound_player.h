@@ -54,7 +54,7 @@ class SoundPlayer final : public SoundOutput {
     // Stops playback, the decoding thread and releases the decoded files and the device. Safe to call at any
     // time, also twice. Waits for a file being decoded; a read in progress gives up within one 1 MB piece.
     void Close() override;
-    bool available() const { return open_; }
+    bool available() const override { return open_; }
 
     // Queues the given files for decoding and returns at once (empty paths are skipped, known ones are not
     // read again).

@@ -4,14 +4,18 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QGlyphRun>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QTranslator>
 #include <fstream>
 #include <memory>
 
 #include "base/app_context.h"
+#include "base/ui_text.h"
 #include "control/devices_factory.h"
+#include "panel/japanese_text.h"
 #include "panel/main_window.h"
 #include "panel/qt_translations.h"
 
@@ -47,6 +51,10 @@ TEST_F(JapaneseTest, QtsOwnTextsFollowTheLanguage) {
     EXPECT_FALSE(HasLatinLetter(qtText())) << qtText().toStdString();
     EXPECT_FALSE(HasLatinLetter(QCoreApplication::translate("QPlatformTheme", "Cancel")));
     EXPECT_EQ(QLocale().language(), QLocale::Japanese);
+    // A desktop in another language would show its own file chooser in its own language.
+    EXPECT_EQ(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs),
+              QLocale::system().language() != QLocale::Japanese);
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, false);
     for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
         QCoreApplication::removeTranslator(t);
         delete t;
@@ -85,6 +93,59 @@ TEST_F(JapaneseTest, AManualThatNothingCanShowIsReported) {
         EXPECT_EQ(HasLatinLetter(words), language == 0) << w->lastMessage().toStdString();
     }
     QDir::setCurrent(cwd);
+}
+
+// A wrapped line of a message never ends in a lone tail such as "い。" or "す:", at any width a box may take;
+// the joins that keep it together take no room.
+TEST_F(JapaneseTest, WrappedLinesKeepTheirLastWordsTogether) {
+    const QFont saved = QApplication::font();
+    UseJapaneseFont();
+    const QFont font = QApplication::font();
+    const QFontMetrics metrics(font);
+    EXPECT_EQ(metrics.horizontalAdvance(KeepLineEndsTogether("あいう")), metrics.horizontalAdvance("あいう"));
+    EXPECT_EQ(KeepLineEndsTogether("Not connected"), "Not connected");
+    for (int id = 0; id < static_cast<int>(Msg::kCount); ++id) {
+        const QString text = KeepLineEndsTogether(
+            QString::fromUtf8(UiText(static_cast<Msg>(id), 1)).replace("%1", "60").replace("%2", "60"));
+        for (const QString& paragraph : text.split('\n')) {
+            for (int width = 100; width <= 480; width += 3) {
+                QTextLayout layout(paragraph, font);
+                QTextOption option;
+                option.setWrapMode(QTextOption::WordWrap);
+                layout.setTextOption(option);
+                layout.beginLayout();
+                QString last;
+                int lines = 0;
+                for (QTextLine line = layout.createLine(); line.isValid();
+                     line = layout.createLine(), ++lines) {
+                    line.setLineWidth(width);
+                    last = paragraph.mid(line.textStart(), line.textLength()).remove(QChar(0x2060)).trimmed();
+                }
+                layout.endLayout();
+                // A number or a name after a space may stand alone; Japanese may not.
+                if (lines > 1 &&
+                    std::any_of(last.begin(), last.end(), [](QChar c) { return c.unicode() >= 0x3000; })) {
+                    EXPECT_GT(last.size(), 2) << paragraph.toStdString() << " at " << width << " px";
+                }
+            }
+        }
+    }
+    QApplication::setFont(saved);
+}
+
+// Digits and Latin letters in Japanese text are drawn in the font of the kana around them.
+TEST_F(JapaneseTest, DigitsUseTheFontOfTheTextAroundThem) {
+    const QFont saved = QApplication::font();
+    ASSERT_FALSE(UseJapaneseFont().isEmpty()) << "no Japanese font installed";
+    QTextLayout layout(QString::fromUtf8("再生時間が 60 秒を超えています (WAV)"), QApplication::font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QStringList families;
+    for (const QGlyphRun& run : layout.glyphRuns())
+        if (!families.contains(run.rawFont().familyName())) families << run.rawFont().familyName();
+    EXPECT_EQ(families.size(), 1) << families.join(", ").toStdString();
+    QApplication::setFont(saved);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <QWheelEvent>
 #include <chrono>
 #include <fstream>
+#include <set>
 
 #include <pty.h>
 #include <unistd.h>
@@ -32,6 +33,7 @@
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
+#include "panel/link_indicator.h"
 #include "panel/sound_settings_dialog.h"
 #include "sound/sound_player.h"
 
@@ -409,7 +411,7 @@ TEST_F(MainWindowTest, HelpMenuAndAboutBoxInBothLanguages) {
         int language;
         const char *manual, *about, *caption, *version;
     } cases[] = {
-        {0, "Display Manual[pdf]", "About Zanth-Emulator(&A)...", "About Zanth-Emulator",
+        {0, "Display Manual[pdf]", "&About Zanth-Emulator...", "About Zanth-Emulator",
          "Zanth-Emulator Version 1.0.0.2"},
         {1, "ﾏﾆｭｱﾙ[pdf]を表示", "バージョン情報 Zanthエミュレータ(&A)...", "バージョン情報 Zanthエミュレータ",
          "Zanthエミュレータ Version 1.0.0.2"},
@@ -467,6 +469,31 @@ TEST_F(MainWindowTest, ManualOpensInTheViewerAndAMissingOneSilently) {
     QDir::setCurrent(cwd);
 }
 
+// A robot that does not answer: the lamp still shows every message going out, but never in the green of a
+// robot that replies.
+TEST_F(MainWindowTest, TheLampIsNotGreenWhileNoReplyIsShown) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    WriteConfig(std::string("[PORTS]\nCOM1=") + ttyname(slave) + "\n");
+    close(slave);
+    auto w = Open();
+    w->portCombo()->setCurrentIndex(0);
+    w->ConnectOrDisconnect();
+    ASSERT_TRUE(w->connected()) << w->lastConnectError().toStdString();
+    using Light = LinkIndicator::Light;
+    std::set<Light> seen;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!seen.contains(Light::kNoReplyBlink) && std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (w->session().state().meterStale) seen.insert(w->linkIndicator()->light());
+    }
+    EXPECT_TRUE(seen.contains(Light::kNoReplyBlink));
+    EXPECT_FALSE(seen.contains(Light::kBlink) || seen.contains(Light::kIdle));
+    EXPECT_FALSE(w->linkIndicator()->toolTip().isEmpty());
+    w->ConnectOrDisconnect();
+    close(master);
+}
+
 TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutAndALostPortIsNamed) {
     for (int language : {0, 1}) {
         int master = -1, slave = -1;
@@ -487,9 +514,12 @@ TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutAndALostPortIsName
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (w->connected() && std::chrono::steady_clock::now() < end)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
-        const QString why = QString::fromUtf8(language ? "%1 が取り外されました" : "%1 was unplugged")
-                                .arg(QString::fromStdString(device));
-        EXPECT_TRUE(w->linkNote()->text().contains(why)) << w->linkNote()->text().toStdString();
+        // The reason before the device.
+        const QString note = w->linkNote()->text();
+        EXPECT_EQ(QString(note).remove(QChar(0x2060)).section('\n', 1, 1),
+                  QString::fromUtf8(language ? "取り外されました" : "unplugged"))
+            << note.toStdString();
+        EXPECT_EQ(note.section('\n', -1), QString::fromStdString(device));
         EXPECT_FALSE(w->linkNote()->isHidden());
         EXPECT_FALSE(w->operationButton()->isEnabled());
         w->ConnectOrDisconnect();

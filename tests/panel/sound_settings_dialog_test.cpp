@@ -32,7 +32,9 @@ class RecordingOutput : public SoundOutput {
     void Start(const std::string& file) override { calls.push_back("start " + file); }
     void Retrigger(const std::string& file) override { calls.push_back("retrigger " + file); }
     void Stop() override { calls.push_back("stop"); }
+    bool available() const override { return available_; }
     std::vector<std::string> calls;
+    bool available_ = true;
 };
 
 struct Shown {
@@ -247,6 +249,12 @@ TEST_F(SoundSettingsDialogTest, PlayAndStop) {
     dlg->playButton()->click();
     dlg->stopButton()->click();
     EXPECT_EQ(output_.calls, (std::vector<std::string>{"start /nowhere/missing.wav", "stop"}));
+    EXPECT_TRUE(shown_.empty());
+    // Without an audio device PLAY says so, once.
+    output_.available_ = false;
+    dlg->playButton()->click();
+    dlg->playButton()->click();
+    EXPECT_EQ(shown_.size(), 1u);
 }
 
 TEST_F(SoundSettingsDialogTest, RowsFromAndBackIntoTheModel) {

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -21,11 +22,15 @@
 #include <fstream>
 #include <memory>
 
+#include "../link/device_tree.h"
 #include "base/app_context.h"
 #include "control/devices_factory.h"
 #include "input/mapping.h"
 #include "model/controller_model.h"
 #include "panel/about_dialog.h"
+#include "panel/fit_text.h"
+#include "panel/japanese_text.h"
+#include "panel/link_note.h"
 #include "panel/main_window.h"
 #include "panel/operation_settings_dialog.h"
 #include "panel/sound_settings_dialog.h"
@@ -149,6 +154,11 @@ class FitWalker {
         opt.editable = x->isEditable();
         const QRect room =
             x->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, x);
+        // A box that cuts its entry in the middle shows only what it cut.
+        if (const auto* cut = dynamic_cast<const MiddleElidedComboBox*>(x)) {
+            Fits(x, cut->shownText(), x->fontMetrics().size(0, cut->shownText()), room.size());
+            return;
+        }
         for (int i = 0; i < x->count(); ++i)
             Fits(x, x->itemText(i), x->fontMetrics().size(0, x->itemText(i)), room.size());
     }
@@ -185,7 +195,10 @@ class TextFitTest : public ::testing::TestWithParam<int> {
         ASSERT_TRUE(dir_.isValid());
         StartupInfo info{GetParam() == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
+        // The program's font in Japanese, as main() sets it.
+        if (app_->language == 1) UseJapaneseFont();
     }
+    void TearDown() override { QApplication::setFont(font_); }
     // Shown, so that layouts and style sheets have settled.
     void Check(QWidget* w) {
         w->show();
@@ -197,6 +210,7 @@ class TextFitTest : public ::testing::TestWithParam<int> {
     }
     QTemporaryDir dir_;
     std::unique_ptr<AppContext> app_;
+    const QFont font_ = QApplication::font();
 };
 
 TEST_P(TextFitTest, MainWindow) {
@@ -215,14 +229,55 @@ TEST_P(TextFitTest, MainWindow) {
     w.keyboardStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kKeyboardReady)));
     w.gamepadStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kGamepadReady)));
     Check(&w);
-    // The note beside the battery meter, with the longest reasons a lost port has.
-    const QString lost = QString::fromUtf8(app_->Tr(Msg::kPortLost)) + ": ";
-    for (const QString& note : {QString::fromUtf8(app_->Tr(Msg::kNoReply)),
-                                lost + QString::fromUtf8(app_->Tr(Msg::kPortUnplugged)).arg("/dev/ttyUSB0"),
-                                lost + QString::fromUtf8(app_->Tr(Msg::kPortStalled))}) {
-        w.linkNote()->setText(note);
-        w.linkNote()->show();
+    // The note beside the battery meter, with every reason a lost port has and a long stable name: the
+    // reason stays in sight, the device's end (its serial number and interface) too.
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const QString tail = "A50285BI-if00-port0";
+    using Kind = LinkFailure::Kind;
+    for (LinkState link : {LinkState::kReconnecting, LinkState::kPortLost})
+        for (Kind kind : {Kind::kUnplugged, Kind::kIoError, Kind::kStalled, Kind::kHungUp, Kind::kGarbage}) {
+            PanelState state;
+            state.link = link;
+            state.failure = LinkFailure{kind, byId, "End of file"};
+            const LinkNote note =
+                ComposeLinkNote(state, app_->language, w.linkNote()->fontMetrics(), w.linkNote()->width());
+            EXPECT_TRUE(note.text.section('\n', -1).endsWith(tail)) << note.text.toStdString();
+            EXPECT_TRUE(note.tip.endsWith(QString::fromStdString(byId)));
+            w.linkNote()->setText(note.text);
+            w.linkNote()->show();
+            Check(&w);
+        }
+    PanelState stale;
+    stale.meterStale = true;
+    w.linkNote()->setText(ComposeLinkNote(stale, app_->language, w.linkNote()->fontMetrics(), 0).text);
+    Check(&w);
+}
+
+// Two adapters of one make: the closed port box keeps the end of each entry, where their serial numbers are.
+TEST_P(TextFitTest, PortBoxTellsTwinAdaptersApart) {
+    test::DeviceTree tree;
+    const test::UsbInfo ftdi{"0403", "6001", "FT232R USB UART", "FTDI", ""};
+    const std::string serials[] = {"A50285BI", "A50285BJ"};
+    for (int i = 0; i < 2; ++i) {
+        test::UsbInfo info = ftdi;
+        info.serial = serials[i];
+        const std::string name = "ttyUSB" + std::to_string(i);
+        tree.AddUsb(name, "1-" + std::to_string(i + 1), info,
+                    "usb-FTDI_FT232R_USB_UART_" + info.serial + "-if00-port0");
+    }
+    qputenv("ZANTH_DEVICE_ROOT", QByteArray::fromStdString(tree.root()));
+    MainWindow w(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
+    qunsetenv("ZANTH_DEVICE_ROOT");
+    w.setMessageBoxesEnabled(false);
+    auto* box = dynamic_cast<MiddleElidedComboBox*>(w.portCombo());
+    ASSERT_NE(box, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        box->setCurrentIndex(i);
         Check(&w);
+        EXPECT_TRUE(box->shownText().startsWith(QString("COM%1").arg(i + 1)))
+            << box->shownText().toStdString();
+        EXPECT_TRUE(box->shownText().contains(QString::fromStdString(serials[i])))
+            << box->shownText().toStdString();
     }
 }
 
@@ -258,8 +313,11 @@ TEST_P(TextFitTest, SoundSettingsDialog) {
 TEST_P(TextFitTest, AboutBox) {
     AboutDialog about(*app_);
     Check(&about);
-    // A settings path that fits is shown whole.
-    EXPECT_TRUE(about.settingsLabel()->text().endsWith(QString::fromStdString(app_->configPath)));
+    // A settings path that fits the screen is shown whole (at twice the size the test's screen is too
+    // narrow).
+    if (QGuiApplication::primaryScreen()->availableGeometry().width() >= 800) {
+        EXPECT_TRUE(about.settingsLabel()->text().endsWith(QString::fromStdString(app_->configPath)));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, TextFitTest, ::testing::Values(0, 1),
