@@ -216,8 +216,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "再生: 空白 %1 か所 (最長 %2 秒) をニュートラルで再生",
     " (%1 秒に短縮)",
     "音声出力装置が見つからないため、音は鳴りません。",
-    "メッセージを送るたびに点滅します (緑: 応答あり、黄: 応答なし、赤: "
-    "ポート切断)。ロボットの状態ではなく、送信を表します。",
+    "メッセージを送るたびに点滅します。\n緑: 応答あり、黄: 応答なし、赤: ポート切断\n"
+    "ロボットの状態ではなく、送信を表します。",
     "ロボットが最後に返したバッテリー残量 (灰色: 応答が途絶えています)",
 };
 
@@ -428,8 +428,8 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Playback: %1 gaps played as neutral, the longest %2 s",
     " (shortened to %1 s)",
     "No audio device was found: sounds cannot be heard.",
-    "Flashes with every message sent (green: the robot replies, amber: no reply, red: port lost). It shows "
-    "messages going out, not the robot's health.",
+    "Flashes with every message sent.\nGreen: the robot replies, amber: no reply, red: port lost.\n"
+    "It shows messages going out, not the robot's health.",
     "The battery level the robot last replied (grey: replies have stopped)",
 };
 

@@ -36,7 +36,9 @@ void MainWindow::BuildLinkControls() {
     batteryNumber_ = new QLabel(this);
     batteryNumber_->setGeometry(batteryMeter_->x() - 114, batteryMeter_->y(), 40, batteryMeter_->height());
     batteryNumber_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    batteryNumber_->setStyleSheet("font-weight: bold;");
+    QFont bold = batteryNumber_->font();
+    bold.setBold(true);
+    batteryNumber_->setFont(bold);
     batteryNumber_->setToolTip(Tr(Msg::kBatteryNumberTip));
     indicator_ = new LinkIndicator(this);
     indicator_->setToolTip(Tr(Msg::kLampTip));
