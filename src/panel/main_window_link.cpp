@@ -155,7 +155,7 @@ void MainWindow::ShowLinkReadouts() {
                          : bright       ? Light::kBlink
                                         : Light::kIdle);
 
-    const QString note = QString::fromStdString(traffic.PlaybackNote());
+    const QString note = KeepLineEndsTogether(QString::fromStdString(traffic.PlaybackNote()));
     if (playbackNote_->text() != note) playbackNote_->setText(note);
     playbackNote_->setVisible(!note.isEmpty() && linkNote_->isHidden());
 

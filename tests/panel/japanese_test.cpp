@@ -109,10 +109,7 @@ TEST_F(JapaneseTest, WrappedLinesKeepTheirLastWordsTogether) {
             QString::fromUtf8(UiText(static_cast<Msg>(id), 1)).replace("%1", "60").replace("%2", "60"));
         for (const QString& paragraph : text.split('\n')) {
             for (int width = 100; width <= 480; width += 3) {
-                QTextLayout layout(paragraph, font);
-                QTextOption option;
-                option.setWrapMode(QTextOption::WordWrap);
-                layout.setTextOption(option);
+                QTextLayout layout(paragraph, font);  // wraps at word boundaries, as a label does
                 layout.beginLayout();
                 QString last;
                 int lines = 0;
