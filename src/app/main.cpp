@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "base/reason_text.h"
 #include "control/devices_factory.h"
 #include "control/log.h"
+#include "input/virtual_pads.h"
 #include "model/settings.h"
 #include "panel/japanese_text.h"
 #include "panel/main_window.h"
@@ -85,6 +87,17 @@ int main(int argc, char** argv) {
     zanth::InstallQtTranslations(qapp, app.language);
     if (app.language == 1) zanth::UseJapaneseFont();
     if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
+
+    // Test seam: pads that exist only in this process, worked through a FIFO (input/virtual_pads.h).
+    const std::unique_ptr<zanth::VirtualPads> virtualPads = zanth::VirtualPads::FromEnvironment();
+    std::unique_ptr<QSocketNotifier> virtualPadInput;
+    if (virtualPads) {
+        if (const int fd = zanth::VirtualPads::OpenInput(); fd >= 0) {
+            virtualPadInput = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            QObject::connect(virtualPadInput.get(), &QSocketNotifier::activated,
+                             [&virtualPads, fd] { virtualPads->Feed(fd); });
+        }
+    }
 
     // The settings file is read once here and written once when the window closes.
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);

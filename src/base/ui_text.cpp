@@ -108,6 +108,13 @@ constexpr std::array<const char*, kCount> kJapanese{
     "行を選んで押し、5秒以内にキー・ゲームパッドのボタンを押すか軸を倒すと、"
     "その行に割り当てます。Escで取り消し。",
     "%1 にも割り当てられています",
+    "未接続: %1",
+    "使用するパッド",
+    "指定なし (最初に見つかったパッド)",
+    "%1 (未接続)",
+    "振動で知らせる",
+    "振動機能のあるパッドは、バッテリー表示が赤になると1回 (赤の間は30秒ごと)、"
+    "ポートが切断されると2回振動します。",
     "使い方: zanth-emulator [オプション]...\n"
     "小型ロボットの手持ちリモコンの代わりになります。キーボード・ゲームパッド・\n"
     "マウスでシリアルポート越しにロボットを操作します。\n"
@@ -185,7 +192,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "応答なし",
     "遅れて到着",
     "送信 %1　応答 %2　無応答 %3　不正 %4　ポートエラー %5　再接続 %6　%7 件/秒",
-    "装置 %1　%2",
+    "装置 %1　%2　ゲームパッド %3",
     "バッテリー残量(過去10分)",
     "-%1分",
     "テキスト (*.txt);;全てのファイル (*)",
@@ -320,6 +327,13 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Select a row, click, then within 5 s press a key or a gamepad button, or move an axis: "
     "the row takes it. Esc cancels.",
     "Also bound to %1",
+    "Not connected: %1",
+    "Pad in use",
+    "Any pad (first found)",
+    "%1 (not connected)",
+    "Rumble warnings",
+    "A pad with rumble motors pulses once when the battery meter turns red (again every 30 s while it "
+    "stays red) and twice when the port is lost.",
     "Usage: zanth-emulator [OPTION]...\n"
     "Stands in for the hand-held remote controller of a small robot: keyboard,\n"
     "gamepad and mouse drive it over a serial port.\n"
@@ -397,7 +411,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "none",
     "late",
     "Messages %1   Replies %2   Missed %3   Bad %4   Port errors %5   Reconnects %6   %7 per second",
-    "Device %1   %2",
+    "Device %1   %2   Gamepad %3",
     "Battery level (last 10 minutes)",
     "-%1 min",
     "Text (*.txt);;All Files (*)",

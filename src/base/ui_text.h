@@ -99,12 +99,18 @@ enum class Msg : int {
     kAboutVersion,
     kAboutLine,
     // Gamepads
-    kGamepadKindController,   // a pad read in the one layout of known pads; follows its name
-    kGamepadKindJoystick,     // any other pad; follows its name
-    kOperationDetect,         // the bind-by-pressing button
-    kOperationDetectWaiting,  // its caption while it waits
-    kOperationDetectHint,     // its tool tip
-    kOperationConflict,       // tool tip of a binding another row shares; %1 = the other rows' names
+    kGamepadKindController,     // a pad read in the one layout of known pads; follows its name
+    kGamepadKindJoystick,       // any other pad; follows its name
+    kOperationDetect,           // the bind-by-pressing button
+    kOperationDetectWaiting,    // its caption while it waits
+    kOperationDetectHint,       // its tool tip
+    kOperationConflict,         // tool tip of a binding another row shares; %1 = the other rows' names
+    kGamepadAbsent,             // the status while the chosen pad is not connected; %1 = its name
+    kOperationPadInUse,         // label of the list of pads
+    kOperationAnyPad,           // its first entry, the default
+    kOperationPadNotConnected,  // the entry of a chosen pad not connected now; %1 = its name
+    kOperationRumble,           // the check box
+    kOperationRumbleHint,       // its tool tip
     // Installation
     kHelp,                // the whole of --help
     kUnknownOption,       // %1: the option

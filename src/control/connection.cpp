@@ -252,6 +252,7 @@ void ControlSession::OnLinkFailed(const LinkFailure& failure) {
     const std::string again = linkDevice_.stableName.empty() ? failure.device : linkDevice_.stableName;
     if (wasConnected) {
         lostTick_ = TickCount();
+        portJustLost_ = true;
         qCWarning(lcControl).noquote()
             << "port lost:" << Q(failure.device) << KindName(failure.kind) << Q(failure.detail);
     } else {

@@ -18,6 +18,7 @@ class ReaderSource final : public GamepadSource {
     std::unique_ptr<GamepadDevice> NewGamepad() const override {
         return std::make_unique<GamepadReader>(language_);
     }
+    std::vector<PadInfo> ConnectedPads() const override { return GamepadReader::ConnectedPads(); }
 
   private:
     GamepadNames names_;

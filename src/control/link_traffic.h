@@ -60,6 +60,10 @@ class LinkTraffic : public QObject {
     // the frame last played; none before its first message and when nothing plays.
     std::optional<std::uint32_t> ShownItems() const;
 
+    // The gamepad in use (its name and kind; empty: none), as the monitor names it.
+    void SetPadInUse(const std::string& pad) { padInUse_ = pad; }
+    const std::string& padInUse() const { return padInUse_; }
+
     // Asked by the tick before it hands the live frame over: false while a played session has the wire. A
     // press on the live controller (`pressed`: a key, the mouse or the gamepad) ends the session first.
     bool LiveFrameGoesOut(bool pressed);
@@ -78,6 +82,7 @@ class LinkTraffic : public QObject {
 
     const AppContext& app_;
     LinkWorker& link_;
+    std::string padInUse_;
     FrameDecoder decoder_;
     MonitorModel monitor_;
     MonitorText text_;

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "base/clock.h"
 #include "control/link_traffic.h"
 #include "control/log.h"
 #include "input/apply.h"
 #include "input/devices.h"
+#include "input/rumble_rules.h"
 #include "link/background_open.h"
 #include "link/link_worker.h"
 #include "link/port.h"
@@ -43,8 +45,10 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       preferred_(settings.portDevice),
       comPortIndex_(settings.port),
       background_(settings.background == 1 ? 1 : 0),
+      rumble_(std::make_unique<RumbleRules>()),
       readError_(settings.readError) {
     BuildModel(model_, app_, settings);
+    gamepad_->Choose(PadChoice{model_.padGuid, model_.padName});
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
     if (openPort_) {
         openLink_ = [open = openPort_](const std::string& device, int, std::string* reason) {
@@ -122,6 +126,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         }
     }
     PollDevices();
+    Rumble();
     UpdateSounds(model_, *sound_);
     model_.leftStickX = StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), gamepad_->padLX);
     model_.leftStickY = StickByte(model_.item(kItemStickUp), model_.item(kItemStickDown), gamepad_->padLY);
@@ -151,6 +156,8 @@ void ControlSession::PollDevices() {
     const bool padWasReady = state_.gamepadReadable;
     state_.gamepadReadable = gamepad_->Poll() == 0;
     state_.gamepadDescription = gamepad_->Description();
+    state_.padAbsent = !model_.padGuid.empty() && state_.gamepadDescription.empty() ? model_.padName : "";
+    traffic_->SetPadInUse(state_.gamepadDescription);
     if (state_.gamepadReadable)
         ApplyGamepad(model_, *gamepad_);
     else
@@ -162,6 +169,14 @@ void ControlSession::PollDevices() {
         ApplyKeyboard(model_, *keyboard_);
     else
         ReleaseKeyboardItems(model_);
+}
+
+void ControlSession::Rumble() {
+    const bool red = connected() && state_.meterValue != 0 && !state_.meterStale &&
+                     state_.meterColour == BatteryColour(kMeterMin);
+    const bool lost = std::exchange(portJustLost_, false);
+    if (!model_.rumble) return;
+    if (const auto ms = rumble_->Tick(TickCount(), red, lost)) gamepad_->Rumble(*ms);
 }
 
 void ControlSession::SetRightStick(const PanelInputs&, int sliderX, int sliderY, SliderMoves& moves) {
@@ -251,6 +266,16 @@ void ControlSession::SoundsChanged() {
 
 void ControlSession::SuspendGamepad() {
     gamepad_->Shutdown();
+}
+
+void ControlSession::ChoosePad(const std::string& guid, const std::string& name) {
+    model_.padGuid = guid;
+    model_.padName = guid.empty() ? std::string() : name;
+    gamepad_->Choose(PadChoice{model_.padGuid, model_.padName});
+}
+
+void ControlSession::SetRumble(bool on) {
+    model_.rumble = on;
 }
 
 void ControlSession::ResumeGamepad() {

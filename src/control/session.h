@@ -25,6 +25,7 @@ class LinkTraffic;
 class LinkWorker;
 class Port;
 class PortWatcher;
+class RumbleRules;
 class SoundOutput;
 
 // What the window's controls say, handed to every tick as plain values.
@@ -48,6 +49,7 @@ struct PanelState {
     bool keyboardReadable = false;
     bool gamepadReadable = false;
     std::string gamepadDescription;  // the open gamepad's name and kind; empty when none is open
+    std::string padAbsent;           // the chosen pad's name while it is not connected; else empty
     std::string axisLine = "80:80:80:80";
     LinkState link = LinkState::kDisconnected;
     std::optional<LinkFailure> failure;  // why the port was lost (kPortLost, kReconnecting)
@@ -180,6 +182,11 @@ class ControlSession : public QObject {
     // The operation settings dialog reads the gamepad itself: the session lets go of it meanwhile.
     void SuspendGamepad();
     void ResumeGamepad();
+    // The pad that drives this instance from the next ResumeGamepad on: by SDL's GUID, or the first one
+    // found when `guid` is empty. Saved with the settings.
+    void ChoosePad(const std::string& guid, const std::string& name);
+    // Whether the pad's motors tell a red battery meter and a lost port. Saved with the settings.
+    void SetRumble(bool on);
 
     // Tear-down: the devices are shut, the robot gets its last neutral frame and the port closes; then
     // every setting and the port are written to `settingsPath` in one save, and the sound output closes.
@@ -199,6 +206,7 @@ class ControlSession : public QObject {
 
   private:
     void PollDevices();
+    void Rumble();
     void SetRightStick(const PanelInputs& inputs, int sliderX, int sliderY, SliderMoves& moves);
     void UpdateStale();
     void OnBatteryReply(int value);
@@ -249,6 +257,8 @@ class ControlSession : public QObject {
     int comPortIndex_ = 0;
     int background_ = 0;
     int padRetryTicks_ = 0;
+    std::unique_ptr<RumbleRules> rumble_;
+    bool portJustLost_ = false;  // since the last tick, for the pad's double pulse
     std::uint32_t lastReplyTick_ = 0;
     bool closed_ = false;
     std::string readError_;  // the settings file could not be read at start: it is never written

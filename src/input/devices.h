@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "input/input_state.h"
 
@@ -20,6 +21,22 @@ class KeyboardDevice {
     virtual const KeyStates& keys() const = 0;
 };
 
+// Which pad drives this instance: one pad by SDL's GUID (32 hex digits; its name is for the user while it is
+// absent), or, with an empty GUID, the first pad found.
+struct PadChoice {
+    std::string guid;
+    std::string name;
+    bool any() const { return guid.empty(); }
+    bool operator==(const PadChoice&) const = default;
+};
+
+// A pad connected now, as the operation settings dialog lists it.
+struct PadInfo {
+    PadChoice id;
+    bool controller = false;  // read in the game controller layout, else as a raw joystick
+    std::string shortId;      // "045e:028e": USB vendor and product, what the system's own tools show
+};
+
 // The gamepad as the control tick sees it: its last reading, and the stick values the apply rules fill in.
 // GamepadReader is the real one; tests of the tick give their own.
 class GamepadDevice : public GamepadSticks {
@@ -31,6 +48,12 @@ class GamepadDevice : public GamepadSticks {
     virtual void Shutdown() = 0;
     // The opened gamepad's name and kind, for the user; empty when none is open.
     virtual std::string Description() const { return {}; }
+    // Only the chosen pad is opened from the next Create on; any other never drives this instance.
+    virtual void Choose(const PadChoice&) {}
+    // Whether the open pad has a rumble motor.
+    virtual bool CanRumble() const { return false; }
+    // Runs the open pad's motors for `ms`; false when it has none or none is open.
+    virtual bool Rumble(int) { return false; }
 
     GamepadState state = GamepadState::Neutral();
 };
@@ -45,6 +68,8 @@ class GamepadSource {
     virtual const GamepadNames& names() const = 0;
     // A gamepad not yet created; Create() opens it.
     virtual std::unique_ptr<GamepadDevice> NewGamepad() const = 0;
+    // The pads connected now, in the system's order.
+    virtual std::vector<PadInfo> ConnectedPads() const { return {}; }
 };
 
 }  // namespace zanth

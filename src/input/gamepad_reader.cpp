@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -18,6 +19,15 @@ bool SameGuid(const SDL_JoystickGUID& a, const SDL_JoystickGUID& b) {
 
 // The separator between a pad's name and its kind.
 constexpr const char* kNameKindSeparator = " \u2014 ";
+
+std::string GuidText(const SDL_JoystickGUID& guid) {
+    char text[33];
+    SDL_JoystickGetGUIDString(guid, text, sizeof text);
+    return text;
+}
+
+// Both motors, strong enough to be felt through a hand that holds the pad.
+constexpr Uint16 kRumbleStrength = 0xC000;
 
 }  // namespace
 
@@ -83,7 +93,7 @@ GamepadKind GamepadReader::kind() const {
 }
 
 std::string GamepadReader::Description() const {
-    if (!device_) return {};
+    if (!device_ || !device_->joystick) return {};  // none opened, or unplugged
     const Msg kindText =
         kind() == GamepadKind::kGameController ? Msg::kGamepadKindController : Msg::kGamepadKindJoystick;
     return device_->name + kNameKindSeparator + UiText(kindText, language_);
@@ -111,7 +121,10 @@ bool GamepadReader::Create(std::function<bool()> windowIsActive, int background)
     SDL_GameControllerEventState(SDL_IGNORE);
     SDL_JoystickUpdate();
     const int count = SDL_NumJoysticks();
-    for (int i = 0; i < count && !device->joystick; ++i) device->Attach(i, absBitsReader_);
+    for (int i = 0; i < count && !device->joystick; ++i) {
+        if (!choice_.any() && GuidText(SDL_JoystickGetDeviceGUID(i)) != choice_.guid) continue;
+        device->Attach(i, absBitsReader_);
+    }
     if (!device->joystick) return false;
 
     device_ = std::move(device);
@@ -184,6 +197,44 @@ int GamepadReader::Poll() {
             acquisition_.Unacquire();
             return -1;
     }
+}
+
+void GamepadReader::Choose(const PadChoice& choice) {
+    if (choice == choice_) return;
+    choice_ = choice;
+    if (device_ && !choice_.any() && GuidText(device_->guid) != choice_.guid) Shutdown();
+}
+
+bool GamepadReader::CanRumble() const {
+    return device_ && device_->joystick && SDL_JoystickHasRumble(device_->joystick);
+}
+
+bool GamepadReader::Rumble(int ms) {
+    if (!CanRumble()) return false;
+    // SDL only lengthens a pulse that still runs at the same strength: stopped first, each one is felt.
+    SDL_JoystickRumble(device_->joystick, 0, 0, 0);
+    return SDL_JoystickRumble(device_->joystick, kRumbleStrength, kRumbleStrength,
+                              static_cast<Uint32>(std::max(ms, 0))) == 0;
+}
+
+std::vector<PadInfo> GamepadReader::ConnectedPads() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) return {};
+    SDL_JoystickUpdate();
+    std::vector<PadInfo> pads;
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+        PadInfo pad;
+        pad.controller = SDL_IsGameController(i) == SDL_TRUE;
+        const char* name = pad.controller ? SDL_GameControllerNameForIndex(i) : SDL_JoystickNameForIndex(i);
+        pad.id = {GuidText(SDL_JoystickGetDeviceGUID(i)), name ? name : ""};
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", SDL_JoystickGetDeviceVendor(i),
+                      SDL_JoystickGetDeviceProduct(i));
+        pad.shortId = id;
+        pads.push_back(std::move(pad));
+    }
+    SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
+    return pads;
 }
 
 void GamepadReader::Shutdown() {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "input/acquisition.h"
 #include "input/devices.h"
@@ -21,8 +22,9 @@ enum class GamepadKind {
     kJoystick,  // any other: raw axes by what they are (their evdev codes on Linux), buttons as numbered
 };
 
-// A gamepad: the first joystick of the system that opens. The stick values of GamepadSticks (padLX ..
-// padRYChanged) are filled by the apply rules (input/apply.h) from `state`.
+// A gamepad: the chosen one (Choose), or without a choice the first joystick of the system that opens. The
+// stick values of GamepadSticks (padLX .. padRYChanged) are filled by the apply rules (input/apply.h) from
+// `state`.
 class GamepadReader final : public GamepadDevice, public GamepadNames {
   public:
     // `language` 1 gives the Japanese names, any other value the English ones.
@@ -47,8 +49,17 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     bool opened() const;
     GamepadKind kind() const;
     // The opened gamepad's name and kind, e.g. "Xbox 360 Controller — game controller layout", in the
-    // object's language; empty when none is open.
+    // object's language; empty when none is open (also while the open one is unplugged).
     std::string Description() const override;
+    // A pad chosen by its GUID is opened wherever it is in SDL's list, also after replugging; while it is
+    // absent Create fails, whatever other pads there are. A different choice lets go of the open pad.
+    void Choose(const PadChoice& choice) override;
+    const PadChoice& choice() const { return choice_; }
+    bool CanRumble() const override;
+    bool Rumble(int ms) override;
+
+    // The pads connected now, in SDL's order.
+    static std::vector<PadInfo> ConnectedPads();
 
     // Where the axis capabilities of a raw joystick come from: the device path SDL opened it by (empty when
     // SDL names none, as for its virtual joysticks) to the bits, or nothing when unknown. Tests give
@@ -64,6 +75,7 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
 
     int language_ = 0;
     AbsBitsReader absBitsReader_;
+    PadChoice choice_;
 
     std::unique_ptr<Device> device_;
     bool sdlSubsystem_ = false;  // holds one reference on SDL's game controller (and joystick) subsystem

@@ -39,7 +39,10 @@ struct Settings {
     std::array<int, 4> axes{0, 1, 2, 5};            // JOYSTICK LX, LY, RX, RY, in AxisBindingIndex order
     std::map<std::string, StoredSound> sounds;      // by the item's iniKey, for the items with a sound effect
     int sliderResolution = 0;                       // SYSTEM/SLIDER; outside 0..4 reads as 0
-    TextEncoding encoding = TextEncoding::kUtf8;    // of the file: CP932 when written by the Windows program
+    std::string padGuid;  // SYSTEM/PADGUID: the chosen pad; empty: the first one found
+    std::string padName;  // SYSTEM/PADNAME: its name, shown while it is absent
+    bool rumble = true;   // SYSTEM/RUMBLE: 0 turns the pad's warnings off
+    TextEncoding encoding = TextEncoding::kUtf8;  // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,
                             // unreadable, a directory): the program must then leave it untouched
 };
@@ -57,8 +60,9 @@ Settings ReadSettings(const IniFile& file);
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
                         const std::string& portDevice = {});
 // What SaveSettings writes, in its fixed order: the axis bindings, every input item's bindings, the sound
-// effects, SYSTEM/SLIDER, SYSTEM/PORT, then SYSTEM/PORTDEVICE when a device is remembered. Without one, that
-// order is the section and key order of a first-run file.
+// effects, SYSTEM/SLIDER, SYSTEM/PORT, then SYSTEM/PORTDEVICE when a device is remembered, the chosen pad
+// once one was chosen and RUMBLE once it was turned off. Without these, that order is the section and key
+// order of a first-run file.
 void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
                    const std::string& portDevice = {});
 

@@ -226,7 +226,8 @@ void LinkMonitorWindow::RefreshLabels() {
                {n(c.messages), n(c.replies), n(c.missed), n(c.bad), n(c.portErrors), n(c.reconnects), rate}));
     const std::string line = std::to_string(kBaudRate) + " bps 8N1";
     const QString device = QString::fromStdString(
-        Format(app_.Tr(Msg::kMonitorDevice), {m.device().empty() ? "-" : m.device(), line}));
+        Format(app_.Tr(Msg::kMonitorDevice), {m.device().empty() ? "-" : m.device(), line,
+                                              traffic_.padInUse().empty() ? "-" : traffic_.padInUse()}));
     QString state = traffic_.playing() ? Tr(Msg::kPlaying) : traffic_.recording() ? Tr(Msg::kRecording) : "";
     if (const std::string note = traffic_.PlaybackNote(); !note.empty())
         state += "  " + QString::fromStdString(note);

@@ -114,9 +114,16 @@ void MainWindow::ShowState() {
         if (w->text() != text) w->setText(text);
     };
     setText(keyboardStatus_, Tr(s.keyboardReadable ? Msg::kKeyboardReady : Msg::kKeyboardNotReady));
-    setText(gamepadStatus_, Tr(s.gamepadReadable ? Msg::kGamepadReady : Msg::kGamepadNotReady));
-    if (const QString pad = QString::fromStdString(s.gamepadDescription); gamepadStatus_->toolTip() != pad)
-        gamepadStatus_->setToolTip(pad);
+    // While the chosen pad is away no other drives this window: the status names the one it waits for.
+    const QString padStatus = !s.padAbsent.empty()
+                                  ? Tr(Msg::kGamepadAbsent).arg(QString::fromStdString(s.padAbsent))
+                                  : Tr(s.gamepadReadable ? Msg::kGamepadReady : Msg::kGamepadNotReady);
+    if (gamepadStatus_->text() != padStatus) {
+        gamepadStatus_->setText(padStatus);
+        gamepadStatus_->setCursorPosition(0);
+    }
+    const QString padTip = s.padAbsent.empty() ? QString::fromStdString(s.gamepadDescription) : padStatus;
+    if (gamepadStatus_->toolTip() != padTip) gamepadStatus_->setToolTip(padTip);
     setText(axisLine_, QString::fromStdString(s.axisLine));
     setText(connectButton_, Tr(s.engaged() ? Msg::kDisconnect : Msg::kConnect));
     operationButton_->setEnabled(s.settingsEnabled());
@@ -160,7 +167,13 @@ void MainWindow::OnOperationSetting() {
     dialog.setNamesEncoding(model().textEncoding);
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
     session_->SuspendGamepad();
-    if (dialog.exec() == QDialog::Accepted) ApplyMappingRows(dialog.rows(), model());
+    dialog.setPadChoice(model().padGuid, model().padName);
+    dialog.setRumble(model().rumble);
+    if (dialog.exec() == QDialog::Accepted) {
+        ApplyMappingRows(dialog.rows(), model());
+        session_->ChoosePad(dialog.padGuid(), dialog.padName());
+        session_->SetRumble(dialog.rumble());
+    }
     session_->ResumeGamepad();
     update();
 }

@@ -3,6 +3,7 @@
 #include "base/paths.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -43,6 +44,7 @@ QString U8(const std::string& s) {
 }
 
 constexpr int kDetectMs = 5000;
+constexpr int kPadListEvery = 10;       // live view ticks between looks at the pads connected
 constexpr std::uint32_t kLitMs = 1000;  // a changed value stays highlighted this long
 constexpr int kFirstButtonRow = kDataViewRows - 128;
 const QColor kLitColour(255, 236, 160);
@@ -74,6 +76,7 @@ OperationSettingsDialog::OperationSettingsDialog(const AppContext& app, const Ga
                                                  std::vector<MappingEntry> rows, QWidget* parent)
     : QDialog(parent),
       app_(app),
+      gamepads_(gamepads),
       names_(gamepads.names()),
       rows_(std::move(rows)),
       liveGamepad_(gamepads.NewGamepad()) {
@@ -117,9 +120,18 @@ void OperationSettingsDialog::BuildControls() {
 
     dataGroup_ = new QGroupBox(text(Msg::kOperationDataGroup), this);
     dataGroup_->setGeometry(Du(229, 7, 201, 233));
+    padChoiceLabel_ = new QLabel(text(Msg::kOperationPadInUse), this);
+    padChoice_ = new QComboBox(this);
+    padChoice_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    placeRow(padChoiceLabel_, padChoice_, Du(235, 22, 50, 8), Du(292, 20, 130, 12));
+    padChoiceLabel_->setBuddy(padChoice_);
+    rumble_ = new QCheckBox(text(Msg::kOperationRumble), this);
+    rumble_->setGeometry(Du(235, 35, 187, 10));
+    rumble_->setToolTip(text(Msg::kOperationRumbleHint));
+    rumble_->setChecked(true);
     dataList_ = MakeReportList(
         this, {text(Msg::kOperationColumnButtonAxis), text(Msg::kOperationColumnValue)}, kDataWidths);
-    dataList_->setGeometry(Du(235, 22, 187, 210));
+    dataList_->setGeometry(Du(235, 48, 187, 184));
 
     saveButton_ = new QPushButton(text(Msg::kOperationSave), this);
     saveButton_->setGeometry(Du(105, 244, 50, 14));
@@ -152,6 +164,7 @@ void OperationSettingsDialog::ConnectSignals() {
     });
     connect(keyCombo_, &QComboBox::currentIndexChanged, this, &OperationSettingsDialog::OnKeyboardChoice);
     connect(padCombo_, &QComboBox::currentIndexChanged, this, &OperationSettingsDialog::OnGamepadChoice);
+    connect(padChoice_, &QComboBox::currentIndexChanged, this, &OperationSettingsDialog::OnPadChoice);
     connect(detectButton_, &QPushButton::clicked, this,
             [this] { detecting_ ? StopDetect() : StartDetect(); });
     connect(saveButton_, &QPushButton::clicked, this, &OperationSettingsDialog::OnSave);
@@ -179,6 +192,7 @@ void OperationSettingsDialog::showEvent(QShowEvent* event) {
     // The gamepad is opened when the dialog appears, not when it is built: the caller releases its own
     // gamepad in between.
     liveStarted_ = true;
+    FillPadChoices();
     liveReady_ = liveGamepad_->Create([this] { return isActiveWindow(); }, 0);
     ShowPadName();
     timer_.start();
@@ -269,6 +283,10 @@ void OperationSettingsDialog::OnGamepadChoice(int position) {
 }
 
 void OperationSettingsDialog::OnTimer() {
+    if (++padListTicks_ >= kPadListEvery) {
+        padListTicks_ = 0;
+        FillPadChoices();
+    }
     if (!liveReady_) {
         // Nothing is shown on the tick that opens the gamepad; the next one reads it.
         liveReady_ = liveGamepad_->Create([this] { return isActiveWindow(); }, 0);
@@ -321,13 +339,80 @@ void OperationSettingsDialog::ShowLiveValues(const GamepadState& state) {
 
 void OperationSettingsDialog::ShowPadName() {
     const std::string name = liveReady_ ? liveGamepad_->Description() : std::string();
-    if (name == padName_) return;
-    padName_ = name;
+    if (name == shownPad_) return;
+    shownPad_ = name;
     const QString base = QString::fromUtf8(app_.Tr(Msg::kOperationDataGroup));
     const QString full = name.empty() ? base : base + ": " + U8(name);
     dataGroup_->setToolTip(name.empty() ? QString() : full);
     dataGroup_->setTitle(
         dataGroup_->fontMetrics().elidedText(full, Qt::ElideRight, dataGroup_->width() - 16));
+}
+
+// ---- The pad in use
+
+void OperationSettingsDialog::setPadChoice(const std::string& guid, const std::string& name) {
+    padGuid_ = guid;
+    padName_ = guid.empty() ? std::string() : name;
+    liveGamepad_->Choose(PadChoice{padGuid_, padName_});
+    listedPads_.clear();  // listed afresh with this choice selected
+    if (liveStarted_) FillPadChoices();
+}
+
+void OperationSettingsDialog::setRumble(bool on) {
+    rumble_->setChecked(on);
+}
+
+bool OperationSettingsDialog::rumble() const {
+    return rumble_->isChecked();
+}
+
+void OperationSettingsDialog::FillPadChoices() {
+    const std::vector<PadInfo> pads = gamepads_.ConnectedPads();
+    std::vector<std::string> guids;
+    for (const PadInfo& pad : pads) guids.push_back(pad.id.guid);
+    // An open list is never changed under the user's hand.
+    if ((guids == listedPads_ && padChoice_->count() > 0) || padChoice_->view()->isVisible()) return;
+    listedPads_ = guids;
+    const QSignalBlocker blocker(padChoice_);
+    padChoice_->clear();
+    padChoice_->addItem(QString::fromUtf8(app_.Tr(Msg::kOperationAnyPad)));
+    bool chosenListed = padGuid_.empty();
+    for (std::size_t i = 0; i < pads.size(); ++i) {
+        const PadInfo& pad = pads[i];
+        // Twins of one model share a GUID: one entry stands for them.
+        const auto twins = std::count(guids.begin(), guids.end(), pad.id.guid);
+        if (std::find(guids.begin(), guids.end(), pad.id.guid) != guids.begin() + static_cast<long>(i))
+            continue;
+        const Msg kind = pad.controller ? Msg::kGamepadKindController : Msg::kGamepadKindJoystick;
+        QString label =
+            U8(pad.id.name) + " \u2014 " + QString::fromUtf8(app_.Tr(kind)) + " (" + U8(pad.shortId) + ")";
+        if (twins > 1) label += QString(" \u00d7%1").arg(twins);
+        padChoice_->addItem(label, QStringList{U8(pad.id.guid), U8(pad.id.name)});
+        if (pad.id.guid == padGuid_) {
+            chosenListed = true;
+            padChoice_->setCurrentIndex(padChoice_->count() - 1);
+        }
+    }
+    if (!chosenListed) {  // kept while it is away, so that OK does not lose it
+        padChoice_->addItem(QString::fromUtf8(app_.Tr(Msg::kOperationPadNotConnected)).arg(U8(padName_)),
+                            QStringList{U8(padGuid_), U8(padName_)});
+        padChoice_->setCurrentIndex(padChoice_->count() - 1);
+    }
+    if (padGuid_.empty()) padChoice_->setCurrentIndex(0);
+    padChoice_->setToolTip(padChoice_->currentText());
+}
+
+void OperationSettingsDialog::OnPadChoice(int position) {
+    const QStringList id = padChoice_->itemData(position).toStringList();
+    padGuid_ = id.size() == 2 ? id[0].toStdString() : std::string();
+    padName_ = id.size() == 2 ? id[1].toStdString() : std::string();
+    padChoice_->setToolTip(padChoice_->currentText());
+    // The live view follows the choice: the next tick opens the chosen pad.
+    liveGamepad_->Choose(PadChoice{padGuid_, padName_});
+    liveGamepad_->Shutdown();
+    liveReady_ = false;
+    lastReading_.reset();
+    ShowPadName();
 }
 
 void OperationSettingsDialog::OnSave() {

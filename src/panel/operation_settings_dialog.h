@@ -14,6 +14,7 @@
 #include "input/input_state.h"
 #include "input/mapping.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -33,8 +34,9 @@ class GamepadSource;
 //
 // While shown it reads a gamepad of its own from `gamepads` (every 100 ms) and lists the raw reading, so the
 // caller must release its own gamepad before exec() and open it again afterwards. Values that changed in the
-// last second are highlighted. "Detect" binds the current row to the next key, gamepad button or axis the
-// user works within 5 s; a key or button two rows share is marked on both.
+// last second are highlighted. The live view reads the pad chosen to drive this instance, from the list of
+// the pads connected now ("any pad" first). "Detect" binds the current row to the next key, gamepad button or
+// axis the user works within 5 s; a key or button two rows share is marked on both.
 class OperationSettingsDialog : public QDialog {
     Q_OBJECT
   public:
@@ -50,6 +52,13 @@ class OperationSettingsDialog : public QDialog {
     ~OperationSettingsDialog() override;
 
     const std::vector<MappingEntry>& rows() const { return rows_; }
+    // The pad that drives this instance (SDL's GUID, empty: the first one found; and its name), and whether
+    // its motors give warnings: set before exec(), read after OK.
+    void setPadChoice(const std::string& guid, const std::string& name);
+    const std::string& padGuid() const { return padGuid_; }
+    const std::string& padName() const { return padName_; }
+    void setRumble(bool on);
+    bool rumble() const;
     int currentRow() const { return current_; }
 
     // Replaces the file dialogs (tests).
@@ -71,6 +80,8 @@ class OperationSettingsDialog : public QDialog {
     QTreeWidget* mappingList() const { return mappingList_; }
     QComboBox* keyboardCombo() const { return keyCombo_; }
     QComboBox* gamepadCombo() const { return padCombo_; }
+    QComboBox* padChoiceCombo() const { return padChoice_; }
+    QCheckBox* rumbleBox() const { return rumble_; }
     QTreeWidget* dataList() const { return dataList_; }
     QGroupBox* settingGroup() const { return settingGroup_; }
     QGroupBox* dataGroup() const { return dataGroup_; }
@@ -110,6 +121,9 @@ class OperationSettingsDialog : public QDialog {
     // The live data view.
     void ShowLiveValues(const GamepadState& state);
     void ShowPadName();
+    // The list of pads, filled afresh when the pads connected changed.
+    void FillPadChoices();
+    void OnPadChoice(int position);
 
     void RefreshRow(int r);
     void MarkConflicts();
@@ -122,6 +136,7 @@ class OperationSettingsDialog : public QDialog {
     void ShowError(const QString& what, const QString& path, const std::string& reason);
 
     const AppContext& app_;
+    const GamepadSource& gamepads_;
     const GamepadNames& names_;
     std::vector<MappingEntry> rows_;
     int current_ = -1;
@@ -130,7 +145,10 @@ class OperationSettingsDialog : public QDialog {
     bool liveReady_ = false;
     bool liveStarted_ = false;
     QTimer timer_;
-    std::string padName_;  // the description shown in the data view's title
+    std::string shownPad_;  // the description shown in the data view's title
+    std::string padGuid_, padName_;
+    std::vector<std::string> listedPads_;  // the GUIDs in the list of pads, to notice a change
+    int padListTicks_ = 0;
 
     // Data view: what each row shows, when it last changed, whether it is highlighted.
     std::array<std::string, kDataViewRows> shown_;
@@ -153,6 +171,9 @@ class OperationSettingsDialog : public QDialog {
     QLabel* padLabel_ = nullptr;
     QComboBox* padCombo_ = nullptr;
     QGroupBox* dataGroup_ = nullptr;
+    QLabel* padChoiceLabel_ = nullptr;
+    QComboBox* padChoice_ = nullptr;
+    QCheckBox* rumble_ = nullptr;
     QTreeWidget* dataList_ = nullptr;
     QPushButton* saveButton_ = nullptr;
     QPushButton* loadButton_ = nullptr;

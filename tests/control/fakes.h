@@ -25,6 +25,8 @@ struct FakeGamepad final : GamepadDevice {
     }
     int Poll() override { return present ? 0 : -1; }
     void Shutdown() override {}
+    void Choose(const PadChoice& pad) override { chosen = pad; }
+    PadChoice chosen;
     bool present = true;
     int creates = 0;
     int background = -1;  // the level of the last Create

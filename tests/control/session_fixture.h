@@ -89,6 +89,7 @@ class SessionTest : public ::testing::Test {
         gamepad_->present = padPresent;
         parts.keyboard = std::move(keyboard);
         parts.gamepad = std::move(gamepad);
+        if (realGamepad_) parts.gamepad = std::move(realGamepad_);
         parts.sound = std::move(sound);
         // The list of the test's own tree, watched; else no devices of the machine.
         if (deviceRoot_.empty())
@@ -104,8 +105,9 @@ class SessionTest : public ::testing::Test {
     QTemporaryDir dir_;
     std::unique_ptr<AppContext> app_;
     std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
-    std::string deviceRoot_;                    // set before Make: the port list comes from this tree
-    std::map<std::string, std::string> ports_;  // set before Make: more of [PORTS]
+    std::string deviceRoot_;                      // set before Make: the port list comes from this tree
+    std::unique_ptr<GamepadDevice> realGamepad_;  // set before Make: in place of the fake gamepad
+    std::map<std::string, std::string> ports_;    // set before Make: more of [PORTS]
     test::FakeKeyboard* keyboard_ = nullptr;
     test::FakeGamepad* gamepad_ = nullptr;
     test::FakeSound* sound_ = nullptr;

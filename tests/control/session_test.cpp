@@ -1,5 +1,6 @@
 #include "control/session.h"
 
+#include <SDL.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -21,6 +22,8 @@
 #include "base/clock.h"
 #include "fakes.h"
 #include "input/apply.h"
+#include "input/gamepad_reader.h"
+#include "input/rumble_rules.h"
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/wire.h"
@@ -96,6 +99,19 @@ TEST_F(SessionTest, TheGamepadComesBackAtTheLevelBackAsksFor) {
     }
 }
 
+// The chosen pad goes to the device at start, and the status names it while it is away.
+TEST_F(SessionTest, TheChosenPadIsNamedWhileAway) {
+    const std::string guid(32, 'f');
+    std::ofstream(SettingsPath()) << "[SYSTEM]\nPADGUID=" << guid << "\nPADNAME=Pad B\n";
+    auto s = Make("", /*padPresent=*/false);
+    EXPECT_EQ(gamepad_->chosen.guid, guid);
+    s->Tick({});
+    EXPECT_EQ(s->state().padAbsent, "Pad B");
+    s->ChoosePad("", "Pad B");
+    s->Tick({});
+    EXPECT_EQ(s->state().padAbsent, "");
+}
+
 TEST_F(SessionTest, MeterPinnedWhileAskingEmptyWithoutAndClearedOnDisconnect) {
     Robot robot;
     auto s = Make(robot.path());
@@ -134,6 +150,56 @@ TEST_F(SessionTest, NoReplyForASecondGreysTheMeter) {
     EXPECT_TRUE(s->state().meterStale);
     emit s->link().batteryReply(70);
     EXPECT_FALSE(s->state().meterStale);
+}
+
+// A red meter and a lost port reach the pad's motors (SDL's virtual pad takes the pulses); turned off, none.
+TEST_F(SessionTest, ThePadRumblesWhenTheMeterTurnsRedAndWhenThePortIsLost) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
+    std::uint32_t now = 1000;
+    SetTickSource([&] { return now; });
+    int pulses = 0;
+    SDL_VirtualJoystickDesc desc{};
+    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+    desc.naxes = 2;
+    desc.nbuttons = 4;
+    desc.vendor_id = 0x7a01;
+    desc.userdata = &pulses;
+    desc.Rumble = [](void* count, Uint16 low, Uint16 high) {
+        if (low != 0 || high != 0) ++*static_cast<int*>(count);  // SDL stops a pulse with 0, 0
+        return 0;
+    };
+    ASSERT_GE(SDL_JoystickAttachVirtualEx(&desc), 0) << SDL_GetError();
+    for (const bool on : {true, false}) {
+        pulses = 0;
+        realGamepad_ = std::make_unique<GamepadReader>();
+        Robot robot;
+        auto s = Make(robot.path());
+        s->SetRumble(on);
+        ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+        auto tickWith = [&](int reply) {
+            now += 50;
+            emit s->link().batteryReply(reply);
+            s->Tick({});
+        };
+        tickWith(70);
+        EXPECT_EQ(pulses, 0);
+        tickWith(60);
+        tickWith(60);
+        EXPECT_EQ(pulses, on ? 1 : 0);
+        now += RumbleRules::kRepeatMs;
+        tickWith(60);
+        EXPECT_EQ(pulses, on ? 2 : 0);
+        robot.Hangup();
+        ASSERT_TRUE(WaitFor([&] { return s->state().link != LinkState::kConnected; }));
+        for (int tick = 0; tick < 20; ++tick) {
+            now += 50;
+            s->Tick({});
+        }
+        EXPECT_EQ(pulses, on ? 4 : 0);
+        s->Close(SettingsPath());
+    }
+    SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
 // Whatever is held at Disconnect, the robot's last message is the neutral frame.

@@ -32,6 +32,7 @@ class GamepadReaderTest : public testing::Test {
         desc.naxes = axes;
         desc.nbuttons = 20;
         desc.nhats = hats;
+        desc.vendor_id = 0x7a01;  // with a vendor, SDL makes the GUID from vendor and product
         desc.product_id = product;
         const int index = SDL_JoystickAttachVirtualEx(&desc);
         EXPECT_GE(index, 0) << SDL_GetError();
@@ -120,6 +121,49 @@ TEST_F(GamepadReaderTest, UnplugReleasesAndReplugRecovers) {
     Plug();
     ASSERT_TRUE(later.Create(kAlwaysActive, 1));
     EXPECT_EQ(later.Poll(), 0);
+}
+
+// Pad B chosen: pad A never drives, B is found again at another index after replugging, and while B is
+// absent no other pad stands in for it. "Any pad" takes the first, as without a choice.
+TEST_F(GamepadReaderTest, AChosenPadIsTheOnlyOneReadWhereverItIs) {
+    SDL_Joystick* a = Plug(8, 1, /*product=*/1);
+    SDL_Joystick* b = Plug(8, 1, /*product=*/2);
+    const std::vector<PadInfo> pads = GamepadReader::ConnectedPads();
+    ASSERT_EQ(pads.size(), 2u);
+    EXPECT_NE(pads[0].id.guid, pads[1].id.guid);
+    EXPECT_EQ(pads[1].shortId, "7a01:0002");
+    SDL_JoystickSetVirtualButton(a, 1, SDL_PRESSED);
+    auto pressed = [](GamepadReader& r) {
+        return r.Poll() == 0 ? std::pair{r.state.buttons[1] != 0, r.state.buttons[2] != 0}
+                             : std::pair{false, false};
+    };
+
+    GamepadReader any, chosen;
+    chosen.Choose(pads[1].id);
+    ASSERT_TRUE(any.Create(kAlwaysActive, 1));
+    ASSERT_TRUE(chosen.Create(kAlwaysActive, 1));
+    EXPECT_EQ(pressed(any), std::pair(true, false));
+    EXPECT_EQ(pressed(chosen), std::pair(false, false));
+    SDL_JoystickSetVirtualButton(b, 2, SDL_PRESSED);
+    EXPECT_EQ(pressed(chosen), std::pair(false, true));
+
+    Unplug(b);
+    EXPECT_EQ(chosen.Poll(), -1);
+    EXPECT_FALSE(chosen.Create(kAlwaysActive, 1));  // pad A is there, and is not the one
+    Unplug(a);
+    a = Plug(8, 1, 1);
+    b = Plug(8, 1, 2);
+    SDL_JoystickSetVirtualButton(a, 1, SDL_PRESSED);
+    SDL_JoystickSetVirtualButton(b, 2, SDL_PRESSED);
+    ASSERT_TRUE(chosen.Create(kAlwaysActive, 1));
+    EXPECT_EQ(pressed(chosen), std::pair(false, true));
+
+    chosen.Choose({});  // any pad again: the open one stays
+    EXPECT_EQ(pressed(chosen), std::pair(false, true));
+    chosen.Choose(pads[0].id);  // another: the open one is let go
+    EXPECT_EQ(chosen.Poll(), -1);
+    ASSERT_TRUE(chosen.Create(kAlwaysActive, 1));
+    EXPECT_EQ(pressed(chosen), std::pair(true, false));
 }
 
 TEST_F(GamepadReaderTest, ForegroundReadsOnlyWhileTheWindowIsActive) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -312,6 +313,38 @@ TEST_F(OperationSettingsDialogTest, DetectTakesAKeyTypedOnAnXServer) {
 }
 
 // Values that just changed are lit for a second; a pressed button is scrolled into view.
+// The pads connected now follow "any pad"; the live view reads the one chosen, and a chosen pad that is
+// away keeps its entry, so that OK does not lose the choice.
+TEST_F(OperationSettingsDialogPadTest, ListsThePadsAndReadsTheChosenOne) {
+    Plug(test::XboxStylePad());
+    test::PadShape second = test::XboxStylePad();
+    second.name = "Second Pad";
+    second.product = 2;
+    Plug(second);
+    Open();
+    dialog_->setPadChoice("", "");
+    ShowReading();
+    QComboBox* pads = dialog_->padChoiceCombo();
+    ASSERT_EQ(pads->count(), 3);
+    EXPECT_EQ(pads->currentIndex(), 0);
+    EXPECT_TRUE(dialog_->dataGroup()->toolTip().contains("X-Box Style Pad"));
+    EXPECT_TRUE(dialog_->rumbleBox()->isChecked());
+
+    pads->setCurrentIndex(2);
+    EXPECT_TRUE(pads->currentText().startsWith("Second Pad"));
+    EXPECT_EQ(dialog_->padName(), "Second Pad");
+    ASSERT_TRUE(WaitUntil([&] { return dialog_->dataGroup()->toolTip().contains("Second Pad"); }));
+    const std::string chosen = dialog_->padGuid();
+    EXPECT_EQ(chosen.size(), 32u);
+
+    dialog_->setPadChoice("ffffffffffffffffffffffffffffffff", "Away Pad");
+    ASSERT_EQ(pads->count(), 4);
+    EXPECT_TRUE(pads->currentText().contains("Away Pad"));
+    EXPECT_EQ(dialog_->padGuid(), "ffffffffffffffffffffffffffffffff");
+    pads->setCurrentIndex(0);
+    EXPECT_EQ(dialog_->padGuid(), "");
+}
+
 TEST_F(OperationSettingsDialogPadTest, LiveViewLightsWhatMovedAndShowsThePressedButton) {
     std::uint32_t now = 5000;
     SetTickSource([&] { return now; });
