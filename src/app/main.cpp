@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/fail_safe.h"
+#include "app/settings_claim.h"
 #include "base/app_context.h"
 #include "base/paths.h"
 #include "base/reason_text.h"
@@ -76,16 +77,24 @@ int main(int argc, char** argv) {
     info.home = env.home;
     info.xdgConfigHome = env.xdgConfigHome;
     info.xdgDataHome = env.xdgDataHome;
-    const zanth::AppContext app(info);
+    std::optional<zanth::AppContext> context(std::in_place, info);
+    // One window per settings file: the lock is held until the process ends, however it ends.
+    zanth::FileLock::Result claim = zanth::ClaimSettingsFile(context->configPath);
+    if (claim.outcome == zanth::FileLock::Outcome::kHeld) {
+        zanth::PrintSettingsInUse(context->configPath, claim.holder, context->language);
+        if (!zanth::DisplayAvailable()) return zanth::kExitSettingsInUse;
+    }
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Zanth-Emulator");
+    zanth::InstallQtTranslations(qapp, context->language);
+    if (context->language == 1) zanth::UseJapaneseFont();
+    if (const auto status = zanth::SettleSettingsFile(info, context, claim, cl.chooseConfig)) return *status;
+    const zanth::AppContext& app = *context;
     zanth::FailSafe failSafe;
     LeaveXlibIoErrorsToTheDisplay();
     // The desktop entry the menu started us from: docks and task bars match the window to its icon.
     QGuiApplication::setDesktopFileName("zanth-emulator");
-    zanth::InstallQtTranslations(qapp, app.language);
-    if (app.language == 1) zanth::UseJapaneseFont();
     if (!app.localeOk()) QMessageBox::critical(nullptr, "ERROR", "Don't get localization!");
 
     // Test seam: pads that exist only in this process, worked through a FIFO (input/virtual_pads.h).

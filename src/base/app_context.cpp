@@ -69,6 +69,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.help = true;
         } else if (name == "--version") {
             cl.version = true;
+        } else if (name == "--choose-config" && name.size() == a.size()) {
+            cl.chooseConfig = true;
         } else if (name == "--lang") {
             const auto v = value();
             if (v == "ja")
@@ -149,9 +151,19 @@ AppContext::AppContext(const StartupInfo& info) {
     const Locations where =
         ResolveLocations(env, info.configOverride, info.isFile ? info.isFile : IsRegularFile);
     configPath = where.settingsFile;
+    defaultConfigPath =
+        info.configOverride
+            ? ResolveLocations(env, std::nullopt, info.isFile ? info.isFile : IsRegularFile).settingsFile
+            : configPath;
     dataFolder = where.dataFolder;
     portableSettings = where.portable;
     batteryDisplay = 1;
+}
+
+std::string AppContext::WindowTitle() const {
+    const std::string program = Tr(Msg::kWindowTitle);
+    const std::string name = SettingsNameForTitle(configPath, defaultConfigPath);
+    return name.empty() ? program : name + " \u2014 " + program;
 }
 
 int AppContext::FindScanCodeByName(std::optional<std::string_view> name) const {

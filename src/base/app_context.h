@@ -36,6 +36,7 @@ struct CommandLine {
     enum class Fault { kNone, kUnknownOption, kUnexpectedArgument, kMissingValue, kBadLanguage };
     std::optional<int> language;
     std::optional<std::string> config;
+    bool chooseConfig = false;  // --choose-config: ask for the settings file in a file dialog at start
     bool help = false;
     bool version = false;
     Fault fault = Fault::kNone;  // the first refused argument; the program then exits with code 2
@@ -65,6 +66,7 @@ class AppContext {
 
     int language = 0;  // 1 = Japanese texts, 0 = English
     std::string configPath;
+    std::string defaultConfigPath;  // where the settings would be without --config
     std::string dataFolder;         // sound and mapping files; may not exist yet
     bool portableSettings = false;  // configPath is in the start folder or was given by --config
     std::vector<KeyName> keyNames;
@@ -78,6 +80,9 @@ class AppContext {
     const char* Tr(Msg id) const { return UiText(id, language); }
     // Picks the text of the active language.
     const char* Text(const char* ja, const char* en) const { return japanese() ? ja : en; }
+    // The window's title: the program and, when the settings file is not the default one, that file's name
+    // first, so that windows on different files can be told apart.
+    std::string WindowTitle() const;
 
     int FindScanCodeByName(std::optional<std::string_view> name) const;
     int FindIndexByScanCode(int scanCode) const;

@@ -181,6 +181,13 @@ std::string WhySettingsCannotBeSaved(const std::string& settingsFile) {
     }
 }
 
+std::string SettingsNameForTitle(const std::string& path, const std::string& defaultPath) {
+    if (path == defaultPath) return {};
+    auto nameOf = [](const std::string& p) { return p.substr(p.rfind('/') + 1); };
+    const std::string name = nameOf(path);
+    return name == nameOf(defaultPath) ? path : name;
+}
+
 PathEnv PathEnvOfProcess(const std::string& startDir) {
     PathEnv env;
     env.startDir = startDir;

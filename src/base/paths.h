@@ -73,6 +73,11 @@ std::string MakeFolders(const std::string& folder);
 // (also for an empty path, told at saving).
 std::string WhySettingsCannotBeSaved(const std::string& settingsFile);
 
+// How a window names its settings file `path` beside others: "" when it is `defaultPath`; else the file's
+// name, or the whole path when the name alone is the default one's (a copy of the settings in another
+// folder).
+std::string SettingsNameForTitle(const std::string& path, const std::string& defaultPath);
+
 // The values of the running process: the given start folder, $HOME (or the password database), XDG_*.
 PathEnv PathEnvOfProcess(const std::string& startDir);
 

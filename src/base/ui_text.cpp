@@ -122,13 +122,15 @@ constexpr std::array<const char*, kCount> kJapanese{
     "  --lang ja|en    表示を日本語または英語にする (既定: システムの言語。\n"
     "                  起動時に左 Shift キーを押していると英語)\n"
     "  --config FILE   設定を FILE に保存する\n"
+    "  --choose-config 起動時に設定ファイルをダイアログで選ぶ\n"
     "  -h, --help      このヘルプを表示して終了する\n"
     "  --version       バージョンを表示して終了する\n"
     "Qt のオプション (-platform NAME, -display NAME など) も使えます。\n"
     "\n"
     "設定: 起動したフォルダに Zanth-Emulator.ini があればそれを使います (ポータブル\n"
     "フォルダ)。なければ $XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini\n"
-    "(~/.config/...) です。\n"
+    "(~/.config/...) です。設定ファイルは同時に一つのプログラムだけが使えます。\n"
+    "使用中のファイルで起動すると、終了コード 3 で終了します。\n"
     "音ファイルと操作設定ファイル: ポータブルな設定ファイルの隣の Data フォルダ、\n"
     "なければ $XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...) です。\n",
     "不明なオプションです: %1",
@@ -226,6 +228,22 @@ constexpr std::array<const char*, kCount> kJapanese{
     "メッセージを送るたびに点滅します。\n緑: 応答あり、黄: 応答なし、赤: ポート切断\n"
     "ロボットの状態ではなく、送信を表します。",
     "ロボットが最後に返したバッテリー残量 (灰色: 応答が途絶えています)",
+    // One settings file per window
+    "この設定ファイルは、ほかのZanthエミュレータのウィンドウが使用中です:",
+    "使用中のプログラム: %1 (プロセス番号 %2)",
+    "ほかのプログラムが使用中です。",
+    "一つの設定ファイルを二つのウィンドウで使うと、互いの設定を上書きしてしまいます。"
+    "別の設定ファイルで起動するか、先にもう一方のウィンドウを閉じてください。",
+    "別の設定ファイルで起動するには: zanth-emulator --config ファイル",
+    "別の設定ファイルを選ぶ...",
+    "終了",
+    "このウィンドウで使う設定ファイル",
+    "設定ファイル (*.ini);;全てのファイル (*)",
+    "設定を別名で保存...",
+    "現在の設定を次のファイルに保存しました:",
+    "このファイルで二つ目のウィンドウを開くには、デスクトップのメニューの"
+    "「別の設定ファイルで新しいウィンドウ…」を使うか、"
+    "--config でこのファイルを指定して起動してください。",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -341,6 +359,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "  --lang ja|en    texts in Japanese or English (default: the system's language;\n"
     "                  holding the left Shift key at start-up chooses English)\n"
     "  --config FILE   keep the settings in FILE\n"
+    "  --choose-config choose the settings file in a dialog at start-up\n"
     "  -h, --help      show this help and exit\n"
     "  --version       show the version and exit\n"
     "Qt's own options (-platform NAME, -display NAME, ...) are accepted as well.\n"
@@ -348,6 +367,8 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Settings: Zanth-Emulator.ini in the folder the program is started from when\n"
     "it is there (a portable folder), else\n"
     "$XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini (~/.config/...).\n"
+    "One running program per settings file: another one started on it exits\n"
+    "with status 3.\n"
     "Sound and mapping files: the Data folder beside a portable settings file, else\n"
     "$XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...).\n",
     "unknown option: %1",
@@ -445,6 +466,21 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Flashes with every message sent.\nGreen: the robot replies, amber: no reply, red: port lost.\n"
     "It shows messages going out, not the robot's health.",
     "The battery level the robot last replied (grey: replies have stopped)",
+    // One settings file per window
+    "This settings file is in use by another Zanth-Emulator window:",
+    "Held by %1 (process %2).",
+    "Another program holds it.",
+    "Two windows on one settings file would overwrite each other's settings. Start this window with another "
+    "settings file, or close the other window first.",
+    "To start with another settings file: zanth-emulator --config FILE",
+    "Choose Another Settings File...",
+    "Quit",
+    "Settings File for This Window",
+    "Settings Files (*.ini);;All Files (*)",
+    "Save Settings As...",
+    "The current settings were saved to:",
+    "To open a second window with this file, use \"New window with other settings...\" in the desktop's "
+    "menu, or start the program with --config and this file.",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -212,6 +212,19 @@ enum class Msg : int {
     kSoundDlgNoDevice,   // PLAY without an audio device
     kLampTip,            // the message lamp's tool tip
     kBatteryNumberTip,   // the battery number's tool tip
+    // One settings file per window
+    kSettingsInUse,        // followed by the file and who holds it, one a line
+    kSettingsHeldBy,       // %1: the command, %2: the process id
+    kSettingsHeldUnknown,  // when the holder cannot be told
+    kSettingsInUseAdvice,  // in the box, below the file and the holder
+    kSettingsInUseOption,  // on stderr, where no box can be shown
+    kChooseOtherSettings,  // the box's button that opens the file dialog
+    kQuit,
+    kChooseSettingsTitle,  // the file dialog's caption at start
+    kSettingsFilter,
+    kMenuSaveSettingsAs,
+    kSettingsSavedAs,  // followed by the new file, then kSettingsSavedAsHint
+    kSettingsSavedAsHint,
     kCount
 };
 

@@ -350,6 +350,11 @@ void ControlSession::OnBatteryReply(int value) {
     emit stateChanged();
 }
 
+SaveResult ControlSession::SaveCopy(const std::string& settingsPath, const std::string& path) const {
+    return SaveSettingsAs(readError_.empty() ? settingsPath : std::string(), path, model_, comPortIndex_,
+                          remembered_);
+}
+
 SaveResult ControlSession::Close(const std::string& settingsPath) {
     if (!closed_) {
         closed_ = true;

@@ -191,6 +191,10 @@ class ControlSession : public QObject {
     // Tear-down: the devices are shut, the robot gets its last neutral frame and the port closes; then
     // every setting and the port are written to `settingsPath` in one save, and the sound output closes.
     SaveResult Close(const std::string& settingsPath);
+    // Every setting and the port as Close would write them, into the file at `path`, with whatever else
+    // `settingsPath` holds (a copy to start another window from). Nothing is read from a settings file that
+    // could not be read at start.
+    SaveResult SaveCopy(const std::string& settingsPath, const std::string& path) const;
 
     // The frame of the controller as it is this moment: the devices read afresh and folded into a copy of
     // the model, so that nothing the tick decides (sound edges, the LED, the gamepad search) changes.

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <random>
 
+#include "model/file_lock.h"
+
 namespace zanth {
 namespace {
 
@@ -124,19 +126,20 @@ std::string NameUnnamed(int fd, const std::string& target) {
 }
 
 // Writes, fixes the mode and syncs the content of `fd`, then locks it so that RemoveStaleTemporaries() of
-// another save leaves it alone once it has a name. Errno on failure.
-int WriteContent(int fd, std::string_view data, mode_t mode) {
+// another save leaves it alone once it has a name, and so that a lock this process holds on the target can
+// pass to it (FileLock::TakeOver). Errno on failure; `locked` tells whether the lock was taken.
+int WriteContent(int fd, std::string_view data, mode_t mode, bool& locked) {
     if (!WriteAll(fd, data)) return errno;
     // A new file gets the umask's bits (mkstemp's would be 0600); an existing one keeps its own.
     (void)::fchmod(fd, mode);
     if (::fsync(fd) != 0) return errno;
-    (void)::flock(fd, LOCK_EX);
+    locked = ::flock(fd, LOCK_EX) == 0;
     return 0;
 }
 
 // The file the content is for: where a symbolic link points, since renaming over the link would replace it
-// by a plain file; and the permission bits the new file gets.
-SaveResult ResolveTarget(const std::string& path, std::string& target, mode_t& mode) {
+// by a plain file; the permission bits the new file gets; and the inode it replaces (0 when there is none).
+SaveResult ResolveTarget(const std::string& path, std::string& target, mode_t& mode, struct stat& old) {
     target = path;
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -146,6 +149,7 @@ SaveResult ResolveTarget(const std::string& path, std::string& target, mode_t& m
         std::free(resolved);
     }
     if (::stat(target.c_str(), &st) == 0) {
+        old = st;
         if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
         if (!S_ISREG(st.st_mode)) return SaveResult{false, "Not a regular file"};
         // Rename would replace a file the user made read-only; honour the protection as a plain write would.
@@ -159,13 +163,14 @@ SaveResult ResolveTarget(const std::string& path, std::string& target, mode_t& m
     return SaveResult{};
 }
 
-// A complete, synced and locked temporary file beside `target`: its name, and its descriptor in `fd`.
+// A complete, synced and (normally) locked temporary file beside `target`: its name, and its descriptor in
+// `fd`.
 SaveResult WriteTemporary(const std::string& target, std::string_view data, mode_t mode, int& fd,
-                          std::string& temp) {
+                          std::string& temp, bool& locked) {
     fd = OpenUnnamed(DirectoryOf(target), mode);
     if (fd < 0 && errno != EOPNOTSUPP) return Failed(errno);
     if (fd >= 0) {
-        if (const int err = WriteContent(fd, data, mode)) {
+        if (const int err = WriteContent(fd, data, mode, locked)) {
             ::close(fd);
             return Failed(err);
         }
@@ -175,9 +180,10 @@ SaveResult WriteTemporary(const std::string& target, std::string_view data, mode
         ::close(fd);
     }
     temp = target + std::string(kTempInfix) + std::string(kTempSuffixLength, 'X');
-    fd = ::mkstemp(temp.data());
+    // Close-on-exec: a program started later (the manual's viewer) must not inherit a lock that outlives us.
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return Failed(errno);
-    if (const int err = WriteContent(fd, data, mode)) {
+    if (const int err = WriteContent(fd, data, mode, locked)) {
         ::close(fd);
         ::unlink(temp.c_str());
         return Failed(err);
@@ -194,20 +200,23 @@ SaveResult WriteTemporary(const std::string& target, std::string_view data, mode
 SaveResult WriteFileAtomically(const std::string& path, std::string_view data) {
     std::string target;
     mode_t mode = 0;
-    if (SaveResult r = ResolveTarget(path, target, mode); !r.ok) return r;
+    struct stat old {};
+    if (SaveResult r = ResolveTarget(path, target, mode, old); !r.ok) return r;
     const std::string dir = DirectoryOf(target);
     RemoveStaleTemporaries(dir, BaseName(target));
     int fd = -1;
     std::string temp;
-    if (SaveResult r = WriteTemporary(target, data, mode, fd, temp); !r.ok) return r;
+    bool locked = false;
+    if (SaveResult r = WriteTemporary(target, data, mode, fd, temp, locked); !r.ok) return r;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::close(fd);
         ::unlink(temp.c_str());
         return Failed(err);
     }
-    // Closing drops the lock; the content was synced before the rename, so nothing is lost here.
-    ::close(fd);
+    // A file this process holds locked stays locked: the new inode was locked before it took the name.
+    // Otherwise closing drops the lock; the content was synced before the rename, so nothing is lost here.
+    if (!(locked && old.st_ino != 0 && FileLock::TakeOver(old.st_dev, old.st_ino, fd))) ::close(fd);
     // Make the rename itself durable; the data is already safe, so a failure here is not reported.
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {

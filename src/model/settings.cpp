@@ -145,12 +145,17 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
 
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
                         const std::string& portDevice) {
+    return SaveSettingsAs(path, path, model, comPortIndex, portDevice);
+}
+
+SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,
+                          int comPortIndex, const std::string& portDevice) {
     if (path.empty()) return SaveResult{false, "No settings file path (the start-up directory is unknown)"};
     // Read afresh: another instance, or the user, may have changed the file while the window ran. A file
     // that exists but cannot be read is left alone: saving over it would replace everything it holds with
     // only our keys.
     std::string error;
-    IniFile file = IniFile::Load(path, &error);
+    IniFile file = from.empty() ? IniFile{} : IniFile::Load(from, &error);
     if (!error.empty())
         return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
     WriteSettings(file, model, comPortIndex, portDevice);

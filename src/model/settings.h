@@ -59,6 +59,10 @@ Settings ReadSettings(const IniFile& file);
 // has a readError: the model then holds defaults, not the user's values. An empty path fails with a reason.
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
                         const std::string& portDevice = {});
+// SaveSettings into another file: what `from` holds now (nothing when empty) with the model written into it,
+// saved atomically at `path`. "Save Settings As": the copy starts a second window on its own file.
+SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,
+                          int comPortIndex, const std::string& portDevice = {});
 // What SaveSettings writes, in its fixed order: the axis bindings, every input item's bindings, the sound
 // effects, SYSTEM/SLIDER, SYSTEM/PORT, then SYSTEM/PORTDEVICE when a device is remembered, the chosen pad
 // once one was chosen and RUMBLE once it was turned off. Without these, that order is the section and key

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,10 +14,12 @@
 #include <QSlider>
 #include <QTreeWidget>
 #include <QUrl>
+#include <filesystem>
 
 #include "base/paths.h"
 #include "base/reason_text.h"
 #include "input/mapping.h"
+#include "model/file_lock.h"
 #include "panel/about_dialog.h"
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
@@ -43,7 +46,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::OnInitDialog() {
-    setWindowTitle(Tr(Msg::kWindowTitle));
+    setWindowTitle(QString::fromStdString(app_.WindowTitle()));
     setWindowIcon(AppIcon());
     // At the foreground level the input devices read only while the window is active.
     session_->Open([this] { return isActiveWindow(); });
@@ -204,6 +207,40 @@ void MainWindow::OpenManual() {
 void MainWindow::ShowAbout() {
     AboutDialog about(app_, this);
     about.exec();
+}
+
+// ---- A copy of the settings for another window
+
+void MainWindow::SaveSettingsAs() {
+    const QString folder = QString::fromStdString(FolderOf(app_.configPath));
+    QString path =
+        QFileDialog::getSaveFileName(this, Tr(Msg::kMenuSaveSettingsAs), folder, Tr(Msg::kSettingsFilter));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += ".ini";
+    SaveSettingsTo(path);
+}
+
+bool MainWindow::SaveSettingsTo(const QString& path) {
+    const std::string file = path.toStdString();
+    const QString where = QDir::toNativeSeparators(path);
+    // Held while the copy is written, so that no window starts on it half-way; our own file stays ours.
+    const FileLock::Result claim = FileLock::Acquire(file, false);
+    bool ok = false;
+    std::error_code ec;
+    const bool ours = std::filesystem::equivalent(file, app_.configPath, ec);
+    if (claim.outcome == FileLock::Outcome::kHeld && !ours) {
+        lastMessage_ = Tr(Msg::kSettingsInUse) + "\n" + where + "\n" +
+                       QString::fromStdString(DescribeHolder(claim.holder, app_.language));
+    } else if (const SaveResult r = session_->SaveCopy(app_.configPath, file); !r.ok) {
+        lastMessage_ = Tr(Msg::kSaveFailed) + "\n" + where + "\n" +
+                       QString::fromStdString(ReasonText(r.error, app_.language));
+    } else {
+        ok = true;
+        lastMessage_ = Tr(Msg::kSettingsSavedAs) + "\n" + where + "\n\n" + Tr(Msg::kSettingsSavedAsHint);
+    }
+    if (messageBoxes_ && ok) QMessageBox::information(this, Tr(Msg::kMenuSaveSettingsAs), lastMessage_);
+    if (messageBoxes_ && !ok) QMessageBox::warning(this, Tr(Msg::kCaptionWarning), lastMessage_);
+    return ok;
 }
 
 // ---- Tear-down

@@ -60,6 +60,10 @@ class MainWindow : public QDialog {
     bool RecordTo(const QString& path);
     bool PlayFrom(const QString& path);
     void StopRecordOrPlay();
+    // "Save Settings As": the current settings, as closing would save them, into a new file (chosen in a
+    // dialog) to start another window from. A file another window uses is refused.
+    void SaveSettingsAs();
+    bool SaveSettingsTo(const QString& path);
 
     // Controls by their role; tests reach them through these.
     QComboBox* portCombo() const { return portCombo_; }

@@ -159,6 +159,9 @@ void MainWindow::BuildLowerControls() {
     helpMenu_->addAction(Tr(Msg::kMenuManual), this, &MainWindow::OpenManual);
     helpMenu_->addAction(Tr(Msg::kMenuAbout), this, &MainWindow::ShowAbout);
     BuildLinkControls();
+    // Last, so that the entries above keep their places.
+    helpMenu_->addSeparator();
+    helpMenu_->addAction(Tr(Msg::kMenuSaveSettingsAs), this, &MainWindow::SaveSettingsAs);
 }
 
 void MainWindow::ConnectSignals() {

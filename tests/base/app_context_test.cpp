@@ -85,6 +85,28 @@ TEST(SettingsPath, HomeAndFileCheckReachTheRules) {
     EXPECT_FALSE(app.portableSettings);
 }
 
+// Windows on different settings files can be told apart; the default file adds nothing to the title.
+TEST(SettingsPath, TitleNamesAnyFileButTheDefault) {
+    const std::string program = UiText(Msg::kWindowTitle, 0);
+    const std::string home = "/home/op/.config/zanth-emulator/Zanth-Emulator.ini";
+    const struct {
+        std::optional<std::string> config;
+        std::string name;  // what the title shows before the program's own name
+    } cases[] = {
+        {std::nullopt, ""},
+        {home, ""},
+        {"/home/op/robot-b.ini", "robot-b.ini"},
+        {"/media/usb/Zanth-Emulator.ini", "/media/usb/Zanth-Emulator.ini"},
+    };
+    for (const auto& c : cases) {
+        StartupInfo info{"English", false, "/", {}, c.config};
+        info.home = "/home/op";
+        info.isFile = [](const std::string&) { return false; };
+        const std::string title = AppContext(info).WindowTitle();
+        EXPECT_EQ(title, c.name.empty() ? program : c.name + " \u2014 " + program) << c.config.value_or("-");
+    }
+}
+
 TEST(Startup, UnknownLanguageRunsWithEmptyTableAndNoSettings) {
     auto app = MakeApp("");
     EXPECT_FALSE(app.localeOk());
@@ -106,6 +128,7 @@ TEST(CommandLine, Options) {
     EXPECT_EQ(ParseCommandLine({"--lang=en"}).language, 0);
     EXPECT_TRUE(ParseCommandLine({"-h"}).help);
     EXPECT_TRUE(ParseCommandLine({"--lang", "en", "--version"}).version);
+    EXPECT_TRUE(ParseCommandLine({"--choose-config"}).chooseConfig);
 }
 
 TEST(CommandLine, RefusedArgumentsNameTheFirstFault) {
@@ -118,6 +141,7 @@ TEST(CommandLine, RefusedArgumentsNameTheFirstFault) {
         {{"--bogus", "--lang", "fr"}, F::kUnknownOption, "--bogus"},
         {{"-x"}, F::kUnknownOption, "-x"},
         {{"--help=yes"}, F::kUnknownOption, "--help=yes"},
+        {{"--choose-config=a.ini"}, F::kUnknownOption, "--choose-config=a.ini"},
         {{"file.ini"}, F::kUnexpectedArgument, "file.ini"},
         {{"--lang", "fr"}, F::kBadLanguage, "fr"},
         {{"--lang"}, F::kMissingValue, "--lang"},

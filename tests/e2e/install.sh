@@ -46,8 +46,11 @@ note "desktop entry and metainfo"
 desktop=$root/share/applications/zanth-emulator.desktop
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 grep -qx "Icon=zanth-emulator" "$desktop" || fail "desktop entry names another icon"
-exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
-[ -x "$root/bin/$exec_name" ] || fail "Exec=$exec_name is not an installed program"
+# The entry and each of its actions start an installed program.
+while read -r exec_name; do
+  [ -x "$root/bin/$exec_name" ] || fail "Exec=$exec_name is not an installed program"
+done < <(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+grep -q "^Exec=zanth-emulator --choose-config$" "$desktop" || fail "no action that asks for a settings file"
 metainfo=("$root"/share/metainfo/*.metainfo.xml)
 ((${#metainfo[@]} == 1)) && [ -f "${metainfo[0]}" ] || fail "metainfo: ${metainfo[*]}"
 appstreamcli validate --no-net "${metainfo[0]}" >"$WORK/appstream.log" 2>&1 ||

@@ -50,14 +50,16 @@ start_x() {
   unset WAYLAND_DISPLAY
 }
 
-# start_sim [options...]: starts the simulator, sets SIM_PTY and SIM_LOG.
+# start_sim [options...]: starts the simulator, sets SIM_PTY, SIM_LOG and SIM_PID. SIM_NAME (default "sim")
+# names its files, so that a test can run more than one.
 start_sim() {
-  SIM_LOG=$WORK/sim.log
-  mkfifo "$WORK/sim.out"
-  "$ZANTH_BIN/tools/robot_sim/zanth-robot-sim" --log "$SIM_LOG" "$@" >"$WORK/sim.out" &
+  local name=${SIM_NAME:-sim}
+  SIM_LOG=$WORK/$name.log
+  mkfifo "$WORK/$name.out"
+  "$ZANTH_BIN/tools/robot_sim/zanth-robot-sim" --log "$SIM_LOG" "$@" >"$WORK/$name.out" &
   PIDS+=($!)
   SIM_PID=$!
-  exec 4<"$WORK/sim.out"
+  exec 4<"$WORK/$name.out"
   read -r -t 10 SIM_PTY <&4 || fail "simulator printed no pseudo-terminal"
   cat <&4 >/dev/null &
   PIDS+=($!)

@@ -29,6 +29,7 @@
 
 #include "base/clock.h"
 #include "control/devices_factory.h"
+#include "model/file_lock.h"
 #include "model/ini_file.h"
 #include "panel/about_dialog.h"
 #include "panel/battery_meter.h"
@@ -404,6 +405,29 @@ TEST_F(MainWindowTest, ClosingSavesTheSettings) {
     ASSERT_TRUE(w->saveResult().has_value());
     EXPECT_TRUE(w->saveResult()->ok);
     EXPECT_EQ(IniFile::Load(ConfigPath()).GetInt("SYSTEM", "SLIDER", -1), 2);
+}
+
+// The copy is what closing would write, with whatever else the current file holds; the current file itself
+// is not written, and a file another window uses is left as it is.
+TEST_F(MainWindowTest, SaveSettingsAsCopiesIntoAFileNoOtherWindowUses) {
+    WriteConfig("[PORTS]\nCOM3=/dev/ttyUSB7\n");
+    auto w = Open();
+    w->setMessageBoxesEnabled(false);
+    w->resolutionCombo()->setCurrentIndex(2);
+    const QString copy = dir_.filePath("robot-b.ini");
+    ASSERT_TRUE(w->SaveSettingsTo(copy)) << w->lastMessage().toStdString();
+    const IniFile saved = IniFile::Load(copy.toStdString());
+    EXPECT_EQ(saved.GetInt("SYSTEM", "SLIDER", -1), 2);
+    EXPECT_EQ(saved.GetString("PORTS", "COM3", "", 64), "/dev/ttyUSB7");
+    EXPECT_EQ(IniFile::Load(ConfigPath()).GetInt("SYSTEM", "SLIDER", -1), -1);
+
+    const QString used = dir_.filePath("robot-c.ini");
+    std::ofstream(used.toStdString()) << "[SYSTEM]\nSLIDER=4\n";
+    const FileLock::Result other = FileLock::Acquire(used.toStdString(), false);
+    ASSERT_EQ(other.outcome, FileLock::Outcome::kLocked);
+    EXPECT_FALSE(w->SaveSettingsTo(used));
+    EXPECT_EQ(IniFile::Load(used.toStdString()).GetInt("SYSTEM", "SLIDER", -1), 4);
+    EXPECT_TRUE(w->lastMessage().contains(QString::number(::getpid()))) << w->lastMessage().toStdString();
 }
 
 TEST_F(MainWindowTest, HelpMenuAndAboutBoxInBothLanguages) {

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Two robots from one PC: two windows, each on its own settings file and its own simulated robot. Each robot
+# gets only what its own window is given; a third program on a file in use is refused and leaves it as it
+# was; a window killed outright leaves no lock behind.
+source "$(dirname "$0")/lib.bash"
+
+XVFB_SCREEN=1700x700x24 start_x
+SIM_NAME=sim-a start_sim --keep-open
+PTY_A=$SIM_PTY LOG_A=$SIM_LOG
+SIM_NAME=sim-b start_sim --keep-open
+PTY_B=$SIM_PTY LOG_B=$SIM_LOG
+INI_A=$WORK/robot-a.ini INI_B=$WORK/robot-b.ini
+"$ZANTH_BIN/tools/ini_tool/zanth-ini" "$INI_A" PORTS COM1 "$PTY_A"
+"$ZANTH_BIN/tools/ini_tool/zanth-ini" "$INI_B" PORTS COM1 "$PTY_B"
+
+emulator() {  # NAME ARGS...: runs the program on $WORK/NAME.ini in the background, output to NAME.log
+  local name=$1; shift
+  SDL_AUDIODRIVER=dummy "$ZANTH_BIN/zanth-emulator" --lang en --config "$WORK/$name.ini" "$@" \
+    >"$WORK/$name.log" 2>&1 &
+  PIDS+=($!)
+}
+
+# open_window NAME X: starts a window on NAME.ini at screen column X; sets PID_<NAME> and WID_<NAME>. The title
+# names the file, which is how the window is found.
+open_window() {
+  emulator "$1"
+  local pid=$! wid
+  wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\.ini " | head -n1)
+  [ -n "$wid" ] || fail "no window titled $1.ini; log: $(head -c 2000 "$WORK/$1.log")"
+  xdotool windowmove --sync "$wid" "$2" 0
+  WID=$wid
+  wait_for 10 painted || fail "window $1 was never painted"
+  printf -v "PID_${1//-/_}" %s "$pid"
+  printf -v "WID_${1//-/_}" %s "$wid"
+}
+
+# keyboard_status WID FILE.png: the window's "Keyboard is (not) Ready" box.
+keyboard_status() { import -window "$1" "$2.full.png" && convert "$2.full.png" -crop 160x14+622+74 +repage "$2"; }
+same() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = 0 ]; }
+
+last_msg() { tail -n1 "$1" 2>/dev/null | cut -c1-25; }
+last_is() { [ "$(last_msg "$1")" = "$2" ]; }
+AT_REST="k FF FF FF 80 80 80 80 F3" L1="k FF FF FB 80 80 80 80 F3"
+
+note "two windows, each connected to its own robot"
+open_window robot-a 0
+open_window robot-b 850
+for w in a b; do
+  WID=$(eval echo "\$WID_robot_$w") log=$(eval echo "\$LOG_$(tr a-z A-Z <<<"$w")")
+  timeout 10 xdotool windowfocus --sync "$WID"
+  click_at 740 438
+  wait_for 10 last_is "$log" "$AT_REST" || fail "window $w did not connect its robot: $(last_msg "$log")"
+done
+
+note "a key held in one window reaches only that window's robot"
+for w in a b; do
+  if [ $w = a ]; then wid=$WID_robot_a mine=$LOG_A other=$LOG_B; else wid=$WID_robot_b mine=$LOG_B other=$LOG_A; fi
+  if [ $w = a ]; then other_wid=$WID_robot_b; else other_wid=$WID_robot_a; fi
+  # The keyboard status of a window that is not the active one, as reference; then the focus moves, and the
+  # keys go down once the other window, too, says that it no longer reads the keyboard.
+  keyboard_status "$wid" "$WORK/not-ready.png"
+  xdotool mousemove --window "$wid" 400 300
+  timeout 10 xdotool windowfocus --sync "$wid"
+  switched() {
+    keyboard_status "$other_wid" "$WORK/other.png" && keyboard_status "$wid" "$WORK/mine.png" &&
+      same "$WORK/other.png" "$WORK/not-ready.png" && ! same "$WORK/mine.png" "$WORK/not-ready.png"
+  }
+  wait_for 10 switched || fail "window $w: the focus did not move to it"
+  : >"$other"
+  xdotool keydown q
+  wait_for 5 last_is "$mine" "$L1" || fail "window $w: L1 did not reach its robot: $(last_msg "$mine")"
+  wait_for 5 test -s "$other" || fail "window $w: the other robot got no messages"
+  ! grep -q "^k FF FF FB" "$other" || fail "window $w: L1 reached the other robot: $(cut -c1-25 "$other" | uniq -c)"
+  xdotool keyup q
+  wait_for 5 last_is "$mine" "$AT_REST" || fail "window $w: L1 not released"
+done
+[ -n "${SHOTS:-}" ] && import -window root "$SHOTS/two-windows.png"
+
+note "a third program on a file in use is refused and leaves it as it was"
+before=$(sha256sum <"$INI_A")
+env -u DISPLAY -u WAYLAND_DISPLAY "$ZANTH_BIN/zanth-emulator" --lang en --config "$INI_A" >"$WORK/third.out" \
+  2>"$WORK/third.err" && status=0 || status=$?
+((status == 3)) || fail "without a display the refusal ended with $status; $(cat "$WORK/third.err")"
+grep -q "process $PID_robot_a)" "$WORK/third.err" || fail "the refusal does not name the holder: $(cat "$WORK/third.err")"
+grep -q -- "--config" "$WORK/third.err" || fail "the refusal does not say how to use another file"
+# With a display it asks; Escape is "Quit".
+emulator robot-a
+third=$!
+asks() { xdotool search --onlyvisible --pid "$third" >/dev/null 2>&1; }
+wait_for 20 asks || fail "no box about the file in use; $(head -c 2000 "$WORK/robot-a.log")"
+box=$(xdotool search --onlyvisible --pid "$third" | head -n1)
+[ -n "${SHOTS:-}" ] && import -window "$box" "$SHOTS/refused.png"
+timeout 10 xdotool windowfocus --sync "$box" key Escape
+wait_for 10 exited "$third" || fail "the refused program did not end on Escape"
+wait "$third" && status=0 || status=$?
+((status == 3)) || fail "the refused program ended with $status"
+[ "$(sha256sum <"$INI_A")" = "$before" ] || fail "the refused program changed the file in use"
+
+note "killed outright, a window leaves no lock behind"
+kill -KILL "$PID_robot_a"
+wait_for 10 exited "$PID_robot_a" || fail "window a did not die"
+open_window robot-a 0
+! grep -q "in use" "$WORK/robot-a.log" || fail "the file was still taken after a kill: $(cat "$WORK/robot-a.log")"
+timeout 10 xdotool windowfocus --sync "$WID_robot_a" key Escape
+wait_for 15 exited "$PID_robot_a" || fail "the new window a did not close"
+grep -q "^\[SYSTEM\]" "$INI_A" || fail "the new window a did not save its file"
+echo "PASS"
