@@ -104,4 +104,38 @@ open_window robot-a 0
 timeout 10 xdotool windowfocus --sync "$WID_robot_a" key Escape
 wait_for 15 exited "$PID_robot_a" || fail "the new window a did not close"
 grep -q "^\[SYSTEM\]" "$INI_A" || fail "the new window a did not save its file"
+kill -TERM "$PID_robot_b"
+wait_for 15 exited "$PID_robot_b" || fail "window b did not close on SIGTERM"
+
+note "a team: one pad per window, both driven at once (BACK=1: the pads work while the other window is active)"
+for w in a b; do
+  "$ZANTH_BIN/tools/ini_tool/zanth-ini" "$WORK/robot-$w.ini" SYSTEM BACK 1
+  mkfifo "$WORK/pad-$w"
+  export ZANTH_VIRTUAL_PADS="Pad ${w^^}@7a01:000${w/a/1}" ZANTH_VIRTUAL_PAD_INPUT=$WORK/pad-$w
+  [ $w = a ] && open_window robot-a 0 || open_window robot-b 850
+  WID=$(eval echo "\$WID_robot_$w") log=$(eval echo "\$LOG_${w^^}")
+  click_at 740 438
+  : >"$log"
+  wait_for 10 last_is "$log" "$AT_REST" || fail "window $w did not connect its robot again: $(last_msg "$log")"
+done
+unset ZANTH_VIRTUAL_PADS ZANTH_VIRTUAL_PAD_INPUT
+exec 5<>"$WORK/pad-a" 6<>"$WORK/pad-b"
+echo "0 button 2 1" >&5
+echo "0 button 3 1" >&6
+moved() { [ -n "$(last_msg "$1")" ] && [ "$(last_msg "$1")" != "$AT_REST" ]; }
+wait_for 5 moved "$LOG_A" || fail "pad A did not drive robot A: $(last_msg "$LOG_A")"
+wait_for 5 moved "$LOG_B" || fail "pad B did not drive robot B: $(last_msg "$LOG_B")"
+held_a=$(last_msg "$LOG_A") held_b=$(last_msg "$LOG_B")
+[ "$held_a" != "$held_b" ] || fail "both robots got the same frame: $held_a"
+grep -q "^${held_b:0:25}" "$LOG_A" && fail "robot A got pad B's button"
+grep -q "^${held_a:0:25}" "$LOG_B" && fail "robot B got pad A's button"
+if [ -n "${SHOTS:-}" ]; then
+  import -window root "$SHOTS/two-pads.png"
+  xdotool getwindowname "$WID_robot_a" >"$SHOTS/titles.txt"
+  xdotool getwindowname "$WID_robot_b" >>"$SHOTS/titles.txt"
+fi
+echo "0 button 2 0" >&5
+echo "0 button 3 0" >&6
+wait_for 5 last_is "$LOG_A" "$AT_REST" || fail "pad A's button not released"
+wait_for 5 last_is "$LOG_B" "$AT_REST" || fail "pad B's button not released"
 echo "PASS"
