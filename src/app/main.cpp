@@ -111,7 +111,10 @@ int main(int argc, char** argv) {
     // The settings file is read once here and written once when the window closes.
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);
     // The devices of this machine are built here, once; the window is handed the session that drives them.
-    zanth::MainWindow dialog(app, zanth::MakeSession(app, settings));
+    std::unique_ptr<zanth::ControlSession> session = zanth::MakeSession(app, settings);
+    if (cl.remote)
+        session->RemoteForThisRun(cl.remotePort ? std::optional<quint16>(*cl.remotePort) : std::nullopt);
+    zanth::MainWindow dialog(app, std::move(session));
     failSafe.Watch(&dialog);
     if (!settings.readError.empty())
         SayAtStart(app, zanth::Msg::kSettingsUnreadable, settings.readError, dialog);

@@ -85,6 +85,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 cl.config = *v;
             else if (v)
                 refuse(CommandLine::Fault::kMissingValue, name);
+        } else if (name == "--remote") {
+            // The port only after "=": a bare --remote must not swallow the next argument.
+            cl.remote = true;
+            if (name.size() < a.size()) {
+                const std::string v = a.substr(name.size() + 1);
+                int port = 0;
+                const bool digits =
+                    !v.empty() && v.size() <= 5 && v.find_first_not_of("0123456789") == std::string::npos;
+                if (digits) port = std::stoi(v);
+                if (port >= 1 && port <= 65535)
+                    cl.remotePort = port;
+                else
+                    refuse(CommandLine::Fault::kBadRemotePort, v);
+            }
         } else if (const int qt = QtOption(a); qt > 0) {
             i += static_cast<std::size_t>(qt - 1);
             if (i >= args.size()) refuse(CommandLine::Fault::kMissingValue, a);
@@ -125,6 +139,9 @@ std::string CommandLineFaultText(const CommandLine& cl, int language) {
             break;
         case CommandLine::Fault::kBadLanguage:
             id = Msg::kBadLanguage;
+            break;
+        case CommandLine::Fault::kBadRemotePort:
+            id = Msg::kBadRemotePort;
             break;
     }
     std::string text = UiText(id, language);

@@ -33,10 +33,19 @@ struct StartupInfo {
 
 // The command line. Qt's own options (-platform NAME, -display NAME, ...) are let through for QApplication.
 struct CommandLine {
-    enum class Fault { kNone, kUnknownOption, kUnexpectedArgument, kMissingValue, kBadLanguage };
+    enum class Fault {
+        kNone,
+        kUnknownOption,
+        kUnexpectedArgument,
+        kMissingValue,
+        kBadLanguage,
+        kBadRemotePort
+    };
     std::optional<int> language;
     std::optional<std::string> config;
     bool chooseConfig = false;  // --choose-config: ask for the settings file in a file dialog at start
+    bool remote = false;            // --remote: the remote-control server on for this run
+    std::optional<int> remotePort;  // --remote=PORT
     bool help = false;
     bool version = false;
     Fault fault = Fault::kNone;  // the first refused argument; the program then exits with code 2

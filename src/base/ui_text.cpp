@@ -123,6 +123,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "                  起動時に左 Shift キーを押していると英語)\n"
     "  --config FILE   設定を FILE に保存する\n"
     "  --choose-config 起動時に設定ファイルをダイアログで選ぶ\n"
+    "  --remote[=PORT] 今回だけリモート操作のサーバーを動かす。待ち受けは\n"
+    "                  127.0.0.1 のポート PORT (既定: 設定のポート、最初は 8765)\n"
     "  -h, --help      このヘルプを表示して終了する\n"
     "  --version       バージョンを表示して終了する\n"
     "Qt のオプション (-platform NAME, -display NAME など) も使えます。\n"
@@ -137,6 +139,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "余分な引数です: %1",
     "%1 には値が必要です",
     "--lang には ja か en を指定してください (\"%1\" は使えません)",
+    "--remote のポートは 1 から 65535 までの数です (\"%1\" は使えません)",
     "詳しくは 'zanth-emulator --help' を見てください。",
     "設定ファイル: %1",
     // Serial ports
@@ -244,6 +247,18 @@ constexpr std::array<const char*, kCount> kJapanese{
     "このファイルで二つ目のウィンドウを開くには、デスクトップのメニューの"
     "「別の設定ファイルで新しいウィンドウ…」を使うか、"
     "--config でこのファイルを指定して起動してください。",
+    "ポート %1 は別のプログラムが使っています",
+    "ポート %1 で待ち受けできません: %2",
+    "このサーバーではないホスト名",
+    "別のオリジンのページ",
+    "トークンが違います",
+    "最初に hello がありません",
+    "クライアントが多すぎます",
+    "不正な要求",
+    "フレームが大きすぎます",
+    "メッセージが多すぎます",
+    "受信しないクライアント",
+    "3 回目の不正なメッセージ",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -360,6 +375,8 @@ constexpr std::array<const char*, kCount> kEnglish{
     "                  holding the left Shift key at start-up chooses English)\n"
     "  --config FILE   keep the settings in FILE\n"
     "  --choose-config choose the settings file in a dialog at start-up\n"
+    "  --remote[=PORT] run the remote-control server for this run, on PORT of\n"
+    "                  127.0.0.1 (default: the port in the settings, first 8765)\n"
     "  -h, --help      show this help and exit\n"
     "  --version       show the version and exit\n"
     "Qt's own options (-platform NAME, -display NAME, ...) are accepted as well.\n"
@@ -375,6 +392,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "unexpected argument: %1",
     "%1 needs a value",
     "--lang takes ja or en, not \"%1\"",
+    "--remote takes a port from 1 to 65535, not \"%1\"",
     "Try 'zanth-emulator --help' for more information.",
     "Settings file: %1",
     // Serial ports
@@ -481,6 +499,18 @@ constexpr std::array<const char*, kCount> kEnglish{
     "The current settings were saved to:",
     "To open a second window with this file, use \"New window with other settings...\" in the desktop's "
     "menu, or start the program with --config and this file.",
+    "port %1 is in use by another program",
+    "cannot listen on port %1: %2",
+    "a host name that is not this server",
+    "a page of another origin",
+    "wrong token",
+    "no hello first",
+    "too many clients",
+    "bad request",
+    "frame too large",
+    "too many messages",
+    "a client that does not read",
+    "a third malformed message",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

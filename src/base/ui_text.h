@@ -117,6 +117,7 @@ enum class Msg : int {
     kUnexpectedArgument,  // %1: the argument
     kOptionNeedsValue,    // %1: the option
     kBadLanguage,         // %1: the value given to --lang
+    kBadRemotePort,       // %1: the value given to --remote
     kTryHelp,
     kAboutSettingsFile,  // %1: the settings file in use
     // Serial ports
@@ -225,6 +226,20 @@ enum class Msg : int {
     kMenuSaveSettingsAs,
     kSettingsSavedAs,  // followed by the new file, then kSettingsSavedAsHint
     kSettingsSavedAsHint,
+    // The remote-control server
+    kRemotePortInUse,     // %1: the port
+    kRemoteCannotListen,  // %1: the port, %2: the system's reason
+    // Why a remote client was turned away, in RemoteRefusal order
+    kRemoteRefusedHost,
+    kRemoteRefusedOrigin,
+    kRemoteRefusedToken,
+    kRemoteRefusedNoHello,
+    kRemoteRefusedTooMany,
+    kRemoteRefusedBadRequest,
+    kRemoteRefusedFrameTooLarge,
+    kRemoteRefusedFlood,
+    kRemoteRefusedSlowReader,
+    kRemoteRefusedBadMessages,
     kCount
 };
 

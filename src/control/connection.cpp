@@ -216,6 +216,9 @@ void ControlSession::LinkOpened() {
 void ControlSession::Disconnect() {
     // Tries to reopen end at once, a network connect under way included.
     opener_->Cancel();
+    // Remote clients let go too: after a new Connect they must press again.
+    remote_->ReleaseAll();
+    FoldRemoteItems(model_, {}, true);
     // Leave the robot with nothing pressed before the port closes.
     if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
     if (state_.link == LinkState::kReconnecting)
@@ -352,12 +355,14 @@ void ControlSession::OnBatteryReply(int value) {
 
 SaveResult ControlSession::SaveCopy(const std::string& settingsPath, const std::string& path) const {
     return SaveSettingsAs(readError_.empty() ? settingsPath : std::string(), path, model_, comPortIndex_,
-                          remembered_);
+                          remembered_, remoteTouched_ ? &remoteSettings_ : nullptr);
 }
 
 SaveResult ControlSession::Close(const std::string& settingsPath) {
     if (!closed_) {
         closed_ = true;
+        // Remote input ends first: nothing a client says may reach the last frame.
+        StopRemoteForClose();
         if (watcher_) watcher_->Stop();
         gamepad_->Shutdown();
         keyboard_->Shutdown();
@@ -366,7 +371,8 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
     // The model holds defaults, not what the unreadable file says: saving would replace the user's settings.
     const SaveResult saved =
         readError_.empty()
-            ? SaveSettings(settingsPath, model_, comPortIndex_, remembered_)
+            ? SaveSettings(settingsPath, model_, comPortIndex_, remembered_,
+                           remoteTouched_ ? &remoteSettings_ : nullptr)
             : SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
     // Last: closing the sound may wait for a file being decoded, and the settings must not.
     sound_->Close();

@@ -15,6 +15,7 @@
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/port_watcher.h"
+#include "remote/remote_file.h"
 #include "sound/sound_output.h"
 #include "sound/sound_rules.h"
 
@@ -46,7 +47,9 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       comPortIndex_(settings.port),
       background_(settings.background == 1 ? 1 : 0),
       rumble_(std::make_unique<RumbleRules>()),
-      readError_(settings.readError) {
+      readError_(settings.readError),
+      remote_(std::make_unique<RemoteServer>()),
+      remoteSettings_(settings.remote) {
     BuildModel(model_, app_, settings);
     gamepad_->Choose(PadChoice{model_.padGuid, model_.padName});
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
@@ -65,6 +68,13 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     connect(opener_.get(), &BackgroundOpener::opened, this, &ControlSession::OnPortOpened);
     connect(opener_.get(), &BackgroundOpener::gaveUp, this, &ControlSession::OnOpenGaveUp);
     SetUpPorts(std::move(parts.deviceRoot));
+    connect(link_.get(), &LinkWorker::messageSent, this, [this](const SentMessage& m) {
+        if (m.playedIndex < 0) std::copy(m.bytes.begin() + 1, m.bytes.end(), lastSent_.emplace().begin());
+    });
+    connect(remote_.get(), &RemoteServer::changed, this, [this] {
+        state_.remoteClients = remote_->clientCount();
+        emit remoteChanged();
+    });
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
         if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
@@ -72,6 +82,8 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
 }
 
 ControlSession::~ControlSession() {
+    RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
+    remote_->Stop();
     if (watcher_) watcher_->Stop();
     opener_->Cancel();
     if (!closed_) {
@@ -93,6 +105,7 @@ void ControlSession::Open(std::function<bool()> windowIsActive) {
     model_.ledItem().latched = 1;
     model_.wheelTime = 0;
     if (sound_->Open()) sound_->Preload(SoundFiles(model_));
+    StartRemoteAtOpen();
 }
 
 SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
@@ -127,10 +140,14 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
     }
     PollDevices();
     Rumble();
+    const RemoteInput remote = remote_->Input();
+    FoldRemoteItems(model_, remote, true);
     UpdateSounds(model_, *sound_);
     model_.leftStickX = StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), gamepad_->padLX);
     model_.leftStickY = StickByte(model_.item(kItemStickUp), model_.item(kItemStickDown), gamepad_->padLY);
     SetRightStick(inputs, sliderX, sliderY, moves);
+    localRight_ = {model_.rightStickX, model_.rightStickY};
+    FoldSticks(model_, remote);
 
     char axes[64];
     std::snprintf(axes, sizeof axes, "%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF,
@@ -148,6 +165,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         ConfirmLink(false);
         UpdateStale();
     }
+    PublishRemote();
     return moves;
 }
 
@@ -197,6 +215,8 @@ void ControlSession::SetRightStick(const PanelInputs&, int sliderX, int sliderY,
 ControllerFrame ControlSession::SampleFrame() {
     ControllerModel now = model_;
     now.invalidate = nullptr;
+    now.rightStickX = localRight_[0];
+    now.rightStickY = localRight_[1];
     GamepadSticks sticks = *gamepad_;
     if (gamepad_->Poll() == 0) {
         ApplyPadButtons(now, gamepad_->state);
@@ -213,8 +233,11 @@ ControllerFrame ControlSession::SampleFrame() {
         right(kAxisRY, gamepad_->padRY, now.rightStickY);
     }
     if (keyboard_->Poll() == 0) ApplyKeyboard(now, *keyboard_);
+    const RemoteInput remote = remote_->Input();
+    FoldRemoteItems(now, remote, false);
     now.leftStickX = StickByte(now.item(kItemStickLeft), now.item(kItemStickRight), sticks.padLX);
     now.leftStickY = StickByte(now.item(kItemStickUp), now.item(kItemStickDown), sticks.padLY);
+    FoldSticks(now, remote);
     // The LED flips on the tick's press edges only.
     now.ledItem().latched = model_.ledItem().latched;
     return BuildFrame(now);

@@ -14,6 +14,7 @@
 #include "link/port_catalog.h"
 #include "model/controller_model.h"
 #include "model/settings.h"
+#include "remote/remote_server.h"
 
 namespace zanth {
 
@@ -56,6 +57,7 @@ struct PanelState {
     int meterValue = 0;                  // 0 = empty, else the battery level pinned to the meter's range
     Rgb meterColour{0, 0, 255};
     bool meterStale = false;  // connected and asking, but no valid reply for a while
+    int remoteClients = 0;    // remote-control clients that said hello
 
     // Connect was pressed and Disconnect was not: the button offers Disconnect.
     bool engaged() const {
@@ -196,6 +198,21 @@ class ControlSession : public QObject {
     // could not be read at start.
     SaveResult SaveCopy(const std::string& settingsPath, const std::string& path) const;
 
+    // ---- Remote control (remote_control.cpp)
+    // Turns the server on (the user's choice, kept in [REMOTE] at close). False with the reason.
+    bool StartRemote(const RemoteOptions& options, QString* reason);
+    void StopRemote();
+    RemoteStatus remoteStatus() const;
+    // Every remote client's input let go at once; they may press again afterwards.
+    void StopAllRemoteInput();
+    // [REMOTE] ON as it will be saved.
+    bool remoteWanted() const { return remoteSettings_.on; }
+    const RemoteSettings& remoteSettings() const { return remoteSettings_; }
+    // --remote: on for this run on `port` (the saved one when none), started by Open; the saved state stays.
+    void RemoteForThisRun(std::optional<quint16> port);
+    // Arrivals, departures and refusals, for the Link Monitor.
+    RemoteServer& remoteServer() { return *remote_; }
+
     // The frame of the controller as it is this moment: the devices read afresh and folded into a copy of
     // the model, so that nothing the tick decides (sound edges, the LED, the gamepad search) changes.
     ControllerFrame SampleFrame();
@@ -207,6 +224,8 @@ class ControlSession : public QObject {
     void portsChanged();
     // A connect that went on off the GUI thread (a network bridge) failed; the state is kDisconnected.
     void connectFailed(const zanth::ConnectResult& result);
+    // Remote clients came or went; the server started or stopped.
+    void remoteChanged();
 
   private:
     void PollDevices();
@@ -229,6 +248,11 @@ class ControlSession : public QObject {
     void RefreshPorts();
     std::vector<SerialDevice> ScanPorts() const;
     void ClearMeter();
+    void FoldRemoteItems(ControllerModel& model, const RemoteInput& input, bool tick);
+    void FoldSticks(ControllerModel& model, const RemoteInput& input);
+    void PublishRemote();
+    void StartRemoteAtOpen();
+    void StopRemoteForClose();
 
     const AppContext& app_;
     ControllerModel model_;
@@ -266,6 +290,13 @@ class ControlSession : public QObject {
     std::uint32_t lastReplyTick_ = 0;
     bool closed_ = false;
     std::string readError_;  // the settings file could not be read at start: it is never written
+    std::unique_ptr<RemoteServer> remote_;
+    RemoteSettings remoteSettings_;  // [REMOTE] as read, and as the user changed it since
+    bool remoteTouched_ = false;     // the user turned it on or off: [REMOTE] is written at close
+    std::optional<quint16> remoteThisRun_;
+    StickMerge sticks_;                        // the other sources' sticks against the remote clients'
+    std::array<int, 2> localRight_{128, 128};  // the right stick as the sliders and the gamepad make it
+    std::optional<ControllerFrame> lastSent_;
 };
 
 }  // namespace zanth

@@ -30,9 +30,12 @@ std::uint8_t Collect(const ControllerModel& model, const BitOf (&bits)[N]) {
 int StickByte(const ControllerItem& negative, const ControllerItem& positive, int gamepadValue) {
     if (negative.padDown || positive.padDown) return gamepadValue;
     if (negative.mouseDown || positive.mouseDown) return negative.mouseDown ? 16 : 240;
-    if (negative.keyDown || positive.keyDown) {
-        if (negative.keyDown && positive.keyDown) return 128;
-        return negative.keyDown ? 16 : 240;
+    // A remote client's press of a stick item counts as a key's.
+    const bool negativeKey = negative.keyDown || negative.remoteDown;
+    const bool positiveKey = positive.keyDown || positive.remoteDown;
+    if (negativeKey || positiveKey) {
+        if (negativeKey && positiveKey) return 128;
+        return negativeKey ? 16 : 240;
     }
     return 128;
 }

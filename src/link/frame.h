@@ -19,7 +19,7 @@ WireMessage BuildMessage(const ControllerFrame& frame, bool replyWanted);
 WireMessage BuildMessage(const std::uint8_t* data, int length, bool replyWanted);
 
 // One analog axis from two opposite direction items: the gamepad's reading wins, then the mouse (16 or 240),
-// then the keys (both = 128), else centre.
+// then the keys or a remote client (both = 128), else centre.
 int StickByte(const ControllerItem& negative, const ControllerItem& positive, int gamepadValue);
 
 std::uint8_t ButtonByte1(const ControllerModel& model);

@@ -9,7 +9,8 @@ constexpr int kBitBytes[] = {1, 2, 7};
 ControllerModel Untouched(const ControllerModel& model) {
     ControllerModel m = model;
     m.invalidate = nullptr;
-    for (ControllerItem& item : m.items) item.keyDown = item.mouseDown = item.padDown = item.latched = 0;
+    for (ControllerItem& item : m.items)
+        item.keyDown = item.mouseDown = item.padDown = item.remoteDown = item.latched = 0;
     return m;
 }
 

@@ -75,6 +75,11 @@ std::string_view ItemIniKey(int index) {
     return (index >= 0 && index < kItemCount) ? kItemTable[index].iniKey : std::string_view{};
 }
 
+const char* ItemTableName(int index, bool japanese) {
+    if (index < 0 || index >= kItemCount) return "";
+    return japanese ? kItemTable[index].ja : kItemTable[index].en;
+}
+
 void BuildItem(ControllerItem& item, const AppContext& app, const StoredBinding& stored,
                std::string_view displayName, std::string_view iniKey, int upBitmapId, int downBitmapId,
                int left, int top, int width, int height, int defaultPadButton,

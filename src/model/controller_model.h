@@ -68,12 +68,13 @@ struct ControllerItem {
     int defaultPadButton = -1;
     int left = 0, top = 0, width = 0, height = 0;  // picture rectangle in client pixels
     int togglesLed = 0;
-    int keyDown = 0;    // held through the PC keyboard
-    int mouseDown = 0;  // held with the mouse
-    int padDown = 0;    // held through the gamepad
-    int latched = 0;    // LED only: lit
+    int keyDown = 0;     // held through the PC keyboard
+    int mouseDown = 0;   // held with the mouse
+    int padDown = 0;     // held through the gamepad
+    int remoteDown = 0;  // held by a remote-control client
+    int latched = 0;     // LED only: lit
 
-    bool IsPressed() const { return keyDown != 0 || mouseDown != 0 || padDown != 0; }
+    bool IsPressed() const { return keyDown != 0 || mouseDown != 0 || padDown != 0 || remoteDown != 0; }
     bool IsDrawnPressed() const { return IsPressed() || latched != 0; }
     // Hit test with both edges excluded: a point on the border hits nothing.
     bool Hits(int x, int y) const { return left < x && x < left + width && top < y && y < top + height; }
@@ -152,6 +153,8 @@ class ControllerModel {
 
 // Settings key of item `index` (ItemIndex): its identity in the settings file, the same in both languages.
 std::string_view ItemIniKey(int index);
+// The built-in name of item `index` in English or Japanese, whatever the active language.
+const char* ItemTableName(int index, bool japanese);
 
 // Builds the whole model from the built-in item table and the settings read at start: language-dependent
 // names, bindings, axis bindings, the 16 sound effects and the slider resolution. Cannot fail: anything

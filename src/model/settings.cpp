@@ -15,6 +15,7 @@ constexpr std::string_view kController = "CONTROLLER";
 constexpr std::string_view kJoystick = "JOYSTICK";
 constexpr std::string_view kSound = "SOUND";
 constexpr std::string_view kPorts = "PORTS";
+constexpr std::string_view kRemote = "REMOTE";
 
 // Beside PORT, which counts COMn in the order of enumeration, the device itself by a name that does not
 // change when another adapter is plugged in first. Programs that know only PORT ignore it.
@@ -87,6 +88,10 @@ Settings ReadSettings(const IniFile& file) {
         const std::string_view iniKey = ItemIniKey(item);
         s.sounds[std::string(iniKey)] = ReadSound(file, iniKey);
     }
+    s.remote.on = file.GetInt(kRemote, "ON", 0) == 1;
+    s.remote.port = file.GetInt(kRemote, "PORT", RemoteSettings::kDefaultPort);
+    if (s.remote.port < 1 || s.remote.port > 65535) s.remote.port = RemoteSettings::kDefaultPort;
+    s.remote.lan = file.GetInt(kRemote, "LAN", 0) == 1;
     s.sliderResolution = file.GetInt(kSystem, "SLIDER", 0);
     if (s.sliderResolution < 0 || s.sliderResolution > 4) s.sliderResolution = 0;
     s.padGuid = file.GetString(kSystem, kPadGuidKey, "", IniFile::kWholeValue);
@@ -108,7 +113,7 @@ Settings LoadSettings(const std::string& path) {
 }
 
 void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
-                   const std::string& portDevice) {
+                   const std::string& portDevice, const RemoteSettings* remote) {
     for (std::size_t i = 0; i < model.axisBindings.size(); ++i) {
         file.WriteInt(kJoystick, kAxisKeys[i], model.axisBindings[i].axisIndex);
     }
@@ -141,15 +146,20 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
     }
     if (!model.rumble || file.HasKey(kSystem, kRumbleKey))
         file.WriteInt(kSystem, kRumbleKey, model.rumble ? 1 : 0);
+    if (remote) {
+        file.WriteInt(kRemote, "ON", remote->on ? 1 : 0);
+        file.WriteInt(kRemote, "PORT", remote->port);
+        file.WriteInt(kRemote, "LAN", remote->lan ? 1 : 0);
+    }
 }
 
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
-                        const std::string& portDevice) {
-    return SaveSettingsAs(path, path, model, comPortIndex, portDevice);
+                        const std::string& portDevice, const RemoteSettings* remote) {
+    return SaveSettingsAs(path, path, model, comPortIndex, portDevice, remote);
 }
 
 SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,
-                          int comPortIndex, const std::string& portDevice) {
+                          int comPortIndex, const std::string& portDevice, const RemoteSettings* remote) {
     if (path.empty()) return SaveResult{false, "No settings file path (the start-up directory is unknown)"};
     // Read afresh: another instance, or the user, may have changed the file while the window ran. A file
     // that exists but cannot be read is left alone: saving over it would replace everything it holds with
@@ -158,7 +168,7 @@ SaveResult SaveSettingsAs(const std::string& from, const std::string& path, cons
     IniFile file = from.empty() ? IniFile{} : IniFile::Load(from, &error);
     if (!error.empty())
         return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
-    WriteSettings(file, model, comPortIndex, portDevice);
+    WriteSettings(file, model, comPortIndex, portDevice, remote);
     // The first save into ~/.config/zanth-emulator makes that folder (private, as the XDG rules ask).
     if (std::string made = MakeFolders(FolderOf(path)); !made.empty()) return SaveResult{false, made};
     return file.Save(path);

@@ -26,6 +26,15 @@ struct StoredSound {
     int repeatMode = 0;
 };
 
+// Section REMOTE: the remote-control server. Written only once the user turned it on or off.
+struct RemoteSettings {
+    static constexpr int kDefaultPort = 8765;
+    bool on = false;          // ON: 1 starts the server with the program
+    int port = kDefaultPort;  // PORT: 1..65535, anything else the default
+    bool lan = false;         // LAN: 1 listens on every address, else only on this machine's
+    bool operator==(const RemoteSettings&) const = default;
+};
+
 // Everything the program reads from the settings file, read once at start. A default-constructed Settings
 // is what a missing file gives.
 struct Settings {
@@ -42,6 +51,7 @@ struct Settings {
     std::string padGuid;  // SYSTEM/PADGUID: the chosen pad; empty: the first one found
     std::string padName;  // SYSTEM/PADNAME: its name, shown while it is absent
     bool rumble = true;   // SYSTEM/RUMBLE: 0 turns the pad's warnings off
+    RemoteSettings remote;
     TextEncoding encoding = TextEncoding::kUtf8;  // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,
                             // unreadable, a directory): the program must then leave it untouched
@@ -57,17 +67,19 @@ Settings ReadSettings(const IniFile& file);
 // when not empty, SYSTEM/PORTDEVICE into it and saves it atomically. A file that cannot be read now is left
 // unchanged and the save fails with the reason. Not to be called when the Settings the model was built from
 // has a readError: the model then holds defaults, not the user's values. An empty path fails with a reason.
+// `remote`, when given, is written as section REMOTE after everything else.
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
-                        const std::string& portDevice = {});
+                        const std::string& portDevice = {}, const RemoteSettings* remote = nullptr);
 // SaveSettings into another file: what `from` holds now (nothing when empty) with the model written into it,
 // saved atomically at `path`. "Save Settings As": the copy starts a second window on its own file.
 SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,
-                          int comPortIndex, const std::string& portDevice = {});
+                          int comPortIndex, const std::string& portDevice = {},
+                          const RemoteSettings* remote = nullptr);
 // What SaveSettings writes, in its fixed order: the axis bindings, every input item's bindings, the sound
 // effects, SYSTEM/SLIDER, SYSTEM/PORT, then SYSTEM/PORTDEVICE when a device is remembered, the chosen pad
 // once one was chosen and RUMBLE once it was turned off. Without these, that order is the section and key
 // order of a first-run file.
 void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
-                   const std::string& portDevice = {});
+                   const std::string& portDevice = {}, const RemoteSettings* remote = nullptr);
 
 }  // namespace zanth

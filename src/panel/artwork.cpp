@@ -7,9 +7,9 @@
 #include <QtMath>
 #include <mutex>
 
-// The pictures are compiled into this library as the resource "artwork" (res/artwork.qrc). A static library's
-// resources are only registered when someone asks for them, and Q_INIT_RESOURCE must be used outside any
-// namespace.
+// The pictures are compiled into the remote library, which serves them too, as the resource "artwork"
+// (res/artwork.qrc). A static library's resources are only registered when someone asks for them, and
+// Q_INIT_RESOURCE must be used outside any namespace.
 static void RegisterArtworkResources() {
     static std::once_flag once;
     std::call_once(once, [] { Q_INIT_RESOURCE(artwork); });

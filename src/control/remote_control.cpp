@@ -1,0 +1,134 @@
+// The session's side of remote control: the server's life, its clients' input folded into the frame like
+// the keyboard's and the gamepad's, and what the clients are told.
+#include "base/clock.h"
+#include "control/link_traffic.h"
+#include "control/log.h"
+#include "control/session.h"
+#include "link/link_worker.h"
+#include "remote/remote_file.h"
+
+namespace zanth {
+namespace {
+
+QString LinkName(LinkState link) {
+    switch (link) {
+        case LinkState::kConnected:
+            return QStringLiteral("connected");
+        case LinkState::kConnecting:
+            return QStringLiteral("connecting");
+        case LinkState::kReconnecting:
+            return QStringLiteral("reconnecting");
+        case LinkState::kDisconnected:
+        case LinkState::kPortLost:
+            break;
+    }
+    return QStringLiteral("disconnected");
+}
+
+QStringList Held(const ControllerModel& model, int ControllerItem::*flag) {
+    QStringList names;
+    for (int i = 0; i < kInputItemCount; ++i)
+        if (model.item(i).*flag != 0)
+            names.append(
+                QString::fromUtf8(ItemIniKey(i).data(), static_cast<qsizetype>(ItemIniKey(i).size())));
+    return names;
+}
+
+}  // namespace
+
+bool ControlSession::StartRemote(const RemoteOptions& options, QString* reason) {
+    remoteSettings_.on = true;
+    remoteSettings_.port = options.port;
+    remoteSettings_.lan = options.lan;
+    remoteTouched_ = true;
+    const bool ok = remote_->Start(options, BuildRemoteHello(model_, QString::fromUtf8(Version())),
+                                   app_.language, reason);
+    if (ok) {
+        QString why;
+        if (!WriteRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)), remote_->status(),
+                             &why))
+            qCWarning(lcControl).noquote() << "remote.json not written:" << why;
+    }
+    return ok;
+}
+
+void ControlSession::StopRemote() {
+    remoteSettings_.on = false;
+    remoteTouched_ = true;
+    RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
+    remote_->Stop();
+}
+
+void ControlSession::RemoteForThisRun(std::optional<quint16> port) {
+    remoteThisRun_ = port.value_or(static_cast<quint16>(remoteSettings_.port));
+}
+
+void ControlSession::StartRemoteAtOpen() {
+    if (!remoteThisRun_ && !remoteSettings_.on) return;
+    // Started as the settings or the command line say: the saved state stays as it was read.
+    const RemoteSettings saved = remoteSettings_;
+    const bool touched = remoteTouched_;
+    QString reason;
+    StartRemote({remoteThisRun_.value_or(static_cast<quint16>(saved.port)), saved.lan}, &reason);
+    remoteSettings_ = saved;
+    remoteTouched_ = touched;
+    if (!reason.isEmpty()) qCWarning(lcControl).noquote() << "remote control:" << reason;
+}
+
+void ControlSession::StopRemoteForClose() {
+    RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
+    remote_->Stop();
+    FoldRemoteItems(model_, {}, true);
+}
+
+RemoteStatus ControlSession::remoteStatus() const {
+    return remote_->status();
+}
+
+void ControlSession::StopAllRemoteInput() {
+    remote_->ReleaseAll();
+    FoldRemoteItems(model_, {}, true);
+    if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+}
+
+void ControlSession::FoldRemoteItems(ControllerModel& model, const RemoteInput& input, bool tick) {
+    ApplyRemoteItems(model, input.items, tick);
+}
+
+void ControlSession::FoldSticks(ControllerModel& model, const RemoteInput& input) {
+    const std::array<int, 4> merged =
+        sticks_.Merge({model.leftStickX, model.leftStickY, model.rightStickX, model.rightStickY},
+                      input.sticks, RemoteNowUs());
+    model.leftStickX = merged[0];
+    model.leftStickY = merged[1];
+    model.rightStickX = merged[2];
+    model.rightStickY = merged[3];
+}
+
+void ControlSession::PublishRemote() {
+    state_.remoteClients = remote_->clientCount();
+    if (!remote_->running()) return;
+    RemoteFeed feed;
+    feed.link = LinkName(state_.link);
+    if (state_.meterValue != 0) feed.batteryLevel = traffic_->lastLevel();
+    if (state_.meterValue == 0 || state_.meterStale) {
+        feed.batteryColour = QStringLiteral("grey");
+    } else {
+        const Rgb c = state_.meterColour;
+        feed.batteryColour = c.r == 0   ? QStringLiteral("green")
+                             : c.g != 0 ? QStringLiteral("yellow")
+                                        : QStringLiteral("red");
+    }
+    feed.batteryStale = state_.meterStale;
+    if (lastSent_)
+        feed.frameHex = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(lastSent_->data()),
+                                                       static_cast<qsizetype>(lastSent_->size()))
+                                                .toHex());
+    feed.keyboard = Held(model_, &ControllerItem::keyDown);
+    feed.gamepad = Held(model_, &ControllerItem::padDown);
+    feed.mouse = Held(model_, &ControllerItem::mouseDown);
+    feed.remote = Held(model_, &ControllerItem::remoteDown);
+    remote_->Publish(feed);
+}
+
+}  // namespace zanth

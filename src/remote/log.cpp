@@ -1,0 +1,3 @@
+#include "remote/log.h"
+
+Q_LOGGING_CATEGORY(lcRemote, "zanth.remote", QtInfoMsg)

@@ -1,0 +1,167 @@
+#include "remote/protocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <algorithm>
+#include <cmath>
+
+#include "model/controller_model.h"
+
+namespace zanth {
+namespace {
+
+constexpr int kPictureWidth = 800;
+constexpr int kPictureHeight = 600;
+
+int ItemByName(const QString& name) {
+    for (int i = 0; i < kInputItemCount; ++i)
+        if (name == QLatin1String(ItemIniKey(i).data(), static_cast<qsizetype>(ItemIniKey(i).size())))
+            return i;
+    return -1;
+}
+
+std::optional<RemoteMessageType> TypeOf(const QString& type) {
+    static const std::pair<const char*, RemoteMessageType> kTypes[] = {
+        {"hello", RemoteMessageType::kHello},
+        {"press", RemoteMessageType::kPress},
+        {"release", RemoteMessageType::kRelease},
+        {"sticks", RemoteMessageType::kSticks},
+        {"release_all", RemoteMessageType::kReleaseAll},
+        {"ping", RemoteMessageType::kPing}};
+    for (const auto& [name, value] : kTypes)
+        if (type == QLatin1String(name)) return value;
+    return std::nullopt;
+}
+
+bool Fail(QString* error, const QString& why) {
+    if (error) *error = why;
+    return false;
+}
+
+bool ReadHello(const QJsonObject& o, RemoteMessage& m, QString* error) {
+    if (!o.value("v").isDouble() || o.value("v").toDouble() != kRemoteProtocolVersion)
+        return Fail(error, QStringLiteral("hello must say \"v\":%1").arg(kRemoteProtocolVersion));
+    if (!o.value("token").isString()) return Fail(error, QStringLiteral("hello without a token"));
+    m.token = o.value("token").toString();
+    m.name = o.value("name").toString().left(64).simplified();
+    return true;
+}
+
+bool ReadSticks(const QJsonObject& o, RemoteMessage& m, QString* error) {
+    static const char* const kKeys[] = {"lx", "ly", "rx", "ry"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const QJsonValue v = o.value(kKeys[i]);
+        if (v.isUndefined()) continue;  // a stick not named is centred
+        if (!v.isDouble() || !(std::fabs(v.toDouble()) <= 1.0))
+            return Fail(error, QStringLiteral("%1 must be a number from -1 to 1").arg(kKeys[i]));
+        m.sticks[i] = StickByteOf(v.toDouble());
+    }
+    return true;
+}
+
+QJsonArray Names(const QStringList& names) {
+    return QJsonArray::fromStringList(names);
+}
+
+}  // namespace
+
+int StickByteOf(double value) {
+    if (!(value == value)) return 128;
+    value = std::clamp(value, -1.0, 1.0);
+    return 128 + static_cast<int>(std::lround(value * (value < 0 ? 128.0 : 127.0)));
+}
+
+std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString* error) {
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
+    if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
+        Fail(error, QStringLiteral("not a JSON object"));
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    if (o.contains("v") && o.value("v").toDouble(-1) != kRemoteProtocolVersion) {
+        Fail(error,
+             QStringLiteral("unsupported version; this program speaks \"v\":%1").arg(kRemoteProtocolVersion));
+        return std::nullopt;
+    }
+    const std::optional<RemoteMessageType> type = TypeOf(o.value("type").toString());
+    if (!type) {
+        Fail(error, QStringLiteral("unknown type"));
+        return std::nullopt;
+    }
+    RemoteMessage m;
+    m.type = *type;
+    switch (m.type) {
+        case RemoteMessageType::kHello:
+            if (!ReadHello(o, m, error)) return std::nullopt;
+            break;
+        case RemoteMessageType::kPress:
+        case RemoteMessageType::kRelease:
+            m.item = ItemByName(o.value("item").toString());
+            if (m.item < 0) {
+                Fail(error, QStringLiteral("unknown item"));
+                return std::nullopt;
+            }
+            break;
+        case RemoteMessageType::kSticks:
+            if (!ReadSticks(o, m, error)) return std::nullopt;
+            break;
+        case RemoteMessageType::kReleaseAll:
+        case RemoteMessageType::kPing:
+            break;
+    }
+    return m;
+}
+
+QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version) {
+    QJsonArray items;
+    for (int i = 0; i < kInputItemCount; ++i) {
+        const ControllerItem& it = model.item(i);
+        const std::string_view key = ItemIniKey(i);
+        QJsonObject o;
+        o["name"] = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+        o["en"] = QString::fromUtf8(ItemTableName(i, false));
+        o["ja"] = QString::fromUtf8(ItemTableName(i, true));
+        o["rect"] = QJsonArray{it.left, it.top, it.width, it.height};
+        o["up"] = it.upBitmapId;
+        o["down"] = it.downBitmapId;
+        items.append(o);
+    }
+    const ControllerItem& back = model.items[kItemBackground];
+    QJsonObject hello{{"v", kRemoteProtocolVersion},
+                      {"type", "hello"},
+                      {"program", "Zanth-Emulator"},
+                      {"version", version},
+                      {"items", items},
+                      {"background", back.upBitmapId},
+                      {"size", QJsonArray{kPictureWidth, kPictureHeight}}};
+    return QJsonDocument(hello).toJson(QJsonDocument::Compact);
+}
+
+QByteArray BuildRemoteState(const RemoteFeed& feed, int clients) {
+    QJsonObject battery{{"level", feed.batteryLevel ? QJsonValue(*feed.batteryLevel) : QJsonValue()},
+                        {"colour", feed.batteryColour},
+                        {"stale", feed.batteryStale}};
+    QJsonObject held{{"keyboard", Names(feed.keyboard)},
+                     {"gamepad", Names(feed.gamepad)},
+                     {"mouse", Names(feed.mouse)},
+                     {"remote", Names(feed.remote)}};
+    QJsonObject state{{"v", kRemoteProtocolVersion}, {"type", "state"},        {"link", feed.link},
+                      {"battery", battery},          {"frame", feed.frameHex}, {"held", held},
+                      {"clients", clients}};
+    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+}
+
+QByteArray BuildRemoteError(const QString& reason) {
+    return QJsonDocument(QJsonObject{{"v", kRemoteProtocolVersion}, {"type", "error"}, {"reason", reason}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray BuildRemotePong() {
+    return QJsonDocument(QJsonObject{{"v", kRemoteProtocolVersion}, {"type", "pong"}})
+        .toJson(QJsonDocument::Compact);
+}
+
+}  // namespace zanth

@@ -1,0 +1,51 @@
+#pragma once
+// The messages of the remote-control API: JSON text frames, each with "v" (the protocol's version) and
+// "type". Parsing and building only; what a message does is up to the server and the session.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+namespace zanth {
+
+class ControllerModel;
+
+inline constexpr int kRemoteProtocolVersion = 1;
+
+enum class RemoteMessageType { kHello, kPress, kRelease, kSticks, kReleaseAll, kPing };
+
+// One message of a client. `sticks`: lx, ly, rx, ry as stick bytes (0..255, 128 = centre).
+struct RemoteMessage {
+    RemoteMessageType type = RemoteMessageType::kPing;
+    QString name;   // hello
+    QString token;  // hello
+    int item = -1;  // press / release: the item's index (ItemIndex)
+    std::array<int, 4> sticks{128, 128, 128, 128};
+};
+
+// Reads one text frame. Anything that is not a whole, valid message gives none and says why in `error`
+// (English, for the client's developer).
+std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString* error);
+
+// -1.0 .. 1.0 (right and down positive) to the stick byte the robot reads; 0 is the centre, 128.
+int StickByteOf(double value);
+
+// What the program tells its clients about the robot and the controller, refreshed by the session.
+struct RemoteFeed {
+    QString link = QStringLiteral("disconnected");  // disconnected, connecting, connected, reconnecting
+    std::optional<int> batteryLevel;
+    QString batteryColour = QStringLiteral("grey");  // green, yellow, red, grey
+    bool batteryStale = false;
+    QString frameHex;  // the frame last sent, 16 hex digits; empty before the first
+    QStringList keyboard, gamepad, mouse, remote;  // item names each source holds
+    bool operator==(const RemoteFeed&) const = default;
+};
+
+// The program's side.
+QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version);
+QByteArray BuildRemoteState(const RemoteFeed& feed, int clients);
+QByteArray BuildRemoteError(const QString& reason);
+QByteArray BuildRemotePong();
+
+}  // namespace zanth

@@ -1,0 +1,93 @@
+#include "remote/remote_board.h"
+
+namespace zanth {
+
+bool RemoteBoard::Silent(const Client& c, std::int64_t now) const {
+    return now - c.heardUs > std::int64_t{RemoteServer::kSilenceMs} * 1000;
+}
+
+void RemoteBoard::Add(quint64 id, const QString& address) {
+    QMutexLocker lock(&mutex_);
+    Client& c = clients_[id];
+    c.view.address = address;
+    c.heardUs = RemoteNowUs();
+}
+
+void RemoteBoard::Remove(quint64 id) {
+    QMutexLocker lock(&mutex_);
+    clients_.erase(id);
+}
+
+void RemoteBoard::Greet(quint64 id, const QString& name) {
+    QMutexLocker lock(&mutex_);
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    it->second.greeted = true;
+    it->second.view.name = name;
+    it->second.view.since = QDateTime::currentDateTime();
+}
+
+void RemoteBoard::Heard(quint64 id, const RemoteMessage& message, std::int64_t now) {
+    QMutexLocker lock(&mutex_);
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    Client& c = it->second;
+    if (Silent(c, now)) c.hold.Clear();
+    c.heardUs = now;
+    ++c.view.messages;
+    ApplyRemoteMessage(c.hold, message, now);
+}
+
+bool RemoteBoard::ReleaseSilent(std::int64_t now) {
+    QMutexLocker lock(&mutex_);
+    bool any = false;
+    for (auto& [id, c] : clients_) {
+        if (!Silent(c, now)) continue;
+        any = any || c.hold.items.any() || c.hold.sticks != StickVotes{};
+        c.hold.Clear();
+    }
+    return any;
+}
+
+RemoteInput RemoteBoard::Input(std::int64_t now) const {
+    QMutexLocker lock(&mutex_);
+    RemoteInput input;
+    for (const auto& [id, c] : clients_)
+        if (c.greeted && !Silent(c, now)) AddHold(input, c.hold);
+    return input;
+}
+
+void RemoteBoard::ReleaseAll() {
+    QMutexLocker lock(&mutex_);
+    for (auto& [id, c] : clients_) c.hold.Clear();
+}
+
+QList<RemoteClientView> RemoteBoard::Views() const {
+    QMutexLocker lock(&mutex_);
+    QList<RemoteClientView> views;
+    for (const auto& [id, c] : clients_)
+        if (c.greeted) views.append(c.view);
+    return views;
+}
+
+int RemoteBoard::Greeted() const {
+    QMutexLocker lock(&mutex_);
+    int n = 0;
+    for (const auto& [id, c] : clients_) n += c.greeted ? 1 : 0;
+    return n;
+}
+
+void RemoteBoard::SetFeed(const RemoteFeed& feed) {
+    QMutexLocker lock(&mutex_);
+    if (feed == feed_) return;
+    feed_ = feed;
+    ++feedVersion_;
+}
+
+RemoteFeed RemoteBoard::Feed(quint64* version) const {
+    QMutexLocker lock(&mutex_);
+    *version = feedVersion_;
+    return feed_;
+}
+
+}  // namespace zanth

@@ -1,0 +1,46 @@
+#pragma once
+// What the server's thread and the GUI thread share, under one mutex: each client's hold and when it was
+// last heard, the list the window shows, and the state the clients are told.
+#include <QMutex>
+#include <cstdint>
+#include <map>
+
+#include "remote/remote_server.h"
+
+namespace zanth {
+
+class RemoteBoard {
+  public:
+    void Add(quint64 id, const QString& address);
+    void Remove(quint64 id);
+    void Greet(quint64 id, const QString& name);
+    // One message of client `id` heard at `now`. A client silent past the limit has let go of everything
+    // before this message counts, so a press never comes back from before the silence.
+    void Heard(quint64 id, const RemoteMessage& message, std::int64_t now);
+    // Clears the holds of clients silent past the limit; answers whether any held something.
+    bool ReleaseSilent(std::int64_t now);
+    RemoteInput Input(std::int64_t now) const;
+    void ReleaseAll();
+    QList<RemoteClientView> Views() const;
+    int Greeted() const;
+
+    void SetFeed(const RemoteFeed& feed);
+    // The feed and a number that changes with it.
+    RemoteFeed Feed(quint64* version) const;
+
+  private:
+    struct Client {
+        RemoteHold hold;
+        std::int64_t heardUs = 0;
+        bool greeted = false;
+        RemoteClientView view;
+    };
+    bool Silent(const Client& c, std::int64_t now) const;
+
+    mutable QMutex mutex_;
+    std::map<quint64, Client> clients_;
+    RemoteFeed feed_;
+    quint64 feedVersion_ = 0;
+};
+
+}  // namespace zanth

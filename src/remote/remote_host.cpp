@@ -1,0 +1,383 @@
+#include "remote/remote_host.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <algorithm>
+
+#include "remote/log.h"
+
+namespace zanth {
+namespace {
+
+constexpr int kTickMs = 50;
+constexpr int kMaxReading = 32;  // HTTP requests at once
+constexpr std::int64_t kHeadTimeoutUs = 5'000'000;
+constexpr std::int64_t kHandshakeUs = 4'000'000;
+
+QByteArray ContentType(const QString& path) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".json", "application/json"},
+        {".png", "image/png"},
+        {".webmanifest", "application/manifest+json"}};
+    for (const auto& [suffix, type] : kTypes)
+        if (path.endsWith(QLatin1String(suffix))) return type;
+    return "application/octet-stream";
+}
+
+QString AddressOf(QHostAddress a) {
+    bool v4 = false;
+    const quint32 ip4 = a.toIPv4Address(&v4);
+    if (v4) a = QHostAddress(ip4);
+    return a.toString();
+}
+QString AddressOf(const QAbstractSocket* socket) {
+    return AddressOf(socket->peerAddress());
+}
+QString AddressOf(const QWebSocket* socket) {
+    return AddressOf(socket->peerAddress());
+}
+
+QString HostName(const QHostAddress& a) {
+    if (a.protocol() == QAbstractSocket::IPv6Protocol) {
+        QHostAddress bare = a;
+        bare.setScopeId({});
+        return QLatin1Char('[') + bare.toString().toLower() + QLatin1Char(']');
+    }
+    return a.toString();
+}
+
+}  // namespace
+
+RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token)
+    : board_(std::move(board)),
+      hello_(std::move(hello)),
+      token_(std::move(token)),
+      // Children, so that they move to the server's thread with the host.
+      sockets_(QStringLiteral("Zanth-Emulator"), QWebSocketServer::NonSecureMode, this),
+      timer_(this) {
+    sockets_.setHandshakeTimeout(static_cast<int>(kHandshakeUs / 1000));
+    connect(&sockets_, &QWebSocketServer::newConnection, this, &RemoteHost::TakeWebSocket);
+    connect(&timer_, &QTimer::timeout, this, &RemoteHost::Tick);
+}
+
+RemoteHost::~RemoteHost() {
+    for (auto& [id, c] : clients_) {
+        board_->Remove(id);
+        c.socket->abort();
+        delete c.socket;
+    }
+    for (auto& [socket, when] : reading_) delete socket;
+}
+
+bool RemoteHost::Listen(const RemoteOptions& options, quint16* port, QStringList* hosts, QString* why,
+                        bool* inUse) {
+    const QList<QHostAddress> binds =
+        options.lan ? QList<QHostAddress>{QHostAddress::Any}
+                    : QList<QHostAddress>{QHostAddress::LocalHost, QHostAddress::LocalHostIPv6};
+    port_ = options.port;
+    for (const QHostAddress& bind : binds) {
+        auto server = std::make_unique<QTcpServer>();
+        if (!server->listen(bind, port_)) {
+            // A machine without IPv6 still serves 127.0.0.1; a port taken is a failure whichever it is.
+            if (bind == QHostAddress::LocalHostIPv6 &&
+                server->serverError() != QAbstractSocket::AddressInUseError)
+                continue;
+            *why = server->errorString();
+            *inUse = server->serverError() == QAbstractSocket::AddressInUseError;
+            listeners_.clear();
+            return false;
+        }
+        port_ = server->serverPort();
+        QTcpServer* raw = server.get();
+        connect(raw, &QTcpServer::newConnection, this, [this, raw] { Accept(raw); });
+        listeners_.push_back(std::move(server));
+    }
+    hosts_ = {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("[::1]")};
+    if (options.lan) {
+        for (const QHostAddress& a : QNetworkInterface::allAddresses())
+            if (!hosts_.contains(HostName(a))) hosts_.append(HostName(a));
+    }
+    *port = port_;
+    *hosts = hosts_;
+    timer_.start(kTickMs);
+    return true;
+}
+
+// ---- HTTP
+
+void RemoteHost::Accept(QTcpServer* server) {
+    while (QTcpSocket* socket = server->nextPendingConnection()) {
+        socket->setParent(this);
+        if (static_cast<int>(reading_.size()) >= kMaxReading) {
+            Refuse(AddressOf(socket), RemoteRefusal::kTooManyClients);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        reading_[socket] = RemoteNowUs();
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ReadHead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (reading_.erase(socket) > 0) socket->deleteLater();
+        });
+    }
+}
+
+void RemoteHost::ReadHead(QTcpSocket* socket) {
+    if (!reading_.contains(socket)) return;
+    // Peeked, not read: a WebSocket handshake is read again by the WebSocket server.
+    HttpHead head;
+    const HeadParse parsed = ParseHttpHead(socket->peek(kHttpHeadLimit + 4), &head);
+    if (parsed == HeadParse::kIncomplete) return;
+    reading_.erase(socket);
+    socket->disconnect(this);
+    if (parsed == HeadParse::kBad) {
+        Refuse(AddressOf(socket), RemoteRefusal::kBadRequest);
+        return Answer(socket, 400, "text/plain", "bad request\n", true);
+    }
+    const QByteArray host = head.Field("host");
+    if (!HostAllowed(host, hosts_, port_)) {
+        Refuse(AddressOf(socket), RemoteRefusal::kHost, QString::fromLatin1(host.left(100)));
+        return Answer(socket, 403, "text/plain", "unknown host\n", true);
+    }
+    if (head.path == "/ws") {
+        if (!OriginAllowed(head.Field("origin"), head.fields.contains("origin"), host)) {
+            Refuse(AddressOf(socket), RemoteRefusal::kOrigin,
+                   QString::fromLatin1(head.Field("origin").left(100)));
+            return Answer(socket, 403, "text/plain", "foreign origin\n", true);
+        }
+        if (head.method != "GET" || head.Field("upgrade").toLower() != "websocket") {
+            Refuse(AddressOf(socket), RemoteRefusal::kBadRequest);
+            return Answer(socket, 400, "text/plain", "WebSocket only\n", true);
+        }
+        return Upgrade(socket);
+    }
+    Serve(socket, head);
+}
+
+void RemoteHost::Serve(QTcpSocket* socket, const HttpHead& head) {
+    if (head.method != "GET" && head.method != "HEAD")
+        return Answer(socket, 405, "text/plain", "GET only\n", true);
+    const QString name = ResourceFor(head.path);
+    QFile file(name);
+    if (name.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        qCDebug(lcRemote).noquote() << "not found:" << QString::fromLatin1(head.path.left(100));
+        return Answer(socket, 404, "text/plain", "not found\n", head.method == "GET");
+    }
+    Answer(socket, 200, ContentType(name), file.readAll(), head.method == "GET");
+}
+
+void RemoteHost::Answer(QTcpSocket* socket, int status, const QByteArray& type, const QByteArray& body,
+                        bool withBody) {
+    socket->write(HttpResponse(status, type, body, withBody));
+    socket->disconnectFromHost();
+    // A peer that never reads is cut off with the next round of the timer rather than waited for.
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kHeadTimeoutUs / 1000, socket, [socket] { socket->abort(); });
+}
+
+void RemoteHost::Upgrade(QTcpSocket* socket) {
+    if (static_cast<int>(clients_.size() + handing_.size()) >= RemoteServer::kMaxClients) {
+        Refuse(AddressOf(socket), RemoteRefusal::kTooManyClients);
+        return Answer(socket, 503, "text/plain", "too many clients\n", true);
+    }
+    handing_[socket] = RemoteNowUs();
+    connect(socket, &QObject::destroyed, this, [this, socket] { handing_.erase(socket); });
+    sockets_.handleConnection(socket);
+    // The head is still unread in the socket's buffer: the handshake must look at it now, not at the
+    // next bytes, which will never come.
+    QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
+}
+
+// ---- WebSocket clients
+
+void RemoteHost::TakeWebSocket() {
+    while (QWebSocket* socket = sockets_.nextPendingConnection()) {
+        if (!handing_.empty())
+            handing_.erase(std::min_element(handing_.begin(), handing_.end(),
+                                            [](auto& a, auto& b) { return a.second < b.second; }));
+        socket->setParent(this);
+        socket->setMaxAllowedIncomingFrameSize(RemoteServer::kMaxFrameBytes);
+        socket->setMaxAllowedIncomingMessageSize(RemoteServer::kMaxFrameBytes);
+        const quint64 id = nextId_++;
+        Client& c = clients_[id];
+        c.id = id;
+        c.socket = socket;
+        c.address = AddressOf(socket);
+        c.openedUs = c.lastUs = RemoteNowUs();
+        board_->Add(id, c.address);
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, id](const QString& t) { OnText(id, t); });
+        connect(socket, &QWebSocket::binaryMessageReceived, this, [this, id] { OnBinary(id); });
+        connect(socket, &QWebSocket::disconnected, this, [this, id] { OnGone(id); });
+        if (static_cast<int>(clients_.size()) > RemoteServer::kMaxClients)
+            Drop(c, RemoteRefusal::kTooManyClients);
+    }
+}
+
+void RemoteHost::OnText(quint64 id, const QString& text) {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || it->second.dropped) return;
+    Client& c = it->second;
+    const std::int64_t now = RemoteNowUs();
+    c.allowance =
+        std::min<double>(RemoteServer::kMaxMessagesPerSecond,
+                         c.allowance + (now - c.lastUs) * 1e-6 * RemoteServer::kMaxMessagesPerSecond);
+    c.lastUs = now;
+    if (c.allowance < 1.0) return Drop(c, RemoteRefusal::kFlood, QStringLiteral("too many messages"));
+    c.allowance -= 1.0;
+    QString error;
+    const std::optional<RemoteMessage> m = ParseRemoteMessage(text.toUtf8(), &error);
+    if (!c.greeted) {
+        if (!m || m->type != RemoteMessageType::kHello)
+            return Drop(c, RemoteRefusal::kNoHello, m ? QStringLiteral("say hello first") : error);
+        return Greet(c, *m);
+    }
+    if (!m) return Bad(c, error);
+    if (m->type == RemoteMessageType::kHello) return Bad(c, QStringLiteral("hello was said already"));
+    board_->Heard(id, *m, now);
+    if (m->type == RemoteMessageType::kPing) Send(c, BuildRemotePong());
+}
+
+void RemoteHost::Greet(Client& c, const RemoteMessage& m) {
+    // Compared in full whatever differs first, so the time taken tells nothing about the token.
+    const QByteArray given = m.token.toLatin1();
+    const QByteArray wanted = token_.toLatin1();
+    unsigned diff = given.size() == wanted.size() ? 0u : 1u;
+    for (qsizetype i = 0; i < wanted.size(); ++i)
+        diff |= static_cast<unsigned>(wanted[i] ^ (i < given.size() ? given[i] : 0));
+    if (diff != 0) return Drop(c, RemoteRefusal::kToken, QStringLiteral("wrong token"));
+    c.greeted = true;
+    c.name = m.name.isEmpty() ? c.address : m.name;
+    board_->Greet(c.id, c.name);
+    board_->Heard(c.id, m, RemoteNowUs());
+    qCInfo(lcRemote).noquote() << "client arrived:" << c.name << c.address;
+    emit event({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
+    emit changed();
+    if (Send(c, hello_)) {
+        quint64 version = 0;
+        Send(c, BuildRemoteState(board_->Feed(&version), Greeted()));
+    }
+}
+
+void RemoteHost::Bad(Client& c, const QString& reason) {
+    if (++c.badMessages >= RemoteServer::kBadMessagesBeforeClose)
+        return Drop(c, RemoteRefusal::kBadMessages, reason);
+    Send(c, BuildRemoteError(reason));
+}
+
+void RemoteHost::OnBinary(quint64 id) {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || it->second.dropped) return;
+    if (!it->second.greeted)
+        return Drop(it->second, RemoteRefusal::kNoHello, QStringLiteral("text frames only"));
+    Bad(it->second, QStringLiteral("text frames only"));
+}
+
+bool RemoteHost::Send(Client& c, const QByteArray& message) {
+    if (c.dropped) return false;
+    c.socket->sendTextMessage(QString::fromUtf8(message));
+    if (c.socket->bytesToWrite() <= RemoteServer::kMaxUnsentBytes) return true;
+    Drop(c, RemoteRefusal::kSlowReader);
+    return false;
+}
+
+void RemoteHost::Drop(Client& c, RemoteRefusal refusal, const QString& reason) {
+    if (c.dropped) return;
+    c.dropped = true;
+    board_->Remove(c.id);
+    Refuse(c.address, refusal, c.greeted ? c.name : QString());
+    if (c.greeted) emit changed();
+    if (refusal == RemoteRefusal::kSlowReader) {
+        c.socket->abort();
+        return;
+    }
+    if (!reason.isEmpty()) c.socket->sendTextMessage(QString::fromUtf8(BuildRemoteError(reason)));
+    c.socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason.left(100));
+    // A peer that does not answer the close is cut off soon after.
+    QPointer<QWebSocket> socket = c.socket;
+    QTimer::singleShot(1000, this, [socket] {
+        if (socket) socket->abort();
+    });
+}
+
+void RemoteHost::OnGone(quint64 id) {
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    Client& c = it->second;
+    if (!c.dropped) {
+        c.dropped = true;
+        board_->Remove(id);
+        if (c.socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
+            Refuse(c.address, RemoteRefusal::kFrameTooLarge, c.name);
+        } else if (c.greeted) {
+            qCInfo(lcRemote).noquote() << "client left:" << c.name << c.address;
+            emit event({RemoteEvent::Kind::kLeft, c.name, c.address, RemoteRefusal::kBadRequest});
+        }
+        if (c.greeted) emit changed();
+    }
+    c.socket->deleteLater();
+    // Erased later: this may run inside a loop over the clients.
+    QMetaObject::invokeMethod(
+        this, [this, id] { clients_.erase(id); }, Qt::QueuedConnection);
+}
+
+void RemoteHost::Refuse(const QString& address, RemoteRefusal refusal, const QString& detail) {
+    QString line =
+        QStringLiteral("refused %1 - %2").arg(address, QString::fromUtf8(RemoteRefusalText(refusal, 0)));
+    if (!detail.isEmpty()) line += QStringLiteral(" (%1)").arg(detail);
+    qCInfo(lcRemote).noquote() << line;
+    emit event({RemoteEvent::Kind::kRefused, detail, address, refusal});
+}
+
+int RemoteHost::Greeted() const {
+    return static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [](const auto& e) {
+        return e.second.greeted && !e.second.dropped;
+    }));
+}
+
+// ---- The timer: silence, slow starts, the state
+
+void RemoteHost::Tick() {
+    const std::int64_t now = RemoteNowUs();
+    if (board_->ReleaseSilent(now)) qCInfo(lcRemote) << "a silent client's input was released";
+    for (auto it = reading_.begin(); it != reading_.end();) {
+        if (now - it->second < kHeadTimeoutUs) {
+            ++it;
+            continue;
+        }
+        QTcpSocket* socket = it->first;
+        it = reading_.erase(it);
+        Refuse(AddressOf(socket), RemoteRefusal::kBadRequest, QStringLiteral("no request in time"));
+        socket->abort();
+        socket->deleteLater();
+    }
+    std::erase_if(handing_, [now](const auto& e) { return now - e.second > kHandshakeUs; });
+    for (auto& [id, c] : clients_)
+        if (!c.greeted && !c.dropped && now - c.openedUs > std::int64_t{RemoteServer::kHelloTimeoutMs} * 1000)
+            Drop(c, RemoteRefusal::kNoHello, QStringLiteral("no hello in time"));
+    Broadcast(now);
+}
+
+void RemoteHost::Broadcast(std::int64_t now) {
+    quint64 version = 0;
+    const RemoteFeed feed = board_->Feed(&version);
+    const std::int64_t since = now - lastStateUs_;
+    const bool due =
+        (version != feedVersion_ && since >= RemoteServer::kStatePeriodMs * 1000) || since >= 1'000'000;
+    if (!due) return;
+    feedVersion_ = version;
+    lastStateUs_ = now;
+    const QByteArray state = BuildRemoteState(feed, Greeted());
+    for (auto& [id, c] : clients_)
+        if (c.greeted) Send(c, state);
+}
+
+}  // namespace zanth

@@ -1,0 +1,86 @@
+#pragma once
+// The server's side on its own thread: the listening sockets, the page, the WebSocket handshakes and the
+// clients with their limits. Everything here runs on that thread; it meets the GUI thread only on the board.
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWebSocketServer>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "remote/http_head.h"
+#include "remote/remote_board.h"
+
+class QTcpServer;
+class QTcpSocket;
+class QWebSocket;
+
+namespace zanth {
+
+class RemoteHost : public QObject {
+    Q_OBJECT
+  public:
+    RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token);
+    ~RemoteHost() override;
+
+    // Listens on the loopback addresses (or every address with `lan`). On success `port` is the port
+    // listened on and `hosts` the names a Host header may give; else `why` says what failed and `inUse`
+    // whether another program holds the port.
+    bool Listen(const RemoteOptions& options, quint16* port, QStringList* hosts, QString* why, bool* inUse);
+
+  signals:
+    void changed();
+    void event(const zanth::RemoteEvent& event);
+
+  private:
+    struct Client {
+        quint64 id = 0;
+        QWebSocket* socket = nullptr;
+        QString address;
+        QString name;
+        bool greeted = false;
+        bool dropped = false;
+        int badMessages = 0;
+        double allowance = RemoteServer::kMaxMessagesPerSecond;  // messages it may send now
+        std::int64_t lastUs = 0;
+        std::int64_t openedUs = 0;
+    };
+
+    void Accept(QTcpServer* server);
+    void ReadHead(QTcpSocket* socket);
+    void Upgrade(QTcpSocket* socket);
+    void Serve(QTcpSocket* socket, const HttpHead& head);
+    void Answer(QTcpSocket* socket, int status, const QByteArray& type, const QByteArray& body,
+                bool withBody);
+    void TakeWebSocket();
+    void OnText(quint64 id, const QString& text);
+    void OnBinary(quint64 id);
+    void OnGone(quint64 id);
+    void Greet(Client& c, const RemoteMessage& m);
+    void Bad(Client& c, const QString& reason);
+    bool Send(Client& c, const QByteArray& message);
+    void Drop(Client& c, RemoteRefusal refusal, const QString& reason = {});
+    void Refuse(const QString& address, RemoteRefusal refusal, const QString& detail = {});
+    void Tick();
+    void Broadcast(std::int64_t now);
+    int Greeted() const;
+
+    std::shared_ptr<RemoteBoard> board_;
+    QByteArray hello_;
+    QString token_;
+    quint16 port_ = 0;
+    QStringList hosts_;
+    std::vector<std::unique_ptr<QTcpServer>> listeners_;
+    QWebSocketServer sockets_;
+    std::map<QTcpSocket*, std::int64_t> reading_;  // HTTP requests whose head is not whole yet
+    std::map<QTcpSocket*, std::int64_t> handing_;  // handed to the WebSocket handshake
+    std::map<quint64, Client> clients_;
+    quint64 nextId_ = 1;
+    QTimer timer_;
+    quint64 feedVersion_ = 0;
+    std::int64_t lastStateUs_ = 0;
+    bool feedSent_ = false;
+};
+
+}  // namespace zanth

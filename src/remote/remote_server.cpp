@@ -1,0 +1,160 @@
+#include "remote/remote_server.h"
+
+#include <QNetworkInterface>
+#include <QRandomGenerator>
+#include <QThread>
+#include <chrono>
+#include <mutex>
+
+#include "base/ui_text.h"
+#include "remote/log.h"
+#include "remote/remote_host.h"
+
+// The page and the artwork are compiled into this static library; its resources are registered when asked
+// for, outside any namespace.
+static void RegisterRemoteResources() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Q_INIT_RESOURCE(artwork);
+        Q_INIT_RESOURCE(remote);
+    });
+}
+
+namespace zanth {
+namespace {
+
+QString NewToken() {
+    // 128 bits from the system's source of randomness.
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    QString token;
+    for (quint32 w : words) token += QStringLiteral("%1").arg(w, 8, 16, QLatin1Char('0'));
+    return token;
+}
+
+QStringList PageUrls(quint16 port, bool lan, const QString& token) {
+    QStringList urls;
+    const QString tail = QStringLiteral(":%1/#token=%2").arg(port).arg(token);
+    if (lan) {
+        for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+            if (!nic.flags().testFlag(QNetworkInterface::IsUp) ||
+                nic.flags().testFlag(QNetworkInterface::IsLoopBack))
+                continue;
+            for (const QNetworkAddressEntry& e : nic.addressEntries())
+                if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                    urls.append(QStringLiteral("http://") + e.ip().toString() + tail);
+        }
+    }
+    urls.append(QStringLiteral("http://127.0.0.1") + tail);
+    return urls;
+}
+
+}  // namespace
+
+std::int64_t RemoteNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+const char* RemoteRefusalText(RemoteRefusal refusal, int language) {
+    return UiText(static_cast<Msg>(static_cast<int>(Msg::kRemoteRefusedHost) + static_cast<int>(refusal)),
+                  language);
+}
+
+RemoteServer::RemoteServer(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<zanth::RemoteEvent>();
+    RegisterRemoteResources();
+}
+
+RemoteServer::~RemoteServer() {
+    Stop();
+}
+
+bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, int language,
+                         QString* reason) {
+    Stop();
+    board_ = std::make_shared<RemoteBoard>();
+    const QString token = NewToken();
+    thread_ = new QThread;
+    thread_->setObjectName(QStringLiteral("remote"));
+    auto* host = new RemoteHost(board_, hello, token);
+    host->moveToThread(thread_);
+    thread_->start();
+    bool ok = false, inUse = false;
+    quint16 port = 0;
+    QStringList hosts;
+    QString why;
+    // Binding takes a moment and tells at once whether the port can be had.
+    QMetaObject::invokeMethod(
+        host, [&] { ok = host->Listen(options, &port, &hosts, &why, &inUse); }, Qt::BlockingQueuedConnection);
+    if (!ok) {
+        QMetaObject::invokeMethod(
+            host, [host] { delete host; }, Qt::BlockingQueuedConnection);
+        thread_->quit();
+        thread_->wait();
+        delete thread_;
+        thread_ = nullptr;
+        board_.reset();
+        started_ = {};
+        started_.reason =
+            inUse ? QString::fromUtf8(UiText(Msg::kRemotePortInUse, language)).arg(options.port)
+                  : QString::fromUtf8(UiText(Msg::kRemoteCannotListen, language)).arg(options.port).arg(why);
+        if (reason) *reason = started_.reason;
+        qCWarning(lcRemote).noquote() << "remote control not started:" << why;
+        return false;
+    }
+    host_ = host;
+    connect(host_, &RemoteHost::changed, this, &RemoteServer::changed);
+    connect(host_, &RemoteHost::event, this, &RemoteServer::event);
+    started_ = {};
+    started_.running = true;
+    started_.port = port;
+    started_.lan = options.lan;
+    started_.token = token;
+    started_.pageUrls = PageUrls(port, options.lan, token);
+    qCInfo(lcRemote).noquote() << "remote control on port" << port
+                               << (options.lan ? "(LAN)" : "(this machine only)");
+    emit changed();
+    return true;
+}
+
+void RemoteServer::Stop() {
+    if (!host_) return;
+    RemoteHost* host = host_;
+    host_ = nullptr;
+    // The clients go with the host, on its thread; their holds leave the board with them.
+    QMetaObject::invokeMethod(
+        host, [host] { delete host; }, Qt::BlockingQueuedConnection);
+    thread_->quit();
+    thread_->wait();
+    delete thread_;
+    thread_ = nullptr;
+    board_.reset();
+    started_ = {};
+    qCInfo(lcRemote) << "remote control stopped";
+    emit changed();
+}
+
+RemoteStatus RemoteServer::status() const {
+    RemoteStatus s = started_;
+    if (board_) s.clients = board_->Views();
+    return s;
+}
+
+int RemoteServer::clientCount() const {
+    return board_ ? board_->Greeted() : 0;
+}
+
+RemoteInput RemoteServer::Input() const {
+    return board_ ? board_->Input(RemoteNowUs()) : RemoteInput{};
+}
+
+void RemoteServer::ReleaseAll() {
+    if (board_) board_->ReleaseAll();
+}
+
+void RemoteServer::Publish(const RemoteFeed& feed) {
+    if (board_) board_->SetFeed(feed);
+}
+
+}  // namespace zanth

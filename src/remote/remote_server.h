@@ -1,0 +1,117 @@
+#pragma once
+// The remote-control server: one port serves the page (HTTP) and the API (WebSocket at /ws). It runs on a
+// thread of its own; the session reads what the clients hold from here when it builds a frame, and says
+// here what the clients are told about the robot.
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+
+#include "remote/protocol.h"
+#include "remote/remote_input.h"
+
+class QThread;
+
+namespace zanth {
+
+struct RemoteOptions {
+    quint16 port = 8765;  // 0: any free port (the tests)
+    bool lan = false;     // every address of the machine, not only 127.0.0.1 and ::1
+};
+
+struct RemoteClientView {
+    QString name;
+    QString address;
+    QDateTime since;
+    quint64 messages = 0;
+};
+
+struct RemoteStatus {
+    bool running = false;
+    QString reason;  // why it is not running after a failed start, in the UI language
+    quint16 port = 0;
+    bool lan = false;
+    QString token;         // 32 hex digits, new each time the server is turned on
+    QStringList pageUrls;  // the page with the token in its fragment, by every address it is reached at
+    QList<RemoteClientView> clients;  // clients that said hello
+};
+
+// Why a client was turned away or dropped.
+enum class RemoteRefusal {
+    kHost,     // a Host that is not this server (a name rebound to this machine)
+    kOrigin,   // a page of another origin
+    kToken,    // a hello without the right token
+    kNoHello,  // something else first, or nothing in time
+    kTooManyClients,
+    kBadRequest,  // not HTTP, a head too long, a WebSocket handshake that failed
+    kFrameTooLarge,
+    kFlood,        // over the message rate
+    kSlowReader,   // the data it did not read grew past the limit
+    kBadMessages,  // the third malformed message
+};
+const char* RemoteRefusalText(RemoteRefusal refusal, int language);
+
+// What the Link Monitor logs.
+struct RemoteEvent {
+    enum class Kind { kArrived, kLeft, kRefused };
+    Kind kind = Kind::kArrived;
+    QString name;
+    QString address;
+    RemoteRefusal refusal = RemoteRefusal::kBadRequest;  // kRefused
+};
+
+class RemoteBoard;
+class RemoteHost;
+
+class RemoteServer : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kMaxClients = 8;
+    static constexpr int kMaxFrameBytes = 4096;
+    static constexpr int kMaxMessagesPerSecond = 200;
+    static constexpr qint64 kMaxUnsentBytes = 256 * 1024;
+    static constexpr int kBadMessagesBeforeClose = 3;
+    // A client silent this long holds nothing any more.
+    static constexpr int kSilenceMs = 500;
+    static constexpr int kHelloTimeoutMs = 5000;
+    // The state goes out on change at most this often, and at least once a second.
+    static constexpr int kStatePeriodMs = 100;
+
+    explicit RemoteServer(QObject* parent = nullptr);
+    ~RemoteServer() override;
+
+    // Starts listening; `hello` is what every client is told after its own hello. False with the reason in
+    // the UI language (`language` 1 = Japanese) when the port cannot be had.
+    bool Start(const RemoteOptions& options, const QByteArray& hello, int language, QString* reason);
+    void Stop();
+    bool running() const { return host_ != nullptr; }
+    RemoteStatus status() const;
+    int clientCount() const;  // clients that said hello
+
+    // What the clients that spoke within kSilenceMs hold now. Any thread.
+    RemoteInput Input() const;
+    // Every client's input let go at once (Stop all, Disconnect, close); they may press again afterwards.
+    void ReleaseAll();
+    // What the clients are told next.
+    void Publish(const RemoteFeed& feed);
+
+  signals:
+    void changed();  // clients came or went, the server started or stopped
+    void event(const zanth::RemoteEvent& event);
+
+  private:
+    std::shared_ptr<RemoteBoard> board_;
+    QThread* thread_ = nullptr;
+    RemoteHost* host_ = nullptr;
+    RemoteStatus started_;
+};
+
+// A monotonic clock in microseconds, shared by the stick votes of every source.
+std::int64_t RemoteNowUs();
+
+}  // namespace zanth
+
+Q_DECLARE_METATYPE(zanth::RemoteEvent)
