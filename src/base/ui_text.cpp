@@ -259,6 +259,24 @@ constexpr std::array<const char*, kCount> kJapanese{
     "メッセージが多すぎます",
     "受信しないクライアント",
     "3 回目の不正なメッセージ",
+    // Remote control
+    "リモート操作...",
+    "リモート操作",
+    "リモート操作を有効にする",
+    "LANモード (同じネットワークのスマートフォンやタブレットから接続可能)",
+    "アドレスを知っている人は誰でもロボットを操作できます。信頼できるネットワークでのみ使用してください。",
+    "停止中",
+    "動作中 (ポート %1)",
+    "開始できませんでした: %1",
+    "ブラウザでこのアドレスを開いてください:",
+    "スマートフォンのカメラでこのコードを読み取ってください:",
+    "接続中のクライアント",
+    "名前",
+    "アドレス",
+    "接続時刻",
+    "メッセージ数",
+    "リモート入力をすべて停止",
+    "リモート: %1",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -511,6 +529,24 @@ constexpr std::array<const char*, kCount> kEnglish{
     "too many messages",
     "a client that does not read",
     "a third malformed message",
+    // Remote control
+    "Remote Control...",
+    "Remote Control",
+    "Remote control on",
+    "LAN mode (phones and tablets on this network may connect)",
+    "Anyone who has the address can drive the robot: use LAN mode on a network you trust.",
+    "Off",
+    "On (port %1)",
+    "Could not start: %1",
+    "Open this address in a browser:",
+    "Or scan this code with the phone's camera:",
+    "Clients",
+    "Name",
+    "Address",
+    "Since",
+    "Messages",
+    "Stop all remote input",
+    "Remote: %1",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

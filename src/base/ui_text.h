@@ -240,6 +240,24 @@ enum class Msg : int {
     kRemoteRefusedFlood,
     kRemoteRefusedSlowReader,
     kRemoteRefusedBadMessages,
+    // Remote control window and the main window's mark
+    kMenuRemote,
+    kRemoteTitle,
+    kRemoteOn,
+    kRemoteLan,
+    kRemoteLanNote,
+    kRemoteOff,
+    kRemoteRunning,  // %1: the port
+    kRemoteFailed,   // %1: why
+    kRemoteAddress,
+    kRemoteScan,
+    kRemoteClients,
+    kRemoteColumnName,
+    kRemoteColumnAddress,
+    kRemoteColumnSince,
+    kRemoteColumnMessages,
+    kRemoteStopAll,
+    kRemoteMark,  // %1: how many clients
     kCount
 };
 

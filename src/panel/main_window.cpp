@@ -27,6 +27,7 @@
 #include "panel/link_monitor.h"
 #include "panel/link_note.h"
 #include "panel/operation_settings_dialog.h"
+#include "panel/remote_window.h"
 #include "panel/sound_settings_dialog.h"
 #include "panel/stats.h"
 
@@ -138,6 +139,9 @@ void MainWindow::ShowState() {
     setText(linkNote_, note.text);
     if (linkNote_->toolTip() != note.tip) linkNote_->setToolTip(note.tip);
     linkNote_->setVisible(!note.text.isEmpty());
+    const QString mark = s.remoteClients > 0 ? Tr(Msg::kRemoteMark).arg(s.remoteClients) : QString();
+    setText(remoteMark_, mark);
+    remoteMark_->setVisible(!mark.isEmpty());
     ShowLinkReadouts();
 }
 
@@ -280,6 +284,8 @@ void MainWindow::Teardown() {
     tick_.stop();
     delete monitor_;  // it shows what the session keeps, which goes before the window's children do
     monitor_ = nullptr;
+    delete remote_;
+    remote_ = nullptr;
     // Devices shut, the robot's last neutral frame, the port closed, every setting in one save, the sound
     // closed.
     saveResult_ = session_->Close(app_.configPath);

@@ -29,6 +29,7 @@ namespace zanth {
 class BatteryMeter;
 class LinkIndicator;
 class LinkMonitorWindow;
+class RemoteWindow;
 
 // The main window: the controller picture with its controls. The controller itself (model, devices, sound,
 // link, tick rules) is the ControlSession it is given and owns; the window builds the controls, paints,
@@ -57,6 +58,8 @@ class MainWindow : public QDialog {
     void OnSoundSetting();
     // The link monitor, recording and playback (the help menu's entries; the files chosen in a dialog).
     void OpenMonitor();
+    // The remote-control window (the help menu's entry; never a key).
+    void OpenRemote();
     bool RecordTo(const QString& path);
     bool PlayFrom(const QString& path);
     void StopRecordOrPlay();
@@ -90,6 +93,9 @@ class MainWindow : public QDialog {
     QLabel* linkNote() const { return linkNote_; }
     QMenu* helpMenu() const { return helpMenu_; }
     LinkMonitorWindow* monitorWindow() const { return monitor_; }
+    RemoteWindow* remoteWindow() const { return remote_; }
+    // "Remote: 2" while browsers or scripts that said hello are connected; hidden when none is.
+    QLabel* remoteMark() const { return remoteMark_; }
     // The battery level as a number beside the meter, and the lamp that blinks with every message.
     QLabel* batteryNumber() const { return batteryNumber_; }
     LinkIndicator* linkIndicator() const { return indicator_; }
@@ -192,6 +198,8 @@ class MainWindow : public QDialog {
     QMenu* helpMenu_ = nullptr;
     // The link monitor and recorded sessions
     LinkMonitorWindow* monitor_ = nullptr;  // made on first use, then only hidden
+    RemoteWindow* remote_ = nullptr;        // likewise
+    QLabel* remoteMark_ = nullptr;
     QLabel* batteryNumber_ = nullptr;
     LinkIndicator* indicator_ = nullptr;
     QAction* recordAction_ = nullptr;

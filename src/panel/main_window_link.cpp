@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -15,6 +16,7 @@
 #include "panel/link_indicator.h"
 #include "panel/link_monitor.h"
 #include "panel/main_window.h"
+#include "panel/remote_window.h"
 
 namespace zanth {
 namespace {
@@ -49,6 +51,15 @@ void MainWindow::BuildLinkControls() {
     playbackNote_->setWordWrap(true);
     playbackNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     playbackNote_->hide();
+    // Below the two input status boxes, a third source of input: on the plain part of the panel, so that
+    // nothing of the controller moves for it.
+    remoteMark_ = new QLabel(this);
+    remoteMark_->setGeometry(keyboardStatus_->x(), gamepadStatus_->geometry().bottom() + 8,
+                             keyboardStatus_->width(), gamepadStatus_->height() + 4);
+    remoteMark_->setAlignment(Qt::AlignCenter);
+    remoteMark_->setStyleSheet(
+        "background: #1f6f3a; color: white; font-weight: bold; border-radius: 4px; padding: 0 6px;");
+    remoteMark_->hide();
     // Play reads the file off the GUI thread; a file that cannot be played is named when that is known.
     connect(&session_->traffic(), &LinkTraffic::playOutcome, this, [this](const QString& error) {
         if (!error.isEmpty()) ShowLinkError(error.toStdString());
@@ -57,6 +68,7 @@ void MainWindow::BuildLinkControls() {
 
     helpMenu_->addSeparator();
     helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &MainWindow::OpenMonitor);
+    helpMenu_->addAction(Tr(Msg::kMenuRemote), this, &MainWindow::OpenRemote);
     helpMenu_->addSeparator();
     recordAction_ = helpMenu_->addAction(Tr(Msg::kMenuRecord), this, &MainWindow::OnRecord);
     playAction_ = helpMenu_->addAction(Tr(Msg::kMenuPlay), this, &MainWindow::OnPlay);
@@ -82,6 +94,13 @@ void MainWindow::OpenMonitor() {
     monitor_->show();
     monitor_->raise();
     monitor_->activateWindow();
+}
+
+void MainWindow::OpenRemote() {
+    if (remote_ == nullptr) remote_ = new RemoteWindow(app_, *session_, this);
+    remote_->show();
+    remote_->raise();
+    remote_->activateWindow();
 }
 
 void MainWindow::OnRecord() {

@@ -1,0 +1,109 @@
+// The remote-control window and the main window's mark, over the real server on a free loopback port, with
+// a WebSocket client of the test's own.
+#include "panel/remote_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <chrono>
+#include <fstream>
+
+#include "control/devices_factory.h"
+#include "panel/main_window.h"
+#include "panel/qr_code.h"
+
+namespace zanth {
+namespace {
+
+bool WaitFor(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// A readable code needs its quiet zone: four white modules all round, then the finder pattern's dark corner.
+TEST(QrImageTest, CodeWithQuietZoneOrNoneForNoText) {
+    constexpr int kModule = 3;
+    const QImage image = QrImage("http://192.168.1.20:8765/#token=0123456789abcdef0123456789abcdef", kModule);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), image.height());
+    for (int i = 0; i < image.width(); i += kModule) {
+        for (const QPoint p :
+             {QPoint(i, 0), QPoint(0, i), QPoint(i, 4 * kModule - 1), QPoint(4 * kModule - 1, i)})
+            ASSERT_EQ(image.pixelColor(p), QColor(Qt::white)) << p.x() << "," << p.y();
+    }
+    EXPECT_EQ(image.pixelColor(4 * kModule, 4 * kModule), QColor(Qt::black));
+    EXPECT_TRUE(QrImage("", kModule).isNull());
+}
+
+class RemoteWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        // A port free a moment ago, so that the test never meets another server.
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << "[REMOTE]\nPORT=" << port << "\n";
+        app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+        window_ = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
+        window_->setMessageBoxesEnabled(false);
+        window_->OpenRemote();
+        remote_ = window_->remoteWindow();
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<AppContext> app_;
+    std::unique_ptr<MainWindow> window_;
+    RemoteWindow* remote_ = nullptr;
+};
+
+// On: the page's address with the token, no code until LAN mode; a client that says hello is listed and
+// marked in the main window until it goes; off: no address.
+TEST_F(RemoteWindowTest, OnLanClientsAndOff) {
+    ASSERT_TRUE(window_->remoteMark()->isHidden());
+    remote_->onCheck()->click();
+    const RemoteStatus on = window_->session().remoteStatus();
+    ASSERT_TRUE(on.running) << on.reason.toStdString();
+    EXPECT_TRUE(remote_->addressLabel()->text().contains("#token=" + on.token));
+    EXPECT_FALSE(remote_->qrLabel()->isVisible());
+
+    remote_->lanCheck()->click();
+    ASSERT_TRUE(window_->session().remoteStatus().lan);
+    EXPECT_TRUE(remote_->qrLabel()->isVisible());
+    EXPECT_FALSE(remote_->qrLabel()->pixmap().isNull());
+
+    const RemoteStatus lan = window_->session().remoteStatus();
+    QWebSocket client;
+    client.open(QUrl(QString("ws://127.0.0.1:%1/ws").arg(lan.port)));
+    ASSERT_TRUE(WaitFor([&] { return client.state() == QAbstractSocket::ConnectedState; }));
+    client.sendTextMessage(
+        QJsonDocument(
+            QJsonObject{{"v", 1}, {"type", "hello"}, {"name", "Pupil's phone"}, {"token", lan.token}})
+            .toJson(QJsonDocument::Compact));
+    ASSERT_TRUE(WaitFor([&] { return !window_->remoteMark()->isHidden(); }));
+    EXPECT_EQ(window_->remoteMark()->text(), "Remote: 1");
+    ASSERT_TRUE(WaitFor([&] { return remote_->clientTable()->rowCount() == 1; }));
+    EXPECT_EQ(remote_->clientTable()->item(0, 0)->text(), "Pupil's phone");
+    EXPECT_TRUE(remote_->stopAllButton()->isEnabled());
+
+    client.close();
+    EXPECT_TRUE(WaitFor([&] { return window_->remoteMark()->isHidden(); }));
+    remote_->onCheck()->click();
+    EXPECT_FALSE(window_->session().remoteStatus().running);
+    EXPECT_FALSE(remote_->addressLabel()->isVisible());
+}
+
+}  // namespace
+}  // namespace zanth
