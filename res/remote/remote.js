@@ -116,9 +116,11 @@
     socket.onmessage = (event) => {
       if (ws !== socket) return;
       lastHeard = Date.now();
-      silent = false;
       let message;
       try { message = JSON.parse(event.data); } catch (e) { return; }
+      // A pong changes nothing on the page once it is heard at all.
+      if (message.type === "pong" && !silent) return;
+      silent = false;
       onMessage(message);
     };
     socket.onclose = () => {
