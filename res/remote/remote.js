@@ -392,6 +392,9 @@
     banner.classList.toggle("info", info);
   }
 
+  // A new address pasted into the same tab changes only the fragment: start afresh with its token.
+  window.addEventListener("hashchange", () => location.reload());
+
   render();
   if (token) connect();
 })();

@@ -128,8 +128,10 @@ try:
             sys.exit(f"FAIL: {what} drove the robot")
 
     print("-- a page of another local origin cannot drive")
-    other = http.server.ThreadingHTTPServer(
-        ("127.0.0.1", 0), functools.partial(http.server.SimpleHTTPRequestHandler, directory=work))
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+    other = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=work))
     threading.Thread(target=other.serve_forever, daemon=True).start()
     driver.set_script_timeout(10)
     driver.get(f"http://127.0.0.1:{other.server_address[1]}/")
@@ -140,7 +142,8 @@ try:
     refused("a wrong token", {"v": 1, "type": "hello", "name": "wrong", "token": "0" * 32})
     refused("no token", {"v": 1, "type": "hello", "name": "none"})
     driver.get(page + "#token=" + "0" * 32)
-    wait(lambda: "refused" in driver.find_element(By.ID, "banner").text, "the page shows no refusal")
+    banner = driver.find_element(By.ID, "banner")
+    wait(lambda: "refused" in banner.text, f"the page shows no refusal: {banner.text!r}")
 finally:
     driver.quit()
 EOF
