@@ -194,7 +194,8 @@
 
     pad.textContent = "";
     items.clear();
-    pad.style.aspectRatio = bw + " / " + bh;
+    aspect = bw / bh;
+    layout();
     pad.setAttribute("aria-label", T.controller);
     const background = document.createElement("img");
     background.src = "/art/" + hello.background + ".svg";
@@ -359,6 +360,28 @@
   document.addEventListener("touchmove", (event) => event.preventDefault(), { passive: false });
 
   // ---- What the page shows
+
+  // The picture and the sticks share the room below the bar and the banner: upright, the picture above the
+  // two sticks; sideways, between them. Neither may push the other off the screen, whatever the phone.
+  const controls = $("controls");
+  let aspect = 1;
+  function layout() {
+    const gap = 10;
+    const w = controls.clientWidth - 2 * gap, h = controls.clientHeight - 2 * gap;
+    if (w <= 0 || h <= 0) return;
+    let stick, padW;
+    if (matchMedia("(orientation: landscape)").matches) {
+      stick = Math.min(w * 0.24, h * 0.72);
+      padW = Math.min(h * aspect, w - 2 * (stick + gap));
+    } else {
+      stick = Math.min((w - gap) / 2, h * 0.4);
+      padW = Math.min(w, (h - stick - gap) * aspect);
+    }
+    padW = Math.max(padW, 0);
+    Object.assign(pad.style, { width: padW + "px", height: padW / aspect + "px" });
+    for (const s of Object.values(sticks)) Object.assign(s.el.style, { width: stick + "px", height: stick + "px" });
+  }
+  new ResizeObserver(layout).observe(controls);
 
   function render() {
     const heldElsewhere = new Set();
