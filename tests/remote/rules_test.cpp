@@ -1,0 +1,150 @@
+// The message parser and the rules that fold remote input into the controller.
+#include <gtest/gtest.h>
+
+#include "link/frame.h"
+#include "model/controller_model.h"
+#include "remote/http_head.h"
+#include "remote/protocol.h"
+#include "remote/remote_input.h"
+
+namespace zanth {
+namespace {
+
+TEST(RemoteProtocol, ReadsEveryMessageAndRefusesWhatIsNotOne) {
+    struct Case {
+        const char* text;
+        bool ok;
+        RemoteMessageType type = RemoteMessageType::kPing;
+    };
+    const Case cases[] = {
+        {R"({"v":1,"type":"hello","name":"Pupil","token":"ab"})", true, RemoteMessageType::kHello},
+        {R"({"type":"hello","token":"ab"})", false},     // hello names the version
+        {R"({"v":1,"type":"hello","token":7})", false},  // the token is text
+        {R"({"type":"press","item":"L1"})", true, RemoteMessageType::kPress},
+        {R"({"v":1,"type":"release","item":"LST4"})", true, RemoteMessageType::kRelease},
+        {R"({"type":"press","item":"LED"})", false},  // not an input item
+        {R"({"type":"press","item":"l1"})", false},   // names are exact
+        {R"({"type":"press"})", false},
+        {R"({"type":"sticks","lx":1,"ly":-1,"rx":0,"ry":0.5})", true, RemoteMessageType::kSticks},
+        {R"({"type":"sticks","lx":1.01})", false},
+        {R"({"type":"sticks","lx":"1"})", false},
+        {R"({"type":"release_all"})", true, RemoteMessageType::kReleaseAll},
+        {R"({"type":"ping"})", true, RemoteMessageType::kPing},
+        {R"({"v":2,"type":"ping"})", false},
+        {R"({"type":"jump"})", false},
+        {R"(["ping"])", false},
+        {R"({"type":"ping")", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        QString error;
+        const auto m = ParseRemoteMessage(QByteArray(c.text), &error);
+        EXPECT_EQ(m.has_value(), c.ok) << c.text;
+        if (m) {
+            EXPECT_EQ(m->type, c.type) << c.text;
+        } else {
+            EXPECT_FALSE(error.isEmpty()) << c.text;
+        }
+    }
+}
+
+TEST(RemoteProtocol, StickValuesReachBothEndsAndTheCentre) {
+    const auto m = ParseRemoteMessage(R"({"type":"sticks","lx":-1,"ly":1,"rx":0})", nullptr);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->sticks, (std::array<int, 4>{0, 255, 128, 128}));
+    // Right and down are the larger bytes, as the keys' 240 are.
+    EXPECT_GT(StickByteOf(0.5), 128);
+    EXPECT_LT(StickByteOf(-0.5), 128);
+}
+
+TEST(RemoteFold, AStickFollowsTheSourceThatMovedLastAndFallsBackWhenItCentres) {
+    struct Case {
+        StickVote a, b;
+        int value;
+    };
+    const Case cases[] = {
+        {{128, 0}, {128, 0}, 128}, {{200, 1}, {128, 0}, 200}, {{200, 1}, {50, 2}, 50},  // b moved later
+        {{200, 3}, {50, 2}, 200},                                                       // a moved later
+        {{200, 1}, {128, 5}, 200},  // b centred: back to a
+    };
+    for (const Case& c : cases) {
+        const StickVote votes[] = {c.a, c.b};
+        EXPECT_EQ(FoldStick(votes), c.value);
+    }
+    // Through the merge: a slider left off centre, then a remote move, then the remote stick released.
+    StickMerge merge;
+    StickVotes remote{};
+    EXPECT_EQ(merge.Merge({128, 128, 200, 128}, remote, 1)[2], 200);
+    CastVote(remote[2], 30, 2);
+    EXPECT_EQ(merge.Merge({128, 128, 200, 128}, remote, 3)[2], 30);
+    EXPECT_EQ(merge.Merge({128, 128, 210, 128}, remote, 4)[2], 210);  // the slider moved last
+    CastVote(remote[2], 128, 5);
+    EXPECT_EQ(merge.Merge({128, 128, 210, 128}, remote, 6)[2], 210);
+}
+
+TEST(RemoteFold, ButtonsAreHeldWhileAnyClientHoldsThemAndReleaseAllLetsGo) {
+    RemoteHold a, b;
+    ApplyRemoteMessage(a, *ParseRemoteMessage(R"({"type":"press","item":"L1"})", nullptr), 1);
+    ApplyRemoteMessage(b, *ParseRemoteMessage(R"({"type":"press","item":"L1"})", nullptr), 1);
+    ApplyRemoteMessage(b, *ParseRemoteMessage(R"({"type":"release","item":"L1"})", nullptr), 2);
+    ApplyRemoteMessage(b, *ParseRemoteMessage(R"({"type":"sticks","lx":1})", nullptr), 3);
+    RemoteInput input;
+    AddHold(input, a);
+    AddHold(input, b);
+    EXPECT_TRUE(input.items.test(kItemL1));
+    EXPECT_EQ(input.sticks[0].value, 255);
+    ApplyRemoteMessage(b, *ParseRemoteMessage(R"({"type":"release_all"})", nullptr), 4);
+    EXPECT_EQ(b.items.count(), 0u);
+    EXPECT_EQ(b.sticks[0].value, 128);
+}
+
+TEST(RemoteFold, AHeldItemCountsAsPressedAndMODEFlipsTheLedOnTheTickOnly) {
+    ControllerModel model;
+    model.item(kItemMode).togglesLed = 1;
+    RemoteItems held;
+    held.set(kItemMode);
+    held.set(kItemStickLeft);
+    ApplyRemoteItems(model, held, false);
+    EXPECT_TRUE(model.item(kItemMode).IsPressed());
+    EXPECT_EQ(model.ledItem().latched, 0);
+    EXPECT_EQ(StickByte(model.item(kItemStickLeft), model.item(kItemStickRight), 128), 16);
+    ApplyRemoteItems(model, {}, true);
+    ApplyRemoteItems(model, held, true);
+    EXPECT_EQ(model.ledItem().latched, 1);
+    ApplyRemoteItems(model, held, true);  // still held: no second flip
+    EXPECT_EQ(model.ledItem().latched, 1);
+}
+
+TEST(RemoteHttp, OnlyTheServersOwnHostAndOriginPass) {
+    const QStringList names{"localhost", "127.0.0.1", "[::1]"};
+    struct Case {
+        const char* host;
+        bool ok;
+    };
+    const Case hosts[] = {{"127.0.0.1:8765", true},     {"localhost:8765", true}, {"[::1]:8765", true},
+                          {"LOCALHOST:8765", true},     {"127.0.0.1:80", false},  {"127.0.0.1", false},
+                          {"evil.example:8765", false}, {"[::1]", false},         {"", false}};
+    for (const Case& c : hosts) EXPECT_EQ(HostAllowed(c.host, names, 8765), c.ok) << c.host;
+    EXPECT_TRUE(OriginAllowed("http://127.0.0.1:8765", true, "127.0.0.1:8765"));
+    EXPECT_TRUE(OriginAllowed({}, false, "127.0.0.1:8765"));  // not a browser
+    EXPECT_FALSE(OriginAllowed("http://127.0.0.1:9000", true, "127.0.0.1:8765"));
+    EXPECT_FALSE(OriginAllowed("null", true, "127.0.0.1:8765"));
+    EXPECT_FALSE(OriginAllowed("http://localhost:8765", true, "127.0.0.1:8765"));
+}
+
+TEST(RemoteHttp, PathsNameThePageItsFilesAndTheArtworkOnly) {
+    EXPECT_EQ(ResourceFor("/"), ":/remote/index.html");
+    EXPECT_EQ(ResourceFor("/art/129.svg"), ":/art/129.svg");
+    for (const char* path : {"/art/128.svg", "/art/178.svg", "/../x", "/.hidden", "/art/",
+                             "/remote/index.html", "//etc/passwd", "/index.html/"})
+        EXPECT_TRUE(ResourceFor(path).isEmpty()) << path;
+    HttpHead head;
+    EXPECT_EQ(ParseHttpHead("GET / HTTP/1.1\r\nHost: a\r\n", &head), HeadParse::kIncomplete);
+    EXPECT_EQ(ParseHttpHead("GET /?x=1 HTTP/1.1\r\nHost: a\r\n\r\n", &head), HeadParse::kOk);
+    EXPECT_EQ(head.path, "/");
+    EXPECT_EQ(ParseHttpHead("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", &head), HeadParse::kBad);
+    EXPECT_EQ(ParseHttpHead(QByteArray(kHttpHeadLimit + 1, 'x'), &head), HeadParse::kBad);
+}
+
+}  // namespace
+}  // namespace zanth

@@ -1,0 +1,248 @@
+// The server under its clients: real sockets on the loopback addresses, the server on its own thread.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "model/controller_model.h"
+#include "remote/remote_server.h"
+
+namespace zanth {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A client as a script or a page would be, with what it heard.
+struct Client {
+    explicit Client(const QString& origin = {}) : socket(origin) {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& t) {
+            heard.append(QJsonDocument::fromJson(t.toUtf8()).object());
+        });
+        QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
+    }
+    void Open(quint16 port) { socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port))); }
+    bool Connected() {
+        return WaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState || closed; }) &&
+               !closed;
+    }
+    void Say(const char* json) { socket.sendTextMessage(QString::fromUtf8(json)); }
+    void Hello(const QString& token) {
+        socket.sendTextMessage(
+            QStringLiteral(R"({"v":1,"type":"hello","name":"t","token":"%1"})").arg(token));
+    }
+    bool Heard(const char* type) {
+        return WaitFor([&] {
+            for (const QJsonObject& o : heard)
+                if (o.value("type").toString() == QLatin1String(type)) return true;
+            return false;
+        });
+    }
+    QWebSocket socket;
+    QList<QJsonObject> heard;
+    bool closed = false;
+};
+
+class RemoteServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QObject::connect(&server_, &RemoteServer::event, [this](const RemoteEvent& e) {
+            if (e.kind == RemoteEvent::Kind::kRefused) refusals_.append(e.refusal);
+        });
+        ASSERT_TRUE(server_.Start({0, false}, BuildRemoteHello(model_, "1"), 0, nullptr));
+        port_ = server_.status().port;
+        token_ = server_.status().token;
+    }
+    // A client that said hello and was greeted.
+    std::unique_ptr<Client> Greeted() {
+        auto c = std::make_unique<Client>();
+        c->Open(port_);
+        EXPECT_TRUE(c->Connected());
+        c->Hello(token_);
+        EXPECT_TRUE(c->Heard("hello"));
+        return c;
+    }
+    bool Refused(RemoteRefusal r) {
+        return WaitFor([&] { return refusals_.contains(r); });
+    }
+    bool Holds(int item) { return server_.Input().items.test(static_cast<std::size_t>(item)); }
+    // The answer's status line to a raw request.
+    QByteArray Get(const QByteArray& path, const QByteArray& host) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port_);
+        if (!s.waitForConnected(5000)) return {};
+        s.write("GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        WaitFor([&] { return s.canReadLine(); });
+        return s.readLine().trimmed();
+    }
+    QByteArray Here() const { return "127.0.0.1:" + QByteArray::number(port_); }
+
+    ControllerModel model_;
+    RemoteServer server_;
+    quint16 port_ = 0;
+    QString token_;
+    QList<RemoteRefusal> refusals_;
+};
+
+TEST_F(RemoteServerTest, TheTokenOpensTheApiAndAnythingElseFirstClosesIt) {
+    auto good = Greeted();
+    EXPECT_TRUE(good->Heard("state"));
+    EXPECT_EQ(server_.clientCount(), 1);
+    struct Case {
+        QString first;
+        RemoteRefusal refusal;
+    };
+    const Case cases[] = {{QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(QString(32, '0')),
+                           RemoteRefusal::kToken},
+                          {QStringLiteral(R"({"type":"press","item":"L1"})"), RemoteRefusal::kNoHello},
+                          {QStringLiteral("{"), RemoteRefusal::kNoHello}};
+    for (const Case& c : cases) {
+        Client bad;
+        bad.Open(port_);
+        ASSERT_TRUE(bad.Connected());
+        bad.socket.sendTextMessage(c.first);
+        EXPECT_TRUE(WaitFor([&] { return bad.closed; })) << c.first.toStdString();
+        EXPECT_TRUE(bad.Heard("error"));
+        EXPECT_TRUE(Refused(c.refusal));
+    }
+    EXPECT_EQ(server_.clientCount(), 1);
+}
+
+TEST_F(RemoteServerTest, OnlyTheServersOwnOriginAndHostGetThrough) {
+    Client foreign(QStringLiteral("http://127.0.0.1:9"));
+    foreign.Open(port_);
+    EXPECT_FALSE(foreign.Connected());
+    EXPECT_TRUE(Refused(RemoteRefusal::kOrigin));
+    Client own(QStringLiteral("http://") + QString::fromLatin1(Here()));
+    own.Open(port_);
+    EXPECT_TRUE(own.Connected());
+
+    EXPECT_EQ(Get("/", Here()), "HTTP/1.1 200 OK");
+    EXPECT_EQ(Get("/art/130.svg", "localhost:" + QByteArray::number(port_)), "HTTP/1.1 200 OK");
+    EXPECT_EQ(Get("/secret", Here()), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(Get("/", "rebound.example:" + QByteArray::number(port_)), "HTTP/1.1 403 Forbidden");
+    EXPECT_TRUE(Refused(RemoteRefusal::kHost));
+}
+
+TEST_F(RemoteServerTest, BadFramesGetAnErrorAndTheThirdClosesTheSocket) {
+    auto c = Greeted();
+    c->Say(R"({"type":"press","item":"L1"})");
+    c->Say("not json");
+    c->socket.sendBinaryMessage("\x01\x02");
+    ASSERT_TRUE(c->Heard("error"));
+    EXPECT_FALSE(c->closed);
+    EXPECT_TRUE(WaitFor([&] { return Holds(kItemL1); }));
+    c->Say(R"({"type":"press","item":"NOPE"})");
+    EXPECT_TRUE(WaitFor([&] { return c->closed; }));
+    EXPECT_TRUE(Refused(RemoteRefusal::kBadMessages));
+    // Its press went with it.
+    EXPECT_TRUE(WaitFor([&] { return !Holds(kItemL1); }));
+}
+
+TEST_F(RemoteServerTest, AHugeFrameAndAFloodAreDroppedAndOthersKeepTheirInput) {
+    auto keeper = Greeted();
+    keeper->Say(R"({"type":"press","item":"R1"})");
+    ASSERT_TRUE(WaitFor([&] { return Holds(kItemR1); }));
+
+    auto huge = Greeted();
+    huge->Say(QByteArray(RemoteServer::kMaxFrameBytes + 1, ' ').prepend("{").append("}").constData());
+    EXPECT_TRUE(WaitFor([&] { return huge->closed; }));
+    EXPECT_TRUE(Refused(RemoteRefusal::kFrameTooLarge));
+
+    auto flood = Greeted();
+    for (int i = 0; i < RemoteServer::kMaxMessagesPerSecond * 3; ++i) flood->Say(R"({"type":"ping"})");
+    EXPECT_TRUE(WaitFor([&] { return flood->closed; }));
+    EXPECT_TRUE(Refused(RemoteRefusal::kFlood));
+
+    keeper->Say(R"({"type":"ping"})");
+    EXPECT_TRUE(keeper->Heard("pong"));
+    EXPECT_TRUE(Holds(kItemR1));
+}
+
+TEST_F(RemoteServerTest, FiftyConnectionsAtOnceGetNoMoreThanTheLimit) {
+    auto first = Greeted();
+    first->Say(R"({"type":"press","item":"L2"})");
+    std::vector<std::unique_ptr<Client>> crowd;
+    for (int i = 0; i < 50; ++i) {
+        crowd.push_back(std::make_unique<Client>());
+        crowd.back()->Open(port_);
+    }
+    // Every one is answered: connected, or turned away.
+    ASSERT_TRUE(WaitFor([&] {
+        return std::all_of(crowd.begin(), crowd.end(), [](const auto& c) {
+            return c->socket.state() == QAbstractSocket::ConnectedState || c->closed ||
+                   c->socket.state() == QAbstractSocket::UnconnectedState;
+        });
+    }));
+    for (auto& c : crowd)
+        if (c->socket.state() == QAbstractSocket::ConnectedState) c->Hello(token_);
+    WaitFor([&] { return server_.clientCount() >= RemoteServer::kMaxClients; });
+    EXPECT_LE(server_.clientCount(), RemoteServer::kMaxClients);
+    EXPECT_TRUE(Refused(RemoteRefusal::kTooManyClients));
+    EXPECT_TRUE(Holds(kItemL2));
+}
+
+TEST_F(RemoteServerTest, SilenceReleasesAndASpeakerAfterwardsDoesNotGetItsPressBack) {
+    auto c = Greeted();
+    c->Say(R"({"type":"press","item":"L1"})");
+    c->Say(R"({"type":"sticks","lx":1})");
+    ASSERT_TRUE(WaitFor([&] { return Holds(kItemL1); }));
+    const auto quiet = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return !Holds(kItemL1); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - quiet,
+              std::chrono::milliseconds(RemoteServer::kSilenceMs) - 50ms);
+    EXPECT_EQ(server_.Input().sticks[0].value, 128);
+    c->Say(R"({"type":"ping"})");
+    ASSERT_TRUE(c->Heard("pong"));
+    EXPECT_FALSE(Holds(kItemL1));
+}
+
+TEST_F(RemoteServerTest, AClosedSocketAndReleaseAllLetGo) {
+    auto a = Greeted();
+    auto b = Greeted();
+    a->Say(R"({"type":"press","item":"L1"})");
+    b->Say(R"({"type":"press","item":"R1"})");
+    ASSERT_TRUE(WaitFor([&] { return Holds(kItemL1) && Holds(kItemR1); }));
+    a->socket.close();
+    EXPECT_TRUE(WaitFor([&] { return !Holds(kItemL1); }));
+    server_.ReleaseAll();
+    EXPECT_FALSE(Holds(kItemR1));
+}
+
+TEST(RemoteServerLan, ListensOnEveryAddressAndStillChecksTheToken) {
+    ControllerModel model;
+    RemoteServer server;
+    ASSERT_TRUE(server.Start({0, true}, BuildRemoteHello(model, "1"), 0, nullptr));
+    const RemoteStatus s = server.status();
+    EXPECT_TRUE(s.lan);
+    EXPECT_EQ(s.token.size(), 32);
+    Client c;
+    c.Open(s.port);
+    ASSERT_TRUE(c.Connected());
+    c.Hello(s.token);
+    EXPECT_TRUE(c.Heard("hello"));
+    // A second server cannot have the same port, and says so.
+    RemoteServer second;
+    QString reason;
+    EXPECT_FALSE(second.Start({s.port, false}, {}, 0, &reason));
+    EXPECT_FALSE(reason.isEmpty());
+}
+
+}  // namespace
+}  // namespace zanth
