@@ -240,6 +240,13 @@ enum class Msg : int {
     kRemoteRefusedFlood,
     kRemoteRefusedSlowReader,
     kRemoteRefusedBadMessages,
+    // The Link Monitor's rows and line for remote-control clients
+    kMonitorRemote,         // the kind column
+    kMonitorRemoteArrived,  // %1: the client's name and address
+    kMonitorRemoteLeft,     // %1: the client's name and address
+    kMonitorRemoteRefused,  // %1: the client, %2: why
+    kMonitorRemoteClients,  // %1: the clients, each as kMonitorRemoteClient
+    kMonitorRemoteClient,   // %1: name, %2: address, %3: since (time of day), %4: messages
     // Remote control window and the main window's mark
     kMenuRemote,
     kRemoteTitle,

@@ -94,6 +94,39 @@ LinkTraffic::~LinkTraffic() {
     StopRecording(&ignored);
 }
 
+void LinkTraffic::NoteRemote(const RemoteEvent& event) {
+    const std::string who = event.name.isEmpty()
+                                ? event.address.toStdString()
+                                : (event.name + QStringLiteral(" (") + event.address + ')').toStdString();
+    std::string note;
+    switch (event.kind) {
+        case RemoteEvent::Kind::kArrived:
+            note = Format(app_.Tr(Msg::kMonitorRemoteArrived), {who});
+            break;
+        case RemoteEvent::Kind::kLeft:
+            note = Format(app_.Tr(Msg::kMonitorRemoteLeft), {who});
+            break;
+        case RemoteEvent::Kind::kRefused:
+            note = Format(app_.Tr(Msg::kMonitorRemoteRefused),
+                          {who, RemoteRefusalText(event.refusal, app_.language)});
+            break;
+    }
+    monitor_.OnRemote(note, LinkClockUs());
+}
+
+void LinkTraffic::SetRemoteClients(const QList<RemoteClientView>& clients) {
+    QStringList each;
+    for (const RemoteClientView& c : clients)
+        each.append(QString::fromStdString(Format(
+            app_.Tr(Msg::kMonitorRemoteClient),
+            {c.name.toStdString(), c.address.toStdString(),
+             c.since.toString(QStringLiteral("HH:mm:ss")).toStdString(), std::to_string(c.messages)})));
+    remoteClients_ = each.isEmpty()
+                         ? QString()
+                         : QString::fromStdString(Format(app_.Tr(Msg::kMonitorRemoteClients),
+                                                         {each.join(QStringLiteral(", ")).toStdString()}));
+}
+
 void LinkTraffic::NotePortLost() {
     recorder_.MarkLost(LinkClockUs());
 }

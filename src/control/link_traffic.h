@@ -13,6 +13,7 @@
 #include "link/frame_decode.h"
 #include "link/link_events.h"
 #include "link/link_failure.h"
+#include "remote/remote_server.h"
 
 namespace zanth {
 
@@ -60,6 +61,12 @@ class LinkTraffic : public QObject {
     // the frame last played; none before its first message and when nothing plays.
     std::optional<std::uint32_t> ShownItems() const;
 
+    // A remote-control client arrived, left or was refused: a row in the monitor.
+    void NoteRemote(const RemoteEvent& event);
+    // The remote clients as the monitor lists them; empty when none.
+    void SetRemoteClients(const QList<RemoteClientView>& clients);
+    const QString& remoteClients() const { return remoteClients_; }
+
     // The gamepad in use (its name and kind; empty: none), as the monitor names it.
     void SetPadInUse(const std::string& pad) { padInUse_ = pad; }
     const std::string& padInUse() const { return padInUse_; }
@@ -89,6 +96,7 @@ class LinkTraffic : public QObject {
     SessionRecorder recorder_;
     std::uint64_t messagesSeen_ = 0;
     std::optional<int> lastLevel_;
+    QString remoteClients_;
     std::optional<ControllerFrame> played_;  // the frame last played while a session plays
     // Play's reader: a thread per file, ended before another starts; a result of one cancelled is dropped.
     std::thread loader_;

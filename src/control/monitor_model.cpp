@@ -87,6 +87,14 @@ void MonitorModel::OnPortError(std::int64_t atUs) {
     Remember({atUs, false, 0});
 }
 
+void MonitorModel::OnRemote(const std::string& note, std::int64_t atUs) {
+    Row row;
+    row.kind = Row::Kind::kRemote;
+    row.note = note;
+    row.noteAtUs = atUs;
+    Push(row);
+}
+
 void MonitorModel::Push(const Row& row) {
     if (paused_) return;
     rows_[next_] = row;
@@ -169,8 +177,13 @@ std::string MonitorText::Time(std::int64_t linkUs) const {
 }
 
 MonitorText::Fields MonitorText::Of(const MonitorModel::Row& row) const {
-    Fields f =
-        row.kind == MonitorModel::Row::Kind::kSent ? OfSent(row.sent, row.gapFiller) : OfReply(row.reply);
+    Fields f;
+    if (row.kind == MonitorModel::Row::Kind::kRemote) {
+        f[1] = app_.Tr(Msg::kMonitorRemote);
+        f[6] = row.note;
+    } else {
+        f = row.kind == MonitorModel::Row::Kind::kSent ? OfSent(row.sent, row.gapFiller) : OfReply(row.reply);
+    }
     f[0] = Time(row.atUs());
     return f;
 }

@@ -24,12 +24,18 @@ class MonitorModel {
     static constexpr std::int64_t kGapUs = 1000000;
 
     struct Row {
-        enum class Kind : std::uint8_t { kSent, kReply };
+        // kRemote: a remote-control client arrived, left or was refused; `note` says which, in the UI
+        // language.
+        enum class Kind : std::uint8_t { kSent, kReply, kRemote };
         Kind kind = Kind::kSent;
         SentMessage sent;
         bool gapFiller = false;  // a neutral message a played session's pause was filled with
         ReplyRead reply;
-        std::int64_t atUs() const { return kind == Kind::kSent ? sent.sentAtUs : reply.atUs; }
+        std::string note;
+        std::int64_t noteAtUs = 0;
+        std::int64_t atUs() const {
+            return kind == Kind::kSent ? sent.sentAtUs : kind == Kind::kReply ? reply.atUs : noteAtUs;
+        }
     };
     struct Counters {
         std::uint64_t messages = 0, replies = 0, missed = 0, bad = 0, portErrors = 0, reconnects = 0;
@@ -53,6 +59,8 @@ class MonitorModel {
     void OnSent(const SentMessage& message, bool gapFiller = false);
     void OnReply(const ReplyRead& reply);
     void OnPortError(std::int64_t atUs);
+    // A row of its own for a remote-control client's arrival, departure or refusal; counts nothing.
+    void OnRemote(const std::string& note, std::int64_t atUs);
 
     // Paused, no rows are added; counters and the plot go on.
     void SetPaused(bool paused) { paused_ = paused; }

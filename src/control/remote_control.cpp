@@ -108,6 +108,8 @@ void ControlSession::FoldSticks(ControllerModel& model, const RemoteInput& input
 void ControlSession::PublishRemote() {
     state_.remoteClients = remote_->clientCount();
     if (!remote_->running()) return;
+    // Once a second is enough for the monitor's list: the message counts move on, nothing else.
+    if (++remoteListTicks_ % 20 == 0) traffic_->SetRemoteClients(remote_->status().clients);
     RemoteFeed feed;
     feed.link = LinkName(state_.link);
     if (state_.meterValue != 0) feed.batteryLevel = traffic_->lastLevel();

@@ -73,8 +73,11 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     });
     connect(remote_.get(), &RemoteServer::changed, this, [this] {
         state_.remoteClients = remote_->clientCount();
+        traffic_->SetRemoteClients(remote_->status().clients);
         emit remoteChanged();
     });
+    connect(remote_.get(), &RemoteServer::event, this,
+            [this](const RemoteEvent& e) { traffic_->NoteRemote(e); });
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
         if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
@@ -83,6 +86,8 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
 
 ControlSession::~ControlSession() {
     RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
+    // Whoever listened may be gone already.
+    remote_->blockSignals(true);
     remote_->Stop();
     if (watcher_) watcher_->Stop();
     opener_->Cancel();

@@ -297,6 +297,7 @@ class ControlSession : public QObject {
     StickMerge sticks_;                        // the other sources' sticks against the remote clients'
     std::array<int, 2> localRight_{128, 128};  // the right stick as the sliders and the gamepad make it
     std::optional<ControllerFrame> lastSent_;
+    int remoteListTicks_ = 0;
 };
 
 }  // namespace zanth

@@ -231,6 +231,8 @@ void LinkMonitorWindow::RefreshLabels() {
     QString state = traffic_.playing() ? Tr(Msg::kPlaying) : traffic_.recording() ? Tr(Msg::kRecording) : "";
     if (const std::string note = traffic_.PlaybackNote(); !note.empty())
         state += "  " + QString::fromStdString(note);
+    if (!traffic_.remoteClients().isEmpty())
+        state += (state.isEmpty() ? "" : "  ") + traffic_.remoteClients();
     for (auto [label, text] : {std::pair{counters_, counters}, {device_, device}, {state_, state}})
         if (label->text() != text) label->setText(text);
 }

@@ -33,6 +33,15 @@ class RemoteLinkTest : public LinkSessionTest {
         return (m.bytes[3] & ButtonByte2(held)) == 0;  // the buttons go out inverted
     }
     bool LastSentHasL1() const { return !sent_.empty() && L1(sent_.back()); }
+    // The monitor has a row for a client: its arrival, departure or refusal.
+    bool MonitorSays(const std::string& words) {
+        const MonitorModel& m = traffic().monitor();
+        for (std::size_t i = 0; i < m.rowCount(); ++i)
+            if (m.row(i).kind == MonitorModel::Row::Kind::kRemote &&
+                m.row(i).note.find(words) != std::string::npos)
+                return true;
+        return false;
+    }
 
     QWebSocket client_;
     std::int64_t saidUs_ = 0;
@@ -41,6 +50,7 @@ class RemoteLinkTest : public LinkSessionTest {
 TEST_F(RemoteLinkTest, APressRidesTheWireAndNoMessageCarriesItPastTheSilenceLimit) {
     Connect({});
     Greet();
+    EXPECT_TRUE(Drive([&] { return MonitorSays("test (127.0.0.1) arrived"); }, 5s));
     Say(R"({"type":"press","item":"L1"})");
     Say(R"({"type":"sticks","lx":1})");
     ASSERT_TRUE(Drive([&] { return LastSentHasL1(); }, 5s));
@@ -61,6 +71,8 @@ TEST_F(RemoteLinkTest, APressRidesTheWireAndNoMessageCarriesItPastTheSilenceLimi
     const std::size_t before = sent_.size();
     ASSERT_TRUE(Drive([&] { return sent_.size() > before + 1; }, 5s));
     EXPECT_FALSE(LastSentHasL1());
+    client_.close();
+    EXPECT_TRUE(Drive([&] { return MonitorSays("left"); }, 5s));
 }
 
 TEST_F(RemoteLinkTest, AKeyAndAClientHoldTheSameButtonUntilBothLetGo) {
