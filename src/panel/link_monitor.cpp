@@ -95,7 +95,8 @@ const MonitorRows::Cached* MonitorRows::RowAt(int row) const {
 }
 
 QVariant MonitorRows::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    // The tool tip holds a cell's whole text: a remote client's note is longer than its column.
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) return {};
     const Cached* c = RowAt(index.row());
     if (c == nullptr) return {};
     return c->fields[static_cast<std::size_t>(index.column())];
@@ -189,6 +190,9 @@ void LinkMonitorWindow::BuildTable() {
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
     const int widths[MonitorText::kColumns] = {100, 45, 195, 165, 235, 80, 80};
     for (int c = 0; c < MonitorText::kColumns; ++c) table_->setColumnWidth(c, widths[c]);
+    // The kind of a remote client's row is the longest word of its column.
+    const int kind = table_->fontMetrics().horizontalAdvance(Tr(Msg::kMonitorRemote)) + 12;
+    if (kind > widths[1]) table_->setColumnWidth(1, kind);
     table_->horizontalHeader()->setStretchLastSection(true);
 }
 

@@ -39,6 +39,10 @@ QString RemoteFilePath(const QString& settingsPath) {
 
 bool WriteRemoteFile(const QString& path, const RemoteStatus& status, QString* why) {
     const qint64 pid = QCoreApplication::applicationPid();
+    if (path.isEmpty()) {
+        *why = QStringLiteral("no settings folder");
+        return false;
+    }
     if (const qint64 owner = OwnerOf(path); owner != pid && Alive(owner)) {
         *why = QStringLiteral("%1 belongs to the running process %2").arg(path).arg(owner);
         return false;
