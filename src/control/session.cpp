@@ -51,7 +51,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       remote_(std::make_unique<RemoteServer>()),
       remoteSettings_(settings.remote) {
     BuildModel(model_, app_, settings);
-    gamepad_->Choose(PadChoice{model_.padGuid, model_.padName});
+    gamepad_->Choose(model_.pad);
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
     if (openPort_) {
         openLink_ = [open = openPort_](const std::string& device, int, std::string* reason) {
@@ -179,7 +179,7 @@ void ControlSession::PollDevices() {
     const bool padWasReady = state_.gamepadReadable;
     state_.gamepadReadable = gamepad_->Poll() == 0;
     state_.gamepadDescription = gamepad_->Description();
-    state_.padAbsent = !model_.padGuid.empty() && state_.gamepadDescription.empty() ? model_.padName : "";
+    state_.padAbsent = !model_.pad.any() && state_.gamepadDescription.empty() ? model_.pad.name : "";
     traffic_->SetPadInUse(state_.gamepadDescription);
     if (state_.gamepadReadable)
         ApplyGamepad(model_, *gamepad_);
@@ -296,10 +296,9 @@ void ControlSession::SuspendGamepad() {
     gamepad_->Shutdown();
 }
 
-void ControlSession::ChoosePad(const std::string& guid, const std::string& name) {
-    model_.padGuid = guid;
-    model_.padName = guid.empty() ? std::string() : name;
-    gamepad_->Choose(PadChoice{model_.padGuid, model_.padName});
+void ControlSession::ChoosePad(const PadChoice& pad) {
+    model_.pad = pad.any() ? PadChoice{} : pad;
+    gamepad_->Choose(model_.pad);
 }
 
 void ControlSession::SetRumble(bool on) {

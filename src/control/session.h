@@ -184,9 +184,9 @@ class ControlSession : public QObject {
     // The operation settings dialog reads the gamepad itself: the session lets go of it meanwhile.
     void SuspendGamepad();
     void ResumeGamepad();
-    // The pad that drives this instance from the next ResumeGamepad on: by SDL's GUID, or the first one
-    // found when `guid` is empty. Saved with the settings.
-    void ChoosePad(const std::string& guid, const std::string& name);
+    // The pad that drives this instance from the next ResumeGamepad on (none chosen: the first one found).
+    // Saved with the settings.
+    void ChoosePad(const PadChoice& pad);
     // Whether the pad's motors tell a red battery meter and a lost port. Saved with the settings.
     void SetRumble(bool on);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "input/input_state.h"
+#include "model/pad_choice.h"
 
 namespace zanth {
 
@@ -21,21 +22,17 @@ class KeyboardDevice {
     virtual const KeyStates& keys() const = 0;
 };
 
-// Which pad drives this instance: one pad by SDL's GUID (32 hex digits; its name is for the user while it is
-// absent), or, with an empty GUID, the first pad found.
-struct PadChoice {
-    std::string guid;
-    std::string name;
-    bool any() const { return guid.empty(); }
-    bool operator==(const PadChoice&) const = default;
-};
-
 // A pad connected now, as the operation settings dialog lists it.
 struct PadInfo {
     PadChoice id;
     bool controller = false;  // read in the game controller layout, else as a raw joystick
     std::string shortId;      // "045e:028e": USB vendor and product, what the system's own tools show
 };
+
+// Of the pads connected now, the index of the one `wanted` names: the one of its model at its place; else,
+// when its place is unknown or it is the only one of its model, the first of its model. -1 when it is not
+// there, or when twins are there and none where it was: which of them it is cannot be told.
+int PickPad(const std::vector<PadChoice>& connected, const PadChoice& wanted);
 
 // The gamepad as the control tick sees it: its last reading, and the stick values the apply rules fill in.
 // GamepadReader is the real one; tests of the tick give their own.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <utility>
 
 #include "base/ui_text.h"
@@ -12,10 +14,6 @@
 
 namespace zanth {
 namespace {
-
-bool SameGuid(const SDL_JoystickGUID& a, const SDL_JoystickGUID& b) {
-    return std::memcmp(a.data, b.data, sizeof a.data) == 0;
-}
 
 // The separator between a pad's name and its kind.
 constexpr const char* kNameKindSeparator = " \u2014 ";
@@ -36,8 +34,9 @@ constexpr Uint16 kRumbleStrength = 0xC000;
 struct GamepadReader::Device {
     SDL_GameController* controller = nullptr;  // owns `joystick` when set
     SDL_Joystick* joystick = nullptr;
-    SDL_JoystickGUID guid{};  // identifies the device again after it was unplugged
+    SDL_JoystickGUID guid{};  // identifies the device again after it was unplugged, with its place
     std::string name;
+    std::string place;
     AxisSlots axisSlots;  // raw joysticks: where each of SDL's axes goes
     int hatCount = 0, buttonCount = 0;
 
@@ -76,7 +75,59 @@ struct GamepadReader::Device {
 };
 
 GamepadReader::GamepadReader(int language)
-    : GamepadNames(language), language_(language), absBitsReader_(ReadAbsBits) {}
+    : GamepadNames(language),
+      language_(language),
+      absBitsReader_(ReadAbsBits),
+      placeReader_([](int index) { return SystemPlace(index); }) {}
+
+int PickPad(const std::vector<PadChoice>& connected, const PadChoice& wanted) {
+    int first = -1, models = 0;
+    for (std::size_t i = 0; i < connected.size(); ++i) {
+        if (connected[i].guid != wanted.guid) continue;
+        if (!wanted.place.empty() && connected[i].place == wanted.place) return static_cast<int>(i);
+        if (first < 0) first = static_cast<int>(i);
+        ++models;
+    }
+    return wanted.place.empty() || models == 1 ? first : -1;
+}
+
+std::vector<PadChoice> GamepadReader::Listed(const std::string& guid) const {
+    std::vector<PadChoice> pads;
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+        const char* name = SDL_JoystickNameForIndex(i);
+        PadChoice pad{GuidText(SDL_JoystickGetDeviceGUID(i)), name ? name : "", {}};
+        if (pad.guid == guid) pad.place = placeReader_(i);
+        pads.push_back(std::move(pad));
+    }
+    return pads;
+}
+
+std::string GamepadReader::SystemPlace(int index, const std::string& root) {
+    const char* path = SDL_JoystickPathForIndex(index);
+    return path ? PlaceOfDevice(path, root) : std::string();
+}
+
+std::string GamepadReader::PlaceOfDevice(const std::string& devicePath, const std::string& root) {
+    namespace fs = std::filesystem;
+    const std::string node = fs::path(devicePath).filename().string();
+    if (node.empty()) return {};
+    const bool hidraw = node.rfind("hidraw", 0) == 0;
+    const fs::path device = fs::path(root) / "sys/class" / (hidraw ? "hidraw" : "input") / node / "device";
+    std::string uniq;
+    if (std::ifstream in(device / "uniq"); in) std::getline(in, uniq);
+    if (!uniq.empty()) return uniq;
+    // The USB socket: the components "usbN/1-2.3" of the device's place in the tree.
+    std::error_code error;
+    const fs::path real = fs::canonical(device, error);
+    if (error) return {};
+    std::string bus;
+    for (const fs::path& part : real) {
+        const std::string p = part.string();
+        if (!bus.empty()) return p.find(':') == std::string::npos ? bus + "/" + p : std::string();
+        if (p.rfind("usb", 0) == 0 && p.size() > 3) bus = p;
+    }
+    return {};
+}
 
 GamepadReader::~GamepadReader() {
     Shutdown();
@@ -120,10 +171,11 @@ bool GamepadReader::Create(std::function<bool()> windowIsActive, int background)
     SDL_JoystickEventState(SDL_IGNORE);
     SDL_GameControllerEventState(SDL_IGNORE);
     SDL_JoystickUpdate();
-    const int count = SDL_NumJoysticks();
-    for (int i = 0; i < count && !device->joystick; ++i) {
-        if (!choice_.any() && GuidText(SDL_JoystickGetDeviceGUID(i)) != choice_.guid) continue;
-        device->Attach(i, absBitsReader_);
+    const std::vector<PadChoice> listed = Listed(choice_.guid);
+    const int chosen = choice_.any() ? -1 : PickPad(listed, choice_);
+    for (int i = 0; i < static_cast<int>(listed.size()) && !device->joystick; ++i) {
+        if (!choice_.any() && i != chosen) continue;
+        if (device->Attach(i, absBitsReader_)) device->place = placeReader_(i);
     }
     if (!device->joystick) return false;
 
@@ -136,12 +188,15 @@ bool GamepadReader::Create(std::function<bool()> windowIsActive, int background)
 
 bool GamepadReader::Reopen() {
     SDL_JoystickUpdate();  // also notices devices plugged in since the last update
-    const int count = SDL_NumJoysticks();
-    for (int i = 0; i < count; ++i) {
-        if (!SameGuid(SDL_JoystickGetDeviceGUID(i), device_->guid)) continue;
-        if (device_->Attach(i, absBitsReader_)) return true;
-    }
-    return false;
+    const PadChoice self{GuidText(device_->guid), device_->name, device_->place};
+    const std::vector<PadChoice> listed = Listed(self.guid);
+    int i = PickPad(listed, self);
+    // Without a choice a twin of the pad will do, as any pad would.
+    for (int j = 0; i < 0 && choice_.any() && j < static_cast<int>(listed.size()); ++j)
+        if (listed[static_cast<std::size_t>(j)].guid == self.guid) i = j;
+    if (i < 0 || !device_->Attach(i, absBitsReader_)) return false;
+    device_->place = listed[static_cast<std::size_t>(i)].place;
+    return true;
 }
 
 void GamepadReader::Read() {
@@ -202,7 +257,9 @@ int GamepadReader::Poll() {
 void GamepadReader::Choose(const PadChoice& choice) {
     if (choice == choice_) return;
     choice_ = choice;
-    if (device_ && !choice_.any() && GuidText(device_->guid) != choice_.guid) Shutdown();
+    if (device_ && !choice_.any() &&
+        (GuidText(device_->guid) != choice_.guid || device_->place != choice_.place))
+        Shutdown();
 }
 
 bool GamepadReader::CanRumble() const {
@@ -226,7 +283,7 @@ std::vector<PadInfo> GamepadReader::ConnectedPads() {
         PadInfo pad;
         pad.controller = SDL_IsGameController(i) == SDL_TRUE;
         const char* name = pad.controller ? SDL_GameControllerNameForIndex(i) : SDL_JoystickNameForIndex(i);
-        pad.id = {GuidText(SDL_JoystickGetDeviceGUID(i)), name ? name : ""};
+        pad.id = {GuidText(SDL_JoystickGetDeviceGUID(i)), name ? name : "", SystemPlace(i)};
         char id[16];
         std::snprintf(id, sizeof id, "%04x:%04x", SDL_JoystickGetDeviceVendor(i),
                       SDL_JoystickGetDeviceProduct(i));

@@ -61,6 +61,16 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     // The pads connected now, in SDL's order.
     static std::vector<PadInfo> ConnectedPads();
 
+    // Where pad `index` of SDL's list is (PadChoice::place); tests give their own. Takes effect from the next
+    // Create.
+    using PlaceReader = std::function<std::string(int index)>;
+    void setPlaceReader(PlaceReader reader) { placeReader_ = std::move(reader); }
+    // The place from the system: the input device's unique id (a serial number, a Bluetooth address), else
+    // the USB socket ("usb1/1-2") from the device's place in sysfs, below `root` (tests) or "/".
+    static std::string SystemPlace(int index, const std::string& root = "/");
+    // The same for the device node SDL opened ("/dev/input/event5", "/dev/hidraw3").
+    static std::string PlaceOfDevice(const std::string& devicePath, const std::string& root);
+
     // Where the axis capabilities of a raw joystick come from: the device path SDL opened it by (empty when
     // SDL names none, as for its virtual joysticks) to the bits, or nothing when unknown. Tests give
     // recorded bit sets. Takes effect from the next Create.
@@ -69,12 +79,15 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
 
   private:
     struct Device;
-    bool Open(int index);
     bool Reopen();
+    // The pads SDL lists now; the places of those of model `guid` only (reading them costs file reads, and
+    // an unplugged pad is looked for on every poll).
+    std::vector<PadChoice> Listed(const std::string& guid) const;
     void Read();
 
     int language_ = 0;
     AbsBitsReader absBitsReader_;
+    PlaceReader placeReader_;
     PadChoice choice_;
 
     std::unique_ptr<Device> device_;

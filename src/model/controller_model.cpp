@@ -150,8 +150,7 @@ void BuildModel(ControllerModel& model, const AppContext& app, const Settings& s
     model.currentLength = 0;
     model.currentSound = 0;
     model.textEncoding = settings.encoding;
-    model.padGuid = settings.padGuid;
-    model.padName = settings.padName;
+    model.pad = settings.pad;
     model.rumble = settings.rumble;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "model/pad_choice.h"
 
 namespace zanth {
 
@@ -116,8 +117,7 @@ class ControllerModel {
     int gamepadReady = 0;
     int leftStickX = 128, leftStickY = 128, rightStickX = 128, rightStickY = 128;
     int sliderResolution = 0;
-    // The pad that drives this instance, by SDL's GUID (empty: the first one found) and its name.
-    std::string padGuid, padName;
+    PadChoice pad;       // the pad that drives this instance
     bool rumble = true;  // the pad's motors tell a low battery and a lost port, where it has them
     // The settings file's encoding: the byte limits of the sound names and paths count in it.
     TextEncoding textEncoding = TextEncoding::kUtf8;

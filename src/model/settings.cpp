@@ -24,6 +24,7 @@ constexpr std::string_view kPortDeviceKey = "PORTDEVICE";
 // The chosen pad and its warnings: written once there is something to say, so a first-run file is as before.
 constexpr std::string_view kPadGuidKey = "PADGUID";
 constexpr std::string_view kPadNameKey = "PADNAME";
+constexpr std::string_view kPadPlaceKey = "PADPLACE";
 constexpr std::string_view kRumbleKey = "RUMBLE";
 
 constexpr std::string_view kAxisKeys[4] = {"LX", "LY", "RX", "RY"};
@@ -94,8 +95,9 @@ Settings ReadSettings(const IniFile& file) {
     s.remote.lan = file.GetInt(kRemote, "LAN", 0) == 1;
     s.sliderResolution = file.GetInt(kSystem, "SLIDER", 0);
     if (s.sliderResolution < 0 || s.sliderResolution > 4) s.sliderResolution = 0;
-    s.padGuid = file.GetString(kSystem, kPadGuidKey, "", IniFile::kWholeValue);
-    s.padName = file.GetString(kSystem, kPadNameKey, "", IniFile::kWholeValue);
+    s.pad.guid = file.GetString(kSystem, kPadGuidKey, "", IniFile::kWholeValue);
+    s.pad.name = file.GetString(kSystem, kPadNameKey, "", IniFile::kWholeValue);
+    s.pad.place = file.GetString(kSystem, kPadPlaceKey, "", IniFile::kWholeValue);
     s.rumble = file.GetInt(kSystem, kRumbleKey, 1) != 0;
     s.encoding = file.encoding();
     return s;
@@ -140,9 +142,10 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
     file.WriteInt(kSystem, "PORT", comPortIndex);
     if (!portDevice.empty()) file.WriteString(kSystem, kPortDeviceKey, portDevice);
     // "Any pad" again after a choice is written as an empty GUID, not left to the old one.
-    if (!model.padGuid.empty() || file.HasKey(kSystem, kPadGuidKey)) {
-        file.WriteString(kSystem, kPadGuidKey, model.padGuid);
-        file.WriteString(kSystem, kPadNameKey, model.padName);
+    if (!model.pad.any() || file.HasKey(kSystem, kPadGuidKey)) {
+        file.WriteString(kSystem, kPadGuidKey, model.pad.guid);
+        file.WriteString(kSystem, kPadNameKey, model.pad.name);
+        file.WriteString(kSystem, kPadPlaceKey, model.pad.place);
     }
     if (!model.rumble || file.HasKey(kSystem, kRumbleKey))
         file.WriteInt(kSystem, kRumbleKey, model.rumble ? 1 : 0);

@@ -48,9 +48,8 @@ struct Settings {
     std::array<int, 4> axes{0, 1, 2, 5};            // JOYSTICK LX, LY, RX, RY, in AxisBindingIndex order
     std::map<std::string, StoredSound> sounds;      // by the item's iniKey, for the items with a sound effect
     int sliderResolution = 0;                       // SYSTEM/SLIDER; outside 0..4 reads as 0
-    std::string padGuid;  // SYSTEM/PADGUID: the chosen pad; empty: the first one found
-    std::string padName;  // SYSTEM/PADNAME: its name, shown while it is absent
-    bool rumble = true;   // SYSTEM/RUMBLE: 0 turns the pad's warnings off
+    PadChoice pad;       // SYSTEM/PADGUID, PADNAME, PADPLACE: the chosen pad; none: the first one found
+    bool rumble = true;  // SYSTEM/RUMBLE: 0 turns the pad's warnings off
     RemoteSettings remote;
     TextEncoding encoding = TextEncoding::kUtf8;  // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,

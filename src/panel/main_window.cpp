@@ -174,11 +174,11 @@ void MainWindow::OnOperationSetting() {
     dialog.setNamesEncoding(model().textEncoding);
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
     session_->SuspendGamepad();
-    dialog.setPadChoice(model().padGuid, model().padName);
+    dialog.setPadChoice(model().pad);
     dialog.setRumble(model().rumble);
     if (dialog.exec() == QDialog::Accepted) {
         ApplyMappingRows(dialog.rows(), model());
-        session_->ChoosePad(dialog.padGuid(), dialog.padName());
+        session_->ChoosePad(dialog.padChoice());
         session_->SetRumble(dialog.rumble());
     }
     session_->ResumeGamepad();

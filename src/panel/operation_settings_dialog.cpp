@@ -350,10 +350,9 @@ void OperationSettingsDialog::ShowPadName() {
 
 // ---- The pad in use
 
-void OperationSettingsDialog::setPadChoice(const std::string& guid, const std::string& name) {
-    padGuid_ = guid;
-    padName_ = guid.empty() ? std::string() : name;
-    liveGamepad_->Choose(PadChoice{padGuid_, padName_});
+void OperationSettingsDialog::setPadChoice(const PadChoice& pad) {
+    chosen_ = pad.any() ? PadChoice{} : pad;
+    liveGamepad_->Choose(chosen_);
     listedPads_.clear();  // listed afresh with this choice selected
     if (liveStarted_) FillPadChoices();
 }
@@ -368,47 +367,43 @@ bool OperationSettingsDialog::rumble() const {
 
 void OperationSettingsDialog::FillPadChoices() {
     const std::vector<PadInfo> pads = gamepads_.ConnectedPads();
-    std::vector<std::string> guids;
-    for (const PadInfo& pad : pads) guids.push_back(pad.id.guid);
+    std::vector<PadChoice> ids;
+    for (const PadInfo& pad : pads) ids.push_back(pad.id);
     // An open list is never changed under the user's hand.
-    if ((guids == listedPads_ && padChoice_->count() > 0) || padChoice_->view()->isVisible()) return;
-    listedPads_ = guids;
+    if ((ids == listedPads_ && padChoice_->count() > 0) || padChoice_->view()->isVisible()) return;
+    listedPads_ = ids;
     const QSignalBlocker blocker(padChoice_);
     padChoice_->clear();
     padChoice_->addItem(QString::fromUtf8(app_.Tr(Msg::kOperationAnyPad)));
-    bool chosenListed = padGuid_.empty();
+    auto add = [&](const QString& label, const PadChoice& id) {
+        padChoice_->addItem(label, QStringList{U8(id.guid), U8(id.name), U8(id.place)});
+    };
+    const int chosen = chosen_.any() ? -1 : PickPad(ids, chosen_);
     for (std::size_t i = 0; i < pads.size(); ++i) {
         const PadInfo& pad = pads[i];
-        // Twins of one model share a GUID: one entry stands for them.
-        const auto twins = std::count(guids.begin(), guids.end(), pad.id.guid);
-        if (std::find(guids.begin(), guids.end(), pad.id.guid) != guids.begin() + static_cast<long>(i))
-            continue;
         const Msg kind = pad.controller ? Msg::kGamepadKindController : Msg::kGamepadKindJoystick;
-        QString label =
-            U8(pad.id.name) + " \u2014 " + QString::fromUtf8(app_.Tr(kind)) + " (" + U8(pad.shortId) + ")";
-        if (twins > 1) label += QString(" \u00d7%1").arg(twins);
-        padChoice_->addItem(label, QStringList{U8(pad.id.guid), U8(pad.id.name)});
-        if (pad.id.guid == padGuid_) {
-            chosenListed = true;
-            padChoice_->setCurrentIndex(padChoice_->count() - 1);
-        }
+        // Twins of one model are told apart by where they are.
+        const bool twin = std::count_if(ids.begin(), ids.end(),
+                                        [&](const PadChoice& p) { return p.guid == pad.id.guid; }) > 1;
+        const std::string id = pad.shortId + (twin && !pad.id.place.empty() ? " @ " + pad.id.place : "");
+        add(U8(pad.id.name) + " \u2014 " + QString::fromUtf8(app_.Tr(kind)) + " (" + U8(id) + ")", pad.id);
+        if (static_cast<int>(i) == chosen) padChoice_->setCurrentIndex(padChoice_->count() - 1);
     }
-    if (!chosenListed) {  // kept while it is away, so that OK does not lose it
-        padChoice_->addItem(QString::fromUtf8(app_.Tr(Msg::kOperationPadNotConnected)).arg(U8(padName_)),
-                            QStringList{U8(padGuid_), U8(padName_)});
+    if (!chosen_.any() && chosen < 0) {  // kept while it is away, so that OK does not lose it
+        add(QString::fromUtf8(app_.Tr(Msg::kOperationPadNotConnected)).arg(U8(chosen_.name)), chosen_);
         padChoice_->setCurrentIndex(padChoice_->count() - 1);
     }
-    if (padGuid_.empty()) padChoice_->setCurrentIndex(0);
+    if (chosen_.any()) padChoice_->setCurrentIndex(0);
     padChoice_->setToolTip(padChoice_->currentText());
 }
 
 void OperationSettingsDialog::OnPadChoice(int position) {
     const QStringList id = padChoice_->itemData(position).toStringList();
-    padGuid_ = id.size() == 2 ? id[0].toStdString() : std::string();
-    padName_ = id.size() == 2 ? id[1].toStdString() : std::string();
+    chosen_ = id.size() == 3 ? PadChoice{id[0].toStdString(), id[1].toStdString(), id[2].toStdString()}
+                             : PadChoice{};
     padChoice_->setToolTip(padChoice_->currentText());
     // The live view follows the choice: the next tick opens the chosen pad.
-    liveGamepad_->Choose(PadChoice{padGuid_, padName_});
+    liveGamepad_->Choose(chosen_);
     liveGamepad_->Shutdown();
     liveReady_ = false;
     lastReading_.reset();

@@ -13,6 +13,7 @@
 
 #include "input/input_state.h"
 #include "input/mapping.h"
+#include "model/pad_choice.h"
 
 class QCheckBox;
 class QComboBox;
@@ -52,11 +53,10 @@ class OperationSettingsDialog : public QDialog {
     ~OperationSettingsDialog() override;
 
     const std::vector<MappingEntry>& rows() const { return rows_; }
-    // The pad that drives this instance (SDL's GUID, empty: the first one found; and its name), and whether
-    // its motors give warnings: set before exec(), read after OK.
-    void setPadChoice(const std::string& guid, const std::string& name);
-    const std::string& padGuid() const { return padGuid_; }
-    const std::string& padName() const { return padName_; }
+    // The pad that drives this instance (none chosen: the first one found), and whether its motors give
+    // warnings: set before exec(), read after OK.
+    void setPadChoice(const PadChoice& pad);
+    const PadChoice& padChoice() const { return chosen_; }
     void setRumble(bool on);
     bool rumble() const;
     int currentRow() const { return current_; }
@@ -146,8 +146,8 @@ class OperationSettingsDialog : public QDialog {
     bool liveStarted_ = false;
     QTimer timer_;
     std::string shownPad_;  // the description shown in the data view's title
-    std::string padGuid_, padName_;
-    std::vector<std::string> listedPads_;  // the GUIDs in the list of pads, to notice a change
+    PadChoice chosen_;
+    std::vector<PadChoice> listedPads_;  // the pads in the list, to notice a change
     int padListTicks_ = 0;
 
     // Data view: what each row shows, when it last changed, whether it is highlighted.

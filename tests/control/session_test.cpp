@@ -107,7 +107,7 @@ TEST_F(SessionTest, TheChosenPadIsNamedWhileAway) {
     EXPECT_EQ(gamepad_->chosen.guid, guid);
     s->Tick({});
     EXPECT_EQ(s->state().padAbsent, "Pad B");
-    s->ChoosePad("", "Pad B");
+    s->ChoosePad({});
     s->Tick({});
     EXPECT_EQ(s->state().padAbsent, "");
 }

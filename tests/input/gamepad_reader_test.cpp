@@ -3,6 +3,10 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "input/apply.h"
 #include "test_model.h"
@@ -197,6 +201,43 @@ TEST(GamepadReaderRetry, FailedCreatesLeaveNothingBehind) {
     }
     // However many searches, the object held one reference only: it is gone with the object.
     EXPECT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u);
+}
+
+// Twins of one model share a GUID: their place tells them apart, and where it cannot, none is taken.
+TEST(PickPad, ByModelThenPlace) {
+    const std::vector<PadChoice> connected = {
+        {"g1", "", "usb1/1-1"}, {"g2", "", "usb1/1-2"}, {"g1", "", "usb1/1-3"}};
+    const std::pair<PadChoice, int> cases[] = {
+        {{"g2", "", "usb1/1-2"}, 1}, {{"g2", "", "usb2/2-1"}, 1},   // the only one of its model: moved
+        {{"g1", "", "usb1/1-3"}, 2}, {{"g1", "", "usb2/2-1"}, -1},  // twins, none where it was
+        {{"g1", "", ""}, 0},         {{"g3", "", ""}, -1},
+    };
+    for (const auto& [wanted, index] : cases) EXPECT_EQ(PickPad(connected, wanted), index) << wanted.place;
+}
+
+// The place of a pad: the input device's own id, else the USB socket it hangs on.
+TEST(PadPlace, FromTheSystemsTree) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("zanth-place-" + std::to_string(::getpid()));
+    const fs::path usb = root / "sys/devices/pci0000:00/0000:00:14.0";
+    auto device = [&](const std::string& link, const fs::path& target, const std::string& uniq) {
+        fs::create_directories(target);
+        std::ofstream(target / "uniq") << uniq;
+        fs::create_directories(root / "sys/class" / link);
+        fs::create_directory_symlink(target, root / "sys/class" / link / "device");
+    };
+    device("input/event5", usb / "usb1/1-2/1-2:1.0/input/input7", "aa:bb:cc:dd:ee:ff\n");
+    device("input/event6", usb / "usb1/1-2.3/1-2.3:1.0/input/input8", "");
+    device("hidraw/hidraw3", usb / "usb3/3-1/3-1:1.0/0003:045E:028E.0005", "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"/dev/input/event5", "aa:bb:cc:dd:ee:ff"},
+        {"/dev/input/event6", "usb1/1-2.3"},
+        {"/dev/hidraw3", "usb3/3-1"},
+        {"/dev/input/event9", ""},
+    };
+    for (auto [path, place] : cases)
+        EXPECT_EQ(GamepadReader::PlaceOfDevice(path, root.string()), place) << path;
+    fs::remove_all(root);
 }
 
 TEST(JoystickNames, ListsAndLookupsInBothLanguages) {

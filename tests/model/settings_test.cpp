@@ -115,8 +115,7 @@ TEST_F(SettingsTest, EverythingWrittenReadsBackTheSame) {
         e.repeat = 3;
         e.repeatMode = 1;
         m.sliderResolution = 3;
-        m.padGuid = "03000000de2800000112000001000000";
-        m.padName = "パッド B";
+        m.pad = {"03000000de2800000112000001000000", "パッド B", "usb1/1-2"};
         m.rumble = false;
     });
     const std::string afterFirst = ReadText();
@@ -138,24 +137,23 @@ TEST_F(SettingsTest, EverythingWrittenReadsBackTheSame) {
     EXPECT_EQ(second.item(kItemL1).keyCode, 7);
     EXPECT_EQ(second.soundEffects[12].length, 2300);
     EXPECT_EQ(second.sliderResolution, 3);
-    EXPECT_EQ(std::tie(second.padGuid, second.padName, second.rumble),
-              std::tie(first.padGuid, first.padName, first.rumble));
+    EXPECT_EQ(second.pad, first.pad);
+    EXPECT_EQ(second.rumble, first.rumble);
 }
 
 // Once written, "any pad" and rumble on are written too: a stale choice must not come back at the next start.
 TEST_F(SettingsTest, TheDefaultPadAndRumbleOverwriteAnEarlierChoice) {
     Run([](ControllerModel& m) {
-        m.padGuid = "03000000de2800000112000001000000";
-        m.padName = "Pad B";
+        m.pad = {"03000000de2800000112000001000000", "Pad B", "usb1/1-2"};
         m.rumble = false;
     });
     Run([](ControllerModel& m) {
-        m.padGuid.clear();
-        m.padName.clear();
+        m.pad = {};
         m.rumble = true;
     });
     const Settings s = LoadSettings(path_);
-    EXPECT_EQ(std::tie(s.padGuid, s.padName, s.rumble), std::make_tuple(std::string(), std::string(), true));
+    EXPECT_EQ(s.pad, PadChoice{});
+    EXPECT_TRUE(s.rumble);
 }
 
 TEST_F(SettingsTest, SoundLengthIsCutToTenthsTowardsZero) {

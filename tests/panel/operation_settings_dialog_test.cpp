@@ -322,7 +322,7 @@ TEST_F(OperationSettingsDialogPadTest, ListsThePadsAndReadsTheChosenOne) {
     second.product = 2;
     Plug(second);
     Open();
-    dialog_->setPadChoice("", "");
+    dialog_->setPadChoice({});
     ShowReading();
     QComboBox* pads = dialog_->padChoiceCombo();
     ASSERT_EQ(pads->count(), 3);
@@ -332,17 +332,17 @@ TEST_F(OperationSettingsDialogPadTest, ListsThePadsAndReadsTheChosenOne) {
 
     pads->setCurrentIndex(2);
     EXPECT_TRUE(pads->currentText().startsWith("Second Pad"));
-    EXPECT_EQ(dialog_->padName(), "Second Pad");
+    EXPECT_EQ(dialog_->padChoice().name, "Second Pad");
     ASSERT_TRUE(WaitUntil([&] { return dialog_->dataGroup()->toolTip().contains("Second Pad"); }));
-    const std::string chosen = dialog_->padGuid();
-    EXPECT_EQ(chosen.size(), 32u);
+    EXPECT_EQ(dialog_->padChoice().guid.size(), 32u);
 
-    dialog_->setPadChoice("ffffffffffffffffffffffffffffffff", "Away Pad");
+    const PadChoice away{std::string(32, 'f'), "Away Pad", "usb1/1-2"};
+    dialog_->setPadChoice(away);
     ASSERT_EQ(pads->count(), 4);
     EXPECT_TRUE(pads->currentText().contains("Away Pad"));
-    EXPECT_EQ(dialog_->padGuid(), "ffffffffffffffffffffffffffffffff");
+    EXPECT_EQ(dialog_->padChoice(), away);
     pads->setCurrentIndex(0);
-    EXPECT_EQ(dialog_->padGuid(), "");
+    EXPECT_TRUE(dialog_->padChoice().any());
 }
 
 TEST_F(OperationSettingsDialogPadTest, LiveViewLightsWhatMovedAndShowsThePressedButton) {
