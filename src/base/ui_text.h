@@ -195,6 +195,25 @@ enum class Msg : int {
     kNotConnected,
     kRecording,
     kPlaying,
+    kRecordMark,        // on the picture while recording
+    kPlayMark,          // on the picture while playing
+    kPlaybackCutShort,  // %1: messages of a recording without its closing line
+    kPlaybackFinished,
+    kPlaybackStopped,  // %1: one of the kPlayEnd texts
+    kPlayEndKey,
+    kPlayEndMouse,
+    kPlayEndGamepad,
+    kPlayEndEscape,
+    kPlayEndStop,
+    kPlayEndPortLost,
+    kPlayEndDisconnect,
+    kMonitorResume,
+    kMonitorPort,      // the kind column of a row about the port
+    kMonitorPortLost,  // its note column
+    kMonitorPortTry,   // %1: the try's number
+    kMonitorPortBack,
+    kMonitorLogPort,    // the saved log's header: %1 the port, %2 the device, %3 the line settings
+    kMonitorLogSaved,   // %1: date and time
     kPortClosedByPeer,  // a network bridge ended the connection
     // Reasons a port is refused before it is opened, known to ReasonText like the block above: the entries
     // from kReasonPathTooLong to kReasonBadHost

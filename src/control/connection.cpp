@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/clock.h"
+#include "control/link_traffic.h"
 #include "control/log.h"
 #include "control/session.h"
 #include "input/devices.h"
@@ -191,6 +192,7 @@ bool ControlSession::StartLink(std::unique_ptr<Port> port, std::string* why) {
 
 void ControlSession::Connected(int selection, const SerialDevice& entry) {
     comPortIndex_ = selection;
+    traffic_->monitor().SetPort("COM" + std::to_string(selection + 1));
     linkDevice_ = entry;
     // The next start selects whichever entry opens this device then.
     remembered_ = preferred_ = entry.stableName.empty() ? entry.path : entry.stableName;
@@ -221,6 +223,8 @@ void ControlSession::Disconnect() {
     FoldRemoteItems(model_, {}, true);
     // Leave the robot with nothing pressed before the port closes.
     if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
+    // A recording ends here: the next Connect is another drive, perhaps of another robot.
+    traffic_->EndWithLink();
     if (state_.link == LinkState::kReconnecting)
         qCInfo(lcControl).noquote() << "disconnected; no more tries to reopen" << Q(linkDevice_.stableName);
     else
@@ -256,9 +260,13 @@ void ControlSession::OnLinkFailed(const LinkFailure& failure) {
     if (wasConnected) {
         lostTick_ = TickCount();
         portJustLost_ = true;
+        triesSinceLost_ = 0;
+        reopening_ = failure.device;
+        NotePort(PortWhat::kLost, failure.detail);
         qCWarning(lcControl).noquote()
             << "port lost:" << Q(failure.device) << KindName(failure.kind) << Q(failure.detail);
     } else {
+        NotePort(PortWhat::kTry, failure.detail);
         qCDebug(lcControl).noquote() << "reopened port failed again after" << lived
                                      << "ms:" << KindName(failure.kind) << Q(failure.detail);
     }
@@ -266,7 +274,13 @@ void ControlSession::OnLinkFailed(const LinkFailure& failure) {
     emit stateChanged();
 }
 
+void ControlSession::NotePort(PortWhat what, const std::string& reason) {
+    if (what == PortWhat::kTry) ++triesSinceLost_;
+    traffic_->monitor().OnPortEvent({what, LinkClockUs(), triesSinceLost_, reopening_, reason});
+}
+
 void ControlSession::Reopen(const std::string& device, int delayMs) {
+    reopening_ = device;
     const LinkState was = state_.link;
     std::string why;
     if (opener_->Begin(device, openLink_, kReopenPeriodMs, 0, &why, delayMs)) {
@@ -313,6 +327,7 @@ void ControlSession::ConfirmLink(bool replied) {
     if (!sent || (!replied && TickCount() - openedTick_ < kLinkProvedMs)) return;
     qCWarning(lcControl).noquote() << "port back:" << Q(linkDevice_.stableName) << "after"
                                    << TickCount() - lostTick_ << "ms";
+    NotePort(PortWhat::kBack, {});
     state_.link = LinkState::kConnected;
     state_.failure.reset();
     quickFailures_ = 0;

@@ -66,10 +66,14 @@ std::string PlayError(const AppContext& app, const SessionFileError& e) {
 
 }  // namespace
 
-bool AnyItemPressed(const ControllerModel& model) {
-    for (int i = 0; i < kInputItemCount; ++i)
-        if (model.item(i).IsPressed()) return true;
-    return false;
+std::optional<PlayEnd> LivePress(const ControllerModel& model) {
+    for (int i = 0; i < kInputItemCount; ++i) {
+        const ControllerItem& item = model.item(i);
+        if (item.keyDown != 0) return PlayEnd::kKey;
+        if (item.mouseDown != 0) return PlayEnd::kMouse;
+        if (item.padDown != 0) return PlayEnd::kGamepad;
+    }
+    return std::nullopt;
 }
 
 LinkTraffic::LinkTraffic(const AppContext& app, const ControllerModel& model, LinkWorker& link,
@@ -85,6 +89,8 @@ LinkTraffic::LinkTraffic(const AppContext& app, const ControllerModel& model, Li
         monitor_.OnPortError(LinkClockUs());
         NotePortLost();
         played_.reset();
+        // The session stops with the link that played it.
+        if (playedCount_ > 0) Ended(PlayEnd::kPortLost);
     });
 }
 
@@ -152,7 +158,7 @@ void LinkTraffic::OnSent(const SentMessage& message) {
     monitor_.OnSent(shown, filler);
     recorder_.Add(message);
     if (message.playedIndex >= 0 && static_cast<std::size_t>(message.playedIndex) + 1 == playedCount_)
-        ReleasePlayed();  // the link has let go of it
+        Ended(PlayEnd::kFinished);  // the link has let go of it
     if (message.playedIndex >= 0)
         std::copy(message.bytes.begin() + 1, message.bytes.end(), played_.emplace().begin());
 }
@@ -163,6 +169,7 @@ void LinkTraffic::OnReply(const ReplyRead& reply) {
 }
 
 bool LinkTraffic::StartRecording(const std::string& path, const SessionHeader& header, std::string* error) {
+    endNote_.clear();
     std::string reason;
     if (recorder_.Begin(path, header, &reason)) {
         qCInfo(lcControl, "recording to %s", path.c_str());
@@ -185,8 +192,15 @@ bool LinkTraffic::StopRecording(std::string* error) {
     return false;
 }
 
+void LinkTraffic::EndWithLink() {
+    if (playedCount_ > 0) Ended(PlayEnd::kDisconnected);
+    std::string error;
+    if (!StopRecording(&error)) emit recordingFailed(QString::fromStdString(error));
+}
+
 void LinkTraffic::Play(const std::string& path) {
     CancelLoading();
+    endNote_.clear();
     cancel_ = false;
     const std::uint64_t generation = ++loadGeneration_;
     // A recording near the size limit takes tens of milliseconds or more to read and check: not on the GUI
@@ -221,6 +235,12 @@ void LinkTraffic::OnLoaded(const std::string& path, const SessionFileError& faul
             for (const PlayedGap& g : gaps_)
                 fillersThrough_.push_back(g.fillers + (fillersThrough_.empty() ? 0 : fillersThrough_.back()));
             playNote_ = GapNote();
+            if (!played.complete) {
+                const std::string cut =
+                    Format(app_.Tr(Msg::kPlaybackCutShort),
+                           {std::to_string(count - (fillersThrough_.empty() ? 0 : fillersThrough_.back()))});
+                playNote_ = playNote_.empty() ? cut : cut + "\n" + playNote_;
+            }
             qCInfo(lcControl, "playing %s: %zu messages%s%s", path.c_str(), count,
                    playNote_.empty() ? "" : "; ", playNote_.c_str());
             emit playOutcome({});
@@ -255,7 +275,19 @@ std::string LinkTraffic::GapNote() const {
 }
 
 std::string LinkTraffic::PlaybackNote() const {
-    return link_.Playing() ? playNote_ : std::string();
+    return link_.Playing() ? playNote_ : endNote_;
+}
+
+void LinkTraffic::Ended(PlayEnd why) {
+    static constexpr Msg kWhy[] = {Msg::kCount,           Msg::kPlayEndKey,       Msg::kPlayEndMouse,
+                                   Msg::kPlayEndGamepad,  Msg::kPlayEndEscape,    Msg::kPlayEndStop,
+                                   Msg::kPlayEndPortLost, Msg::kPlayEndDisconnect};
+    endNote_ = why == PlayEnd::kFinished
+                   ? app_.Tr(Msg::kPlaybackFinished)
+                   : Format(app_.Tr(Msg::kPlaybackStopped), {app_.Tr(kWhy[static_cast<int>(why)])});
+    played_.reset();
+    ReleasePlayed();
+    qCInfo(lcControl, "playback ended: %s", endNote_.c_str());
 }
 
 // Once the link has let go of the session handed to it: a large one is given back to the system. (Its gaps
@@ -270,13 +302,11 @@ void LinkTraffic::ReleasePlayed() {
 #endif
 }
 
-void LinkTraffic::StopPlaying() {
+void LinkTraffic::StopPlaying(PlayEnd why) {
     CancelLoading();
     if (!link_.Playing()) return;
     link_.StopPlaying();
-    played_.reset();
-    ReleasePlayed();
-    qCInfo(lcControl, "playback stopped");
+    Ended(why);
 }
 
 bool LinkTraffic::playing() const {
@@ -293,14 +323,13 @@ std::optional<std::uint32_t> LinkTraffic::ShownItems() const {
     return shown;
 }
 
-bool LinkTraffic::LiveFrameGoesOut(bool pressed) {
+bool LinkTraffic::LiveFrameGoesOut(std::optional<PlayEnd> pressed) {
     if (!link_.Playing()) {
         if (pressed) CancelLoading();
-        if (playedCount_ > 0) ReleasePlayed();  // it ended, perhaps with the link (a Disconnect)
         return true;
     }
     if (!pressed) return false;
-    StopPlaying();
+    StopPlaying(*pressed);
     return true;
 }
 

@@ -20,6 +20,9 @@ namespace zanth {
 class AppContext;
 class LinkWorker;
 
+// How a played session ended.
+enum class PlayEnd { kFinished, kKey, kMouse, kGamepad, kEscape, kStop, kPortLost, kDisconnected };
+
 // Listens to the wire: feeds the monitor, writes the recorded session, and plays a recorded one back
 // through the link. Lives on the GUI thread beside the session, which asks it before every live frame.
 class LinkTraffic : public QObject {
@@ -41,18 +44,21 @@ class LinkTraffic : public QObject {
     bool StartRecording(const std::string& path, const SessionHeader& header, std::string* error);
     // Closes the recording; false with the reason when the file could not be written whole.
     bool StopRecording(std::string* error);
+    // Disconnect: a played session ends, and so does the recording (a failure comes as recordingFailed).
+    void EndWithLink();
     bool recording() const { return recorder_.recording(); }
 
     // Reads and checks `path` off the GUI thread, then hands its messages, prepared by PrepareForPlaying, to
     // the link; playOutcome tells how it ended. A file that cannot be played sends nothing. A Play while
     // one is read replaces it.
     void Play(const std::string& path);
-    // Ends the played session, or the reading of one.
-    void StopPlaying();
+    // Ends the played session, or the reading of one; `why` is what the window says of it.
+    void StopPlaying(PlayEnd why = PlayEnd::kStop);
     bool playing() const;
     // A file is being read for Play.
     bool loading() const { return loader_.joinable(); }
-    // While a session plays: what its pauses played as neutral became, in the active language; else empty.
+    // While a session plays: a file cut short, and what its pauses played as neutral became; after it, how
+    // it ended (until the next Play or Record). In the active language; empty when there is nothing to say.
     std::string PlaybackNote() const;
     // The port was lost: the recording marks the pause that follows, so that it plays as neutral. The link's
     // own failures are marked already; a second mark in the same pause changes nothing.
@@ -72,17 +78,20 @@ class LinkTraffic : public QObject {
     const std::string& padInUse() const { return padInUse_; }
 
     // Asked by the tick before it hands the live frame over: false while a played session has the wire. A
-    // press on the live controller (`pressed`: a key, the mouse or the gamepad) ends the session first.
-    bool LiveFrameGoesOut(bool pressed);
+    // press on the live controller (`pressed`: by a key, the mouse or the gamepad) ends the session first.
+    bool LiveFrameGoesOut(std::optional<PlayEnd> pressed);
 
   signals:
     // The outcome of Play: empty when the session plays, else why it cannot (active language).
     void playOutcome(const QString& error);
+    // A recording ended by Disconnect could not be written whole (active language).
+    void recordingFailed(const QString& error);
 
   private:
     void OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played);
     void CancelLoading();
     void ReleasePlayed();
+    void Ended(PlayEnd why);
     std::string GapNote() const;
     void OnSent(const SentMessage& message);
     void OnReply(const ReplyRead& reply);
@@ -107,9 +116,10 @@ class LinkTraffic : public QObject {
     std::vector<PlayedGap> gaps_;
     std::vector<std::size_t> fillersThrough_;  // neutral messages up to the end of gap i
     std::string playNote_;
+    std::string endNote_;
 };
 
-// Whether any live input holds an item of the controller: what stops a played session.
-bool AnyItemPressed(const ControllerModel& model);
+// The live input that holds an item of the controller, if any: what stops a played session.
+std::optional<PlayEnd> LivePress(const ControllerModel& model);
 
 }  // namespace zanth

@@ -6,6 +6,9 @@
 #include <cstdio>
 
 #include "base/app_context.h"
+#include "base/reason_text.h"
+#include "control/session_file.h"
+#include "link/wire.h"
 
 namespace zanth {
 namespace {
@@ -26,6 +29,11 @@ std::string Printable(const std::uint8_t* bytes, std::size_t count) {
     std::string out = "\"";
     for (std::size_t i = 0; i < count; ++i) out += bytes[i] >= 0x20 && bytes[i] < 0x7F ? char(bytes[i]) : '.';
     return out + "\"";
+}
+
+// The serial line as the link sets it up.
+std::string LineSettings() {
+    return std::to_string(kBaudRate) + " bps 8N1";
 }
 
 }  // namespace
@@ -92,6 +100,13 @@ void MonitorModel::OnRemote(const std::string& note, std::int64_t atUs) {
     row.kind = Row::Kind::kRemote;
     row.note = note;
     row.noteAtUs = atUs;
+    Push(row);
+}
+
+void MonitorModel::OnPortEvent(const PortEvent& event) {
+    Row row;
+    row.kind = Row::Kind::kPort;
+    row.port = event;
     Push(row);
 }
 
@@ -177,12 +192,22 @@ std::string MonitorText::Time(std::int64_t linkUs) const {
 }
 
 MonitorText::Fields MonitorText::Of(const MonitorModel::Row& row) const {
+    using Kind = MonitorModel::Row::Kind;
     Fields f;
-    if (row.kind == MonitorModel::Row::Kind::kRemote) {
-        f[1] = app_.Tr(Msg::kMonitorRemote);
-        f[6] = row.note;
-    } else {
-        f = row.kind == MonitorModel::Row::Kind::kSent ? OfSent(row.sent, row.gapFiller) : OfReply(row.reply);
+    switch (row.kind) {
+        case Kind::kSent:
+            f = OfSent(row.sent, row.gapFiller);
+            break;
+        case Kind::kReply:
+            f = OfReply(row.reply);
+            break;
+        case Kind::kRemote:
+            f[1] = app_.Tr(Msg::kMonitorRemote);
+            f[6] = row.note;
+            break;
+        case Kind::kPort:
+            f = OfPort(row.port);
+            break;
     }
     f[0] = Time(row.atUs());
     return f;
@@ -226,6 +251,19 @@ MonitorText::Fields MonitorText::OfReply(const ReplyRead& reply) const {
     return f;
 }
 
+MonitorText::Fields MonitorText::OfPort(const MonitorModel::PortEvent& event) const {
+    using What = MonitorModel::PortEvent::What;
+    Fields f;
+    f[1] = app_.Tr(Msg::kMonitorPort);
+    f[2] = event.device;
+    f[3] = ReasonText(event.reason, app_.language);
+    f[6] = event.what == What::kLost ? app_.Tr(Msg::kMonitorPortLost)
+           : event.what == What::kBack
+               ? app_.Tr(Msg::kMonitorPortBack)
+               : Format(app_.Tr(Msg::kMonitorPortTry), {std::to_string(event.attempt)});
+    return f;
+}
+
 std::string MonitorText::Lines(const MonitorModel& model) const {
     std::string out;
     for (std::size_t i = model.rowCount(); i-- > 0;) {
@@ -238,8 +276,44 @@ std::string MonitorText::Lines(const MonitorModel& model) const {
     return out;
 }
 
+std::string MonitorText::Heading(int column) const {
+    static constexpr Msg kHeadings[kColumns] = {Msg::kMonitorColumnTime,   Msg::kMonitorColumnKind,
+                                                Msg::kMonitorColumnBytes,  Msg::kMonitorColumnDecoded,
+                                                Msg::kMonitorColumnSticks, Msg::kMonitorColumnLevel,
+                                                Msg::kMonitorColumnNote};
+    return app_.Tr(kHeadings[column]);
+}
+
+std::string MonitorText::Counters(const MonitorModel& model, std::int64_t nowUs) const {
+    const MonitorModel::Counters& c = model.counters();
+    auto n = [](std::uint64_t v) { return std::to_string(v); };
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", model.MessageRate(nowUs));
+    return Format(app_.Tr(Msg::kMonitorCounters), {n(c.messages), n(c.replies), n(c.missed), n(c.bad),
+                                                   n(c.portErrors), n(c.reconnects), rate});
+}
+
+std::string MonitorText::Device(const MonitorModel& model, const std::string& pad) const {
+    return Format(app_.Tr(Msg::kMonitorDevice),
+                  {model.device().empty() ? "-" : model.device(), LineSettings(), pad.empty() ? "-" : pad});
+}
+
 SaveResult MonitorText::Save(const MonitorModel& model, const std::string& path) const {
-    return WriteFileAtomically(path, Lines(model));
+    const std::int64_t now = LinkClockUs();
+    const time_t seconds = static_cast<time_t>((now + wallMinusLinkUs_) / 1000000);
+    tm local{};
+    localtime_r(&seconds, &local);
+    char date[64];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %z", &local);
+    const std::string port = model.port().empty() ? "-" : model.port();
+    const std::string device = model.device().empty() ? "-" : model.device();
+    std::vector<std::string> header = {
+        ProgramVersion(), Format(app_.Tr(Msg::kMonitorLogPort), {port, device, LineSettings()}),
+        Format(app_.Tr(Msg::kMonitorLogSaved), {date}), Counters(model, now), ""};
+    std::string out;
+    for (const std::string& line : header) out.append(line).append(1, '\n');
+    for (int c = 0; c < kColumns; ++c) out.append(Heading(c)).append(1, c + 1 < kColumns ? '\t' : '\n');
+    return WriteFileAtomically(path, out.append(Lines(model)));
 }
 
 }  // namespace zanth

@@ -23,18 +23,38 @@ class MonitorModel {
     // Replies further apart than this leave a gap in the plot: the meter's own "no reply" time.
     static constexpr std::int64_t kGapUs = 1000000;
 
+    // The port lost, a try to reopen it that failed, and its return.
+    struct PortEvent {
+        enum class What : std::uint8_t { kLost, kTry, kBack };
+        What what = What::kLost;
+        std::int64_t atUs = 0;
+        int attempt = 0;     // kTry: the how-manieth since it was lost
+        std::string device;  // what was lost or tried
+        std::string reason;  // the system's text, as the link or the opener gave it
+    };
     struct Row {
         // kRemote: a remote-control client arrived, left or was refused; `note` says which, in the UI
-        // language.
-        enum class Kind : std::uint8_t { kSent, kReply, kRemote };
+        // language. kPort: an event of a lost port.
+        enum class Kind : std::uint8_t { kSent, kReply, kRemote, kPort };
         Kind kind = Kind::kSent;
         SentMessage sent;
         bool gapFiller = false;  // a neutral message a played session's pause was filled with
         ReplyRead reply;
         std::string note;
         std::int64_t noteAtUs = 0;
+        PortEvent port;
         std::int64_t atUs() const {
-            return kind == Kind::kSent ? sent.sentAtUs : kind == Kind::kReply ? reply.atUs : noteAtUs;
+            switch (kind) {
+                case Kind::kSent:
+                    return sent.sentAtUs;
+                case Kind::kReply:
+                    return reply.atUs;
+                case Kind::kRemote:
+                    return noteAtUs;
+                case Kind::kPort:
+                    break;
+            }
+            return port.atUs;
         }
     };
     struct Counters {
@@ -61,6 +81,7 @@ class MonitorModel {
     void OnPortError(std::int64_t atUs);
     // A row of its own for a remote-control client's arrival, departure or refusal; counts nothing.
     void OnRemote(const std::string& note, std::int64_t atUs);
+    void OnPortEvent(const PortEvent& event);
 
     // Paused, no rows are added; counters and the plot go on.
     void SetPaused(bool paused) { paused_ = paused; }
@@ -77,6 +98,9 @@ class MonitorModel {
     std::uint64_t historyVersion() const { return historyVersion_; }
     const Counters& counters() const { return counters_; }
     const std::string& device() const { return device_; }
+    // The user's name of the port connected ("COM3"), for the saved log.
+    void SetPort(std::string port) { port_ = std::move(port); }
+    const std::string& port() const { return port_; }
     // Messages per second over the last few; 0 when none went out in the last two seconds.
     double MessageRate(std::int64_t nowUs) const;
     Plot PlotAt(std::int64_t nowUs) const;
@@ -97,6 +121,7 @@ class MonitorModel {
     bool paused_ = false;
     Counters counters_;
     std::string device_;
+    std::string port_;
     bool lostSinceStart_ = false;
     std::deque<Entry> history_;
     std::uint64_t historyVersion_ = 0;
@@ -115,13 +140,21 @@ class MonitorText {
     Fields Of(const MonitorModel::Row& row) const;
     // Local time of day of a link time, "HH:MM:SS.mmm".
     std::string Time(std::int64_t linkUs) const;
+    // The name of a column (0 .. kColumns - 1).
+    std::string Heading(int column) const;
+    // The counters and the message rate at `nowUs`; the device, the line's settings and the gamepad in use.
+    std::string Counters(const MonitorModel& model, std::int64_t nowUs) const;
+    std::string Device(const MonitorModel& model, const std::string& pad) const;
     // Every row, oldest first, one line each, fields separated by tabs; UTF-8.
     std::string Lines(const MonitorModel& model) const;
+    // The rows as Lines has them, below a header: the program and its version, the port and the device, the
+    // date, the counters, and the column names.
     SaveResult Save(const MonitorModel& model, const std::string& path) const;
 
   private:
     Fields OfSent(const SentMessage& sent, bool gapFiller) const;
     Fields OfReply(const ReplyRead& reply) const;
+    Fields OfPort(const MonitorModel::PortEvent& event) const;
 
     const AppContext& app_;
     FrameDecoder decoder_;

@@ -67,6 +67,9 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     connect(link_.get(), &LinkWorker::linkFailed, this, &ControlSession::OnLinkFailed);
     connect(opener_.get(), &BackgroundOpener::opened, this, &ControlSession::OnPortOpened);
     connect(opener_.get(), &BackgroundOpener::gaveUp, this, &ControlSession::OnOpenGaveUp);
+    connect(opener_.get(), &BackgroundOpener::tryFailed, this, [this](const QString& reason) {
+        if (state_.link == LinkState::kReconnecting) NotePort(PortWhat::kTry, reason.toStdString());
+    });
     SetUpPorts(std::move(parts.deviceRoot));
     connect(link_.get(), &LinkWorker::messageSent, this, [this](const SentMessage& m) {
         if (m.playedIndex < 0) std::copy(m.bytes.begin() + 1, m.bytes.end(), lastSent_.emplace().begin());
@@ -164,7 +167,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         // The gamepad's right stick counts once it is moved off centre, not for a first reading at rest.
         const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
                                                       (gamepad_->padRYChanged && gamepad_->padRY != 128));
-        if (traffic_->LiveFrameGoesOut(padMoved || AnyItemPressed(model_)))
+        if (traffic_->LiveFrameGoesOut(padMoved ? PlayEnd::kGamepad : LivePress(model_)))
             link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
         if (!inputs.batteryDisplay) state_.meterValue = 0;
         ConfirmLink(false);
@@ -248,9 +251,9 @@ ControllerFrame ControlSession::SampleFrame() {
     return BuildFrame(now);
 }
 
-void ControlSession::StopPlayback() {
+void ControlSession::StopPlayback(PlayEnd why) {
     if (!traffic_->playing()) return;
-    traffic_->StopPlaying();
+    traffic_->StopPlaying(why);
     if (linkRunning()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/app_context.h"
+#include "control/monitor_model.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
 #include "link/port_catalog.h"
@@ -23,6 +24,7 @@ class GamepadDevice;
 class GamepadSource;
 class KeyboardDevice;
 class LinkTraffic;
+enum class PlayEnd;
 class LinkWorker;
 class Port;
 class PortWatcher;
@@ -141,12 +143,13 @@ class ControlSession : public QObject {
     LinkWorker& link() { return *link_; }
     // The monitor, the recorder and the player of recorded sessions.
     LinkTraffic& traffic() { return *traffic_; }
-    // Ends a played session at once; the next message carries the controller as it is now.
-    void StopPlayback();
+    // Ends a played session at once (`why`: what the window says of it); the next message carries the
+    // controller as it is now.
+    void StopPlayback(PlayEnd why);
 
     // Set-up: opens the gamepad, the keyboard and the sound output (its files start loading), centres the
-    // sticks and lights the LED. `windowIsActive` answers whether the main window is active (the devices
-    // read only then at the foreground level).
+    // sticks and lights the LED. `windowIsActive` answers whether the main window (or the monitor) is active
+    // (the devices read only then at the foreground level).
     void Open(std::function<bool()> windowIsActive);
 
     // One control tick.
@@ -243,6 +246,9 @@ class ControlSession : public QObject {
     void LinkOpened();
     void ConfirmLink(bool replied);
     void Reopen(const std::string& device, int delayMs);
+    // A row of the monitor about the lost port: its loss, a try that failed, its return.
+    using PortWhat = MonitorModel::PortEvent::What;
+    void NotePort(PortWhat what, const std::string& reason);
     void Disconnect();
     void SetUpPorts(std::string deviceRoot);
     void RefreshPorts();
@@ -273,8 +279,10 @@ class ControlSession : public QObject {
     SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
     int pendingSelection_ = -1;  // kConnecting: the entry being connected
     std::uint32_t lostTick_ = 0;
-    std::uint32_t openedTick_ = 0;          // when the running link's port opened
-    std::uint64_t messagesAtOpen_ = 0;      // the link's count of messages then
+    std::uint32_t openedTick_ = 0;      // when the running link's port opened
+    std::uint64_t messagesAtOpen_ = 0;  // the link's count of messages then
+    std::string reopening_;             // what the tries to reopen a lost port open
+    int triesSinceLost_ = 0;
     int quickFailures_ = 0;                 // reopened links that died before they were proved, in a row
     std::string remembered_;                // saved as SYSTEM/PORTDEVICE
     std::string preferred_;                 // the stable name of the device the port list follows

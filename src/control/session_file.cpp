@@ -91,15 +91,15 @@ class Parser {
         ++number_;
         if (line.empty() && ended_) return {};
         SessionFileError e = number_ == 1 ? Header(line) : Record(line);
-        // A last line cut in the middle is the end of a file that was cut short.
-        if (e.kind == Kind::kDamaged && !complete && number_ > 1) return Fault(Kind::kTruncated);
+        // A last line cut in the middle is the end of a file that was cut short: what came before plays.
+        if (e.kind == Kind::kDamaged && !complete && number_ > 1 && !ended_) return {};
         return e;
     }
 
     SessionFileError Finish() const {
         if (number_ == 0) return Fault(Kind::kForeign);
-        if (!ended_) return Fault(Kind::kTruncated);
-        if (session_->messages.empty()) return Fault(Kind::kEmpty);
+        if (session_->messages.empty()) return Fault(ended_ ? Kind::kEmpty : Kind::kTruncated);
+        session_->complete = ended_;
         return {};
     }
 
@@ -262,6 +262,7 @@ std::vector<PlayedGap> NeutralGaps(const RecordedSession& session, std::vector<s
 
 PlayedSession PrepareForPlaying(RecordedSession session) {
     PlayedSession played;
+    played.complete = session.complete;
     std::vector<std::size_t> after;
     played.gaps = NeutralGaps(session, &after);
     std::vector<TimedMessage>& in = session.messages;
@@ -305,12 +306,13 @@ bool SessionRecorder::Begin(const std::string& path, const SessionHeader& header
     if (std::fprintf(file_, "%s\t%d\t%s\t%s\t%s\n", kMagic.data(), kFormat, Field(header.program).c_str(),
                      Field(header.port).c_str(), Field(header.device).c_str()) < 0)
         error_ = errno;
+    Flush();
     return true;
 }
 
 void SessionRecorder::Add(const SentMessage& message) {
     if (file_ == nullptr) return;
-    if (count_ == 0) firstUs_ = message.sentAtUs;
+    if (count_ == 0) firstUs_ = flushedUs_ = message.sentAtUs;
     // A longer pause would make the file unplayable; it plays cut to kPlayedGapUs whatever its length.
     if (count_ > 0 && message.sentAtUs - firstUs_ - lastUs_ > kLongestPauseUs)
         firstUs_ = message.sentAtUs - lastUs_ - kLongestPauseUs;
@@ -324,6 +326,14 @@ void SessionRecorder::Add(const SentMessage& message) {
     ++count_;
     lastUs_ = markUs_ = offset;
     lostMarked_ = false;
+    if (message.sentAtUs - flushedUs_ >= kRecorderFlushUs) {
+        Flush();
+        flushedUs_ = message.sentAtUs;
+    }
+}
+
+void SessionRecorder::Flush() {
+    if (file_ != nullptr && std::fflush(file_) != 0 && error_ == 0) error_ = errno;
 }
 
 void SessionRecorder::MarkLost(std::int64_t atUs) {
@@ -341,6 +351,8 @@ void SessionRecorder::MarkLost(std::int64_t atUs) {
     if (std::fprintf(file_, "lost\t%lld\n", static_cast<long long>(markUs_)) < 0 && error_ == 0)
         error_ = errno;
     lostMarked_ = true;
+    // Nothing more may come for a while: what the port lost behind it is on disk now.
+    Flush();
 }
 
 bool SessionRecorder::Finish(std::string* reason) {

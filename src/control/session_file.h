@@ -10,6 +10,10 @@
 // The closing line tells a complete recording from one that was cut short. A "lost" line says that the port
 // was lost there: the pause it stands in plays as the neutral frame however short it is.
 //
+// The recorder hands its lines to the system at least once a second, so a program that crashes or is killed
+// leaves a file without its closing line, perhaps ending in half a line. Such a file plays up to its last
+// whole line and is marked as cut short; one cut before its first message cannot be played.
+//
 // Format 1 has no "lost" lines. The recorder writes format 1 and turns it into format 2 when it writes the
 // first "lost" line, so that an older program names such a file as one of a newer version instead of
 // calling it damaged at that line, and still plays every recording without a lost port.
@@ -51,6 +55,7 @@ struct RecordedSession {
     SessionHeader header;
     std::vector<TimedMessage> messages;
     std::vector<std::size_t> lostAfter;  // the messages after which the port was lost, in order
+    bool complete = true;                // false: the file ends without its closing line
 };
 
 // A pause of a recording that plays as the neutral frame.
@@ -65,6 +70,7 @@ struct PlayedGap {
 struct PlayedSession {
     std::vector<TimedMessage> messages;
     std::vector<PlayedGap> gaps;  // in order
+    bool complete = true;         // as the recording's
 };
 
 // The messages as the link plays them: every pause as described at kHeldPauseUs gets neutral messages every
@@ -82,7 +88,7 @@ struct SessionFileError {
         kForeign,      // not a session file at all
         kNewerFormat,  // a session file of a later version of the program
         kDamaged,      // `line` does not read as it must; `detail` says how
-        kTruncated,    // ends before its closing line
+        kTruncated,    // ends before its first message
         kEmpty,        // complete, but without a message
     };
     Kind kind = Kind::kNone;
@@ -91,12 +97,17 @@ struct SessionFileError {
 };
 
 // Reads and checks a whole session file, a line at a time. On any fault the session is empty and `error`
-// says what is wrong. Setting `cancel` (from any thread) ends the read early, as unreadable.
+// says what is wrong; a file cut short after a message is no fault (see `RecordedSession::complete`). Setting
+// `cancel` (from any thread) ends the read early, as unreadable.
 RecordedSession ReadSessionFile(const std::string& path, SessionFileError* error,
                                 const std::atomic<bool>* cancel = nullptr);
 
 // The program's name and version, as the header carries it.
 std::string ProgramVersion();
+
+// The recorder hands what it wrote to the system when this much of the link's time has passed since it last
+// did: a write per second, where every message would cost a write and a sync (bench_recorder_bench).
+inline constexpr std::int64_t kRecorderFlushUs = 1000000;
 
 // Writes the messages of a session as they are sent.
 class SessionRecorder {
@@ -113,6 +124,8 @@ class SessionRecorder {
     // The port was lost at `atUs` (the link's clock): the pause up to the next message plays as neutral.
     // Once per pause; nothing before the first message.
     void MarkLost(std::int64_t atUs);
+    // Hands the lines written so far to the system (a killed program then loses none of them).
+    void Flush();
     // Writes the closing line and closes the file; false with `reason` when anything could not be written.
     bool Finish(std::string* reason);
     bool recording() const { return file_ != nullptr; }
@@ -121,9 +134,10 @@ class SessionRecorder {
   private:
     std::FILE* file_ = nullptr;
     std::int64_t firstUs_ = 0;
-    std::int64_t lastUs_ = 0;  // the last message's time, as written
-    std::int64_t markUs_ = 0;  // the last line's time, as written
-    bool lostMarked_ = false;  // a "lost" line follows the last message
+    std::int64_t lastUs_ = 0;     // the last message's time, as written
+    std::int64_t markUs_ = 0;     // the last line's time, as written
+    std::int64_t flushedUs_ = 0;  // the link's time of the last flush
+    bool lostMarked_ = false;     // a "lost" line follows the last message
     bool formatRaised_ = false;
     int count_ = 0;
     int error_ = 0;  // the first errno of a failed write

@@ -13,8 +13,8 @@ namespace zanth {
 class KeyboardDevice {
   public:
     virtual ~KeyboardDevice() = default;
-    // `windowIsActive` answers whether the main window is active (asked at the foreground level);
-    // `background` exactly 1 reads whichever window is active.
+    // `windowIsActive` answers whether a window the devices drive from is active (asked at the foreground
+    // level); `background` exactly 1 reads whichever window is active.
     virtual bool Create(std::function<bool()> windowIsActive, int background) = 0;
     // 0 when keys() holds the current state, -1 otherwise (keys() is then all up).
     virtual int Poll() = 0;

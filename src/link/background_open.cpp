@@ -107,6 +107,7 @@ void BackgroundOpener::Run(std::string device, OpenFn open, int periodMs, int tr
             emit gaveUp(QString::fromStdString(reason));
             return;
         }
+        emit tryFailed(QString::fromStdString(reason));
         if (!Sleep(began + std::chrono::milliseconds(periodMs))) return;
     }
 }

@@ -51,6 +51,8 @@ class BackgroundOpener : public QObject {
   signals:
     void opened();
     void gaveUp(QString reason);
+    // A try failed and another follows.
+    void tryFailed(QString reason);
 
   private:
     void Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs);

@@ -9,11 +9,11 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "link/wire.h"
 #include "panel/battery_plot.h"
 #include "panel/japanese_text.h"
 
@@ -55,13 +55,9 @@ class CellPainter : public QStyledItemDelegate {
 
 // ---- MonitorRows
 
-MonitorRows::MonitorRows(const AppContext& app, const MonitorModel& model, const MonitorText& text,
-                         QObject* parent)
+MonitorRows::MonitorRows(const MonitorModel& model, const MonitorText& text, QObject* parent)
     : QAbstractTableModel(parent), model_(model), text_(text), cache_(MonitorModel::kRowLimit) {
-    for (Msg id : {Msg::kMonitorColumnTime, Msg::kMonitorColumnKind, Msg::kMonitorColumnBytes,
-                   Msg::kMonitorColumnDecoded, Msg::kMonitorColumnSticks, Msg::kMonitorColumnLevel,
-                   Msg::kMonitorColumnNote})
-        headers_ << QString::fromUtf8(app.Tr(id));
+    for (int c = 0; c < MonitorText::kColumns; ++c) headers_ << QString::fromStdString(text.Heading(c));
     syncedAdded_ = model_.rowsAdded();
     shown_ = static_cast<int>(model_.rowCount());
 }
@@ -113,7 +109,7 @@ QVariant MonitorRows::headerData(int section, Qt::Orientation orientation, int r
     return headers_[section];
 }
 
-void MonitorRows::Sync() {
+int MonitorRows::Sync() {
     const std::uint64_t added = model_.rowsAdded();
     const int fresh =
         static_cast<int>(std::min<std::uint64_t>(added - syncedAdded_, MonitorModel::kRowLimit));
@@ -130,6 +126,7 @@ void MonitorRows::Sync() {
         shown_ = kept;
         endRemoveRows();
     }
+    return std::max(fresh, 0);
 }
 
 // ---- LinkMonitorWindow
@@ -164,7 +161,15 @@ LinkMonitorWindow::LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic
     plot_->setFixedHeight(170);
     layout->addWidget(plot_);
 
-    connect(pause_, &QPushButton::toggled, this, [this](bool on) { traffic_.monitor().SetPaused(on); });
+    connect(pause_, &QPushButton::toggled, this, [this](bool on) {
+        traffic_.monitor().SetPaused(on);
+        pause_->setText(Tr(on ? Msg::kMonitorResume : Msg::kMonitorPause));
+    });
+    // Keys belong to driving, which goes on while this window is active: nothing here takes the focus, so
+    // that a bound key neither presses a button nor moves through the rows.
+    for (QWidget* w : {static_cast<QWidget*>(pause_), static_cast<QWidget*>(clear_),
+                       static_cast<QWidget*>(save_), static_cast<QWidget*>(table_)})
+        w->setFocusPolicy(Qt::NoFocus);
     connect(clear_, &QPushButton::clicked, this, [this] {
         traffic_.monitor().Clear();
         rows_->Sync();
@@ -175,7 +180,7 @@ LinkMonitorWindow::LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic
 }
 
 void LinkMonitorWindow::BuildTable() {
-    rows_ = new MonitorRows(app_, traffic_.monitor(), traffic_.text(), this);
+    rows_ = new MonitorRows(traffic_.monitor(), traffic_.text(), this);
     table_ = new QTableView(this);
     table_->setModel(rows_);
     table_->setItemDelegate(new CellPainter(*rows_, table_));
@@ -188,6 +193,8 @@ void LinkMonitorWindow::BuildTable() {
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
+    // The scroll bar counts rows, so that holding a place is adding the rows that came above it.
+    table_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     const int widths[MonitorText::kColumns] = {100, 45, 195, 165, 235, 80, 80};
     for (int c = 0; c < MonitorText::kColumns; ++c) table_->setColumnWidth(c, widths[c]);
     // The kind of a remote client's row is the longest word of its column.
@@ -209,7 +216,11 @@ void LinkMonitorWindow::hideEvent(QHideEvent* event) {
 }
 
 void LinkMonitorWindow::Refresh() {
-    rows_->Sync();
+    // At the newest row the view follows the new ones; scrolled away from it, it holds its place.
+    QScrollBar* bar = table_->verticalScrollBar();
+    const int at = bar->value();
+    const int added = rows_->Sync();
+    if (at > 0 && added > 0) bar->setValue(at + added);
     RefreshLabels();
     const MonitorModel& m = traffic_.monitor();
     // The plot moves on by a pixel every second or so: once a second is enough, and at once when it is new.
@@ -221,17 +232,8 @@ void LinkMonitorWindow::Refresh() {
 
 void LinkMonitorWindow::RefreshLabels() {
     const MonitorModel& m = traffic_.monitor();
-    const MonitorModel::Counters& c = m.counters();
-    auto n = [](std::uint64_t v) { return std::to_string(v); };
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.1f", m.MessageRate(LinkClockUs()));
-    const QString counters = QString::fromStdString(
-        Format(app_.Tr(Msg::kMonitorCounters),
-               {n(c.messages), n(c.replies), n(c.missed), n(c.bad), n(c.portErrors), n(c.reconnects), rate}));
-    const std::string line = std::to_string(kBaudRate) + " bps 8N1";
-    const QString device = QString::fromStdString(
-        Format(app_.Tr(Msg::kMonitorDevice), {m.device().empty() ? "-" : m.device(), line,
-                                              traffic_.padInUse().empty() ? "-" : traffic_.padInUse()}));
+    const QString counters = QString::fromStdString(traffic_.text().Counters(m, LinkClockUs()));
+    const QString device = QString::fromStdString(traffic_.text().Device(m, traffic_.padInUse()));
     QString state = traffic_.playing() ? Tr(Msg::kPlaying) : traffic_.recording() ? Tr(Msg::kRecording) : "";
     if (const std::string note = traffic_.PlaybackNote(); !note.empty())
         state += "  " + QString::fromStdString(note);

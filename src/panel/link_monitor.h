@@ -23,15 +23,14 @@ class BatteryPlot;
 class MonitorRows : public QAbstractTableModel {
     Q_OBJECT
   public:
-    MonitorRows(const AppContext& app, const MonitorModel& model, const MonitorText& text,
-                QObject* parent = nullptr);
+    MonitorRows(const MonitorModel& model, const MonitorText& text, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-    // Tells the view about the rows added and dropped since the last call.
-    void Sync();
+    // Tells the view about the rows added and dropped since the last call; the number added on top.
+    int Sync();
     // The text of a cell laid out once, for painting; null for a row that is gone.
     const QStaticText* CellText(const QModelIndex& index) const;
 

@@ -49,8 +49,12 @@ MainWindow::~MainWindow() {
 void MainWindow::OnInitDialog() {
     setWindowTitle(QString::fromStdString(app_.WindowTitle()));
     setWindowIcon(AppIcon());
-    // At the foreground level the input devices read only while the window is active.
-    session_->Open([this] { return isActiveWindow(); });
+    // At the foreground level the input devices read only while one of the program's own windows is
+    // active: this one or the link monitor, which is read while driving. A dialog stops them.
+    session_->Open([this] {
+        const QWidget* active = QApplication::activeWindow();
+        return active != nullptr && (active == this || active == monitor_);
+    });
     {
         const QSignalBlocker block(resolutionCombo_);
         for (int i = 1; i <= 5; ++i) resolutionCombo_->addItem(QString::number(i));

@@ -99,6 +99,10 @@ class MainWindow : public QDialog {
     // The battery level as a number beside the meter, and the lamp that blinks with every message.
     QLabel* batteryNumber() const { return batteryNumber_; }
     LinkIndicator* linkIndicator() const { return indicator_; }
+    // "REC" while recording, "PLAY" while a session plays; hidden otherwise.
+    QLabel* activityMark() const { return activityMark_; }
+    // What a played session is, or how it ended, in the link note's place.
+    QLabel* playbackNote() const { return playbackNote_; }
     // The error the last failed Record or Play showed.
     const QString& lastLinkError() const { return lastLinkError_; }
 
@@ -158,6 +162,7 @@ class MainWindow : public QDialog {
     void OnPlay();
     bool DrawnPressed(int item) const;
     void ShowLinkError(const std::string& error);
+    void ShowActivityMark(Msg mark);
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
     const AppContext& app_;
@@ -202,6 +207,7 @@ class MainWindow : public QDialog {
     QLabel* remoteMark_ = nullptr;
     QLabel* batteryNumber_ = nullptr;
     LinkIndicator* indicator_ = nullptr;
+    QLabel* activityMark_ = nullptr;
     QAction* recordAction_ = nullptr;
     QAction* playAction_ = nullptr;
     QAction* stopAction_ = nullptr;

@@ -66,13 +66,13 @@ void MainWindow::PressAt(const QPoint& pos) {
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {
-    session_->StopPlayback();  // any press of the mouse takes the controller back
+    session_->StopPlayback(PlayEnd::kMouse);  // any press of the mouse takes the controller back
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
     QDialog::mousePressEvent(event);
 }
 
 void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
-    session_->StopPlayback();
+    session_->StopPlayback(PlayEnd::kMouse);
     // Not passed on: the default handling would deliver it again as a press and flip the LED once more.
     if (event->button() == Qt::LeftButton) PressAt(event->position().toPoint());
     event->accept();
@@ -120,7 +120,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     }
     // While a recorded session plays, Escape stops it rather than closing the window.
     if (event->key() == Qt::Key_Escape && session_->traffic().playing()) {
-        session_->StopPlayback();
+        session_->StopPlayback(PlayEnd::kEscape);
         return;
     }
     QDialog::keyPressEvent(event);

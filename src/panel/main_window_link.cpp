@@ -60,11 +60,18 @@ void MainWindow::BuildLinkControls() {
     remoteMark_->setStyleSheet(
         "background: #1f6f3a; color: white; font-weight: bold; border-radius: 4px; padding: 0 6px;");
     remoteMark_->hide();
+    // In the empty corner above the sound list, where no control of the picture is.
+    activityMark_ = new QLabel(this);
+    activityMark_->setGeometry(10, 10, 84, 30);
+    activityMark_->setAlignment(Qt::AlignCenter);
+    activityMark_->hide();
     // Play reads the file off the GUI thread; a file that cannot be played is named when that is known.
     connect(&session_->traffic(), &LinkTraffic::playOutcome, this, [this](const QString& error) {
         if (!error.isEmpty()) ShowLinkError(error.toStdString());
         UpdateLinkActions();
     });
+    connect(&session_->traffic(), &LinkTraffic::recordingFailed, this,
+            [this](const QString& error) { ShowLinkError(error.toStdString()); });
 
     helpMenu_->addSeparator();
     helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &MainWindow::OpenMonitor);
@@ -136,8 +143,8 @@ bool MainWindow::PlayFrom(const QString& path) {
 }
 
 void MainWindow::StopRecordOrPlay() {
-    session_->StopPlayback();
-    session_->traffic().StopPlaying();  // also a file still being read
+    session_->StopPlayback(PlayEnd::kStop);
+    session_->traffic().StopPlaying(PlayEnd::kStop);  // also a file still being read
     std::string error;
     if (!session_->traffic().StopRecording(&error)) ShowLinkError(error);
 }
@@ -146,6 +153,17 @@ void MainWindow::ShowLinkError(const std::string& error) {
     lastLinkError_ = QString::fromStdString(error);
     if (messageBoxes_)
         QMessageBox::critical(this, Tr(Msg::kCaptionError), KeepLineEndsTogether(lastLinkError_));
+}
+
+// REC in white on red while recording, PLAY in white on blue while playing; `mark` kCount hides it.
+void MainWindow::ShowActivityMark(Msg mark) {
+    const QString text = mark == Msg::kCount ? QString() : Tr(mark);
+    if (activityMark_->text() == text) return;
+    activityMark_->setText(text);
+    activityMark_->setStyleSheet(
+        QString("color: white; font-weight: bold; font-size: 15px; border-radius: 4px; background: %1;")
+            .arg(mark == Msg::kRecordMark ? "#d01010" : "#1a5fb4"));
+    activityMark_->setVisible(!text.isEmpty());
 }
 
 bool MainWindow::DrawnPressed(int item) const {
@@ -173,6 +191,10 @@ void MainWindow::ShowLinkReadouts() {
                          : s.meterStale ? (bright ? Light::kNoReplyBlink : Light::kNoReplyIdle)
                          : bright       ? Light::kBlink
                                         : Light::kIdle);
+
+    ShowActivityMark(traffic.recording() ? Msg::kRecordMark
+                     : traffic.playing() ? Msg::kPlayMark
+                                         : Msg::kCount);
 
     const QString note = KeepLineEndsTogether(QString::fromStdString(traffic.PlaybackNote()));
     if (playbackNote_->text() != note) playbackNote_->setText(note);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDate>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -141,15 +143,30 @@ TEST_F(LinkSessionTest, MonitorFollowsTheRobotsReplies) {
         EXPECT_EQ(p.runs.empty(), c.status != Status::kOk);
         EXPECT_TRUE(c.status == Status::kOk || p.gaps.size() == 1u);
 
-        // Saved as text: one line per row, oldest first, the seven fields between tabs.
+        // Saved as text: a header (the program, the port and device, the date, the counters) and the column
+        // names above one line per row, oldest first, the seven fields between tabs.
         const std::string log = PathOf("log.txt");
+        const std::string counters = traffic().text().Counters(m, LinkClockUs());
         ASSERT_TRUE(traffic().text().Save(m, log).ok);
         std::ifstream in(log);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
-        ASSERT_EQ(lines.size(), m.rowCount());
-        EXPECT_EQ(std::count(lines.front().begin(), lines.front().end(), '\t'), MonitorText::kColumns - 1);
-        EXPECT_EQ(lines.front().substr(12, 2), "\tk");
+        std::string names = traffic().text().Heading(0);
+        for (int c = 1; c < MonitorText::kColumns; ++c)
+            names.append(1, '\t').append(traffic().text().Heading(c));
+        const auto columns = std::find(lines.begin(), lines.end(), names);
+        ASSERT_NE(columns, lines.end());
+        const std::vector<std::string> header(lines.begin(), columns);
+        EXPECT_EQ(header.front(), ProgramVersion());
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        for (const std::string& part : {std::string("COM3"), sim_->path(), today.toStdString(),
+                                        counters.substr(0, counters.find("Replies"))})
+            EXPECT_TRUE(std::any_of(header.begin(), header.end(), [&](const std::string& l) {
+                return l.find(part) != std::string::npos;
+            })) << part;
+        ASSERT_EQ(static_cast<std::size_t>(lines.end() - columns - 1), m.rowCount());
+        EXPECT_EQ(std::count(columns[1].begin(), columns[1].end(), '\t'), MonitorText::kColumns - 1);
+        EXPECT_EQ(columns[1].substr(12, 2), "\tk");
     }
 }
 

@@ -185,7 +185,7 @@ TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
     ASSERT_TRUE(PlayNow(file, &error)) << error;
     EXPECT_FALSE(traffic().PlaybackNote().empty());
     ASSERT_TRUE(Drive([&] { return !traffic().playing() && Played() == planned.messages.size(); }, 15s));
-    EXPECT_TRUE(traffic().PlaybackNote().empty());
+    EXPECT_EQ(traffic().PlaybackNote(), app_->Tr(Msg::kPlaybackFinished));
 
     // A frame that holds anything is followed by the next within the held pause: in the plan, which the
     // link keeps (never early; a loaded machine may only make it late).
@@ -283,6 +283,8 @@ TEST_F(PlaybackTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
     session_->Tick(inputs_);
     EXPECT_FALSE(traffic().playing());
     EXPECT_FALSE(traffic().ShownItems().has_value());
+    EXPECT_EQ(traffic().PlaybackNote(),
+              Format(app_->Tr(Msg::kPlaybackStopped), {app_->Tr(Msg::kPlayEndKey)}));
     const std::size_t after = sent_.size();
     ASSERT_TRUE(Drive([&] { return sent_.size() >= after + 2; }, 5s));
     // At most the message under way at the press was still played; the next one is the live controller.
@@ -332,10 +334,11 @@ std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::str
         pastADay += std::to_string(at) + message;
     return {
         {"missing", pathOf("none.zsr"), Kind::kUnreadable, Msg::kSessionUnreadable},
-        {"truncated after a line", write("t1.zsr", text.substr(0, endLine)), Kind::kTruncated,
+        {"cut before its first message", write("t1.zsr", header), Kind::kTruncated, Msg::kSessionTruncated},
+        {"cut in its first message", write("t2.zsr", header + first.substr(0, 9)), Kind::kTruncated,
          Msg::kSessionTruncated},
-        {"truncated in a line", write("t2.zsr", text.substr(0, endLine - 7)), Kind::kTruncated,
-         Msg::kSessionTruncated},
+        {"damaged before a cut", write("t3.zsr", foreignMessage.substr(0, endLine)), Kind::kDamaged,
+         Msg::kCount},
         {"wrong header", write("h.zsr", "ZANTH" + text.substr(5)), Kind::kForeign, Msg::kSessionForeign},
         {"binary garbage", write("g.zsr", garbage), Kind::kForeign, Msg::kSessionForeign},
         {"100 MB", huge, Kind::kTooLarge, Msg::kSessionTooLarge},
@@ -351,6 +354,48 @@ std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::str
         {"a lost port before the first message", write("x.zsr", header + "lost\t0\n" + first + "end\t1\n"),
          Kind::kDamaged, Msg::kCount},
     };
+}
+
+// A recorder that is killed leaves its lines up to the last second, without the closing line and perhaps
+// with half a line after them: that plays up to the last whole line, and says it was cut short. Disconnect
+// ends a recording: its file is complete.
+TEST_F(PlaybackTest, ARecordingCutShortPlaysUpToItsLastWholeLineAndDisconnectEndsOne) {
+    const std::string file = PathOf("cut.zsr");
+    const WireMessage held = {'K', 0xFF, 0xFF, 0xFE, 0x80, 0x80, 0x80, 0x80, 0xF3};
+    const int count = 40;  // 5 s at the wire's rhythm
+    std::string text;
+    {
+        SessionRecorder recorder;
+        std::string reason;
+        ASSERT_TRUE(recorder.Begin(file, {ProgramVersion(), "COM3", "/dev/null"}, &reason)) << reason;
+        for (int i = 0; i < count; ++i) recorder.Add(SentMessage{held, i * 125000LL, -1});
+        std::ifstream in(file);  // what a kill would leave
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string halfALine = text.substr(text.rfind('\n', text.size() - 2) + 1, 12);
+    std::size_t kept = 0;
+    for (const std::string& tail : {std::string(), halfALine}) {
+        std::ofstream(file, std::ios::binary) << text << tail;
+        SessionFileError fault;
+        const RecordedSession cut = ReadSessionFile(file, &fault);
+        ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
+        EXPECT_FALSE(cut.complete);
+        ASSERT_FALSE(cut.messages.empty());
+        EXPECT_GE(cut.messages.back().offsetUs, (count - 1) * 125000LL - kRecorderFlushUs);
+        kept = cut.messages.size();
+    }
+    Connect({});
+    std::string error;
+    ASSERT_TRUE(PlayNow(file, &error)) << error;
+    EXPECT_EQ(traffic().PlaybackNote(), Format(app_->Tr(Msg::kPlaybackCutShort), {std::to_string(kept)}));
+
+    ASSERT_TRUE(traffic().StartRecording(file, {ProgramVersion(), "COM3", sim_->path()}, &error)) << error;
+    ASSERT_TRUE(
+        Drive([&] { return traffic().recording() && traffic().monitor().counters().messages > 3; }, 5s));
+    session_->ToggleConnection(2);
+    EXPECT_FALSE(traffic().recording());
+    SessionFileError fault;
+    EXPECT_TRUE(ReadSessionFile(file, &fault).complete) << fault.detail;
 }
 
 // Each refused with its reason, and nothing of it sent.

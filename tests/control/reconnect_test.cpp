@@ -15,6 +15,7 @@
 #include "../link/full_listener.h"
 #include "../link/loopback_listener.h"
 #include "../link/sim_process.h"
+#include "control/link_traffic.h"
 #include "control/session.h"
 #include "link/background_open.h"
 #include "link/link_worker.h"
@@ -85,6 +86,16 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kUnplugged);
     EXPECT_EQ(s->state().failure->device, link);
     EXPECT_GT(changes, 0);  // said between ticks
+    // The monitor lists the loss, each try and the return as rows, oldest last.
+    const MonitorModel& monitor = s->traffic().monitor();
+    using What = MonitorModel::PortEvent::What;
+    const auto portRows = [&] {
+        std::vector<MonitorModel::PortEvent> rows;
+        for (std::size_t i = monitor.rowCount(); i-- > 0;)
+            if (monitor.row(i).kind == MonitorModel::Row::Kind::kPort) rows.push_back(monitor.row(i).port);
+        return rows;
+    };
+    ASSERT_TRUE(Drive(*s, nullptr, [&] { return portRows().size() >= 2; }));
 
     sim = std::make_unique<SimProcess>(std::vector<std::string>{});
     Fresh();
@@ -97,6 +108,16 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     EXPECT_FALSE(s->state().failure.has_value());
     // As after Connect: what the robot says in the first 500 ms is dropped before the first message.
     EXPECT_GE(firstLine_ - reopened, 500ms);
+    const std::vector<MonitorModel::PortEvent> rows = portRows();
+    ASSERT_GE(rows.size(), 3u);
+    EXPECT_EQ(rows.front().what, What::kLost);
+    EXPECT_EQ(rows.front().device, link);
+    EXPECT_EQ(rows.back().what, What::kBack);
+    for (std::size_t i = 1; i + 1 < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].what, What::kTry) << i;
+        EXPECT_EQ(rows[i].attempt, static_cast<int>(i)) << i;
+        EXPECT_FALSE(rows[i].reason.empty()) << i;
+    }
 
     // Lost again, and the user gives up: no more tries, even when the robot is back. Until then the link may
     // come back at any moment: the dialogs stay shut and the button offers Disconnect.

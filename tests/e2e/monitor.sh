@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The link monitor while driving, in both languages: opened from the F1 menu, it lists the messages as they go
-# out; beside the meter the battery level reads as a number and the lamp blinks with the messages, red once the
+# out, and keys typed while it is the active window drive; beside the meter the battery level reads as a number and the lamp blinks with the messages, red once the
 # port is lost. Screenshots of the monitor go to ZANTH_SHOTS when it is set.
 source "$(dirname "$0")/lib.bash"
 
@@ -53,9 +53,17 @@ run_language() {  # lang, title of the monitor
   xdotool key Down Down Down Return
   MID=$(timeout 10 xdotool search --sync --onlyvisible --name "$title" | head -n1)
   [ -n "$MID" ] || fail "no monitor window named $title"
-  # Back to the controller, L1 held again: the monitor shows it while the robot gets it.
-  timeout 10 xdotool windowfocus --sync "$WID" keyup q keydown q
-  wait_for 5 seen "^k FF FF FB 80 80 80 80 F3" || fail "L1 not sent with the monitor open"
+  # Keys go on driving while the monitor is the active window, after a click in its rows too: L1 let go
+  # and held again there reaches the robot.
+  xdotool mousemove --window "$MID" 300 200 click 1
+  timeout 10 xdotool windowfocus --sync "$MID" keyup q
+  since=$(wc -l <"$SIM_LOG")
+  newest_is() { tail -n +"$((since + 1))" "$SIM_LOG" | tail -n1 | grep -q -- "^$1"; }
+  wait_for 5 newest_is "k FF FF FF 80 80 80 80 F3" || fail "L1 not let go in the monitor"
+  xdotool keydown q
+  since=$(wc -l <"$SIM_LOG")
+  wait_for 5 newest_is "k FF FF FB 80 80 80 80 F3" || fail "L1 held in the monitor not sent"
+  [ "$(xdotool getwindowfocus)" = "$MID" ] || fail "the monitor did not keep the focus"
   # The monitor pulls its rows four times a second: wait for them rather than for a fixed time.
   filled() {
     import -window "$MID" "$OUT/monitor-$lang.png" &&

@@ -5,10 +5,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -124,6 +127,48 @@ TEST_F(LinkMonitorTest, EscapeOrTheMouseStopsPlaybackAndTheMonitorKeepsItsPlace)
     EXPECT_EQ(w->monitorWindow(), monitor);
     EXPECT_EQ(monitor->pos(), place);
     close(master);
+}
+
+// Scrolled away from the newest row the view holds its place; at the top it follows the new rows. Pause
+// says Resume while paused. Keys drive while the main window or the monitor is active, not a dialog.
+TEST_F(LinkMonitorTest, TheMonitorHoldsItsPlaceAndKeysDriveWhileItIsActive) {
+    auto w = Open();
+    w->show();
+    w->OpenMonitor();
+    LinkMonitorWindow* monitor = w->monitorWindow();
+    MonitorModel& model = w->session().traffic().monitor();
+    std::int64_t at = 0;
+    const auto add = [&](int rows) {
+        for (int i = 0; i < rows; ++i) model.OnSent(SentMessage{{}, at += 1000, -1});
+        monitor->Refresh();
+    };
+    const auto top = [&] { return monitor->table()->indexAt(QPoint(1, 1)).data().toString().toStdString(); };
+    add(200);
+    const std::string newest = top();
+    monitor->table()->verticalScrollBar()->setValue(20);
+    const std::string held = top();
+    add(5);
+    EXPECT_EQ(top(), held);
+    monitor->table()->verticalScrollBar()->setValue(0);
+    add(5);
+    EXPECT_NE(top(), newest);
+    EXPECT_EQ(monitor->table()->indexAt(QPoint(1, 1)).row(), 0);
+
+    const QString pause = monitor->pauseButton()->text();
+    monitor->pauseButton()->click();
+    EXPECT_NE(monitor->pauseButton()->text(), pause);
+    EXPECT_TRUE(model.paused());
+    monitor->pauseButton()->click();
+    EXPECT_EQ(monitor->pauseButton()->text(), pause);
+
+    QDialog dialog(w.get());
+    dialog.show();
+    for (auto [active, drives] :
+         {std::pair<QWidget*, bool>{w.get(), true}, {monitor, true}, {&dialog, false}}) {
+        QApplication::setActiveWindow(active);
+        for (int i = 0; i < 3; ++i) w->ControllerTick();  // lost, acquired again, read
+        EXPECT_EQ(w->session().state().keyboardReadable, drives) << active->metaObject()->className();
+    }
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include "panel/about_dialog.h"
 #include "panel/fit_text.h"
 #include "panel/japanese_text.h"
+#include "panel/link_monitor.h"
 #include "panel/link_note.h"
 #include "panel/main_window.h"
 #include "panel/operation_settings_dialog.h"
@@ -251,6 +252,26 @@ TEST_P(TextFitTest, MainWindow) {
     stale.meterStale = true;
     w.linkNote()->setText(ComposeLinkNote(stale, app_->language, w.linkNote()->fontMetrics(), 0).text);
     Check(&w);
+    w.linkNote()->hide();
+    // The marks of recording and playing, and the notes of a played session: the longest reasons.
+    const auto tr = [&](Msg id) { return QString::fromUtf8(app_->Tr(id)); };
+    const QString gaps = tr(Msg::kPlaybackGaps).arg(99).arg(599.9) + tr(Msg::kPlaybackShortened).arg(3.0);
+    for (auto [mark, note] : {std::pair{Msg::kRecordMark, tr(Msg::kPlaybackFinished)},
+                              {Msg::kPlayMark, tr(Msg::kPlaybackCutShort).arg(123456) + "\n" + gaps},
+                              {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndGamepad))},
+                              {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndDisconnect))},
+                              {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndPortLost))}}) {
+        w.activityMark()->setText(tr(mark));
+        w.activityMark()->show();
+        w.playbackNote()->setText(note);
+        w.playbackNote()->show();
+        Check(&w);
+    }
+    // The monitor's buttons, Pause turned Resume.
+    w.OpenMonitor();
+    Check(w.monitorWindow());
+    w.monitorWindow()->pauseButton()->click();
+    Check(w.monitorWindow());
 }
 
 // Two adapters of one make: the closed port box keeps the end of each entry, where their serial numbers are.
