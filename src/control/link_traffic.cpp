@@ -279,15 +279,41 @@ std::string LinkTraffic::PlaybackNote() const {
 }
 
 void LinkTraffic::Ended(PlayEnd why) {
-    static constexpr Msg kWhy[] = {Msg::kCount,           Msg::kPlayEndKey,       Msg::kPlayEndMouse,
-                                   Msg::kPlayEndGamepad,  Msg::kPlayEndEscape,    Msg::kPlayEndStop,
-                                   Msg::kPlayEndPortLost, Msg::kPlayEndDisconnect};
-    endNote_ = why == PlayEnd::kFinished
-                   ? app_.Tr(Msg::kPlaybackFinished)
-                   : Format(app_.Tr(Msg::kPlaybackStopped), {app_.Tr(kWhy[static_cast<int>(why)])});
+    Msg by = Msg::kCount;
+    switch (why) {
+        case PlayEnd::kFinished:
+            break;
+        case PlayEnd::kKey:
+            by = Msg::kPlayEndKey;
+            break;
+        case PlayEnd::kMouse:
+            by = Msg::kPlayEndMouse;
+            break;
+        case PlayEnd::kGamepad:
+            by = Msg::kPlayEndGamepad;
+            break;
+        case PlayEnd::kEscape:
+            by = Msg::kPlayEndEscape;
+            break;
+        case PlayEnd::kStop:
+            by = Msg::kPlayEndStop;
+            break;
+        case PlayEnd::kPortLost:
+            by = Msg::kPlayEndPortLost;
+            break;
+        case PlayEnd::kDisconnected:
+            by = Msg::kPlayEndDisconnect;
+            break;
+    }
+    // In the window's language; the log says it in English, as it says everything.
+    const auto say = [by](int language) {
+        return by == Msg::kCount ? std::string(UiText(Msg::kPlaybackFinished, language))
+                                 : Format(UiText(Msg::kPlaybackStopped, language), {UiText(by, language)});
+    };
+    endNote_ = say(app_.language);
     played_.reset();
     ReleasePlayed();
-    qCInfo(lcControl, "playback ended: %s", endNote_.c_str());
+    qCInfo(lcControl, "playback ended: %s", say(0).c_str());
 }
 
 // Once the link has let go of the session handed to it: a large one is given back to the system. (Its gaps
