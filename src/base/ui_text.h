@@ -207,6 +207,7 @@ enum class Msg : int {
     kPlayEndStop,
     kPlayEndPortLost,
     kPlayEndDisconnect,
+    kPlayEndRemote,
     kMonitorResume,
     kMonitorPort,      // the kind column of a row about the port
     kMonitorPortLost,  // its note column

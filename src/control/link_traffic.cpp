@@ -72,6 +72,7 @@ std::optional<PlayEnd> LivePress(const ControllerModel& model) {
         if (item.keyDown != 0) return PlayEnd::kKey;
         if (item.mouseDown != 0) return PlayEnd::kMouse;
         if (item.padDown != 0) return PlayEnd::kGamepad;
+        if (item.remoteDown != 0) return PlayEnd::kRemote;
     }
     return std::nullopt;
 }
@@ -291,6 +292,9 @@ void LinkTraffic::Ended(PlayEnd why) {
             break;
         case PlayEnd::kGamepad:
             by = Msg::kPlayEndGamepad;
+            break;
+        case PlayEnd::kRemote:
+            by = Msg::kPlayEndRemote;
             break;
         case PlayEnd::kEscape:
             by = Msg::kPlayEndEscape;

@@ -21,7 +21,7 @@ class AppContext;
 class LinkWorker;
 
 // How a played session ended.
-enum class PlayEnd { kFinished, kKey, kMouse, kGamepad, kEscape, kStop, kPortLost, kDisconnected };
+enum class PlayEnd { kFinished, kKey, kMouse, kGamepad, kRemote, kEscape, kStop, kPortLost, kDisconnected };
 
 // Listens to the wire: feeds the monitor, writes the recorded session, and plays a recorded one back
 // through the link. Lives on the GUI thread beside the session, which asks it before every live frame.

@@ -259,6 +259,7 @@ TEST_P(TextFitTest, MainWindow) {
     for (auto [mark, note] : {std::pair{Msg::kRecordMark, tr(Msg::kPlaybackFinished)},
                               {Msg::kPlayMark, tr(Msg::kPlaybackCutShort).arg(123456) + "\n" + gaps},
                               {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndGamepad))},
+                              {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndRemote))},
                               {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndDisconnect))},
                               {Msg::kPlayMark, tr(Msg::kPlaybackStopped).arg(tr(Msg::kPlayEndPortLost))}}) {
         w.activityMark()->setText(tr(mark));
