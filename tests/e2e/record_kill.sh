@@ -15,7 +15,7 @@ since=0
 mark() { since=$(wc -l <"$SIM_LOG"); }
 newest_is() { tail -n +"$((since + 1))" "$SIM_LOG" | tail -n1 | grep -q -- "^$1"; }
 seen_since() { tail -n +"$((since + 1))" "$SIM_LOG" | grep -q -- "^$1"; }
-# The mark's box left of the sound list: red (REC) or green (PLAY).
+# The mark's box above the sound list: red (REC) or blue (PLAY).
 mark_is() {  # predicate on r g b, file
   shot "$OUT/$2"
   read -r r g b <<<"$(mean_rgb "$OUT/$2" 60x20+20+15)"
@@ -72,11 +72,11 @@ start_emulator --lang en
 connect
 mark
 menu_file 5 "Play" "$(basename "$FILE")"
-wait_for 10 mark_is '((g > 100 && r < 80))' play-en.png || fail "no PLAY mark (rgb $r $g $b)"
+wait_for 10 mark_is '((b > 150 && r < 80))' play-en.png || fail "no PLAY mark (rgb $r $g $b)"
 wait_for 10 seen_since "k FF FF FB" || fail "the recorded L1 did not reach the robot"
 grep -q "Recording cut short" "$WORK/emulator.log" || fail "the window did not say the file was cut short"
 finished() { grep -q "playback ended: Playback finished" "$WORK/emulator.log"; }
 wait_for 30 finished || fail "playback did not finish: $(tail -n 3 "$WORK/emulator.log")"
-gone() { ! mark_is '(((r > 150 && g < 80) || (g > 100 && r < 80)))' after-en.png; }
+gone() { ! mark_is '(((r > 150 && g < 80) || (b > 150 && r < 80 && g < 140)))' after-en.png; }
 wait_for 5 gone || fail "a mark stayed after playback (rgb $r $g $b)"
 close_connected_emulator
