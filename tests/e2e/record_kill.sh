@@ -49,7 +49,7 @@ connect() {
 note "record a drive with L1, then kill the program"
 start_emulator --lang en
 connect
-menu_file 4 "Record" ""
+menu_file 5 "Record" ""
 wait_for 10 mark_is '((r > 150 && g < 80))' rec-en.png || fail "no red REC mark (rgb $r $g $b)"
 timeout 10 xdotool windowfocus --sync "$WID" keydown q
 mark
@@ -71,7 +71,7 @@ note "play it in a new run"
 start_emulator --lang en
 connect
 mark
-menu_file 5 "Play" "$(basename "$FILE")"
+menu_file 6 "Play" "$(basename "$FILE")"
 wait_for 10 mark_is '((b > 150 && r < 80))' play-en.png || fail "no PLAY mark (rgb $r $g $b)"
 wait_for 10 seen_since "k FF FF FB" || fail "the recorded L1 did not reach the robot"
 grep -q "Recording cut short" "$WORK/emulator.log" || fail "the window did not say the file was cut short"
