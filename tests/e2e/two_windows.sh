@@ -96,6 +96,24 @@ wait "$third" && status=0 || status=$?
 ((status == 3)) || fail "the refused program ended with $status"
 [ "$(sha256sum <"$INI_A")" = "$before" ] || fail "the refused program changed the file in use"
 
+note "offered another file (the box's default button), the program starts on that one"
+emulator robot-a
+third=$!
+wait_for 20 asks || fail "no box about the file in use the second time"
+box=$(xdotool search --onlyvisible --pid "$third" | head -n1)
+timeout 10 xdotool windowfocus --sync "$box" key Return
+chooser=$(timeout 20 xdotool search --sync --onlyvisible --name "^Settings File for This Window$" | head -n1)
+[ -n "$chooser" ] || fail "no file dialog after choosing another file"
+timeout 10 xdotool windowfocus --sync "$chooser" type "$WORK/robot-c.ini"
+xdotool key Return
+wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^robot-c\.ini " | head -n1)
+[ -n "$wid" ] || fail "no window on the file chosen; $(head -c 2000 "$WORK/robot-a.log")"
+timeout 10 xdotool windowfocus --sync "$wid" key Escape
+wait_for 15 exited "$third" || fail "the window on the chosen file did not close"
+wait "$third" || fail "the window on the chosen file ended with $?"
+grep -q "^\[SYSTEM\]" "$WORK/robot-c.ini" || fail "the chosen file was not saved"
+[ "$(sha256sum <"$INI_A")" = "$before" ] || fail "the file in use changed"
+
 note "killed outright, a window leaves no lock behind"
 kill -KILL "$PID_robot_a"
 wait_for 10 exited "$PID_robot_a" || fail "window a did not die"
