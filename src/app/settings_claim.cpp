@@ -42,6 +42,7 @@ std::string ChooseSettingsFile(const AppContext& app) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setDefaultSuffix("ini");
+    dialog.setLabelText(QFileDialog::Accept, Tr(app, Msg::kChooseSettingsAccept));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return QFileInfo(dialog.selectedFiles().front()).absoluteFilePath().toStdString();
 }

@@ -241,7 +241,8 @@ enum class Msg : int {
     kSettingsInUseOption,  // on stderr, where no box can be shown
     kChooseOtherSettings,  // the box's button that opens the file dialog
     kQuit,
-    kChooseSettingsTitle,  // the file dialog's caption at start
+    kChooseSettingsTitle,   // the file dialog's caption at start
+    kChooseSettingsAccept,  // its button that takes the file
     kSettingsFilter,
     kMenuSaveSettingsAs,
     kSettingsSavedAs,  // followed by the new file, then kSettingsSavedAsHint

@@ -2,6 +2,7 @@
 // of the link.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "base/clock.h"
 #include "control/link_traffic.h"
@@ -369,8 +370,14 @@ void ControlSession::OnBatteryReply(int value) {
 }
 
 SaveResult ControlSession::SaveCopy(const std::string& settingsPath, const std::string& path) const {
-    return SaveSettingsAs(readError_.empty() ? settingsPath : std::string(), path, model_, comPortIndex_,
-                          remembered_, remoteTouched_ ? &remoteSettings_ : nullptr);
+    const RemoteSettings* remote = remoteTouched_ ? &remoteSettings_ : nullptr;
+    if (readError_.empty())
+        return SaveSettingsAs(settingsPath, path, model_, comPortIndex_, remembered_, remote);
+    // The unread file keeps what it holds, also when it is chosen as the copy's place.
+    std::error_code ec;
+    if (std::filesystem::equivalent(path, settingsPath, ec))
+        return SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
+    return SaveSettingsAs({}, path, model_, comPortIndex_, remembered_, remote);
 }
 
 SaveResult ControlSession::Close(const std::string& settingsPath) {

@@ -25,6 +25,7 @@
 #include <unistd.h>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 
 #include "base/clock.h"
@@ -428,6 +429,14 @@ TEST_F(MainWindowTest, SaveSettingsAsCopiesIntoAFileNoOtherWindowUses) {
     EXPECT_FALSE(w->SaveSettingsTo(used));
     EXPECT_EQ(IniFile::Load(used.toStdString()).GetInt("SYSTEM", "SLIDER", -1), 4);
     EXPECT_TRUE(w->lastMessage().contains(QString::number(::getpid()))) << w->lastMessage().toStdString();
+}
+
+TEST_F(MainWindowTest, SaveSettingsAsNeverReplacesAFileThatWasNotRead) {
+    WriteConfig(std::string(IniFile::kMaxFileBytes + 1, ';'));
+    auto w = Open();
+    w->setMessageBoxesEnabled(false);
+    EXPECT_FALSE(w->SaveSettingsTo(QString::fromStdString(ConfigPath())));
+    EXPECT_EQ(QFileInfo(QString::fromStdString(ConfigPath())).size(), IniFile::kMaxFileBytes + 1);
 }
 
 TEST_F(MainWindowTest, HelpMenuAndAboutBoxInBothLanguages) {
