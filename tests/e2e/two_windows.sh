@@ -3,6 +3,7 @@
 # gets only what its own window is given; a third program on a file in use is refused and leaves it as it
 # was; a window killed outright leaves no lock behind.
 source "$(dirname "$0")/lib.bash"
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
 XVFB_SCREEN=1700x700x24 start_x
 SIM_NAME=sim-a start_sim --keep-open
@@ -20,13 +21,21 @@ emulator() {  # NAME ARGS...: runs the program on $WORK/NAME.ini in the backgrou
   PIDS+=($!)
 }
 
+# find_window SEARCH-OPTIONS...: waits for a visible window that matches; sets FOUND. A search fails when a
+# window goes away while it runs (X's BadWindow), so it is simply asked again.
+find_window() {
+  found() { FOUND=$(xdotool search --onlyvisible "$@" 2>/dev/null | head -n1) && [ -n "$FOUND" ]; }
+  wait_for 20 found "$@"
+}
+
 # open_window NAME X: starts a window on NAME.ini at screen column X; sets PID_<NAME> and WID_<NAME>. The title
 # names the file, which is how the window is found.
 open_window() {
   emulator "$1"
   local pid=$! wid
-  wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\.ini " | head -n1)
-  [ -n "$wid" ] || fail "no window titled $1.ini; log: $(head -c 2000 "$WORK/$1.log")"
+  # By process as well: the window of one that has just ended may linger on the server for a moment.
+  find_window --all --pid "$pid" --name "^$1\.ini " || fail "no window titled $1.ini; log: $(head -c 2000 "$WORK/$1.log")"
+  wid=$FOUND
   xdotool windowmove --sync "$wid" "$2" 0
   WID=$wid
   wait_for 10 painted || fail "window $1 was never painted"
@@ -86,9 +95,8 @@ grep -q -- "--config" "$WORK/third.err" || fail "the refusal does not say how to
 # With a display it asks; Escape is "Quit".
 emulator robot-a
 third=$!
-asks() { xdotool search --onlyvisible --pid "$third" >/dev/null 2>&1; }
-wait_for 20 asks || fail "no box about the file in use; $(head -c 2000 "$WORK/robot-a.log")"
-box=$(xdotool search --onlyvisible --pid "$third" | head -n1)
+find_window --pid "$third" || fail "no box about the file in use; $(head -c 2000 "$WORK/robot-a.log")"
+box=$FOUND
 [ -n "${SHOTS:-}" ] && import -window "$box" "$SHOTS/refused.png"
 timeout 10 xdotool windowfocus --sync "$box" key Escape
 wait_for 10 exited "$third" || fail "the refused program did not end on Escape"
@@ -99,15 +107,17 @@ wait "$third" && status=0 || status=$?
 note "offered another file (the box's default button), the program starts on that one"
 emulator robot-a
 third=$!
-wait_for 20 asks || fail "no box about the file in use the second time"
-box=$(xdotool search --onlyvisible --pid "$third" | head -n1)
+find_window --pid "$third" || fail "no box about the file in use the second time"
+box=$FOUND
 timeout 10 xdotool windowfocus --sync "$box" key Return
-chooser=$(timeout 20 xdotool search --sync --onlyvisible --name "^Settings File for This Window$" | head -n1)
-[ -n "$chooser" ] || fail "no file dialog after choosing another file"
+find_window --all --pid "$third" --name "^Settings File for This Window$" ||
+  fail "no file dialog after choosing another file"
+chooser=$FOUND
 timeout 10 xdotool windowfocus --sync "$chooser" type "$WORK/robot-c.ini"
 xdotool key Return
-wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^robot-c\.ini " | head -n1)
-[ -n "$wid" ] || fail "no window on the file chosen; $(head -c 2000 "$WORK/robot-a.log")"
+find_window --all --pid "$third" --name "^robot-c\.ini " ||
+  fail "no window on the file chosen; $(head -c 2000 "$WORK/robot-a.log")"
+wid=$FOUND
 timeout 10 xdotool windowfocus --sync "$wid" key Escape
 wait_for 15 exited "$third" || fail "the window on the chosen file did not close"
 wait "$third" || fail "the window on the chosen file ended with $?"
