@@ -194,6 +194,7 @@ bool LinkTraffic::StopRecording(std::string* error) {
 }
 
 void LinkTraffic::EndWithLink() {
+    monitor_.OnStopped();
     if (playedCount_ > 0) Ended(PlayEnd::kDisconnected);
     std::string error;
     if (!StopRecording(&error)) emit recordingFailed(QString::fromStdString(error));

@@ -76,6 +76,8 @@ class MonitorModel {
     // The link started on `device`: a new Connect resets the counters, a start after a lost port counts
     // as a reconnect.
     void OnStarted(const std::string& device);
+    // Disconnect: whatever was lost before it, the next start is a new Connect.
+    void OnStopped() { lostSinceStart_ = false; }
     void OnSent(const SentMessage& message, bool gapFiller = false);
     void OnReply(const ReplyRead& reply);
     void OnPortError(std::int64_t atUs);

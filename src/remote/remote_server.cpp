@@ -88,14 +88,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     QMetaObject::invokeMethod(
         host, [&] { ok = host->Listen(options, &port, &hosts, &why, &inUse); }, Qt::BlockingQueuedConnection);
     if (!ok) {
-        QMetaObject::invokeMethod(
-            host, [host] { delete host; }, Qt::BlockingQueuedConnection);
-        thread_->quit();
-        thread_->wait();
-        delete thread_;
-        thread_ = nullptr;
-        board_.reset();
-        started_ = {};
+        EndHost(host);
         started_.reason =
             inUse ? QString::fromUtf8(UiText(Msg::kRemotePortInUse, language)).arg(options.port)
                   : QString::fromUtf8(UiText(Msg::kRemoteCannotListen, language)).arg(options.port).arg(why);
@@ -118,11 +111,8 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     return true;
 }
 
-void RemoteServer::Stop() {
-    if (!host_) return;
-    RemoteHost* host = host_;
-    host_ = nullptr;
-    // The clients go with the host, on its thread; their holds leave the board with them.
+// The clients go with the host, on its thread; their holds leave the board with them.
+void RemoteServer::EndHost(RemoteHost* host) {
     QMetaObject::invokeMethod(
         host, [host] { delete host; }, Qt::BlockingQueuedConnection);
     thread_->quit();
@@ -131,6 +121,13 @@ void RemoteServer::Stop() {
     thread_ = nullptr;
     board_.reset();
     started_ = {};
+}
+
+void RemoteServer::Stop() {
+    if (!host_) return;
+    RemoteHost* host = host_;
+    host_ = nullptr;
+    EndHost(host);
     qCInfo(lcRemote) << "remote control stopped";
     emit changed();
 }

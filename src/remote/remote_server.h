@@ -103,6 +103,8 @@ class RemoteServer : public QObject {
     void event(const zanth::RemoteEvent& event);
 
   private:
+    void EndHost(RemoteHost* host);
+
     std::shared_ptr<RemoteBoard> board_;
     QThread* thread_ = nullptr;
     RemoteHost* host_ = nullptr;

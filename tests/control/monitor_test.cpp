@@ -52,6 +52,12 @@ TEST(MonitorModel, RowsKeepTheLast500NewestFirstAndCountersRestartWithConnect) {
     m.OnStarted("/dev/ttyUSB1");
     EXPECT_EQ(m.counters(), MonitorModel::Counters{});
     EXPECT_EQ(m.device(), "/dev/ttyUSB1");
+    // A port lost, then Disconnect and Connect: a new Connect all the same.
+    m.OnSent(SentMessage{{}, 800, -1});
+    m.OnPortError(900);
+    m.OnStopped();
+    m.OnStarted("/dev/ttyUSB1");
+    EXPECT_EQ(m.counters(), MonitorModel::Counters{});
 }
 
 TEST(MonitorModel, PlotRunsBreakWhereNoReplyCame) {
