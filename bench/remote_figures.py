@@ -229,8 +229,8 @@ try:
 
     if to_frame:
         print(f"remote press -> frame on wire : {rides} of {len(to_frame)} presses ({100 * rides / len(to_frame):.1f} %) "
-              f"ride the very next message (target >= 95 %; the frame is sampled 8 ms before each message, so a "
-              f"press in those last 8 ms of a 125 ms cycle waits for the next: about 94 % at best)")
+              f"ride the very next message (target >= 95 %; a press that comes after the sample taken 8 ms before "
+              f"a message is sampled again at once)")
         print(f"                                median {statistics.median(to_frame):.1f} ms to the frame, "
               f"{statistics.median(to_next):.1f} ms to the next message: "
               f"{statistics.median(to_frame) - statistics.median(to_next):+.1f} ms (target within 10 ms); "

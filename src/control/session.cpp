@@ -15,6 +15,7 @@
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/port_watcher.h"
+#include "link/wire.h"
 #include "remote/remote_file.h"
 #include "sound/sound_output.h"
 #include "sound/sound_rules.h"
@@ -83,6 +84,14 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
             [this](const RemoteEvent& e) { traffic_->NoteRemote(e); });
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
+        sampledAt_ = std::chrono::steady_clock::now();
+        if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+    });
+    // A remote press that comes after that sample still rides the message about to leave: sampled again,
+    // but only in that short window, so that a busy client costs no keyboard reads the rest of the time.
+    connect(remote_.get(), &RemoteServer::inputChanged, this, [this] {
+        const auto since = std::chrono::steady_clock::now() - sampledAt_;
+        if (since > std::chrono::milliseconds(2 * kSampleLeadMs)) return;
         if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -290,6 +291,7 @@ class ControlSession : public QObject {
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;
+    std::chrono::steady_clock::time_point sampledAt_;  // when the link last asked for a fresh frame
     int comPortIndex_ = 0;
     int background_ = 0;
     int padRetryTicks_ = 0;

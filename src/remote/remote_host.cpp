@@ -243,7 +243,10 @@ void RemoteHost::OnText(quint64 id, const QString& text) {
     if (!m) return Bad(c, error);
     if (m->type == RemoteMessageType::kHello) return Bad(c, QStringLiteral("hello was said already"));
     board_->Heard(id, *m, now);
-    if (m->type == RemoteMessageType::kPing) Send(c, BuildRemotePong());
+    if (m->type == RemoteMessageType::kPing)
+        Send(c, BuildRemotePong());
+    else
+        emit inputChanged();
 }
 
 void RemoteHost::Greet(Client& c, const RemoteMessage& m) {

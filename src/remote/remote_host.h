@@ -32,6 +32,7 @@ class RemoteHost : public QObject {
   signals:
     void changed();
     void event(const zanth::RemoteEvent& event);
+    void inputChanged();  // a client pressed, released or moved a stick
 
   private:
     struct Client {
