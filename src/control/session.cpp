@@ -80,7 +80,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
         traffic_->SetRemoteClients(remote_->status().clients);
         emit remoteChanged();
     });
-    connect(remote_.get(), &RemoteServer::event, this,
+    connect(remote_.get(), &RemoteServer::clientEvent, this,
             [this](const RemoteEvent& e) { traffic_->NoteRemote(e); });
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {

@@ -262,7 +262,7 @@ void RemoteHost::Greet(Client& c, const RemoteMessage& m) {
     board_->Greet(c.id, c.name);
     board_->Heard(c.id, m, RemoteNowUs());
     qCInfo(lcRemote).noquote() << "client arrived:" << c.name << c.address;
-    emit event({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
+    emit clientEvent({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
     emit changed();
     if (Send(c, hello_)) {
         quint64 version = 0;
@@ -322,7 +322,7 @@ void RemoteHost::OnGone(quint64 id) {
             Refuse(c.address, RemoteRefusal::kFrameTooLarge, c.name);
         } else if (c.greeted) {
             qCInfo(lcRemote).noquote() << "client left:" << c.name << c.address;
-            emit event({RemoteEvent::Kind::kLeft, c.name, c.address, RemoteRefusal::kBadRequest});
+            emit clientEvent({RemoteEvent::Kind::kLeft, c.name, c.address, RemoteRefusal::kBadRequest});
         }
         if (c.greeted) emit changed();
     }
@@ -337,7 +337,7 @@ void RemoteHost::Refuse(const QString& address, RemoteRefusal refusal, const QSt
         QStringLiteral("refused %1 - %2").arg(address, QString::fromUtf8(RemoteRefusalText(refusal, 0)));
     if (!detail.isEmpty()) line += QStringLiteral(" (%1)").arg(detail);
     qCInfo(lcRemote).noquote() << line;
-    emit event({RemoteEvent::Kind::kRefused, detail, address, refusal});
+    emit clientEvent({RemoteEvent::Kind::kRefused, detail, address, refusal});
 }
 
 int RemoteHost::Greeted() const {

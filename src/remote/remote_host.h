@@ -31,7 +31,7 @@ class RemoteHost : public QObject {
 
   signals:
     void changed();
-    void event(const zanth::RemoteEvent& event);
+    void clientEvent(const zanth::RemoteEvent& event);
     void inputChanged();  // a client pressed, released or moved a stick
 
   private:

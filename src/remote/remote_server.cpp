@@ -98,7 +98,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     }
     host_ = host;
     connect(host_, &RemoteHost::changed, this, &RemoteServer::changed);
-    connect(host_, &RemoteHost::event, this, &RemoteServer::event);
+    connect(host_, &RemoteHost::clientEvent, this, &RemoteServer::clientEvent);
     connect(host_, &RemoteHost::inputChanged, this, &RemoteServer::inputChanged);
     started_ = {};
     started_.running = true;

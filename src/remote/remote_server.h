@@ -100,7 +100,7 @@ class RemoteServer : public QObject {
 
   signals:
     void changed();  // clients came or went, the server started or stopped
-    void event(const zanth::RemoteEvent& event);
+    void clientEvent(const zanth::RemoteEvent& event);
     void inputChanged();  // a client pressed, released or moved a stick
 
   private:

@@ -62,7 +62,7 @@ struct Client {
 class RemoteServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        QObject::connect(&server_, &RemoteServer::event, [this](const RemoteEvent& e) {
+        QObject::connect(&server_, &RemoteServer::clientEvent, [this](const RemoteEvent& e) {
             if (e.kind == RemoteEvent::Kind::kRefused) refusals_.append(e.refusal);
         });
         ASSERT_TRUE(server_.Start({0, false}, BuildRemoteHello(model_, "1"), 0, nullptr));
