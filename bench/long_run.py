@@ -12,6 +12,8 @@ usage: bench/long_run.py BUILD_DIR [--minutes 60] [--cycles 500] [--sample 30]
 """
 import argparse, fcntl, os, signal, struct, subprocess, tempfile, time
 
+from figures_common import cleanup, spawn, xdo
+
 parser = argparse.ArgumentParser()
 parser.add_argument("build")
 parser.add_argument("--minutes", type=float, default=60)
@@ -20,29 +22,6 @@ parser.add_argument("--sample", type=float, default=30)
 opts = parser.parse_args()
 build = os.path.abspath(opts.build)
 work = tempfile.mkdtemp(prefix="zanth-long.")
-procs = []
-
-
-def spawn(*args, **kw):
-    p = subprocess.Popen(*args, **kw)
-    procs.append(p)
-    return p
-
-
-def cleanup():
-    for p in reversed(procs):
-        if p.poll() is None:
-            p.send_signal(signal.SIGTERM)
-            try:
-                p.wait(10)
-            except subprocess.TimeoutExpired:
-                p.kill()
-
-
-def xdo(*args):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout.strip()
-
-
 class Probe:
     """Samples one process from /proc."""
 

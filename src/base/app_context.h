@@ -43,7 +43,7 @@ struct CommandLine {
     };
     std::optional<int> language;
     std::optional<std::string> config;
-    bool chooseConfig = false;  // --choose-config: ask for the settings file in a file dialog at start
+    bool chooseConfig = false;      // --choose-config: ask for the settings file in a file dialog at start
     bool remote = false;            // --remote: the remote-control server on for this run
     std::optional<int> remotePort;  // --remote=PORT
     bool help = false;

@@ -54,11 +54,14 @@ wait_for 10 mark_is '((r > 150 && g < 80))' rec-en.png || fail "no red REC mark 
 timeout 10 xdotool windowfocus --sync "$WID" keydown q
 mark
 wait_for 5 newest_is "k FF FF FB" || fail "L1 not sent while recording"
-sleep 2
+held_sent() { (($(tail -n +"$((since + 1))" "$SIM_LOG" | grep -c -- "^k FF FF FB") >= 12)); }
+wait_for 10 held_sent || fail "L1 not held long enough"
 xdotool keyup q
 mark
 wait_for 5 newest_is "k FF FF FF" || fail "L1 not let go"
-sleep 1.5  # the recorder hands its lines over once a second
+# The recorder hands its lines over once a second: kill once the file holds the held drive.
+held_saved() { (($(cat "$DATA"/*.zsr 2>/dev/null | grep -c $'\t6B FF FF FB') >= 10)); }
+wait_for 10 held_saved || fail "the held drive never reached the file"
 kill -KILL "$EMU_PID"
 wait_for 10 exited "$EMU_PID" || fail "the program outlived SIGKILL"
 FILE=$(ls "$DATA"/*.zsr 2>/dev/null | head -n1)
