@@ -1,5 +1,7 @@
 #include "remote/remote_board.h"
 
+#include <utility>
+
 namespace zanth {
 
 bool RemoteBoard::Silent(const Client& c, std::int64_t now) const {
@@ -35,7 +37,15 @@ void RemoteBoard::Heard(quint64 id, const RemoteMessage& message, std::int64_t n
     if (Silent(c, now)) c.hold.Clear();
     c.heardUs = now;
     ++c.view.messages;
+    const RemoteItems before = c.hold.items;
     ApplyRemoteMessage(c.hold, message, now);
+    // A press let go again before the next sample must still reach one frame.
+    if (c.greeted) presses_ |= c.hold.items & ~before;
+}
+
+RemoteItems RemoteBoard::TakePresses() {
+    QMutexLocker lock(&mutex_);
+    return std::exchange(presses_, RemoteItems{});
 }
 
 bool RemoteBoard::ReleaseSilent(std::int64_t now) {
@@ -60,6 +70,7 @@ RemoteInput RemoteBoard::Input(std::int64_t now) const {
 void RemoteBoard::ReleaseAll() {
     QMutexLocker lock(&mutex_);
     for (auto& [id, c] : clients_) c.hold.Clear();
+    presses_.reset();
 }
 
 QList<RemoteClientView> RemoteBoard::Views() const {

@@ -20,6 +20,8 @@ class RemoteBoard {
     // Clears the holds of clients silent past the limit; answers whether any held something.
     bool ReleaseSilent(std::int64_t now);
     RemoteInput Input(std::int64_t now) const;
+    // Items pressed since the last call, each once, whether still held or already let go.
+    RemoteItems TakePresses();
     void ReleaseAll();
     QList<RemoteClientView> Views() const;
     int Greeted() const;
@@ -39,6 +41,7 @@ class RemoteBoard {
 
     mutable QMutex mutex_;
     std::map<quint64, Client> clients_;
+    RemoteItems presses_;  // press edges not yet taken
     RemoteFeed feed_;
     quint64 feedVersion_ = 0;
 };

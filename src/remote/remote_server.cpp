@@ -147,6 +147,10 @@ RemoteInput RemoteServer::Input() const {
     return board_ ? board_->Input(RemoteNowUs()) : RemoteInput{};
 }
 
+RemoteItems RemoteServer::TakePresses() {
+    return board_ ? board_->TakePresses() : RemoteItems{};
+}
+
 void RemoteServer::ReleaseAll() {
     if (board_) board_->ReleaseAll();
 }

@@ -93,6 +93,9 @@ class RemoteServer : public QObject {
 
     // What the clients that spoke within kSilenceMs hold now. Any thread.
     RemoteInput Input() const;
+    // Items some client pressed since the last call, each once, whether still held or already let go.
+    // Stop all, Disconnect and closing forget them with the holds. Any thread.
+    RemoteItems TakePresses();
     // Every client's input let go at once (Stop all, Disconnect, close); they may press again afterwards.
     void ReleaseAll();
     // What the clients are told next.

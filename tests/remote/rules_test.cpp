@@ -1,10 +1,14 @@
 // The message parser and the rules that fold remote input into the controller.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "link/frame.h"
 #include "model/controller_model.h"
 #include "remote/http_head.h"
 #include "remote/protocol.h"
+#include "remote/remote_board.h"
 #include "remote/remote_input.h"
 
 namespace zanth {
@@ -96,6 +100,41 @@ TEST(RemoteFold, ButtonsAreHeldWhileAnyClientHoldsThemAndReleaseAllLetsGo) {
     ApplyRemoteMessage(b, *ParseRemoteMessage(R"({"type":"release_all"})", nullptr), 4);
     EXPECT_EQ(b.items.count(), 0u);
     EXPECT_EQ(b.sticks[0].value, 128);
+}
+
+TEST(RemoteFold, EveryPressEdgeIsTakenOnceWhetherStillHeldOrLetGo) {
+    const char* press = R"({"type":"press","item":"L1"})";
+    const char* release = R"({"type":"release","item":"L1"})";
+    const char* pressR1 = R"({"type":"press","item":"R1"})";
+    const char* releaseAll = R"({"type":"release_all"})";
+    struct Case {
+        const char* what;
+        std::vector<std::pair<quint64, const char*>> said;  // client 1 and 2 are greeted, 3 is not
+        bool stopAll;
+        std::vector<int> first, second;  // two takes in a row
+    };
+    const Case cases[] = {
+        {"a tap", {{1, press}, {1, release}}, false, {kItemL1}, {}},
+        {"a hold", {{1, press}}, false, {kItemL1}, {}},
+        {"two clients", {{1, press}, {2, pressR1}, {2, releaseAll}}, false, {kItemL1, kItemR1}, {}},
+        {"pressed twice while held", {{1, press}, {1, press}}, false, {kItemL1}, {}},
+        {"before hello", {{3, press}}, false, {}, {}},
+        {"Stop all", {{1, press}, {1, release}}, true, {}, {}},
+    };
+    for (const Case& c : cases) {
+        RemoteBoard board;
+        for (quint64 id : {1, 2, 3}) board.Add(id, QStringLiteral("a"));
+        board.Greet(1, QStringLiteral("one"));
+        board.Greet(2, QStringLiteral("two"));
+        std::int64_t now = RemoteNowUs();
+        for (const auto& [id, text] : c.said) board.Heard(id, *ParseRemoteMessage(text, nullptr), ++now);
+        if (c.stopAll) board.ReleaseAll();
+        for (const std::vector<int>* want : {&c.first, &c.second}) {
+            RemoteItems expected;
+            for (int item : *want) expected.set(static_cast<std::size_t>(item));
+            EXPECT_EQ(board.TakePresses(), expected) << c.what;
+        }
+    }
 }
 
 TEST(RemoteFold, AHeldItemCountsAsPressedAndMODEFlipsTheLedOnTheTickOnly) {
