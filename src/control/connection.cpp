@@ -383,12 +383,17 @@ SaveResult ControlSession::SaveCopy(const std::string& settingsPath, const std::
 SaveResult ControlSession::Close(const std::string& settingsPath) {
     if (!closed_) {
         closed_ = true;
-        // Remote input ends first: nothing a client says may reach the last frame.
-        StopRemoteForClose();
-        if (watcher_) watcher_->Stop();
+        // The robot is left with the neutral frame before anything else: stopping a thread or touching a
+        // file may wait, and the robot must not wait with a press on it. Remote input is let go of first, so
+        // that nothing a client says can reach the last frame.
+        remote_->blockSignals(true);
+        remote_->ReleaseAll();
+        FoldRemoteItems(model_, {}, true);
         gamepad_->Shutdown();
         keyboard_->Shutdown();
         if (state_.engaged()) Disconnect();
+        StopRemoteForClose();
+        if (watcher_) watcher_->Stop();
     }
     // The model holds defaults, not what the unreadable file says: saving would replace the user's settings.
     const SaveResult saved =

@@ -97,18 +97,20 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
 }
 
 ControlSession::~ControlSession() {
-    RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
     // Whoever listened may be gone already.
     remote_->blockSignals(true);
-    remote_->Stop();
-    if (watcher_) watcher_->Stop();
     opener_->Cancel();
     if (!closed_) {
+        // The neutral frame first, as at Close: nothing below may hold the robot with a press on it.
+        remote_->ReleaseAll();
         gamepad_->Shutdown();
         keyboard_->Shutdown();
         if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));
-        sound_->Close();
     }
+    RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
+    remote_->Stop();
+    if (watcher_) watcher_->Stop();
+    if (!closed_) sound_->Close();
 }
 
 void ControlSession::Open(std::function<bool()> windowIsActive) {

@@ -66,6 +66,7 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
         // A frame of an earlier link is stale: the robot gets nothing until the next SetFrame.
         std::lock_guard lock(mutex_);
         frame_.reset();
+        frameStale_ = false;
         replyWanted_ = false;
         finalFrame_.reset();
         // For the last message of a crash; armed by the first frame.
@@ -95,6 +96,7 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
 void LinkWorker::SetFrame(const ControllerFrame& frame, bool replyWanted) {
     std::lock_guard lock(mutex_);
     frame_ = frame;
+    frameSetAt_ = Clock::now();
     replyWanted_ = replyWanted;
     emergency::SetLed(lastWord_, LedLit(frame));
 }
@@ -225,16 +227,34 @@ PortResult LinkWorker::JudgeInput(bool replyWanted, ReplyRead::Status reply) {
 }
 
 bool LinkWorker::TakeMessage(Outgoing& out) {
-    std::lock_guard lock(mutex_);
-    if (playing_ && playedNext_ < played_.size()) {
-        out.message = played_[playedNext_].bytes;
-        out.playedIndex = static_cast<int>(playedNext_);
-        out.generation = playGeneration_;
-        return true;
+    bool turnedStale = false;
+    bool turnedFresh = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (playing_ && playedNext_ < played_.size()) {
+            out.message = played_[playedNext_].bytes;
+            out.playedIndex = static_cast<int>(playedNext_);
+            out.generation = playGeneration_;
+            return true;
+        }
+        if (!frame_) return false;
+        out.message = BuildMessage(FreshOrNeutral(Clock::now(), &turnedStale, &turnedFresh), replyWanted_);
     }
-    if (!frame_) return false;
-    out.message = BuildMessage(*frame_, replyWanted_);
+    // Said once per stall, outside the lock: logging may wait on stderr.
+    if (turnedStale)
+        qCWarning(lcLink, "no fresh frame for %d ms: sending the neutral frame until one comes",
+                  kStaleFrameMs);
+    if (turnedFresh) qCInfo(lcLink, "fresh frames again");
     return true;
+}
+
+// The frame set, or, once it is older than kStaleFrameMs, the neutral frame with its LED. Under mutex_.
+ControllerFrame LinkWorker::FreshOrNeutral(Clock::time_point now, bool* turnedStale, bool* turnedFresh) {
+    const bool stale = now - frameSetAt_ > std::chrono::milliseconds(kStaleFrameMs);
+    *turnedStale = stale && !frameStale_;
+    *turnedFresh = !stale && frameStale_;
+    frameStale_ = stale;
+    return stale ? NeutralFrame(LedLit(*frame_)) : *frame_;
 }
 
 void LinkWorker::MarkSent(const Outgoing& out, Clock::time_point at) {

@@ -26,7 +26,8 @@ namespace zanth {
 // queued signals.
 //
 // Nothing is sent before the first SetFrame after Start: a made-up frame could move the robot in a way the
-// operator never asked for.
+// operator never asked for. A frame set more than kStaleFrameMs ago goes out as the neutral frame (its LED
+// and command byte kept), so that a stuck GUI thread cannot keep a press on the wire.
 //
 // Start, Stop and the destructor belong to the thread that owns the object; SetFrame may be called from any.
 class LinkWorker : public QObject {
@@ -89,6 +90,7 @@ class LinkWorker : public QObject {
         std::uint64_t generation = 0;
     };
     bool TakeMessage(Outgoing& out);
+    ControllerFrame FreshOrNeutral(Clock::time_point now, bool* turnedStale, bool* turnedFresh);
     void MarkSent(const Outgoing& out, Clock::time_point at);
     std::optional<Clock::time_point> PlayedDue();
     PortResult AwaitTurn(Port& port);
@@ -109,6 +111,8 @@ class LinkWorker : public QObject {
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;  // guards what follows
     std::optional<ControllerFrame> frame_;
+    Clock::time_point frameSetAt_;
+    bool frameStale_ = false;  // the neutral frame went out in place of a stale one, and the log said so
     bool replyWanted_ = false;
     std::optional<ControllerFrame> finalFrame_;
     Clock::time_point stopCalled_;

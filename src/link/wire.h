@@ -19,6 +19,10 @@ inline constexpr int kMaxFrameBytes = 8;
 // The link asks for a fresh frame this long before it takes one for sending, so that the frame on the wire
 // is only a few milliseconds old.
 inline constexpr int kSampleLeadMs = 8;
+// A frame handed over longer ago than this is not sent as it is: the thread that hands frames over is stuck,
+// and whatever it held pressed would stay pressed on the robot. The neutral frame goes out instead until
+// fresh frames come again. The tick hands one over every 50 ms, the sample one before every message.
+inline constexpr int kStaleFrameMs = 300;
 // The longest a stop of the link may take, however the port behaves.
 inline constexpr int kStopBudgetMs = 300;
 

@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 
 #include "../link/link_test_util.h"
 #include "../link/stuck_port.h"
@@ -220,6 +222,91 @@ TEST_F(LinkSessionTest, DisconnectLeavesTheRobotWithTheNeutralFrame) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2].find("buttons: -"), std::string::npos) << lines[lines.size() - 2];
     EXPECT_EQ(lines.back().substr(0, 22), "K FF FF FF 80 80 80 80") << lines.back();
+}
+
+// The window's thread stops answering (here: the test thread reads the simulator and runs no event loop):
+// the link lets go of the press by its own deadline.
+TEST_F(LinkSessionTest, AStuckWindowThreadLetsGoOfThePressOnTheWire) {
+    Connect({});
+    Key(kItemL1, true);
+    auto held = [](const std::string& line) { return line.find("L1 |") != std::string::npos; };
+    ASSERT_TRUE(Drive([&] { return !sent_.empty() && (sent_.back().bytes[3] & 0x04) == 0; }, 10s));
+    std::string line = sim_->ReadLine(5000);
+    for (int i = 0; i < 40 && !line.empty() && !held(line); ++i) line = sim_->ReadLine(5000);
+    for (int i = 0; i < 40 && !line.empty() && held(line); ++i) line = sim_->ReadLine(5000);
+    EXPECT_EQ(line.substr(0, 31), "k FF FF FF 80 80 80 80 F3 | but") << line;
+}
+
+// A line that takes every message at once and calls `onWrite` with it, on the link thread.
+class ListeningPort final : public Port {
+    using Status = PortResult::Status;
+
+  public:
+    explicit ListeningPort(std::function<void(const WireMessage&)> onWrite) : onWrite_(std::move(onWrite)) {}
+    const std::string& Device() const override { return device_; }
+    PortResult Discard(int ms, int wakeFd) override { return Wait(ms, wakeFd); }
+    PortResult Read(std::uint8_t*, int, int ms, int wakeFd) override { return Wait(ms, wakeFd); }
+    PortResult Write(const WireMessage& message, int, int) override {
+        onWrite_(message);
+        PortResult r;
+        r.count = static_cast<int>(message.size());
+        return r;
+    }
+    PortResult Drain(int, int) override { return {}; }
+    void Flush() override {}
+    bool OutputOutlivesClose() const override { return false; }
+
+  private:
+    static PortResult Wait(int ms, int wakeFd) {
+        pollfd p{wakeFd, POLLIN, 0};
+        PortResult r;
+        r.status = poll(&p, wakeFd >= 0 ? 1 : 0, ms) > 0 ? Status::kWoken : Status::kOk;
+        return r;
+    }
+    std::function<void(const WireMessage&)> onWrite_;
+    std::string device_ = "/dev/listening0";
+};
+
+// What the folder holds, with every file's size and time of change.
+std::string FolderPrint(const std::string& folder) {
+    std::string print;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        print += e.path().filename().string() + " " + std::to_string(e.file_size(ec)) + " " +
+                 std::to_string(e.last_write_time(ec).time_since_epoch().count()) + "\n";
+    return print;
+}
+
+// At close the robot is left with the neutral frame before any file is touched (the settings, the remote
+// file, a recording): a file may block, and the robot must not wait on it with a press held.
+TEST_F(SessionTest, CloseLeavesTheRobotNeutralBeforeAnyFileIsTouched) {
+    std::mutex mutex;
+    std::vector<std::pair<WireMessage, std::string>> writes;  // each message, and the folder when it went
+    openPort_ = [&](const std::string&, std::string*) -> std::unique_ptr<Port> {
+        return std::make_unique<ListeningPort>([&](const WireMessage& m) {
+            const std::string print = FolderPrint(dir_.path().toStdString());
+            std::lock_guard lock(mutex);
+            writes.emplace_back(m, print);
+        });
+    };
+    auto s = Make("/dev/listening0");
+    QString reason;
+    ASSERT_TRUE(s->StartRemote({0, false}, &reason)) << reason.toStdString();
+    ASSERT_EQ(s->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    keyboard_->down[static_cast<std::size_t>(s->model().item(kItemL1).keyCode)] = kKeyDownByte;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            s->Tick({});
+            std::lock_guard lock(mutex);
+            return !writes.empty() && (writes.back().first[3] & 0x04) == 0;
+        },
+        10s));
+    const std::string before = FolderPrint(dir_.path().toStdString());
+    EXPECT_TRUE(s->Close(SettingsPath()).ok);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(writes.back().first, BuildMessage(NeutralFrame(true), false));
+    EXPECT_EQ(writes.back().second, before) << "a file was touched before the last message";
+    EXPECT_NE(FolderPrint(dir_.path().toStdString()), before);  // the settings were saved, after it
 }
 
 TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {

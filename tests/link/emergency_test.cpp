@@ -53,11 +53,17 @@ ControllerFrame WithL1(bool ledLit) {
 void LinkThenDie(const std::string& device, bool ledLit, bool frameSet, const std::function<void()>& die) {
     emergency::InstallCrashHandlers();
     LinkWorker link;
-    // Past the opening discard the link asks for the frame it would send now. Connected before the thread
-    // starts, which orders it before the thread's reads of it.
+    // Past the opening discard the link asks for the frame it would send now, and is answered fresh, as the
+    // session answers it. Connected before the thread starts, which orders it before the thread's reads of
+    // it.
     std::atomic<bool> asked{false};
     QObject::connect(
-        &link, &LinkWorker::frameWanted, &link, [&] { asked = true; }, Qt::DirectConnection);
+        &link, &LinkWorker::frameWanted, &link,
+        [&] {
+            asked = true;
+            if (frameSet) link.SetFrame(WithL1(ledLit), false);
+        },
+        Qt::DirectConnection);
     if (!link.Start(SerialPort::Open(device, nullptr))) _exit(90);
     if (frameSet) {
         link.SetFrame(WithL1(ledLit), false);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -121,6 +122,34 @@ TEST_F(LinkWorkerTest, FrameWantedComesBeforeEachMessageAndItsAnswerGoesOut) {
         std::string line = sim->ReadLine(5000);
         EXPECT_NE(line.find("RX=" + std::to_string(i) + " "), std::string::npos) << line;
     }
+    worker.Stop(std::nullopt);
+}
+
+// The frames stop coming, as from a GUI thread that is stuck: the press goes off the wire by the link's own
+// deadline, LED and command byte kept, and comes back with the next fresh frame.
+TEST_F(LinkWorkerTest, StaleFrameGoesOutNeutralUntilFreshOnesCome) {
+    ControllerFrame pressed = NeutralFrame(true);
+    pressed[2] &= 0xFB;  // L1
+    pressed[5] = 255;    // LX
+    std::atomic<int> answers{3};
+    QObject::connect(
+        &worker, &LinkWorker::frameWanted, &worker,
+        [&] {
+            if (answers.fetch_sub(1) > 0) worker.SetFrame(pressed, true);
+        },
+        Qt::DirectConnection);
+    Begin({});
+    worker.SetFrame(pressed, true);
+    auto held = [](const std::string& line) { return line.find("L1 |") != std::string::npos; };
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(held(sim->ReadLine(5000)));
+    std::string line;
+    for (int i = 0; i < 40 && (line.empty() || held(line)); ++i) line = sim->ReadLine(5000);
+    EXPECT_EQ(line, "k FF FF FF 80 80 80 80 F3 | buttons: - | RX=128 RY=128 LX=128 LY=128 | LED on");
+    EXPECT_EQ(sim->ReadLine(5000), line);  // and stays so
+
+    answers = 1000;
+    for (int i = 0; i < 5 && !held(line); ++i) line = sim->ReadLine(5000);
+    EXPECT_TRUE(held(line)) << line;
     worker.Stop(std::nullopt);
 }
 
