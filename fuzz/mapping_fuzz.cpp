@@ -24,7 +24,9 @@ const std::string& Dir() {
 
 std::vector<zanth::MappingEntry> LoadOrDie(const std::string& path, zanth::TextEncoding* encoding = nullptr) {
     std::vector<zanth::MappingEntry> rows;
-    if (!zanth::LoadMappingFile(path, rows, nullptr, encoding)) std::abort();
+    const zanth::MappingLoad loaded = zanth::LoadMappingFile(path, rows);
+    if (!loaded.ok()) std::abort();
+    if (encoding) *encoding = loaded.encoding;
     return rows;
 }
 
@@ -40,6 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // can vouch for: a cut may leave the rest readable as CP932. Only text files must give their names back.
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const bool text = zanth::IsValidUtf8(bytes) || zanth::IsValidCp932(bytes);
+    // A file without any mapping section is refused and must change nothing.
+    std::vector<zanth::MappingEntry> untouched(1);
+    const zanth::MappingLoad first = zanth::LoadMappingFile(path, untouched);
+    if (first.outcome == zanth::MappingLoad::kNotMapping) {
+        if (untouched.size() != 1 || !(untouched[0] == zanth::MappingEntry{})) std::abort();
+        return 0;
+    }
     zanth::TextEncoding encoding = zanth::TextEncoding::kUtf8;
     const std::vector<zanth::MappingEntry> rows = LoadOrDie(path, &encoding);
     if (!zanth::SaveMappingFile(path, rows).ok) std::abort();

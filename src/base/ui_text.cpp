@@ -71,6 +71,9 @@ constexpr std::array<const char*, kCount> kJapanese{
     "操作設定 ファイル (*.kjd)|*.kjd|全てのファイル (*.*)|*.*||",
     "操作設定ファイルを保存できませんでした。",
     "操作設定ファイルを読み込めませんでした。",
+    "操作設定ファイルではありません(AXIS, BTN, KEY, TYPE, NAME "
+    "のどのセクションもありません)。設定は変更していません。",
+    "ファイルに次のセクションがないため、その設定は元のままです: %1",
     // Sound settings dialog
     "効果音設定",
     "ボタン",
@@ -96,6 +99,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "数値以外が入力されています。",
     "再生時間は0.0～60.0秒の範囲で指定してください",
     "音ファイル (*.wav);;全てのファイル (*)",
+    "ファイルがありません: %1",
     // About box
     "バージョン情報 Zanthエミュレータ",
     "Zanthエミュレータ Version 1.0.0.2",
@@ -368,6 +372,9 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Operation Setting File (*.kjd)|*.kjd|All Files (*.*)|*.*||",
     "The operation setting file could not be saved.",
     "The operation setting file could not be read.",
+    "This is not an operation setting file: it has none of the sections AXIS, BTN, KEY, TYPE, NAME. The "
+    "settings were left as they were.",
+    "Sections missing from the file: %1. Their settings were left as they were.",
     // Sound settings dialog
     "Sound Setting",
     "Game Pad Button",
@@ -393,6 +400,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Invalied Value",
     "Play time is 0.0 - 60.0 sec",
     "Sound Files (*.wav);;All Files (*)",
+    "File not found: %1",
     // About box
     "About Zanth-Emulator",
     "Zanth-Emulator Version 1.0.0.2",

@@ -69,6 +69,8 @@ enum class Msg : int {
     kOperationFileFilter,  // "desc|pattern|...||"
     kOperationSaveFailed,
     kOperationLoadFailed,
+    kOperationNotMappingFile,  // the reason a file was refused by Load
+    kOperationSectionsKept,    // %1: the sections a loaded file lacks
     // Sound settings dialog
     kSoundDlgTitle,
     kSoundDlgButton,
@@ -93,7 +95,8 @@ enum class Msg : int {
     kSoundDlgUnknown,
     kSoundDlgNotANumber,
     kSoundDlgPlayTimeRange,
-    kSoundDlgFileFilter,  // Qt form: "desc (pattern);;..."
+    kSoundDlgFileFilter,   // Qt form: "desc (pattern);;..."
+    kSoundDlgFileMissing,  // the list's tip on a file that is not there; %1: where it was looked for
     // About box
     kAboutTitle,
     kAboutVersion,

@@ -94,33 +94,52 @@ SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEnt
     return file.Save(path);
 }
 
-bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error,
-                     TextEncoding* encoding) {
+namespace {
+
+// Whether `section` holds the key of any row: only then does the file say something about that field.
+bool HoldsRows(const IniFile& file, std::string_view section) {
+    for (int i = 0; i < kMappingRows; ++i)
+        if (file.HasKey(section, std::to_string(i))) return true;
+    return false;
+}
+
+}  // namespace
+
+MappingLoad LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows) {
+    MappingLoad result;
     // The file dialog asks for an existing file, but it may be gone by now; a missing file must not read
     // as one that binds nothing.
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-        if (error) *error = (ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory)).message();
-        return false;
+        result.error = (ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory)).message();
+        return result;
     }
-    std::string reason;
-    const IniFile file = IniFile::Load(path, &reason);
-    if (!reason.empty()) {
-        if (error) *error = reason;
-        return false;
+    const IniFile file = IniFile::Load(path, &result.error);
+    if (!result.error.empty()) return result;
+
+    constexpr std::string_view kNames[] = {"AXIS", "BTN", "KEY", "TYPE", "NAME"};
+    bool held[5] = {};
+    for (std::size_t s = 0; s < 5; ++s) {
+        held[s] = HoldsRows(file, kNames[s]);
+        if (!held[s]) result.keptSections.emplace_back(kNames[s]);
     }
-    if (encoding) *encoding = file.encoding();
-    rows.assign(kMappingRows, MappingEntry{});
+    if (result.keptSections.size() == 5) {
+        result.outcome = MappingLoad::kNotMapping;
+        result.keptSections.clear();
+        return result;
+    }
+    result.outcome = MappingLoad::kLoaded;
+    result.encoding = file.encoding();
+    rows.resize(kMappingRows, MappingEntry{-1, -1, -1, -1, "name"});
     for (int i = 0; i < kMappingRows; ++i) {
         MappingEntry& e = rows[static_cast<std::size_t>(i)];
         const std::string key = std::to_string(i);
-        e.axis = file.GetInt("AXIS", key, -1);
-        e.padButton = file.GetInt("BTN", key, -1);
-        e.keyCode = file.GetInt("KEY", key, -1);
-        e.type = file.GetInt("TYPE", key, -1);
-        e.name = file.GetString("NAME", key, "name", kItemNameLimit + 1);
+        int* fields[] = {&e.axis, &e.padButton, &e.keyCode, &e.type};
+        for (std::size_t s = 0; s < 4; ++s)
+            if (held[s]) *fields[s] = file.GetInt(kNames[s], key, -1);
+        if (held[4]) e.name = file.GetString("NAME", key, "name", kItemNameLimit + 1);
     }
-    return true;
+    return result;
 }
 
 MappingRowTexts RowTexts(const MappingEntry& row, const AppContext& app, const GamepadNames& names) {

@@ -46,10 +46,21 @@ void ApplyMappingRows(const std::vector<MappingEntry>& rows, ControllerModel& mo
 // byte limits); an existing file keeps its own encoding.
 SaveResult SaveMappingFile(const std::string& path, const std::vector<MappingEntry>& rows,
                            TextEncoding newFileEncoding = TextEncoding::kUtf8);
-// Reads kMappingRows rows; missing keys give -1 and the name "name". Names of a CP932 file come as UTF-8. A
-// file that is missing or cannot be read changes no row: false, with the reason in `error`.
-bool LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows, std::string* error = nullptr,
-                     TextEncoding* encoding = nullptr);
+// How a mapping file was read. A file with none of the sections AXIS, BTN, KEY, TYPE, NAME is refused like
+// an unreadable one: taken as a mapping file it would blank every binding.
+struct MappingLoad {
+    enum Outcome { kLoaded, kUnreadable, kNotMapping };
+    Outcome outcome = kUnreadable;
+    std::string error;                      // kUnreadable: the reason
+    std::vector<std::string> keptSections;  // kLoaded: sections the file lacks, whose fields were left alone
+    TextEncoding encoding = TextEncoding::kUtf8;
+    bool ok() const { return outcome == kLoaded; }
+};
+// Reads kMappingRows rows; missing keys of a section the file has give -1 and the name "name". A section
+// counts as there when it holds at least one row's key; the fields of a section that is not there keep
+// what `rows` held (rows that `rows` did not have get the defaults). Names of a CP932 file come as UTF-8.
+// A file that is missing, cannot be read or is no mapping file changes no row.
+MappingLoad LoadMappingFile(const std::string& path, std::vector<MappingEntry>& rows);
 
 // Texts of a row's Keyboard and Game Pad columns; empty where the type shows nothing or no name is found.
 struct MappingRowTexts {

@@ -27,7 +27,7 @@
 #include "input/gamepad_names.h"
 #include "input/keyboard_backend.h"
 #include "panel/fit_text.h"
-#include "panel/japanese_text.h"
+#include "panel/plain_text.h"
 
 namespace zanth {
 namespace {
@@ -343,7 +343,7 @@ void OperationSettingsDialog::ShowPadName() {
     shownPad_ = name;
     const QString base = QString::fromUtf8(app_.Tr(Msg::kOperationDataGroup));
     const QString full = name.empty() ? base : base + ": " + U8(name);
-    dataGroup_->setToolTip(name.empty() ? QString() : full);
+    dataGroup_->setToolTip(name.empty() ? QString() : PlainTip(full));
     dataGroup_->setTitle(
         dataGroup_->fontMetrics().elidedText(full, Qt::ElideRight, dataGroup_->width() - 16));
 }
@@ -394,14 +394,14 @@ void OperationSettingsDialog::FillPadChoices() {
         padChoice_->setCurrentIndex(padChoice_->count() - 1);
     }
     if (chosen_.any()) padChoice_->setCurrentIndex(0);
-    padChoice_->setToolTip(padChoice_->currentText());
+    padChoice_->setToolTip(PlainTip(padChoice_->currentText()));
 }
 
 void OperationSettingsDialog::OnPadChoice(int position) {
     const QStringList id = padChoice_->itemData(position).toStringList();
     chosen_ = id.size() == 3 ? PadChoice{id[0].toStdString(), id[1].toStdString(), id[2].toStdString()}
                              : PadChoice{};
-    padChoice_->setToolTip(padChoice_->currentText());
+    padChoice_->setToolTip(PlainTip(padChoice_->currentText()));
     // The live view follows the choice: the next tick opens the chosen pad.
     liveGamepad_->Choose(chosen_);
     liveGamepad_->Shutdown();
@@ -423,9 +423,17 @@ void OperationSettingsDialog::OnLoad() {
     StopDetect();
     const QString path = ChooseFile(false);
     if (!path.isEmpty()) {
-        std::string reason;
-        if (!LoadMappingFile(QFile::encodeName(path).toStdString(), rows_, &reason, &namesEncoding_)) {
-            ShowError(QString::fromUtf8(app_.Tr(Msg::kOperationLoadFailed)), path, reason);
+        const MappingLoad loaded = LoadMappingFile(QFile::encodeName(path).toStdString(), rows_);
+        const QString failed = QString::fromUtf8(app_.Tr(Msg::kOperationLoadFailed));
+        if (loaded.outcome == MappingLoad::kUnreadable) ShowError(failed, path, loaded.error);
+        if (loaded.outcome == MappingLoad::kNotMapping)
+            ShowError(failed, path, app_.Tr(Msg::kOperationNotMappingFile));
+        if (loaded.ok()) namesEncoding_ = loaded.encoding;
+        if (loaded.ok() && !loaded.keptSections.empty()) {
+            std::string names;
+            for (const std::string& section : loaded.keptSections)
+                names += (names.empty() ? "" : ", ") + section;
+            ShowError(QString::fromUtf8(app_.Tr(Msg::kOperationSectionsKept)).arg(U8(names)), path, "");
         }
     }
     FillMappingList();
@@ -516,9 +524,10 @@ void OperationSettingsDialog::MarkConflicts() {
     auto mark = [&](QTreeWidgetItem* item, int column, const std::vector<int>& others) {
         QStringList names;
         for (int o : others) names << U8(rows_[static_cast<std::size_t>(o)].name);
-        const QString tip = names.isEmpty()
-                                ? QString()
-                                : QString::fromUtf8(app_.Tr(Msg::kOperationConflict)).arg(names.join(", "));
+        const QString tip =
+            names.isEmpty()
+                ? QString()
+                : PlainTip(QString::fromUtf8(app_.Tr(Msg::kOperationConflict)).arg(names.join(", ")));
         if (item->toolTip(column) == tip) return;
         item->setToolTip(column, tip);
         item->setBackground(column, names.isEmpty() ? QBrush() : QBrush(kConflictColour));
@@ -547,11 +556,10 @@ QString OperationSettingsDialog::ChooseFile(bool save) {
 }
 
 void OperationSettingsDialog::ShowError(const QString& what, const QString& path, const std::string& reason) {
-    lastError_ = what + "\n" + QDir::toNativeSeparators(path) + "\n" + U8(ReasonText(reason, app_.language));
+    lastError_ = what + "\n" + QDir::toNativeSeparators(path);
+    if (!reason.empty()) lastError_ += "\n" + U8(ReasonText(reason, app_.language));
     if (!messageBoxes_) return;
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)),
-                    KeepLineEndsTogether(lastError_), QMessageBox::Ok, this);
-    box.exec();
+    ShowPlainBox(this, QMessageBox::Warning, QString::fromUtf8(app_.Tr(Msg::kCaptionWarning)), lastError_);
 }
 
 }  // namespace zanth

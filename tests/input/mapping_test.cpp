@@ -97,7 +97,7 @@ TEST_F(MappingTest, NewFileListsFiveSectionsInOrderAndLoadsBackUnchanged) {
     EXPECT_NE(text.find("[BTN]\n0=2\n1=0\n2=1\n3=3\n4=-1\n5=-1\n6=-999\n"), std::string::npos);
 
     std::vector<MappingEntry> loaded;
-    ASSERT_TRUE(LoadMappingFile(path, loaded));
+    ASSERT_TRUE(LoadMappingFile(path, loaded).ok());
     EXPECT_EQ(loaded, rows);
 }
 
@@ -111,17 +111,26 @@ TEST_F(MappingTest, SaveReplacesInPlaceAndKeepsOtherContent) {
         << text;
 }
 
-TEST_F(MappingTest, LoadFillsMissingKeysAndCutsLongNames) {
+TEST_F(MappingTest, LoadFillsMissingKeysKeepsMissingSectionsAndCutsLongNames) {
     const std::string path = Path("short.kjd");
-    // Row 1's name: 22 ASCII bytes and a 3-byte character, cut before the character.
+    // Row 1's name: 22 ASCII bytes and a 3-byte character, cut before the character. [KEY] holds no row's
+    // key, [BTN] is not there: both fields keep what the rows held.
     std::ofstream(path)
         << "[TYPE]\n0=2\n[AXIS]\n0=4\n[NAME]\n0=Mine\n1=abcdefghijklmnopqrstuvあ\n[KEY]\n30=5\n";
-    std::vector<MappingEntry> rows = FillMappingRows(model_);
-    ASSERT_TRUE(LoadMappingFile(path, rows));
+    const std::vector<MappingEntry> before = FillMappingRows(model_);
+    std::vector<MappingEntry> rows = before;
+    const MappingLoad loaded = LoadMappingFile(path, rows);
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_EQ(loaded.keptSections, (std::vector<std::string>{"BTN", "KEY"}));
     ASSERT_EQ(rows.size(), std::size_t(kMappingRows));
-    EXPECT_EQ(rows[0], (MappingEntry{kMapAxis, -1, -1, 4, "Mine"}));
-    EXPECT_EQ(rows[1], (MappingEntry{-1, -1, -1, -1, "abcdefghijklmnopqrstuv"}));
-    EXPECT_EQ(rows[26], (MappingEntry{-1, -1, -1, -1, "name"}));
+    EXPECT_EQ(rows[0], (MappingEntry{kMapAxis, before[0].keyCode, before[0].padButton, 4, "Mine"}));
+    EXPECT_EQ(rows[1],
+              (MappingEntry{-1, before[1].keyCode, before[1].padButton, -1, "abcdefghijklmnopqrstuv"}));
+    EXPECT_EQ(rows[26], (MappingEntry{-1, before[26].keyCode, before[26].padButton, -1, "name"}));
+
+    std::vector<MappingEntry> none;  // rows the caller did not have get the defaults
+    ASSERT_TRUE(LoadMappingFile(path, none).ok());
+    EXPECT_EQ(none[26], (MappingEntry{-1, -1, -1, -1, "name"}));
 }
 
 // A mapping file as the Windows program writes it: CRLF, the names in CP932. Loaded, its names read right;
@@ -142,7 +151,7 @@ TEST_F(MappingTest, AFileOfTheWindowsProgramKeepsItsEncoding) {
     std::ofstream(path, std::ios::binary) << bytes;
 
     std::vector<MappingEntry> rows;
-    ASSERT_TRUE(LoadMappingFile(path, rows));
+    ASSERT_TRUE(LoadMappingFile(path, rows).ok());
     EXPECT_EQ(rows[0].name, "ホーン0");
     std::string on11;
     for (int i = 0; i < 11; ++i) on11 += "音";
@@ -169,11 +178,24 @@ TEST_F(MappingTest, FileFailuresAreReportedAndDestroyNothing) {
     }
     EXPECT_TRUE(fs::is_directory(Path("folder.kjd")));
 
-    for (const char* name : {"gone.kjd", "folder.kjd"}) {
+    // Files that are no mapping file: plain text renamed, an INI file of other sections, sections with
+    // no row's key, nothing at all, binary bytes.
+    std::ofstream(Path("notes.kjd")) << "Shopping list\nmilk\n0=1\n";
+    std::ofstream(Path("other.kjd")) << "[SYSTEM]\nPORT=3\n[SOUND]\n1_FILE=a.wav\n";
+    std::ofstream(Path("rowless.kjd")) << "[KEY]\nx=1\n[NAME]\n27=far\n";
+    std::ofstream(Path("empty.kjd"));
+    std::ofstream(Path("binary.kjd"), std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\0[\xff]", 14);
+    const std::pair<const char*, MappingLoad::Outcome> refused[] = {
+        {"gone.kjd", MappingLoad::kUnreadable},    {"folder.kjd", MappingLoad::kUnreadable},
+        {"notes.kjd", MappingLoad::kNotMapping},   {"other.kjd", MappingLoad::kNotMapping},
+        {"rowless.kjd", MappingLoad::kNotMapping}, {"empty.kjd", MappingLoad::kNotMapping},
+        {"binary.kjd", MappingLoad::kNotMapping},
+    };
+    for (const auto& [name, outcome] : refused) {
         std::vector<MappingEntry> loaded = rows;
-        std::string error;
-        EXPECT_FALSE(LoadMappingFile(Path(name), loaded, &error)) << name;
-        EXPECT_FALSE(error.empty()) << name;
+        const MappingLoad result = LoadMappingFile(Path(name), loaded);
+        EXPECT_EQ(result.outcome, outcome) << name;
+        EXPECT_EQ(result.error.empty(), outcome != MappingLoad::kUnreadable) << name;
         EXPECT_EQ(loaded, rows) << name;
     }
 }

@@ -190,6 +190,8 @@ TEST_F(OperationSettingsDialogTest, SaveAndLoadGoThroughTheChosenFile) {
     std::ofstream(chosen.toStdString()) << "[NAME]\n0=Renamed\n[TYPE]\n0=2\n[AXIS]\n0=3\n";
     Select(5);
     dialog_->loadButton()->click();
+    EXPECT_TRUE(dialog_->lastError().contains("missing from the file: BTN, KEY"))
+        << dialog_->lastError().toStdString();
     EXPECT_EQ(dialog_->currentRow(), 0);
     EXPECT_EQ(Cell(0, 0), "Renamed");
     EXPECT_EQ(Cell(0, 2), "RX-Axis");
@@ -210,6 +212,13 @@ TEST_F(OperationSettingsDialogTest, SaveAndLoadGoThroughTheChosenFile) {
     chosen = Path("missing/x.kjd");  // shown, and no row changes
     dialog_->loadButton()->click();
     EXPECT_TRUE(dialog_->lastError().contains("could not be read")) << dialog_->lastError().toStdString();
+    EXPECT_EQ(dialog_->rows(), before);
+
+    chosen = Path("notes.kjd");  // a text file renamed: refused, the bindings stay
+    std::ofstream(chosen.toStdString()) << "Lesson plan\nmove forward 3 s\n";
+    dialog_->loadButton()->click();
+    EXPECT_TRUE(dialog_->lastError().contains("not an operation setting file"))
+        << dialog_->lastError().toStdString();
     EXPECT_EQ(dialog_->rows(), before);
 }
 
