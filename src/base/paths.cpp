@@ -126,7 +126,16 @@ bool IsDataFolderName(std::string_view name) {
 
 std::string ResolveStoredPath(std::string_view stored, const std::string& settingsFolder,
                               const std::string& dataFolder, const FileCheck& isFile) {
-    if (!IsWindowsPath(stored)) return std::string(stored);
+    if (!IsWindowsPath(stored)) {
+        // A portable folder copied elsewhere still names its sounds where they used to be: a missing file
+        // is looked for by its name in this run's Data folder.
+        std::string path(stored);
+        if (path.empty() || isFile(path)) return path;
+        const std::size_t slash = path.rfind('/');
+        const std::string inData =
+            JoinPath(dataFolder, slash == std::string::npos ? path : path.substr(slash + 1));
+        return slash + 1 < path.size() && isFile(inData) ? inData : path;
+    }
     std::string p(stored);
     std::replace(p.begin(), p.end(), '\\', '/');
     const bool drive = p.size() >= 2 && p[1] == ':';

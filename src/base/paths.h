@@ -58,8 +58,9 @@ std::string FolderOf(const std::string& path);
 // another relative one ("sub\x.wav") beside the settings file; an absolute one ("C:\Sounds\x.wav",
 // "\\server\x.wav") cannot be reached from here, so its file name is looked for in the Data folder. When
 // nothing is found there, a relative path gives where it should be and an absolute one stays as it was.
-// Any other path is used as it stands. The stored path itself never changes: the Windows program still
-// reads the settings file.
+// Any other path is used as it stands while it names a file; when it does not (a portable folder copied
+// elsewhere), its file name is looked for in the Data folder. The stored path itself never changes: the
+// Windows program still reads the settings file.
 std::string ResolveStoredPath(std::string_view stored, const std::string& settingsFolder,
                               const std::string& dataFolder, const FileCheck& isFile = IsRegularFile);
 

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValidator>
@@ -239,8 +240,19 @@ void SoundSettingsDialog::FillList() {
         item->setText(3, OnOff(row.repeat == 1));
         item->setText(4, EndTypeText(row.repeatMode));
         item->setText(5, QString::fromStdString(row.file));
+        MarkFile(*item, row);
     }
     FitColumns(list_, kColumnWidths);
+}
+
+// A file that is not where the row says (nor by its name in the Data folder) is shown as missing, so that
+// the sound that will not play is seen here rather than in a log line.
+void SoundSettingsDialog::MarkFile(QTreeWidgetItem& item, const SoundSettingRow& row) const {
+    const std::string found = ResolveStoredPath(row.file, FolderOf(app_.configPath), app_.dataFolder);
+    const bool missing = !row.file.empty() && !IsRegularFile(found);
+    item.setIcon(5, missing ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
+    item.setForeground(5, missing ? QBrush(Qt::red) : QBrush());
+    item.setToolTip(5, missing ? T(Msg::kSoundDlgFileMissing).arg(QString::fromStdString(found)) : QString());
 }
 
 void SoundSettingsDialog::ConnectSignals() {
@@ -339,6 +351,7 @@ void SoundSettingsDialog::FileChanged(const QString& text) {
     SoundSettingRow* row = Current();
     if (row == nullptr) return;
     row->file = CutToEncoded(text.toStdString(), kSoundFileLimit, encoding_);
+    if (QTreeWidgetItem* item = list_->topLevelItem(currentRow_)) MarkFile(*item, *row);
     SetCell(5, QString::fromStdString(row->file));
     ShowFileLength();
 }

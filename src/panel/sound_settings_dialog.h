@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace zanth {
 
@@ -83,6 +84,7 @@ class SoundSettingsDialog : public QDialog {
     QString OnOff(bool on) const;
     SoundSettingRow* Current();
     void SetCell(int column, const QString& text);
+    void MarkFile(QTreeWidgetItem& item, const SoundSettingRow& row) const;
     QString LengthText(int ms) const;
     QString EndTypeText(int repeatMode) const;
 

@@ -147,7 +147,8 @@ TEST_F(Folders, RealFileCheckSeesOnlyRegularFiles) {
 // Sound paths of a settings file the Windows program wrote are found where they can be on this machine.
 TEST(StoredPath, WindowsPathsResolveToTheDataFolderOrBesideTheSettings) {
     const std::string ini = "/home/op/robot", data = "/home/op/robot/Data";
-    const FileCheck files = FilesAre({"/home/op/robot/Data/horn.wav", "/home/op/robot/Data/sub/bell.wav"});
+    const FileCheck files = FilesAre({"/home/op/robot/Data/horn.wav", "/home/op/robot/Data/sub/bell.wav",
+                                      "/usr/share/sounds/chime.wav", "/home/op/robot/Data/chime.wav"});
     struct Case {
         const char* stored;
         const char* resolved;
@@ -161,8 +162,14 @@ TEST(StoredPath, WindowsPathsResolveToTheDataFolderOrBesideTheSettings) {
         {"c:horn.wav", "/home/op/robot/Data/horn.wav"},
         {"\\\\server\\share\\horn.wav", "/home/op/robot/Data/horn.wav"},
         {"C:\\Sounds\\gone.wav", "C:\\Sounds\\gone.wav"},  // nothing to find: as it was
-        {"/usr/share/sounds/horn.wav", "/usr/share/sounds/horn.wav"},
-        {"relative/horn.wav", "relative/horn.wav"},
+        // A portable folder copied elsewhere: a path that names no file any more is looked for in Data.
+        {"/home/op/run1/Data/horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"/usr/share/sounds/horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"relative/horn.wav", "/home/op/robot/Data/horn.wav"},
+        {"/usr/share/sounds/ping.wav", "/usr/share/sounds/ping.wav"},    // in neither place: as it was
+        {"/usr/share/sounds/chime.wav", "/usr/share/sounds/chime.wav"},  // there: used where it is
+        {"/home/op/run1/Data/", "/home/op/run1/Data/"},
+        {"relative/ping.wav", "relative/ping.wav"},
         {"", ""},
     };
     for (const Case& c : cases)

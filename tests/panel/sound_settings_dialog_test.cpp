@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -141,6 +142,19 @@ TEST_F(SoundSettingsDialogTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurren
     EXPECT_EQ(dlg->fileLengthEdit()->text(), "Unknown");
     EXPECT_FALSE(dlg->repeatCheck()->isChecked());
     EXPECT_TRUE(dlg->endTypeCheck()->isChecked());
+    // Marked as missing in the list; a row without a file is not.
+    auto missingTip = [&](int row) { return dlg->list()->topLevelItem(row)->toolTip(5); };
+    EXPECT_TRUE(missingTip(1).startsWith("File not found: /nowhere/missing.wav"))
+        << missingTip(1).toStdString();
+    EXPECT_EQ(missingTip(0), "");
+
+    // A copied portable folder: the old absolute path names no file, the same name in Data is taken.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(app_->dataFolder)));
+    WriteWav(app_->dataFolder + "/copied.wav");
+    dlg->fileEdit()->setText("/gone/run1/Data/copied.wav");
+    EXPECT_EQ(dlg->fileLengthEdit()->text(), "2.5");
+    EXPECT_EQ(missingTip(1), "");
+    EXPECT_EQ(dlg->rows()[1].file, "/gone/run1/Data/copied.wav");  // stored as it was
 
     dlg->nameEdit()->setText("100% \"up\"");
     dlg->fileEdit()->setText(QString::fromStdString(wav));
