@@ -6,12 +6,15 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/fail_safe.h"
 #include "app/settings_claim.h"
 #include "base/app_context.h"
 #include "base/paths.h"
 #include "base/reason_text.h"
+#include "base/ui_text.h"
 #include "control/devices_factory.h"
 #include "control/log.h"
 #include "input/virtual_pads.h"
@@ -25,6 +28,9 @@ bool LeftShiftHeld();                  // main_x11.cpp
 void LeaveXlibIoErrorsToTheDisplay();  // main_x11.cpp
 
 namespace {
+
+// Also the status when the display goes away while the window runs.
+constexpr int kExitNoDisplay = 1;
 
 // A settings file that exists but could not be read, or one that cannot be saved where it belongs, is named
 // at start, not only when closing fails to save: by then the session's settings would be lost.
@@ -40,6 +46,21 @@ void SayAtStart(const zanth::AppContext& app, zanth::Msg what, const std::string
                                            QMessageBox::Ok, &dialog);
                            box.exec();
                        });
+}
+
+// Qt's X11 platform aborts without a display (status 134, "Reinstalling the application may fix this
+// problem"). The platform chosen by -platform or QT_QPA_PLATFORM is left to Qt; with neither it is X11
+// unless a Wayland display is named.
+bool DisplayMissing(const std::vector<std::string>& args) {
+    std::string platform = qEnvironmentVariable("QT_QPA_PLATFORM").toStdString();
+    bool displayOption = false;
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "-platform" || args[i] == "--platform") platform = args[i + 1];
+        if (args[i] == "-display" || args[i] == "--display") displayOption = true;
+    }
+    if (platform.empty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return false;
+    const bool x11 = platform.empty() || platform.rfind("xcb", 0) == 0;
+    return x11 && !displayOption && qEnvironmentVariableIsEmpty("DISPLAY");
 }
 
 std::string SystemLanguageName() {
@@ -83,6 +104,11 @@ int main(int argc, char** argv) {
     if (claim.outcome == zanth::FileLock::Outcome::kHeld) {
         zanth::PrintSettingsInUse(context->configPath, claim.holder, context->language);
         if (!zanth::DisplayAvailable()) return zanth::kExitSettingsInUse;
+    }
+    if (DisplayMissing(args)) {
+        std::fprintf(stderr, "zanth-emulator: %s\n",
+                     zanth::UiText(zanth::Msg::kNoDisplay, context->language));
+        return kExitNoDisplay;
     }
 
     QApplication qapp(argc, argv);

@@ -262,6 +262,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "一つの設定ファイルを二つのウィンドウで使うと、互いの設定を上書きしてしまいます。"
     "別の設定ファイルで起動するか、先にもう一方のウィンドウを閉じてください。",
     "別の設定ファイルで起動するには: zanth-emulator --config ファイル",
+    "画面がありません (DISPLAY が設定されていません)。X のデスクトップで起動してください。",
     "別の設定ファイルを選ぶ...",
     "終了",
     "このウィンドウで使う設定ファイル",
@@ -564,6 +565,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Two windows on one settings file would overwrite each other's settings. Start this window with another "
     "settings file, or close the other window first.",
     "To start with another settings file: zanth-emulator --config FILE",
+    "no display (DISPLAY is not set): start the program on an X desktop",
     "Choose Another Settings File...",
     "Quit",
     "Settings File for This Window",

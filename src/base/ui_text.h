@@ -242,6 +242,7 @@ enum class Msg : int {
     kSettingsHeldUnknown,  // when the holder cannot be told
     kSettingsInUseAdvice,  // in the box, below the file and the holder
     kSettingsInUseOption,  // on stderr, where no box can be shown
+    kNoDisplay,            // on stderr: the program was started where no window can be shown
     kChooseOtherSettings,  // the box's button that opens the file dialog
     kQuit,
     kChooseSettingsTitle,   // the file dialog's caption at start

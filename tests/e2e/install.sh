@@ -93,6 +93,10 @@ nodisplay LANG=C.UTF-8 LC_ALL= "$bin" --lang en --bogus >"$WORK/out" 2>"$WORK/er
 [ ! -s "$WORK/out" ] || fail "a bad option printed to stdout"
 grep -q "unknown option: --bogus" "$WORK/err" || fail "bad option message: $(cat "$WORK/err")"
 grep -q "zanth-emulator --help" "$WORK/err" || fail "bad option message names no help"
+rc=0
+nodisplay HOME="$WORK/nodisplay" LANG=C.UTF-8 LC_ALL= "$bin" --lang en >"$WORK/out" 2>"$WORK/err" || rc=$?
+((rc == 1)) || fail "a start without a display exits with $rc, not 1: $(cat "$WORK/err")"
+grep -q "no display (DISPLAY is not set)" "$WORK/err" || fail "no-display message: $(cat "$WORK/err")"
 
 note "first start from a menu: settings into ~/.config"
 start_x
