@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "base/ui_text.h"
@@ -44,6 +46,62 @@ bool Names(const std::string& path, const struct stat& st) {
 // How many times a file replaced between opening and locking it is tried again: each round means another
 // save landed in that moment, so a handful is plenty.
 constexpr int kAttempts = 20;
+// Reads of /proc/locks for one holder before the file is opened afresh.
+constexpr int kHolderReads = 5;
+
+// /proc/locks is read in pieces, and a lock taken or dropped meanwhile elsewhere (a save of the holder)
+// can move the holder's line past the reader: while the inode is still there, it is read again.
+template <typename StillThere>
+LockHolder HolderOf(const struct stat& held, StillThere stillThere) {
+    LockHolder holder;
+    for (int read = 0; read < kHolderReads && holder.pid == 0; ++read) {
+        if (read > 0 && !stillThere()) break;
+        holder = FindLockHolder(ReadWhole("/proc/locks"), held.st_dev, held.st_ino);
+    }
+    return holder;
+}
+
+// The lock that outlives outside saves: editors, `sed -i` and zanth-ini put a new file in the place of the
+// settings, which carries no lock, but nothing renames the guard beside it (hidden, so that it does not
+// crowd the user's folder). It is never removed: removing it would let two programs lock two guards of one
+// name. A folder where it cannot be made leaves the lock on the file alone; such a folder takes no renamed
+// file either.
+class Guard {
+  public:
+    Guard() = default;
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+    ~Guard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // False (with `r` saying who holds it) when another program holds the guard.
+    bool Take(const std::string& path, FileLock::Result& r) {
+        const std::string guardPath = GuardPath(path);
+        fd_ = ::open(guardPath.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK) {
+            ::close(std::exchange(fd_, -1));
+            return true;
+        }
+        struct stat held {};
+        r.outcome = FileLock::Outcome::kHeld;
+        if (::fstat(fd_, &held) == 0) r.holder = HolderOf(held, [&] { return Names(guardPath, held); });
+        r.holder.command = CommandOfProcess(r.holder.pid);
+        return false;
+    }
+    int Release() { return std::exchange(fd_, -1); }
+
+  private:
+    static std::string GuardPath(const std::string& path) {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        const std::string target = resolved ? resolved : path;
+        std::free(resolved);
+        const std::size_t slash = target.rfind('/');
+        const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+        return target.substr(0, name) + "." + target.substr(name) + ".lock";
+    }
+    int fd_ = -1;
+};
 
 }  // namespace
 
@@ -58,10 +116,13 @@ FileLock::~FileLock() {
         std::erase(Registry(), this);
     }
     ::close(fd_);
+    if (guardFd_ >= 0) ::close(guardFd_);
 }
 
 FileLock::Result FileLock::Acquire(const std::string& path, bool create) {
     Result r;
+    // The guard is taken once the file is known to be there, so that a missing one leaves no guard behind.
+    Guard guard;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         // Read-only is enough for flock, and O_NONBLOCK keeps a FIFO put there from hanging the start.
         const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (create ? O_CREAT : 0);
@@ -76,6 +137,10 @@ FileLock::Result FileLock::Acquire(const std::string& path, bool create) {
             ::close(fd);
             return r;
         }
+        if (attempt == 0 && !guard.Take(path, r)) {
+            ::close(fd);
+            return r;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             ::close(fd);
@@ -84,9 +149,10 @@ FileLock::Result FileLock::Acquire(const std::string& path, bool create) {
                 return r;
             }
             r.outcome = Outcome::kHeld;
-            r.holder = FindLockHolder(ReadWhole("/proc/locks"), held.st_dev, held.st_ino);
-            // Unlisted: the holder has put a new file in this one's place meanwhile; that one tells who.
-            if (r.holder.pid == 0 && !Names(path, held) && attempt + 1 < kAttempts) continue;
+            r.holder = HolderOf(held, [&] { return Names(path, held); });
+            // Unlisted: the holder has put a new file in this one's place meanwhile (or is doing so); that
+            // one, or the next look, tells who.
+            if (r.holder.pid == 0 && attempt + 1 < kAttempts) continue;
             r.holder.command = CommandOfProcess(r.holder.pid);
             return r;
         }
@@ -94,6 +160,7 @@ FileLock::Result FileLock::Acquire(const std::string& path, bool create) {
         if (Names(path, held)) {
             r.outcome = Outcome::kLocked;
             r.lock.reset(new FileLock(fd, held.st_dev, held.st_ino));
+            r.lock->guardFd_ = guard.Release();
             return r;
         }
         ::close(fd);

@@ -22,6 +22,10 @@ struct LockHolder {
 // it over the path and hands that descriptor over here (TakeOver), so that at no moment is the inode under
 // the path unlocked. Another process that opened the old inode just before the rename finds, once it has the
 // lock, that the path names another inode, and tries again.
+//
+// A save by another program (an editor, `sed -i`, zanth-ini) puts an unlocked inode in the file's place. So
+// the lock is also held on a guard file beside it (".NAME.lock", never renamed and never removed), which
+// keeps refusing a second program whatever happened to the file.
 class FileLock {
   public:
     enum class Outcome {
@@ -36,8 +40,8 @@ class FileLock {
         std::string error;               // when kUnavailable
     };
 
-    // Locks the regular file at `path` without waiting. With `create`, a missing file is made empty first
-    // (so that two first starts on one path cannot both run); the folder must exist.
+    // Locks the regular file at `path` and its guard without waiting. With `create`, a missing file is made
+    // empty first (so that two first starts on one path cannot both run); the folder must exist.
     static Result Acquire(const std::string& path, bool create);
 
     ~FileLock();
@@ -56,6 +60,7 @@ class FileLock {
     int fd_;
     dev_t dev_;
     ino_t ino_;
+    int guardFd_ = -1;  // the guard beside the file; -1 where none could be made
 };
 
 // The holder of a FLOCK lock on the inode (dev, ino) as /proc/locks lists it (`locks` is that file's text);

@@ -65,6 +65,26 @@ TEST_F(LockDir, HeldAcrossTheHoldersOwnAtomicSaves) {
     }
 }
 
+// Editors, `sed -i` and zanth-ini save by renaming a new file over the settings: a second program started
+// afterwards is still refused, and named the holder.
+TEST_F(LockDir, AnOutsideSaveOverTheFileStillRefusesASecondProgram) {
+    auto held = FileLock::Acquire(path_, true);
+    ASSERT_EQ(held.outcome, FileLock::Outcome::kLocked);
+    std::ofstream(path_ + ".new") << "[SYSTEM]\nBACK=1\n";
+    fs::rename(path_ + ".new", path_);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const auto second = FileLock::Acquire(path_, false);
+        ::_exit(second.outcome == FileLock::Outcome::kHeld && second.holder.pid == ::getppid() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second program was let in";
+    held.lock.reset();
+    EXPECT_EQ(FileLock::Acquire(path_, false).outcome, FileLock::Outcome::kLocked);
+}
+
 // Another process saving over and over while we try: never a moment where the file is ours; killed, its
 // lock is gone with it and nothing is left to clean up.
 TEST_F(LockDir, AnotherProcessSavingIsNeverOvertakenAndItsCrashFreesTheFile) {
