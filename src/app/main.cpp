@@ -14,6 +14,7 @@
 #include "base/app_context.h"
 #include "base/paths.h"
 #include "base/reason_text.h"
+#include "base/text.h"
 #include "base/ui_text.h"
 #include "control/devices_factory.h"
 #include "control/log.h"
@@ -21,6 +22,7 @@
 #include "model/settings.h"
 #include "panel/japanese_text.h"
 #include "panel/main_window.h"
+#include "panel/plain_text.h"
 #include "panel/qt_translations.h"
 #include "panel/stats.h"
 
@@ -42,9 +44,7 @@ void SayAtStart(const zanth::AppContext& app, zanth::Msg what, const std::string
     // Over the window, once it is up: the robot can be driven meanwhile.
     QTimer::singleShot(0, &dialog,
                        [&dialog, text, caption = QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning))] {
-                           QMessageBox box(QMessageBox::Warning, caption, zanth::KeepLineEndsTogether(text),
-                                           QMessageBox::Ok, &dialog);
-                           box.exec();
+                           zanth::ShowPlainBox(&dialog, QMessageBox::Warning, caption, text);
                        });
 }
 
@@ -70,9 +70,17 @@ std::string SystemLanguageName() {
     return QLocale::languageToString(lang).toStdString();
 }
 
+// Every log line goes out with its control characters escaped: names from outside the program reach the log
+// (ports, devices, gamepads, files, clients), and none may rewrite the terminal that shows it.
+QtMessageHandler gPlainLog = nullptr;
+void EscapedLog(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    gPlainLog(type, context, QString::fromStdString(zanth::EscapeControls(message.toStdString())));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    gPlainLog = qInstallMessageHandler(EscapedLog);
     zanth::RunStats::Get().MarkProcessStart();
     std::vector<std::string> args(argv + 1, argv + argc);
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
@@ -156,8 +164,8 @@ int main(int argc, char** argv) {
         qCWarning(lcControl).noquote() << text;
         // Ended by a signal, nobody is there to press OK.
         if (!failSafe.terminating())
-            QMessageBox::warning(nullptr, QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)),
-                                 zanth::KeepLineEndsTogether(text));
+            zanth::ShowPlainBox(nullptr, QMessageBox::Warning,
+                                QString::fromUtf8(app.Tr(zanth::Msg::kCaptionWarning)), text);
     }
     return 0;
 }

@@ -25,7 +25,9 @@ bool AskForAnotherFile(const AppContext& app, const LockHolder& holder) {
                          QDir::toNativeSeparators(QString::fromStdString(app.configPath)) + "\n" +
                          QString::fromStdString(DescribeHolder(holder, app.language)) + "\n\n" +
                          Tr(app, Msg::kSettingsInUseAdvice);
-    QMessageBox box(QMessageBox::Warning, Tr(app, Msg::kWindowTitle), text);
+    QMessageBox box(QMessageBox::Warning, Tr(app, Msg::kWindowTitle), QString());
+    box.setTextFormat(Qt::PlainText);  // the holder's name is the program's own choice
+    box.setText(text);
     QPushButton* choose = box.addButton(Tr(app, Msg::kChooseOtherSettings), QMessageBox::AcceptRole);
     QPushButton* quit = box.addButton(Tr(app, Msg::kQuit), QMessageBox::RejectRole);
     box.setDefaultButton(choose);

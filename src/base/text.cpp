@@ -155,4 +155,29 @@ std::size_t EncodedSize(std::string_view text, TextEncoding encoding) {
     return text.size();
 }
 
+std::string EscapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F, the C1 controls
+            out += "\\u00";
+            out += kHex[next >> 4];
+            out += kHex[next & 15];
+            ++i;
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if ((c < 0x20 && c != '\n') || c == 0x7F) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace zanth

@@ -41,4 +41,10 @@ std::string CutToEncoded(std::string_view text, std::size_t maxBytes, TextEncodi
 // The bytes `text` (UTF-8) takes in `encoding`, by the same rule.
 std::size_t EncodedSize(std::string_view text, TextEncoding encoding);
 
+// `text` with every control character but the line break written as an escape ("\r", "\x1b", "\u009b"): a
+// name from outside the program (a client's, a device's, a header's) must not move the cursor of the terminal
+// that shows the log. Line breaks are the messages' own; a name that may hold one is escaped where it is
+// logged.
+std::string EscapeControls(std::string_view text);
+
 }  // namespace zanth

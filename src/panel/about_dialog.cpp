@@ -9,6 +9,7 @@
 #include "base/app_context.h"
 #include "panel/artwork.h"
 #include "panel/dialog_units.h"
+#include "panel/plain_text.h"
 
 namespace zanth {
 namespace {
@@ -28,7 +29,7 @@ QLabel* Line(const QString& text, QWidget* parent, int x, int y, int w, int h) {
 AboutDialog::AboutDialog(const AppContext& app, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(app.Tr(Msg::kAboutTitle)));
     QSize size = DialogUnitsToPixels(0, 0, 259, 57).size();
-    auto* icon = new QLabel(this);
+    auto* icon = Plain(new QLabel(this));
     icon->setGeometry(DialogUnitsToPixels(11, 17, 20, 20));
     icon->setPixmap(AppIcon().pixmap(icon->size()));
     version_ = Line(QString::fromUtf8(app.Tr(Msg::kAboutVersion)), this, 40, 10, 119, 8);
@@ -48,7 +49,7 @@ AboutDialog::AboutDialog(const AppContext& app, QWidget* parent) : QDialog(paren
         size.rwidth() += grow;
     }
     settings_->setText(settings_->fontMetrics().elidedText(full, Qt::ElideMiddle, settings_->width()));
-    settings_->setToolTip(path);
+    settings_->setToolTip(PlainTip(path));
     settings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* ok = new QPushButton(QString::fromUtf8(app.Tr(Msg::kOk)), this);
     const QRect okRect = DialogUnitsToPixels(202, 7, 50, 16);

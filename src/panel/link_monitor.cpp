@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "panel/battery_plot.h"
-#include "panel/japanese_text.h"
+#include "panel/plain_text.h"
 
 namespace zanth {
 namespace {
@@ -95,7 +95,8 @@ QVariant MonitorRows::data(const QModelIndex& index, int role) const {
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) return {};
     const Cached* c = RowAt(index.row());
     if (c == nullptr) return {};
-    return c->fields[static_cast<std::size_t>(index.column())];
+    const QString& field = c->fields[static_cast<std::size_t>(index.column())];
+    return role == Qt::ToolTipRole ? PlainTip(field) : field;
 }
 
 const QStaticText* MonitorRows::CellText(const QModelIndex& index) const {
@@ -141,7 +142,7 @@ LinkMonitorWindow::LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic
     pause_->setCheckable(true);
     clear_ = new QPushButton(Tr(Msg::kMonitorClear), this);
     save_ = new QPushButton(Tr(Msg::kMonitorSave), this);
-    state_ = new QLabel(this);
+    state_ = Plain(new QLabel(this));
     state_->setStyleSheet("color: #a00000; font-weight: bold;");
     for (QWidget* w :
          {static_cast<QWidget*>(pause_), static_cast<QWidget*>(clear_), static_cast<QWidget*>(save_)})
@@ -151,11 +152,11 @@ LinkMonitorWindow::LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic
     layout->addLayout(buttons);
     BuildTable();
     layout->addWidget(table_, 1);
-    counters_ = new QLabel(this);
-    device_ = new QLabel(this);
+    counters_ = Plain(new QLabel(this));
+    device_ = Plain(new QLabel(this));
     layout->addWidget(counters_);
     layout->addWidget(device_);
-    layout->addWidget(new QLabel(Tr(Msg::kMonitorPlot), this));
+    layout->addWidget(Plain(new QLabel(Tr(Msg::kMonitorPlot), this)));
     plot_ = new BatteryPlot(this);
     plot_->SetMinutesLabel(Tr(Msg::kMonitorMinutesAgo));
     plot_->setFixedHeight(170);
@@ -252,9 +253,8 @@ void LinkMonitorWindow::OnSave() {
 bool LinkMonitorWindow::SaveTo(const QString& path) {
     const SaveResult r = traffic_.text().Save(traffic_.monitor(), path.toStdString());
     if (!r.ok && messageBoxes_)
-        QMessageBox::critical(this, Tr(Msg::kCaptionError),
-                              KeepLineEndsTogether(Tr(Msg::kMonitorSaveFailed) + "\n" + path + "\n" +
-                                                   QString::fromStdString(r.error)));
+        ShowPlainBox(this, QMessageBox::Critical, Tr(Msg::kCaptionError),
+                     Tr(Msg::kMonitorSaveFailed) + "\n" + path + "\n" + QString::fromStdString(r.error));
     return r.ok;
 }
 

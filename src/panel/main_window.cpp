@@ -27,6 +27,7 @@
 #include "panel/link_monitor.h"
 #include "panel/link_note.h"
 #include "panel/operation_settings_dialog.h"
+#include "panel/plain_text.h"
 #include "panel/remote_window.h"
 #include "panel/sound_settings_dialog.h"
 #include "panel/stats.h"
@@ -130,7 +131,8 @@ void MainWindow::ShowState() {
         gamepadStatus_->setText(padStatus);
         gamepadStatus_->setCursorPosition(0);
     }
-    const QString padTip = s.padAbsent.empty() ? QString::fromStdString(s.gamepadDescription) : padStatus;
+    const QString padTip =
+        PlainTip(s.padAbsent.empty() ? QString::fromStdString(s.gamepadDescription) : padStatus);
     if (gamepadStatus_->toolTip() != padTip) gamepadStatus_->setToolTip(padTip);
     setText(axisLine_, QString::fromStdString(s.axisLine));
     setText(connectButton_, Tr(s.engaged() ? Msg::kDisconnect : Msg::kConnect));
@@ -141,7 +143,7 @@ void MainWindow::ShowState() {
     batteryMeter_->setStale(s.meterStale);
     const LinkNote note = ComposeLinkNote(s, app_.language, linkNote_->fontMetrics(), linkNote_->width());
     setText(linkNote_, note.text);
-    if (linkNote_->toolTip() != note.tip) linkNote_->setToolTip(note.tip);
+    if (const QString tip = PlainTip(note.tip); linkNote_->toolTip() != tip) linkNote_->setToolTip(tip);
     linkNote_->setVisible(!note.text.isEmpty());
     const QString mark = s.remoteClients > 0 ? Tr(Msg::kRemoteMark).arg(s.remoteClients) : QString();
     setText(remoteMark_, mark);
@@ -167,8 +169,7 @@ void MainWindow::ShowConnectFailure(const ConnectResult& r) {
                         QString::fromStdString(r.device.empty() ? "-" : r.device) +
                         "): " + QString::fromStdString(ReasonText(r.reason, app_.language));
     ShowState();
-    if (messageBoxes_)
-        QMessageBox::critical(this, Tr(Msg::kCaptionError), KeepLineEndsTogether(lastConnectError_));
+    if (messageBoxes_) ShowPlainBox(this, QMessageBox::Critical, Tr(Msg::kCaptionError), lastConnectError_);
 }
 
 // ---- The two settings dialogs
@@ -208,8 +209,7 @@ void MainWindow::OpenManual() {
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
     // The manual is there but nothing on this desktop shows PDF files: say so, and where the file is.
     lastMessage_ = Tr(Msg::kManualNoViewer).arg(QDir::toNativeSeparators(path));
-    if (messageBoxes_)
-        QMessageBox::warning(this, Tr(Msg::kCaptionWarning), KeepLineEndsTogether(lastMessage_));
+    if (messageBoxes_) ShowPlainBox(this, QMessageBox::Warning, Tr(Msg::kCaptionWarning), lastMessage_);
 }
 
 void MainWindow::ShowAbout() {
@@ -246,8 +246,10 @@ bool MainWindow::SaveSettingsTo(const QString& path) {
         ok = true;
         lastMessage_ = Tr(Msg::kSettingsSavedAs) + "\n" + where + "\n\n" + Tr(Msg::kSettingsSavedAsHint);
     }
-    if (messageBoxes_ && ok) QMessageBox::information(this, Tr(Msg::kMenuSaveSettingsAs), lastMessage_);
-    if (messageBoxes_ && !ok) QMessageBox::warning(this, Tr(Msg::kCaptionWarning), lastMessage_);
+    if (messageBoxes_ && ok)
+        ShowPlainBox(this, QMessageBox::Information, Tr(Msg::kMenuSaveSettingsAs), lastMessage_);
+    if (messageBoxes_ && !ok)
+        ShowPlainBox(this, QMessageBox::Warning, Tr(Msg::kCaptionWarning), lastMessage_);
     return ok;
 }
 

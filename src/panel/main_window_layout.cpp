@@ -20,6 +20,7 @@
 #include "panel/dialog_units.h"
 #include "panel/fit_text.h"
 #include "panel/main_window.h"
+#include "panel/plain_text.h"
 
 namespace zanth {
 namespace {
@@ -55,7 +56,7 @@ QString PortTip(const SerialDevice& d) {
 void ShowPortTip(QComboBox* box) {
     const int i = box->currentIndex();
     box->setToolTip(i < 0 ? QString()
-                          : box->itemText(i) + "\n" + box->itemData(i, Qt::ToolTipRole).toString());
+                          : PlainTip(box->itemText(i) + "\n" + box->itemData(i, Qt::ToolTipRole).toString()));
 }
 
 QLineEdit* ReadOnlyEdit(QWidget* parent) {
@@ -108,7 +109,7 @@ void MainWindow::BuildControls() {
     soundList_ = Place(new QTreeWidget(this), 6, 63, 81, 185);
     batteryMeter_ = Place(new BatteryMeter(this), 168, 147, 116, 14);
     // Room for the state and its reason on two lines and the device on a third.
-    linkNote_ = new QLabel(this);
+    linkNote_ = Plain(new QLabel(this));
     linkNote_->setGeometry(batteryMeter_->geometry().right() + 6, batteryMeter_->y(), 150,
                            3 * batteryMeter_->height());
     linkNote_->setWordWrap(true);
@@ -225,7 +226,7 @@ void MainWindow::ShowSoundLabels() {
         QTreeWidgetItem* row = soundList_->topLevelItem(i);
         if (row == nullptr) continue;
         row->setText(2, QString::fromStdString(session_->SoundLabel(i)));
-        row->setToolTip(2, QString::fromStdString(e.file));
+        row->setToolTip(2, PlainTip(QString::fromStdString(e.file)));
         row->setText(3, e.repeat ? "ON" : "OFF");
     }
     // The list is narrow: its columns take what their texts need, and it scrolls sideways.
@@ -249,7 +250,7 @@ void MainWindow::FillPortList() {
         const QString label = QString::fromStdString(labels[static_cast<std::size_t>(i)]);
         if (portCombo_->itemText(i) != label) portCombo_->setItemText(i, label);
         const QString tip = PortTip(table[static_cast<std::size_t>(i)]);
-        portCombo_->setItemData(i, tip.isEmpty() ? Tr(Msg::kNoDevice) : tip, Qt::ToolTipRole);
+        portCombo_->setItemData(i, tip.isEmpty() ? Tr(Msg::kNoDevice) : PlainTip(tip), Qt::ToolTipRole);
         widest = std::max(widest, metrics.horizontalAdvance(label));
     }
     // The open list is as wide as its longest entry; the box itself keeps its place on the panel.

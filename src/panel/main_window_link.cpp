@@ -16,6 +16,7 @@
 #include "panel/link_indicator.h"
 #include "panel/link_monitor.h"
 #include "panel/main_window.h"
+#include "panel/plain_text.h"
 #include "panel/remote_window.h"
 
 namespace zanth {
@@ -35,7 +36,7 @@ QString DataFolder(const AppContext& app) {
 
 void MainWindow::BuildLinkControls() {
     // Left of the BATTERY label of the picture, which leaves the meter and the note right of it in place.
-    batteryNumber_ = new QLabel(this);
+    batteryNumber_ = Plain(new QLabel(this));
     batteryNumber_->setGeometry(batteryMeter_->x() - 114, batteryMeter_->y(), 40, batteryMeter_->height());
     batteryNumber_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont bold = batteryNumber_->font();
@@ -45,7 +46,7 @@ void MainWindow::BuildLinkControls() {
     indicator_ = new LinkIndicator(this);
     indicator_->setToolTip(Tr(Msg::kLampTip));
     indicator_->setGeometry(batteryNumber_->x() - 16, batteryMeter_->y() + 5, 12, 12);
-    playbackNote_ = new QLabel(this);
+    playbackNote_ = Plain(new QLabel(this));
     playbackNote_->setGeometry(linkNote_->x(), linkNote_->y(), linkNote_->width(),
                                4 * batteryMeter_->height());
     playbackNote_->setWordWrap(true);
@@ -53,7 +54,7 @@ void MainWindow::BuildLinkControls() {
     playbackNote_->hide();
     // Below the two input status boxes, a third source of input: on the plain part of the panel, so that
     // nothing of the controller moves for it.
-    remoteMark_ = new QLabel(this);
+    remoteMark_ = Plain(new QLabel(this));
     remoteMark_->setGeometry(keyboardStatus_->x(), gamepadStatus_->geometry().bottom() + 8,
                              keyboardStatus_->width(), gamepadStatus_->height() + 4);
     remoteMark_->setAlignment(Qt::AlignCenter);
@@ -61,7 +62,7 @@ void MainWindow::BuildLinkControls() {
         "background: #1f6f3a; color: white; font-weight: bold; border-radius: 4px; padding: 0 6px;");
     remoteMark_->hide();
     // In the empty corner above the sound list, where no control of the picture is.
-    activityMark_ = new QLabel(this);
+    activityMark_ = Plain(new QLabel(this));
     activityMark_->setGeometry(10, 10, 84, 30);
     activityMark_->setAlignment(Qt::AlignCenter);
     activityMark_->hide();
@@ -151,8 +152,7 @@ void MainWindow::StopRecordOrPlay() {
 
 void MainWindow::ShowLinkError(const std::string& error) {
     lastLinkError_ = QString::fromStdString(error);
-    if (messageBoxes_)
-        QMessageBox::critical(this, Tr(Msg::kCaptionError), KeepLineEndsTogether(lastLinkError_));
+    if (messageBoxes_) ShowPlainBox(this, QMessageBox::Critical, Tr(Msg::kCaptionError), lastLinkError_);
 }
 
 // REC in white on red while recording, PLAY in white on blue while playing; `mark` kCount hides it.

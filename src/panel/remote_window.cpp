@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "panel/plain_text.h"
 #include "panel/qr_code.h"
 
 namespace zanth {
@@ -17,7 +18,7 @@ constexpr int kRefreshMs = 1000;  // the clients' message counts, while the wind
 constexpr int kQrModulePixels = 5;
 
 QLabel* Caption(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+    auto* label = Plain(new QLabel(text, parent));
     label->setStyleSheet("font-weight: bold;");
     return label;
 }
@@ -30,10 +31,10 @@ RemoteWindow::RemoteWindow(const AppContext& app, ControlSession& session, QWidg
     auto* layout = new QVBoxLayout(this);
     on_ = new QCheckBox(Tr(Msg::kRemoteOn), this);
     lan_ = new QCheckBox(Tr(Msg::kRemoteLan), this);
-    lanNote_ = new QLabel(Tr(Msg::kRemoteLanNote), this);
+    lanNote_ = Plain(new QLabel(Tr(Msg::kRemoteLanNote), this));
     lanNote_->setWordWrap(true);
     lanNote_->setStyleSheet("color: #a00000;");
-    status_ = new QLabel(this);
+    status_ = Plain(new QLabel(this));
     status_->setWordWrap(true);
     addressCaption_ = Caption(Tr(Msg::kRemoteAddress), this);
     // Links the user can click (the desktop's browser opens the page) and select to copy.
@@ -42,7 +43,7 @@ RemoteWindow::RemoteWindow(const AppContext& app, ControlSession& session, QWidg
     address_->setTextInteractionFlags(Qt::TextBrowserInteraction);
     address_->setOpenExternalLinks(true);
     scanCaption_ = Caption(Tr(Msg::kRemoteScan), this);
-    qr_ = new QLabel(this);
+    qr_ = Plain(new QLabel(this));
     qr_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (QWidget* w :
          {static_cast<QWidget*>(on_), static_cast<QWidget*>(lan_), static_cast<QWidget*>(lanNote_),

@@ -30,7 +30,7 @@
 #include "base/text.h"
 #include "model/controller_model.h"
 #include "panel/fit_text.h"
-#include "panel/japanese_text.h"
+#include "panel/plain_text.h"
 #include "sound/sound_file.h"
 #include "sound/sound_output.h"
 #include "sound/wav_length.h"
@@ -252,7 +252,8 @@ void SoundSettingsDialog::MarkFile(QTreeWidgetItem& item, const SoundSettingRow&
     const bool missing = !row.file.empty() && !IsRegularFile(found);
     item.setIcon(5, missing ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
     item.setForeground(5, missing ? QBrush(Qt::red) : QBrush());
-    item.setToolTip(5, missing ? T(Msg::kSoundDlgFileMissing).arg(QString::fromStdString(found)) : QString());
+    item.setToolTip(
+        5, missing ? PlainTip(T(Msg::kSoundDlgFileMissing).arg(QString::fromStdString(found))) : QString());
 }
 
 void SoundSettingsDialog::ConnectSignals() {
@@ -442,8 +443,7 @@ void SoundSettingsDialog::Message(Msg captionId, const QString& text) {
     // The icon of the program's other boxes: an error is an error wherever it is found.
     const QMessageBox::Icon icon =
         captionId == Msg::kCaptionError ? QMessageBox::Critical : QMessageBox::Warning;
-    QMessageBox box(icon, caption, KeepLineEndsTogether(text), QMessageBox::Ok, this);
-    box.exec();
+    ShowPlainBox(this, icon, caption, text);
 }
 
 bool SoundSettingsDialog::eventFilter(QObject* watched, QEvent* event) {

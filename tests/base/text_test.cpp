@@ -55,5 +55,21 @@ TEST(Cp932, DetectedByInvalidUtf8AndConvertedBothWays) {
     EXPECT_EQ(EncodedSize("café", TextEncoding::kCp932), 5u);  // counted as the UTF-8 it will be written in
 }
 
+TEST(Text, ControlCharactersAreEscapedForTheLog) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain ASCII and 日本語", "plain ASCII and 日本語"},
+        {"host\r\nX: y", "host\\r\nX: y"},
+        {"\x1b[2J\x7f\t", "\\x1b[2J\\x7f\\x09"},
+        {"a\xc2\x9b"
+         "31m b\xc2\xa0"
+         "c",
+         "a\\u009b"
+         "31m b\xc2\xa0"
+         "c"},  // C1 CSI escaped, no-break space kept
+        {"cut\xc2", "cut\xc2"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(EscapeControls(in), out) << in;
+}
+
 }  // namespace
 }  // namespace zanth

@@ -13,12 +13,16 @@
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QWebSocket>
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 
 #include "control/devices_factory.h"
+#include "panel/link_monitor.h"
 #include "panel/main_window.h"
+#include "panel/plain_text.h"
 #include "panel/qr_code.h"
 
 namespace zanth {
@@ -103,6 +107,38 @@ TEST_F(RemoteWindowTest, OnLanClientsAndOff) {
     remote_->onCheck()->click();
     EXPECT_FALSE(window_->session().remoteStatus().running);
     EXPECT_FALSE(remote_->addressLabel()->isVisible());
+}
+
+// A client names itself in markup: every window shows the name as it is, and no label of theirs guesses
+// rich text (which would load an image named in it, a device or a pipe, on the GUI thread).
+TEST_F(RemoteWindowTest, OutsideTextsShowAsPlainText) {
+    const QString name = "<b>big</b><img src=/dev/zero>";
+    for (const QString& text : {QString("plain"), name, QString("a & b\n<i>")}) {
+        QTextDocument shown;
+        shown.setHtml(PlainTip(text));
+        EXPECT_EQ(Qt::mightBeRichText(PlainTip(text)) ? shown.toPlainText() : PlainTip(text), text);
+    }
+
+    remote_->onCheck()->click();
+    const RemoteStatus on = window_->session().remoteStatus();
+    ASSERT_TRUE(on.running) << on.reason.toStdString();
+    QWebSocket client;
+    client.open(QUrl(QString("ws://127.0.0.1:%1/ws").arg(on.port)));
+    ASSERT_TRUE(WaitFor([&] { return client.state() == QAbstractSocket::ConnectedState; }));
+    client.sendTextMessage(
+        QJsonDocument(QJsonObject{{"v", 1}, {"type", "hello"}, {"name", name}, {"token", on.token}})
+            .toJson(QJsonDocument::Compact));
+    window_->OpenMonitor();
+    QList<QLabel*> labels = window_->findChildren<QLabel*>();
+    labels += remote_->findChildren<QLabel*>();
+    labels += window_->monitorWindow()->findChildren<QLabel*>();
+    ASSERT_TRUE(WaitFor([&] {
+        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text().contains(name); });
+    }));
+    for (const QLabel* label : labels)
+        EXPECT_NE(label->textFormat(), Qt::AutoText)
+            << label->objectName().toStdString() << ": " << label->text().toStdString();
+    client.close();
 }
 
 }  // namespace
