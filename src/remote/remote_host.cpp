@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <utility>
 
 #include "remote/log.h"
 
@@ -68,13 +69,25 @@ RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QSt
     connect(&timer_, &QTimer::timeout, this, &RemoteHost::Tick);
 }
 
+// A socket that is aborted or deleted says `disconnected` at once, and its handlers erase from these very
+// lists: each list is taken whole first, and every socket is cut from this host before it goes.
 RemoteHost::~RemoteHost() {
-    for (auto& [id, c] : clients_) {
+    timer_.stop();
+    listeners_.clear();
+    const auto clients = std::exchange(clients_, {});
+    const auto reading = std::exchange(reading_, {});
+    handing_.clear();
+    for (const auto& [id, c] : clients) {
         board_->Remove(id);
+        c.socket->disconnect(this);
         c.socket->abort();
         delete c.socket;
     }
-    for (auto& [socket, when] : reading_) delete socket;
+    for (const auto& [socket, when] : reading) {
+        socket->disconnect(this);
+        socket->abort();
+        delete socket;
+    }
 }
 
 bool RemoteHost::Listen(const RemoteOptions& options, quint16* port, QStringList* hosts, QString* why,

@@ -225,6 +225,54 @@ TEST_F(RemoteServerTest, AClosedSocketAndReleaseAllLetGo) {
     EXPECT_FALSE(Holds(kItemR1));
 }
 
+// Stopping, switching LAN mode and closing with every kind of connection still open: none of them may touch
+// what the server has freed (the address sanitizer build tells).
+TEST(RemoteServerEnd, StopsWhateverItsConnectionsAreDoing) {
+    enum class Kind { kIdle, kHalfHead, kGreeted, kNeverReads };
+    enum class End { kStop, kLan, kClose };
+    for (Kind kind : {Kind::kIdle, Kind::kHalfHead, Kind::kGreeted, Kind::kNeverReads}) {
+        for (End end : {End::kStop, End::kLan, End::kClose}) {
+            ControllerModel model;
+            auto server = std::make_unique<RemoteServer>();
+            ASSERT_TRUE(server->Start({0, false}, BuildRemoteHello(model, "1"), 0, nullptr));
+            const RemoteStatus s = server->status();
+            QTcpSocket raw;
+            raw.setReadBufferSize(16);  // reads no further than this: the server's data piles up
+            raw.connectToHost(QHostAddress::LocalHost, s.port);
+            ASSERT_TRUE(raw.waitForConnected(5000));
+            const QByteArray upgrade = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(s.port) +
+                                       "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                       "Sec-WebSocket-Version: 13\r\n\r\n";
+            const QByteArray hello =
+                QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(s.token).toUtf8();
+            if (kind == Kind::kHalfHead) raw.write("GET / HTTP/1.1\r\nHo");
+            if (kind == Kind::kNeverReads) {
+                raw.write(upgrade);
+                ASSERT_TRUE(WaitFor([&] { return raw.bytesAvailable() > 0; }));  // the 101
+                // A masked text frame with a zero mask: the bytes as they are.
+                raw.write(QByteArray("\x81") + char(0x80 | hello.size()) + QByteArray(4, '\0') + hello);
+            }
+            raw.flush();
+            Client greeted;  // accepted after the raw one, so that one is in the server's hands too
+            greeted.Open(s.port);
+            ASSERT_TRUE(greeted.Connected());
+            greeted.Hello(s.token);
+            ASSERT_TRUE(greeted.Heard("hello"));
+            if (kind == Kind::kNeverReads) {
+                ASSERT_TRUE(WaitFor([&] { return server->clientCount() == 2; }));
+            }
+            if (end == End::kStop) server->Stop();
+            if (end == End::kLan) {
+                ASSERT_TRUE(server->Start({0, true}, {}, 0, nullptr));
+            }
+            if (end == End::kClose) server.reset();
+            EXPECT_TRUE(WaitFor([&] { return greeted.closed; }));
+            EXPECT_TRUE(!server || server->clientCount() == 0);
+        }
+    }
+}
+
 TEST(RemoteServerLan, ListensOnEveryAddressAndStillChecksTheToken) {
     ControllerModel model;
     RemoteServer server;
