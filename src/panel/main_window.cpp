@@ -71,6 +71,8 @@ void MainWindow::OnInitDialog() {
     connect(portCombo_, &QComboBox::activated, this, [this](int index) { session_->NotePortChoice(index); });
     connect(session_.get(), &ControlSession::connectFailed, this, &MainWindow::ShowConnectFailure);
     ShowState();
+    // Where a click on the picture puts it: the port list would take the first arrow key for itself.
+    connectButton_->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
     tick_.setTimerType(Qt::PreciseTimer);
     tick_.start(50);

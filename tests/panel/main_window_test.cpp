@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -240,6 +241,20 @@ TEST_F(MainWindowTest, ArrowKeysMoveSlidersUnlessAListKeepsThem) {
         QKeyEvent e(type, k, Qt::NoModifier);
         QApplication::sendEvent(target, &e);
     };
+    // The window starts with the focus where the arrows drive, not on the port list.
+    w->show();
+    w->activateWindow();
+    QElapsedTimer waited;
+    waited.start();
+    while (QApplication::focusWidget() == nullptr && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    const int port = w->portCombo()->currentIndex();
+    key(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(w->portCombo()->currentIndex(), port);
+    EXPECT_EQ(w->sliderY()->value(), 129);
+    w->sliderY()->setValue(128);
+
     for (int i = 0; i < 3; ++i) key(w->connectButton(), Qt::Key_Right);
     EXPECT_EQ(w->sliderX()->value(), 131);
     key(w->closeButton(), Qt::Key_Up);
