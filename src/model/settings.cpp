@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "base/paths.h"
@@ -64,7 +67,66 @@ std::optional<int> ReadOptionalInt(const IniFile& file, std::string_view section
     return file.GetInt(section, key, 0);
 }
 
+// What a save of a settings file compares with: the file as this run read (or last wrote) it, and that
+// file with this run's values of then written into it.
+struct Baseline {
+    std::string read;
+    std::string written;
+    bool merged = false;  // a save kept outside changes: the model no longer says what the whole file holds
+};
+
+std::mutex& BaselineMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::string, Baseline>& Baselines() {
+    static std::map<std::string, Baseline> baselines;
+    return baselines;
+}
+
+std::optional<Baseline> BaselineOf(const std::string& path) {
+    const std::lock_guard<std::mutex> guard(BaselineMutex());
+    const auto it = Baselines().find(path);
+    if (it == Baselines().end()) return std::nullopt;
+    return it->second;
+}
+
+void KeepBaseline(const std::string& path, Baseline baseline) {
+    const std::lock_guard<std::mutex> guard(BaselineMutex());
+    Baselines()[path] = std::move(baseline);
+}
+
+// Every section the program writes; PORTS is only ever read.
+constexpr std::string_view kWrittenSections[] = {kSystem, kController, kJoystick, kSound, kRemote};
+
+// Writes into `now` (the file as changed from outside) the keys whose value this run changed since
+// `base`.
+void WriteOwnChanges(IniFile& now, const Baseline& base, const ControllerModel& model, int comPortIndex,
+                     const std::string& portDevice, const RemoteSettings* remote) {
+    IniFile mine = IniFile::Parse(base.read);
+    WriteSettings(mine, model, comPortIndex, portDevice, remote);
+    const IniFile read = IniFile::Parse(base.read);
+    const IniFile before = IniFile::Parse(base.written);
+    for (const std::string_view section : kWrittenSections) {
+        for (const std::string& key : mine.KeyNames(section)) {
+            const std::string value = mine.GetString(section, key, "", IniFile::kWholeValue);
+            const bool changed = !before.HasKey(section, key) ||
+                                 before.GetString(section, key, "", IniFile::kWholeValue) != value;
+            // A key neither file had is filled in as always (a first run); one removed outside stays removed.
+            const bool missing = !now.HasKey(section, key) && !read.HasKey(section, key);
+            if (changed || missing) now.WriteString(section, key, value);
+        }
+    }
+}
+
 }  // namespace
+
+void RememberSettingsAsRead(const std::string& path, const Settings& settings,
+                            const ControllerModel& startModel) {
+    IniFile start = IniFile::Parse(settings.text);
+    WriteSettings(start, startModel, settings.port, settings.portDevice);
+    KeepBaseline(path, Baseline{settings.text, start.Serialize()});
+}
 
 Settings ReadSettings(const IniFile& file) {
     Settings s;
@@ -111,7 +173,9 @@ Settings LoadSettings(const std::string& path) {
         s.readError = error;
         return s;
     }
-    return ReadSettings(file);
+    Settings s = ReadSettings(file);
+    s.text = file.Serialize();
+    return s;
 }
 
 void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
@@ -171,10 +235,23 @@ SaveResult SaveSettingsAs(const std::string& from, const std::string& path, cons
     IniFile file = from.empty() ? IniFile{} : IniFile::Load(from, &error);
     if (!error.empty())
         return SaveResult{false, error + "; the existing file was not read, so it was left unchanged"};
-    WriteSettings(file, model, comPortIndex, portDevice, remote);
+    // A file nobody else touched is written as it always was; one changed from outside keeps those changes.
+    std::optional<Baseline> base = from == path ? BaselineOf(path) : std::nullopt;
+    const bool merge = base && (base->merged || file.Serialize() != base->read);
+    if (merge)
+        WriteOwnChanges(file, *base, model, comPortIndex, portDevice, remote);
+    else
+        WriteSettings(file, model, comPortIndex, portDevice, remote);
     // The first save into ~/.config/zanth-emulator makes that folder (private, as the XDG rules ask).
     if (std::string made = MakeFolders(FolderOf(path)); !made.empty()) return SaveResult{false, made};
-    return file.Save(path);
+    SaveResult saved = file.Save(path);
+    if (saved.ok && base) {
+        // After a merge the file as read at start stays the reference: what was removed outside stays so.
+        if (!merge) base->read = base->written = file.Serialize();
+        base->merged = merge;
+        KeepBaseline(path, std::move(*base));
+    }
+    return saved;
 }
 
 }  // namespace zanth

@@ -54,6 +54,7 @@ struct Settings {
     TextEncoding encoding = TextEncoding::kUtf8;  // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,
                             // unreadable, a directory): the program must then leave it untouched
+    std::string text;       // the file's bytes as LoadSettings read them (empty for a missing file)
 };
 
 // Reads the file at `path`. A missing file (or an empty path) is no error: all defaults. A file that
@@ -69,6 +70,13 @@ Settings ReadSettings(const IniFile& file);
 // `remote`, when given, is written as section REMOTE after everything else.
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
                         const std::string& portDevice = {}, const RemoteSettings* remote = nullptr);
+// Remembers, for later saves of `path` by SaveSettings, the file as it was read (`settings.text`) and what
+// this run would have written into it then (`startModel`, built from `settings`, with its PORT and
+// PORTDEVICE). A save that finds the file as it was read writes it as it always has; one that finds it
+// changed from outside (an editor, zanth-ini) writes only the keys this run changed, so that every outside
+// change of another key is kept. Of a key changed on both sides, this run's value is written.
+void RememberSettingsAsRead(const std::string& path, const Settings& settings,
+                            const ControllerModel& startModel);
 // SaveSettings into another file: what `from` holds now (nothing when empty) with the model written into it,
 // saved atomically at `path`. "Save Settings As": the copy starts a second window on its own file.
 SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "base/app_context.h"
 
@@ -100,6 +101,66 @@ TEST_F(SettingsTest, AChangedBindingIsTheOnlyChangeToAFileOfTheUsers) {
 
     Run([](ControllerModel& m) { m.item(kItemL1).keyCode = 7; });
     EXPECT_EQ(ReadText(), ReplaceAll(input, "\r\nL1=16\r\n", "\r\nL1=7\r\n"));
+}
+
+// The file changed from outside while the program ran (zanth-ini, an editor): the close save keeps every
+// outside change of a key this run left alone, and writes what this run changed.
+TEST_F(SettingsTest, AFileChangedFromOutsideKeepsThoseChangesAtTheCloseSave) {
+    struct Key {
+        const char* section;
+        const char* key;
+        const char* value;  // nullptr: absent
+    };
+    const struct {
+        const char* what;
+        bool firstRun;  // the file was empty at start, else the first-run file
+        Key outside;    // written (or, without a value, removed) while the program runs
+        int runL1;      // the run's key for L1; 0: left alone
+        std::vector<Key> expected;
+    } cases[] = {
+        {"another key",
+         false,
+         {"JOYSTICK", "LX", "3"},
+         7,
+         {{"JOYSTICK", "LX", "3"}, {"CONTROLLER", "L1", "7"}}},
+        {"the same key", false, {"CONTROLLER", "L1", "9"}, 7, {{"CONTROLLER", "L1", "7"}}},
+        {"a key only read", false, {"SYSTEM", "BACK", "1"}, 0, {{"SYSTEM", "BACK", "1"}}},
+        {"a key removed", false, {"SYSTEM", "SLIDER", nullptr}, 0, {{"SYSTEM", "SLIDER", nullptr}}},
+        {"a first run", true, {"JOYSTICK", "LX", "3"}, 0, {{"JOYSTICK", "LX", "3"}, {"SYSTEM", "PORT", "0"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteText(c.firstRun ? "" : ReadFile(kFirstRunFile));
+        const Settings settings = LoadSettings(path_);
+        ControllerModel model;
+        BuildModel(model, *app_, settings);
+        RememberSettingsAsRead(path_, settings, model);
+        if (c.runL1) model.item(kItemL1).keyCode = c.runL1;
+
+        IniFile outside = IniFile::Load(path_);
+        if (c.outside.value) {
+            outside.WriteString(c.outside.section, c.outside.key, c.outside.value);
+        } else {
+            const std::string text = outside.Serialize(), line = std::string(c.outside.key) + "=";
+            const std::size_t at = text.find("\n" + line);
+            ASSERT_NE(at, std::string::npos);
+            outside = IniFile::Parse(text.substr(0, at + 1) + text.substr(text.find('\n', at + 1) + 1));
+        }
+        ASSERT_TRUE(outside.Save(path_).ok);
+
+        ASSERT_TRUE(SaveSettings(path_, model, settings.port).ok);
+        const IniFile saved = IniFile::Load(path_);
+        for (const Key& k : c.expected) {
+            EXPECT_EQ(saved.HasKey(k.section, k.key), k.value != nullptr) << k.key;
+            if (k.value) {
+                EXPECT_EQ(saved.GetString(k.section, k.key, "", 64), k.value) << k.key;
+            }
+        }
+        // A save of a file nobody touched since is what it always was.
+        const std::string once = ReadText();
+        ASSERT_TRUE(SaveSettings(path_, model, settings.port).ok);
+        EXPECT_EQ(ReadText(), once);
+    }
 }
 
 TEST_F(SettingsTest, EverythingWrittenReadsBackTheSame) {
