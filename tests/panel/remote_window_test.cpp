@@ -112,7 +112,7 @@ TEST_F(RemoteWindowTest, OnLanClientsAndOff) {
 // A client names itself in markup: every window shows the name as it is, and no label of theirs guesses
 // rich text (which would load an image named in it, a device or a pipe, on the GUI thread).
 TEST_F(RemoteWindowTest, OutsideTextsShowAsPlainText) {
-    const QString name = "<b>big</b><img src=/dev/zero>";
+    const QString name = "<b>big</b><img src=zanth-no-such-image.png>";
     for (const QString& text : {QString("plain"), name, QString("a & b\n<i>")}) {
         QTextDocument shown;
         shown.setHtml(PlainTip(text));
