@@ -4,7 +4,7 @@
 #   ZANTH_PACKAGE_PACKAGES  making the Debian package and checking it in a fresh root (scripts/package)
 ZANTH_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-svg-dev qt6-websockets-dev libsdl2-dev libsdl2-mixer-dev libx11-dev libqrencode-dev
+  qt6-base-dev qt6-svg-dev qt6-websockets-dev libsdl2-dev libsdl2-mixer-dev libx11-dev libxi-dev libqrencode-dev
   fonts-dejavu-core fonts-ipafont-gothic qt6-translations-l10n
 )
 ZANTH_TEST_PACKAGES=(

@@ -30,6 +30,8 @@ class Acquisition {
     }
     void Unacquire() { acquired_ = false; }
     bool acquired() const { return acquired_; }
+    // Acquired, and still allowed to read this moment (no state changes: Check does those).
+    bool readable() const { return acquired_ && Allowed(); }
     bool background() const { return background_; }
 
     // Whether the device may be read right now.

@@ -20,6 +20,11 @@ class KeyboardDevice {
     virtual int Poll() = 0;
     virtual void Shutdown() = 0;
     virtual const KeyStates& keys() const = 0;
+    // The keys that went down since the last call, whether still held or let go again: a tap shorter than
+    // the time between two polls shows here only. Nothing while the keyboard may not be read.
+    virtual KeyStates TakePresses() { return {}; }
+    // A descriptor that turns readable when key events may be waiting for TakePresses; -1 when there is none.
+    virtual int EventDescriptor() const { return -1; }
 };
 
 // A pad connected now, as the operation settings dialog lists it.
@@ -51,6 +56,9 @@ class GamepadDevice : public GamepadSticks {
     virtual bool CanRumble() const { return false; }
     // Runs the open pad's motors for `ms`; false when it has none or none is open.
     virtual bool Rumble(int) { return false; }
+    // A reading of the buttons and hats at each press since the last call, in order: a button or hat
+    // direction pressed and let go between two polls shows here only. Nothing while the pad may not be read.
+    virtual std::vector<GamepadState> TakePresses() { return {}; }
 
     GamepadState state = GamepadState::Neutral();
 };

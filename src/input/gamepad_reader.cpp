@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <utility>
 
 #include "base/ui_text.h"
@@ -167,9 +168,10 @@ bool GamepadReader::Create(std::function<bool()> windowIsActive, int background)
         sdlSubsystem_ = true;
     }
     auto device = std::make_unique<Device>();
-    // The state is read by polling; queued joystick events would only pile up unread.
-    SDL_JoystickEventState(SDL_IGNORE);
-    SDL_GameControllerEventState(SDL_IGNORE);
+    // The state is read by polling; the events tell the presses that began and ended between two polls.
+    // Every poll takes them, so that they never pile up.
+    SDL_JoystickEventState(SDL_ENABLE);
+    SDL_GameControllerEventState(SDL_ENABLE);
     SDL_JoystickUpdate();
     const std::vector<PadChoice> listed = Listed(choice_.guid);
     const int chosen = choice_.any() ? -1 : PickPad(listed, choice_);
@@ -180,6 +182,7 @@ bool GamepadReader::Create(std::function<bool()> windowIsActive, int background)
     if (!device->joystick) return false;
 
     device_ = std::move(device);
+    ForgetPresses();
     acquisition_.Configure(std::move(windowIsActive), inBackground);
     acquisition_.Acquire();  // may fail while the window is inactive; Poll asks again
     padLX = padLY = padRX = padRY = 128;
@@ -210,6 +213,7 @@ void GamepadReader::Read() {
                 SDL_GameControllerGetButton(c, static_cast<SDL_GameControllerButton>(b)) != 0;
         }
         state = GenericGamepadReading(r);
+        lastController_ = r;
         return;
     }
     SDL_Joystick* j = device_->joystick;
@@ -238,20 +242,68 @@ int GamepadReader::Poll() {
         case ReadResult::kOk:
             SDL_JoystickUpdate();
             if (device_->joystick && SDL_JoystickGetAttached(device_->joystick)) {
+                CollectPresses();
                 Read();
+                lastRead_ = state;
                 return 0;
             }
             // Unplugged: this handle is dead for good; the device is looked for again on the next poll.
             device_->Detach();
             acquisition_.Unacquire();
-            return -1;
+            break;
         case ReadResult::kNotAcquired:
             if (device_->joystick || Reopen()) acquisition_.Acquire();
-            return -1;
+            break;
         default:  // input lost: the window was deactivated
             acquisition_.Unacquire();
-            return -1;
+            break;
     }
+    ForgetPresses();
+    return -1;
+}
+
+void GamepadReader::ForgetPresses() {
+    SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE);
+    presses_.clear();
+    lastRead_ = GamepadState::Neutral();
+    lastController_ = {};
+}
+
+void GamepadReader::CollectPresses() {
+    constexpr std::size_t kMostKept = 64;  // a pad pressed faster than this between two polls is not a hand
+    const SDL_JoystickID self = SDL_JoystickInstanceID(device_->joystick);
+    GamepadState shadow = lastRead_;
+    ControllerReading controller = lastController_;
+    SDL_Event events[32];
+    int n = 0;
+    while ((n = SDL_PeepEvents(events, 32, SDL_GETEVENT, SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE)) >
+           0) {
+        for (const SDL_Event& e : std::span(events, static_cast<std::size_t>(n))) {
+            bool pressed = false;
+            if (device_->controller && e.type == SDL_CONTROLLERBUTTONDOWN && e.cbutton.which == self &&
+                e.cbutton.button < kControllerButtons) {
+                controller.buttons[e.cbutton.button] = true;
+                shadow = GenericGamepadReading(controller);
+                pressed = true;
+            } else if (device_->controller && e.type == SDL_CONTROLLERBUTTONUP && e.cbutton.which == self &&
+                       e.cbutton.button < kControllerButtons) {
+                controller.buttons[e.cbutton.button] = false;
+            } else if (!device_->controller && (e.type == SDL_JOYBUTTONDOWN || e.type == SDL_JOYBUTTONUP) &&
+                       e.jbutton.which == self && e.jbutton.button < shadow.buttons.size()) {
+                pressed = e.type == SDL_JOYBUTTONDOWN;
+                shadow.buttons[e.jbutton.button] = pressed ? kButtonDownByte : 0;
+            } else if (!device_->controller && e.type == SDL_JOYHATMOTION && e.jhat.which == self &&
+                       e.jhat.hat < shadow.pov.size()) {
+                shadow.pov[e.jhat.hat] = PovFromHat(e.jhat.value);
+                pressed = e.jhat.value != SDL_HAT_CENTERED;
+            }
+            if (pressed && presses_.size() < kMostKept) presses_.push_back(shadow);
+        }
+    }
+}
+
+std::vector<GamepadState> GamepadReader::TakePresses() {
+    return std::exchange(presses_, {});
 }
 
 void GamepadReader::Choose(const PadChoice& choice) {
@@ -297,6 +349,7 @@ std::vector<PadInfo> GamepadReader::ConnectedPads() {
 void GamepadReader::Shutdown() {
     acquisition_.Reset();
     device_.reset();
+    presses_.clear();
 }
 
 }  // namespace zanth

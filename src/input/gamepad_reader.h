@@ -57,6 +57,9 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     const PadChoice& choice() const { return choice_; }
     bool CanRumble() const override;
     bool Rumble(int ms) override;
+    // The buttons and hat directions pressed since the last call, from SDL's events, each as a reading of
+    // that moment.
+    std::vector<GamepadState> TakePresses() override;
 
     // The pads connected now, in SDL's order.
     static std::vector<PadInfo> ConnectedPads();
@@ -84,6 +87,9 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     // an unplugged pad is looked for on every poll).
     std::vector<PadChoice> Listed(const std::string& guid) const;
     void Read();
+    // Replays SDL's joystick events since the last poll over the reading of that poll, noting every press.
+    void CollectPresses();
+    void ForgetPresses();
 
     int language_ = 0;
     AbsBitsReader absBitsReader_;
@@ -93,6 +99,9 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     std::unique_ptr<Device> device_;
     bool sdlSubsystem_ = false;  // holds one reference on SDL's game controller (and joystick) subsystem
     Acquisition acquisition_;
+    GamepadState lastRead_ = GamepadState::Neutral();
+    ControllerReading lastController_;
+    std::vector<GamepadState> presses_;
 };
 
 }  // namespace zanth

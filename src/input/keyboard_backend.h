@@ -17,6 +17,10 @@ class KeyboardBackend {
     virtual bool Read(KeyStates& keys) = 0;
     // The device lost its acquisition: keys held until now must not count once it is read again.
     virtual void Forget() {}
+    // Marks in `keys` every key that went down since the last call, also those let go again since.
+    virtual void TakePresses(KeyStates& keys) { (void)keys; }
+    // Readable when key events wait for TakePresses; -1 when the back-end has none of its own.
+    virtual int Descriptor() const { return -1; }
 };
 
 // X11: the key map of the X server on `displayName` ("" = $DISPLAY). Null when the display cannot be opened.

@@ -19,6 +19,7 @@ constexpr std::uint32_t kXkbKeycodeOffset = 8;
 class KeyTracker final : public QObject {
   public:
     KeyStates held{};
+    KeyStates pressed{};  // since the reader last took them
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -28,6 +29,7 @@ class KeyTracker final : public QObject {
             const int code = ScanCodeFromNative(key->nativeScanCode());
             if (code >= 0 && !key->isAutoRepeat()) {
                 held[static_cast<std::size_t>(code)] = type == QEvent::KeyPress ? kKeyDownByte : 0;
+                if (type == QEvent::KeyPress) pressed[static_cast<std::size_t>(code)] = kKeyDownByte;
             }
         } else if (type == QEvent::ApplicationDeactivate) {
             // Releases that happen elsewhere never reach us.
@@ -50,7 +52,14 @@ class QtKeyboard final : public KeyboardBackend {
         return true;
     }
     void Forget() override {
-        if (tracker_) tracker_->held.fill(0);
+        if (!tracker_) return;
+        tracker_->held.fill(0);
+        tracker_->pressed.fill(0);
+    }
+    void TakePresses(KeyStates& keys) override {
+        if (!tracker_) return;
+        for (std::size_t i = 0; i < keys.size(); ++i) keys[i] |= tracker_->pressed[i];
+        tracker_->pressed.fill(0);
     }
 
   private:

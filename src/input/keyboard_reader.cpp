@@ -74,6 +74,18 @@ int KeyboardReader::Poll() {
     return -1;
 }
 
+KeyStates KeyboardReader::TakePresses() {
+    KeyStates keys{};
+    if (!device_) return keys;
+    device_->TakePresses(keys);  // drained either way, so that old presses never count later
+    if (!acquisition_.readable()) keys.fill(0);
+    return keys;
+}
+
+int KeyboardReader::EventDescriptor() const {
+    return device_ ? device_->Descriptor() : -1;
+}
+
 void KeyboardReader::Shutdown() {
     acquisition_.Reset();
     device_.reset();

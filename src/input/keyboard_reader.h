@@ -44,6 +44,9 @@ class KeyboardReader final : public KeyboardDevice {
     void Shutdown() override;
 
     const KeyStates& keys() const override { return keys_; }
+    // The keys pressed since the last call; none while the keyboard may not be read (then they are dropped).
+    KeyStates TakePresses() override;
+    int EventDescriptor() const override;
     Backend backend() const { return backend_; }
 
   private:

@@ -1,6 +1,7 @@
 // X11 back-end of KeyboardReader. Xlib's macros (KeyPress, None, Bool, ...) clash with Qt's names, so this
 // file includes no Qt header.
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,9 +23,24 @@ void ExitUnlessEnding(Display*, void*) {
     if (!processEnding) std::exit(1);
 }
 
+// Raw key presses of every keyboard, whichever window has the focus: the key map alone misses a key pressed
+// and let go between two reads. -1 when the server has no XInput 2.
+int SelectRawKeyPresses(Display* display) {
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return -1;
+    int major = 2, minor = 1;  // 2.1: raw events come whoever grabs the keyboard
+    if (XIQueryVersion(display, &major, &minor) != Success) return -1;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    XFlush(display);
+    return opcode;
+}
+
 class X11Keyboard final : public KeyboardBackend {
   public:
-    explicit X11Keyboard(Display* display) : display_(display) {}
+    explicit X11Keyboard(Display* display) : display_(display), xiOpcode_(SelectRawKeyPresses(display)) {}
     ~X11Keyboard() override { XCloseDisplay(display_); }
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
@@ -41,8 +57,31 @@ class X11Keyboard final : public KeyboardBackend {
         return true;
     }
 
+    void TakePresses(KeyStates& keys) override {
+        while (XPending(display_) > 0) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            XGenericEventCookie& cookie = event.xcookie;
+            if (cookie.type != GenericEvent || cookie.extension != xiOpcode_ ||
+                !XGetEventData(display_, &cookie))
+                continue;
+            if (cookie.evtype == XI_RawKeyPress) {
+                const int keycode = static_cast<const XIRawEvent*>(cookie.data)->detail;
+                if (keycode >= kKeycodeOffset && keycode < 256)
+                    keys[static_cast<std::size_t>(keycode - kKeycodeOffset)] = kKeyDownByte;
+            }
+            XFreeEventData(display_, &cookie);
+        }
+    }
+    void Forget() override {
+        KeyStates dropped{};
+        TakePresses(dropped);
+    }
+    int Descriptor() const override { return xiOpcode_ < 0 ? -1 : ConnectionNumber(display_); }
+
   private:
     Display* display_;
+    int xiOpcode_;
 };
 
 }  // namespace

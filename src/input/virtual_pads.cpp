@@ -155,6 +155,9 @@ void VirtualPads::Feed(int fd) {
         const std::string line = pending_.substr(0, end);
         pending_.erase(0, end + 1);
         if (!Apply(line)) std::fprintf(stderr, "virtual pads: not understood: %s\n", line.c_str());
+        // Each line is a change of its own, as a real pad's events are: a press and its release in one
+        // write still reach SDL as two.
+        SDL_JoystickUpdate();
     }
 }
 

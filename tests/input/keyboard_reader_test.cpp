@@ -3,12 +3,14 @@
 #include "input/keyboard_reader.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QGuiApplication>
 #include <QKeyEvent>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,27 @@ TEST_F(XvfbTest, ReadsKeysByScanCode) {
     Xdotool({"keyup", "q", "w", "d"});
     ASSERT_EQ(keyboard.Poll(), 0);
     for (auto byte : keyboard.keys()) EXPECT_EQ(byte, 0);
+}
+
+// A key pressed and let go between two polls is never in the key map: the presses tell it, once.
+TEST_F(XvfbTest, ATapBetweenTwoPollsIsTakenOnce) {
+    KeyboardReader keyboard;
+    ASSERT_TRUE(keyboard.CreateX11(nullptr, 1, display_));
+    ASSERT_EQ(keyboard.Poll(), 0);
+    ASSERT_GE(keyboard.EventDescriptor(), 0);
+    Xdotool({"keydown", "q", "keyup", "q"});
+    ASSERT_EQ(keyboard.Poll(), 0);
+    EXPECT_EQ(keyboard.keys()[kQ], 0);
+    KeyStates taken{};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (taken[kQ] == 0 && std::chrono::steady_clock::now() < until) {
+        taken = keyboard.TakePresses();
+        pollfd ready{keyboard.EventDescriptor(), POLLIN, 0};
+        if (taken[kQ] == 0) poll(&ready, 1, 100);
+    }
+    EXPECT_NE(taken[kQ], 0);
+    EXPECT_EQ(taken[kW], 0);
+    EXPECT_EQ(keyboard.TakePresses()[kQ], 0);
 }
 
 // At the foreground level the keyboard is read only while the main window is active, and the items it held
