@@ -1,5 +1,6 @@
 #include "control/session.h"
 
+#include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "input/devices.h"
 #include "input/rumble_rules.h"
 #include "link/background_open.h"
+#include "link/frame_decode.h"
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/port_watcher.h"
@@ -52,6 +54,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       remote_(std::make_unique<RemoteServer>()),
       remoteSettings_(settings.remote) {
     BuildModel(model_, app_, settings);
+    SetUpTaps();
     gamepad_->Choose(model_.pad);
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
     if (openPort_) {
@@ -89,11 +92,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     });
     // A remote press that comes after that sample still rides the message about to leave: sampled again,
     // but only in that short window, so that a busy client costs no keyboard reads the rest of the time.
-    connect(remote_.get(), &RemoteServer::inputChanged, this, [this] {
-        const auto since = std::chrono::steady_clock::now() - sampledAt_;
-        if (since > std::chrono::milliseconds(2 * kSampleLeadMs)) return;
-        if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
-    });
+    connect(remote_.get(), &RemoteServer::inputChanged, this, &ControlSession::ResampleIfLate);
 }
 
 ControlSession::~ControlSession() {
@@ -120,6 +119,7 @@ void ControlSession::Open(std::function<bool()> windowIsActive) {
     state_.keyboardReadable = keyboard_->Create(windowIsActive_, background_);
     if (state_.gamepadReadable) qCInfo(lcInput) << "gamepad opened";
     if (!state_.keyboardReadable) qCWarning(lcInput) << "no keyboard could be opened";
+    WatchKeyEvents();
     model_.leftStickX = model_.leftStickY = model_.rightStickX = model_.rightStickY = 128;
     model_.ledItem().latched = 1;
     model_.wheelTime = 0;
@@ -157,9 +157,10 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
             if (model_.gamepadReady) qCInfo(lcInput) << "gamepad found";
         }
     }
+    TakeTaps();
     PollDevices();
     Rumble();
-    const RemoteInput remote = remote_->Input();
+    const RemoteInput remote = RemoteWithTaps();
     FoldRemoteItems(model_, remote, true);
     UpdateSounds(model_, *sound_);
     model_.leftStickX = StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), gamepad_->padLX);
@@ -179,10 +180,14 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
                                                       (gamepad_->padRYChanged && gamepad_->padRY != 128));
         if (traffic_->LiveFrameGoesOut(padMoved ? PlayEnd::kGamepad : LivePress(model_)))
-            link_->SetFrame(BuildFrame(model_), inputs.batteryDisplay);
+            link_->SetFrame(FrameWithTaps(model_), inputs.batteryDisplay);
+        else
+            latch_.Clear();  // a played session is on the wire: what was pressed meanwhile went nowhere
         if (!inputs.batteryDisplay) state_.meterValue = 0;
         ConfirmLink(false);
         UpdateStale();
+    } else {
+        latch_.Clear();
     }
     PublishRemote();
     return moves;
@@ -199,11 +204,12 @@ void ControlSession::PollDevices() {
         ApplyGamepad(model_, *gamepad_);
     else
         ReleaseGamepadItems(model_, *gamepad_);
+    ShowPadAndMouseTaps();
     if (padWasReady && !state_.gamepadReadable) qCInfo(lcInput) << "gamepad not readable";
 
     state_.keyboardReadable = keyboard_->Poll() == 0;
     if (state_.keyboardReadable)
-        ApplyKeyboard(model_, *keyboard_);
+        ApplyKeyboard(model_, KeysWithTaps());
     else
         ReleaseKeyboardItems(model_);
 }
@@ -232,6 +238,7 @@ void ControlSession::SetRightStick(const PanelInputs&, int sliderX, int sliderY,
 }
 
 ControllerFrame ControlSession::SampleFrame() {
+    TakeTaps();
     ControllerModel now = model_;
     now.invalidate = nullptr;
     now.rightStickX = localRight_[0];
@@ -259,7 +266,7 @@ ControllerFrame ControlSession::SampleFrame() {
     FoldSticks(now, remote);
     // The LED flips on the tick's press edges only.
     now.ledItem().latched = model_.ledItem().latched;
-    return BuildFrame(now);
+    return FrameWithTaps(now);
 }
 
 void ControlSession::StopPlayback(PlayEnd why) {

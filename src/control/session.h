@@ -11,6 +11,8 @@
 
 #include "base/app_context.h"
 #include "control/monitor_model.h"
+#include "control/press_latch.h"
+#include "input/input_state.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
 #include "link/port_catalog.h"
@@ -18,9 +20,12 @@
 #include "model/settings.h"
 #include "remote/remote_server.h"
 
+class QSocketNotifier;
+
 namespace zanth {
 
 class BackgroundOpener;
+class FrameDecoder;
 class GamepadDevice;
 class GamepadSource;
 class KeyboardDevice;
@@ -220,6 +225,9 @@ class ControlSession : public QObject {
     // The frame of the controller as it is this moment: the devices read afresh and folded into a copy of
     // the model, so that nothing the tick decides (sound edges, the LED, the gamepad search) changes.
     ControllerFrame SampleFrame();
+    // The mouse pressed these items on the picture (their LED flip is done): they reach the robot even when
+    // let go at once (session_taps.cpp).
+    void NoteMousePress(const ItemSet& items);
 
   signals:
     // state() changed between ticks: a battery reply came, the port was lost or is back.
@@ -260,6 +268,16 @@ class ControlSession : public QObject {
     void PublishRemote();
     void StartRemoteAtOpen();
     void StopRemoteForClose();
+    // ---- Taps (session_taps.cpp)
+    void SetUpTaps();
+    void WatchKeyEvents();
+    void TakeKeyTaps();
+    void TakeTaps();
+    void ResampleIfLate();
+    KeyStates KeysWithTaps();
+    RemoteInput RemoteWithTaps();
+    void ShowPadAndMouseTaps();
+    ControllerFrame FrameWithTaps(const ControllerModel& model);
 
     const AppContext& app_;
     ControllerModel model_;
@@ -308,6 +326,14 @@ class ControlSession : public QObject {
     std::array<int, 2> localRight_{128, 128};  // the right stick as the sliders and the gamepad make it
     std::optional<ControllerFrame> lastSent_;
     int remoteListTicks_ = 0;
+    // Presses shorter than the time between two samples: kept on the frames until a message carried them,
+    // and shown to the next tick (keys, remote and pad through their own flags, which the tick reads afresh).
+    PressLatch latch_;
+    std::unique_ptr<FrameDecoder> decoder_;
+    std::unique_ptr<QSocketNotifier> keyNotifier_;
+    KeyStates keyTaps_{};
+    ItemSet remoteTaps_, padTaps_, mouseTaps_;
+    ItemSet mouseHeldByTick_;  // clicks the tick holds for one tick
 };
 
 }  // namespace zanth

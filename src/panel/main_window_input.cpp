@@ -56,12 +56,17 @@ void MainWindow::paintEvent(QPaintEvent* event) {
 
 void MainWindow::PressAt(const QPoint& pos) {
     ControllerModel& m = model();
-    for (ControllerItem& item : m.inputItems()) {
+    ItemSet hit;
+    for (int i = 0; i < kInputItemCount; ++i) {
+        ControllerItem& item = m.item(i);
         if (!item.Hits(pos.x(), pos.y())) continue;
         if (item.togglesLed == 1) m.FlipLed();
         item.mouseDown = 1;
         InvalidateItem(item);
+        hit.set(static_cast<std::size_t>(i));
     }
+    // A click let go before the next sample still reaches the robot.
+    if (hit.any()) session_->NoteMousePress(hit);
     connectButton_->setFocus(Qt::MouseFocusReason);
 }
 

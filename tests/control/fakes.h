@@ -1,6 +1,7 @@
 #pragma once
 // Devices of the rules' own making: what a tick reads is set by the test.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "input/devices.h"
@@ -13,7 +14,9 @@ struct FakeKeyboard final : KeyboardDevice {
     int Poll() override { return ok ? 0 : -1; }
     void Shutdown() override {}
     const KeyStates& keys() const override { return down; }
+    KeyStates TakePresses() override { return std::exchange(taps, KeyStates{}); }
     KeyStates down{};
+    KeyStates taps{};  // keys that went down since the session last asked
     bool ok = true;
 };
 
@@ -26,6 +29,8 @@ struct FakeGamepad final : GamepadDevice {
     int Poll() override { return present ? 0 : -1; }
     void Shutdown() override {}
     void Choose(const PadChoice& pad) override { chosen = pad; }
+    std::vector<GamepadState> TakePresses() override { return std::exchange(presses, {}); }
+    std::vector<GamepadState> presses;  // readings at presses since the session last asked
     PadChoice chosen;
     bool present = true;
     int creates = 0;

@@ -44,7 +44,9 @@ class LinkSessionTest : public ::testing::Test {
         auto keyboard = std::make_unique<FakeKeyboard>();
         keyboard_ = keyboard.get();
         parts.keyboard = std::move(keyboard);
-        parts.gamepad = std::make_unique<FakeGamepad>();
+        auto gamepad = std::make_unique<FakeGamepad>();
+        gamepad_ = gamepad.get();
+        parts.gamepad = std::move(gamepad);
         parts.sound = std::make_unique<FakeSound>();
         parts.listDevices = [] { return std::vector<std::string>{}; };
         session_ = std::make_unique<ControlSession>(*app_, settings, std::move(parts));
@@ -93,6 +95,7 @@ class LinkSessionTest : public ::testing::Test {
     std::unique_ptr<AppContext> app_;
     std::unique_ptr<ControlSession> session_;
     FakeKeyboard* keyboard_ = nullptr;
+    FakeGamepad* gamepad_ = nullptr;
     PanelInputs inputs_;
     std::vector<SentMessage> sent_;
     std::vector<ReplyRead> replies_;
