@@ -153,6 +153,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "再接続中…",
     // Window and files
     "PDF を表示するプログラムが見つかりません。マニュアルは次のファイルです:\n%1",
+    "マニュアル %1 が見つかりません。次のフォルダを探しました:\n%2",
     "アクセス権がありません",
     "ファイルまたはフォルダがありません",
     "装置がありません",
@@ -456,6 +457,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Reconnecting...",
     // Window and files
     "No program to show PDF files was found. The manual is:\n%1",
+    "The manual %1 was not found. It was looked for in:\n%2",
     "permission denied",
     "no such file or folder",
     "no such device",

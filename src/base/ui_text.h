@@ -130,6 +130,7 @@ enum class Msg : int {
     kReconnecting,   // followed by why the port was lost
     // Window and files
     kManualNoViewer,  // %1: the manual's file
+    kManualNotFound,  // %1: the manual's file name, %2: the folders looked in, one a line
     // The system's common reasons in our own words, and the program's own reasons (see reason_text.h): the
     // entries from kReasonPermission to kReasonNoSettingsPath, in one block
     kReasonPermission,

@@ -18,6 +18,7 @@
 
 #include "base/paths.h"
 #include "base/reason_text.h"
+#include "control/log.h"
 #include "input/mapping.h"
 #include "model/file_lock.h"
 #include "panel/about_dialog.h"
@@ -203,10 +204,21 @@ void MainWindow::OnSoundSetting() {
 // ---- Help: manual and About box
 
 void MainWindow::OpenManual() {
-    // Beside the settings, then where the program was installed. Missing manual: nothing to say. The viewer
-    // runs on its own; the window does not wait for it.
-    const std::string file = FindManual(FolderOf(app_.configPath), app_.japanese());
-    if (file.empty()) return;
+    // Beside the settings, then where the program was installed. The viewer runs on its own; the window does
+    // not wait for it.
+    const std::string beside = FolderOf(app_.configPath);
+    const std::string file = FindManual(beside, app_.japanese());
+    if (file.empty()) {
+        // A menu entry that does nothing looks broken: say which file was looked for, and where.
+        QStringList places;
+        for (const std::string& dir : {beside, InstalledDocFolder()})
+            if (!dir.empty()) places << QDir::toNativeSeparators(QString::fromStdString(dir));
+        const QString name = QString::fromUtf8(ManualFileName(app_.japanese()));
+        qCWarning(lcControl).noquote() << "manual" << name << "not found in" << places.join(", ");
+        lastMessage_ = Tr(Msg::kManualNotFound).arg(name, places.join("\n"));
+        if (messageBoxes_) ShowPlainBox(this, QMessageBox::Warning, Tr(Msg::kCaptionWarning), lastMessage_);
+        return;
+    }
     const QString path = QString::fromStdString(file);
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
     // The manual is there but nothing on this desktop shows PDF files: say so, and where the file is.

@@ -30,6 +30,7 @@
 #include <QUrl>
 
 #include "base/clock.h"
+#include "base/paths.h"
 #include "control/devices_factory.h"
 #include "model/file_lock.h"
 #include "model/ini_file.h"
@@ -496,17 +497,18 @@ class UrlCatcher : public QObject {
     void Open(const QUrl& url) { opened.push_back(url); }
 };
 
-TEST_F(MainWindowTest, ManualOpensInTheViewerAndAMissingOneSilently) {
+TEST_F(MainWindowTest, ManualOpensInTheViewerAndAMissingOneIsNamedWithWhereItWasLookedFor) {
     UrlCatcher catcher;
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(dir_.path());
     for (int language : {0, 1}) {
         auto w = Open(language);
-        w->OpenManual();  // no file here: nothing is opened and nothing is shown
-        EXPECT_TRUE(catcher.opened.isEmpty());
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         const QString name = language == 1 ? QString::fromUtf8("Zanthエミュレータ取扱説明書.pdf")
                                            : QStringLiteral("Zanth-Emulator_10_ENG.pdf");
+        w->OpenManual();  // no file here: nothing is opened, and the file and the folders are named
+        EXPECT_TRUE(catcher.opened.isEmpty());
+        for (const QString& part : {name, dir_.path(), QString::fromStdString(InstalledDocFolder())})
+            EXPECT_TRUE(w->lastMessage().contains(part)) << w->lastMessage().toStdString();
         std::ofstream(dir_.filePath(name).toStdString()) << "%PDF-1.4\n";
         w->OpenManual();
         ASSERT_EQ(catcher.opened.size(), 1);
