@@ -144,6 +144,12 @@ int main(int argc, char** argv) {
 
     // The settings file is read once here and written once when the window closes.
     const zanth::Settings settings = zanth::LoadSettings(app.configPath);
+    if (settings.readError.empty()) {
+        // What the close save compares with, so that an edit made meanwhile by another tool is kept.
+        zanth::ControllerModel startModel;
+        zanth::BuildModel(startModel, app, settings);
+        zanth::RememberSettingsAsRead(app.configPath, settings, startModel);
+    }
     // The devices of this machine are built here, once; the window is handed the session that drives them.
     std::unique_ptr<zanth::ControlSession> session = zanth::MakeSession(app, settings);
     if (cl.remote)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Two robots from one PC: two windows, each on its own settings file and its own simulated robot. Each robot
 # gets only what its own window is given; a third program on a file in use is refused and leaves it as it
-# was; a window killed outright leaves no lock behind.
+# was, also after another tool saved over it; a window killed outright leaves no lock behind.
 source "$(dirname "$0")/lib.bash"
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -104,6 +104,13 @@ wait "$third" && status=0 || status=$?
 ((status == 3)) || fail "the refused program ended with $status"
 [ "$(sha256sum <"$INI_A")" = "$before" ] || fail "the refused program changed the file in use"
 
+note "a file in use saved over from outside (a new file renamed over it) is still refused, and keeps that change"
+"$ZANTH_BIN/tools/ini_tool/zanth-ini" "$INI_B" JOYSTICK LX 3
+env -u DISPLAY -u WAYLAND_DISPLAY "$ZANTH_BIN/zanth-emulator" --lang en --config "$INI_B" >"$WORK/third.out" \
+  2>"$WORK/third.err" && status=0 || status=$?
+((status == 3)) || fail "after an outside save the refusal ended with $status; $(cat "$WORK/third.err")"
+grep -q "process $PID_robot_b)" "$WORK/third.err" || fail "the refusal does not name the holder: $(cat "$WORK/third.err")"
+
 note "offered another file (the box's default button), the program starts on that one"
 emulator robot-a
 third=$!
@@ -134,6 +141,8 @@ wait_for 15 exited "$PID_robot_a" || fail "the new window a did not close"
 grep -q "^\[SYSTEM\]" "$INI_A" || fail "the new window a did not save its file"
 kill -TERM "$PID_robot_b"
 wait_for 15 exited "$PID_robot_b" || fail "window b did not close on SIGTERM"
+[ "$("$ZANTH_BIN/tools/ini_tool/zanth-ini" "$INI_B" JOYSTICK LX)" = 3 ] || fail "window b's save undid the outside change"
+grep -q "^\[CONTROLLER\]" "$INI_B" || fail "window b did not save its file"
 
 note "a team: one pad per window, both driven at once (BACK=1: the pads work while the other window is active)"
 for w in a b; do
