@@ -43,6 +43,11 @@ bool IsRegularFile(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsSymbolicLink(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
     if (name.empty()) return dir;
@@ -57,7 +62,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>& configOverride,
-                           const FileCheck& isFile) {
+                           const FileCheck& isFile, const FileCheck& isLink) {
     Locations where;
     if (configOverride && !configOverride->empty()) {
         where.settingsFile = *configOverride;
@@ -65,7 +70,7 @@ Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>&
     } else {
         const std::string inStart = env.startDir.empty() ? "" : JoinPath(env.startDir, kSettingsFileName);
         const std::string configHome = XdgHome(env.xdgConfigHome, env.home, ".config");
-        if (!inStart.empty() && isFile(inStart)) {
+        if (!inStart.empty() && (isFile(inStart) || isLink(inStart))) {
             where.settingsFile = inStart;
             where.portable = true;
         } else if (!configHome.empty()) {
@@ -172,17 +177,35 @@ std::string MakeFolders(const std::string& folder) {
     return {};
 }
 
-std::string WhySettingsCannotBeSaved(const std::string& settingsFile) {
+int AccessOf(const std::string& path, int mode) {
+    return ::access(path.c_str(), mode) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// Why the existing file at `settingsFile` cannot be replaced: the save writes where a link points.
+std::string WhyFileCannotBeReplaced(const std::string& settingsFile, const AccessCheck& access) {
+    char* resolved = ::realpath(settingsFile.c_str(), nullptr);
+    const std::string target = resolved ? resolved : settingsFile;
+    std::free(resolved);
+    if (const int err = access(target, W_OK)) return target + ": " + std::strerror(err);
+    const std::string folder = FolderOf(target);
+    if (const int err = access(folder, W_OK | X_OK)) return folder + ": " + std::strerror(err);
+    return {};
+}
+
+}  // namespace
+
+std::string WhySettingsCannotBeSaved(const std::string& settingsFile, const AccessCheck& access) {
     if (settingsFile.empty()) return {};
     struct stat st {};
-    const bool fileThere = ::stat(settingsFile.c_str(), &st) == 0;
+    if (::stat(settingsFile.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode) ? WhyFileCannotBeReplaced(settingsFile, access) : std::string();
     // Saving makes the missing folders below the nearest one that exists and writes beside the file.
     for (std::string folder = FolderOf(settingsFile);; folder = FolderOf(folder)) {
         if (::stat(folder.c_str(), &st) == 0) {
             if (!S_ISDIR(st.st_mode)) return folder + ": " + std::strerror(ENOTDIR);
-            // An existing file may be a link into another folder: only a new one is judged by this folder.
-            if (!fileThere && ::access(folder.c_str(), W_OK | X_OK) != 0)
-                return folder + ": " + std::strerror(errno);
+            if (const int err = access(folder, W_OK | X_OK)) return folder + ": " + std::strerror(err);
             return {};
         }
         if (errno != ENOENT && errno != ENOTDIR) return folder + ": " + std::strerror(errno);

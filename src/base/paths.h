@@ -23,6 +23,8 @@ struct PathEnv {
 // Answers whether a regular file (or a link to one) exists at the path.
 using FileCheck = std::function<bool(const std::string& path)>;
 bool IsRegularFile(const std::string& path);
+// Whether the path is a symbolic link, whatever it points to (nothing, too).
+bool IsSymbolicLink(const std::string& path);
 
 struct Locations {
     std::string settingsFile;  // empty when there is nowhere to put it
@@ -31,11 +33,13 @@ struct Locations {
 };
 
 // The settings file: FILE of --config when given; else Zanth-Emulator.ini in the start folder when it is
-// there (a portable folder); else $XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini (~/.config/...). With no
-// home at all, the start folder as a last resort. The Data folder lies beside a portable settings file, else
-// in $XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...).
+// there (a portable folder) as a file or as a link, even one that points nowhere: such a link is the
+// portable file that cannot be read, told at start, never quietly replaced by the home's file (perhaps for
+// another robot); else $XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini (~/.config/...). With no home at
+// all, the start folder as a last resort. The Data folder lies beside a portable settings file, else in
+// $XDG_DATA_HOME/zanth-emulator/Data (~/.local/share/...).
 Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>& configOverride,
-                           const FileCheck& isFile = IsRegularFile);
+                           const FileCheck& isFile = IsRegularFile, const FileCheck& isLink = IsSymbolicLink);
 
 // The file name of the manual in the language given.
 const char* ManualFileName(bool japanese);
@@ -72,7 +76,12 @@ std::string MakeFolders(const std::string& folder);
 // part of the path that exists nearest to it is no folder (XDG_CONFIG_HOME naming a file), or the file is
 // missing and that folder takes no new one. "" when nothing stands in the way that can be seen beforehand
 // (also for an empty path, told at saving).
-std::string WhySettingsCannotBeSaved(const std::string& settingsFile);
+// An existing file that the user may not write, or whose folder takes no new file in its place (the save
+// renames one over it), is named too; `access` answers as access(2) does, with the errno of a refusal (root
+// passes it everywhere but on a read-only file system).
+using AccessCheck = std::function<int(const std::string& path, int mode)>;
+int AccessOf(const std::string& path, int mode);
+std::string WhySettingsCannotBeSaved(const std::string& settingsFile, const AccessCheck& access = AccessOf);
 
 // How a window names its settings file `path` beside others: "" when it is `defaultPath`; else the file's
 // name, or the whole path when the name alone is the default one's (a copy of the settings in another

@@ -286,6 +286,11 @@ std::string IniFile::GetString(std::string_view section, std::string_view key, s
     return std::string(Trim(CutUtf8(value, bufferSize - 1)));
 }
 
+std::string IniFile::GetBytes(std::string_view section, std::string_view key) const {
+    const std::size_t i = FindKey(section, key);
+    return i == kNpos ? std::string() : std::string(lines_[i].value());
+}
+
 std::size_t IniFile::NewLine(std::string text) {
     Line line;
     line.text = std::move(text);

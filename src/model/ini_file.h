@@ -40,6 +40,8 @@ class IniFile {
     // The buffer size that reads a value whole, for a value that is of use only whole (a device path: a cut
     // one names another device). Such a value written back unchanged keeps its bytes.
     static constexpr std::size_t kWholeValue = static_cast<std::size_t>(-1);
+    // The value whole, as the file's bytes have it (not read as CP932); "" when the key is absent.
+    std::string GetBytes(std::string_view section, std::string_view key) const;
     bool HasKey(std::string_view section, std::string_view key) const;
     // Names of the keys of `section` (its first occurrence), in file order, repeated names included.
     std::vector<std::string> KeyNames(std::string_view section) const;

@@ -1,7 +1,12 @@
 #include "model/settings.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -96,6 +101,19 @@ void KeepBaseline(const std::string& path, Baseline baseline) {
     Baselines()[path] = std::move(baseline);
 }
 
+bool DanglingLink(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+           ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+std::string DanglingLinkReason(const std::string& path) {
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    target.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return std::string(std::strerror(ENOENT)) + " (a link to " + target + ")";
+}
+
 // Every section the program writes; PORTS is only ever read.
 constexpr std::string_view kWrittenSections[] = {kSystem, kController, kJoystick, kSound, kRemote};
 
@@ -119,6 +137,17 @@ void WriteOwnChanges(IniFile& now, const Baseline& base, const ControllerModel& 
     }
 }
 
+// A path is bytes to the system: one that exists as the file has it is that path, even where its bytes
+// also read as CP932 text (a file of the Windows program, or one with any byte that is not UTF-8).
+std::string PortDevice(const IniFile& file, const std::string& key) {
+    std::string device = file.GetString(kPorts, key, "", IniFile::kWholeValue);
+    if (file.encoding() != TextEncoding::kCp932) return device;
+    std::string bytes = file.GetBytes(kPorts, key);
+    struct stat st {};
+    if (bytes != device && ::lstat(bytes.c_str(), &st) == 0) return bytes;
+    return device;
+}
+
 }  // namespace
 
 void RememberSettingsAsRead(const std::string& path, const Settings& settings,
@@ -137,7 +166,7 @@ Settings ReadSettings(const IniFile& file) {
     for (const std::string& key : file.KeyNames(kPorts)) {
         if (key.empty()) continue;
         // Of keys with the same name the first wins, as for every other read.
-        std::string device = file.GetString(kPorts, key, "", IniFile::kWholeValue);
+        std::string device = PortDevice(file, key);
         if (!device.empty()) s.ports.emplace(AsciiUpper(key), std::move(device));
     }
     for (int i = 0; i < kItemCount; ++i) {
@@ -168,6 +197,9 @@ Settings ReadSettings(const IniFile& file) {
 Settings LoadSettings(const std::string& path) {
     std::string error;
     const IniFile file = IniFile::Load(path, &error);
+    // A link to nothing is not a missing file: the user made it, and the defaults saved through it at close
+    // would land where nobody looks (or fail). Like an unreadable file, it is named and left alone.
+    if (error.empty() && DanglingLink(path)) error = DanglingLinkReason(path);
     if (!error.empty()) {
         Settings s;
         s.readError = error;

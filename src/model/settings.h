@@ -43,7 +43,8 @@ struct Settings {
                              // Device paths here and in `ports` are whole, never cut to a length
     int background = 0;      // SYSTEM/BACK: 1, anything else 0
     std::map<std::string, std::string> ports;  // section PORTS, keys upper-cased ("COM3" -> "/dev/ttyUSB0");
-                                               // keys with an empty value are left out
+                                               // keys with an empty value are left out. A path that exists
+                                               // as the file's bytes name it is kept as those bytes
     std::map<std::string, StoredBinding> bindings;  // by the item's iniKey, for every item of the table
     std::array<int, 4> axes{0, 1, 2, 5};            // JOYSTICK LX, LY, RX, RY, in AxisBindingIndex order
     std::map<std::string, StoredSound> sounds;      // by the item's iniKey, for the items with a sound effect

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -26,6 +28,7 @@ TEST(Locations, StartFolderThenXdgThenStartFolderAgain) {
         std::set<std::string> files;
         const char* settings;
         const char* data;
+        std::set<std::string> links = {};
     } cases[] = {
         {"portable folder",
          {"/work/robot", "/home/op", "", ""},
@@ -70,9 +73,16 @@ TEST(Locations, StartFolderThenXdgThenStartFolderAgain) {
          "/work/robot/Zanth-Emulator.ini",
          "/work/robot/Data"},
         {"no home, no start folder", {"", "", "", ""}, {}, {}, "", "Data"},
+        {"a link in the start folder, even one to nothing",
+         {"/work/robot", "/home/op", "", ""},
+         {},
+         {},
+         "/work/robot/Zanth-Emulator.ini",
+         "/work/robot/Data",
+         {inStart}},
     };
     for (const Case& c : cases) {
-        const Locations where = ResolveLocations(c.env, c.config, FilesAre(c.files));
+        const Locations where = ResolveLocations(c.env, c.config, FilesAre(c.files), FilesAre(c.links));
         EXPECT_EQ(where.settingsFile, c.settings) << c.what;
         EXPECT_EQ(where.dataFolder, c.data) << c.what;
     }
@@ -134,6 +144,32 @@ TEST_F(Folders, AFileInTheWayIsReported) {
     EXPECT_EQ(WhySettingsCannotBeSaved((root_ / "new/sub/Zanth-Emulator.ini").string()), "");
 }
 
+// A read-only file or folder is told at start, before the session's settings depend on it. The tests run as
+// root, whom access() never refuses, so the refusal is played by the check given.
+TEST_F(Folders, AFileOrFolderTheUserCannotWriteIsToldAtStart) {
+    const std::string elsewhere = (root_ / "elsewhere").string(), file = elsewhere + "/robot.ini";
+    fs::create_directory(elsewhere);
+    std::ofstream(file) << "";
+    const std::string link = (root_ / "Zanth-Emulator.ini").string();
+    fs::create_symlink(file, link);
+    const std::string refused = std::string(": ") + std::strerror(EACCES);
+    const struct {
+        std::string denied;  // the one path the user may not write
+        std::string told;
+    } cases[] = {
+        {"", ""},
+        {file, file + refused},
+        {elsewhere, elsewhere + refused},  // where the link points, not where the link is
+        {root_.string(), ""},
+    };
+    for (const auto& c : cases) {
+        const AccessCheck access = [&](const std::string& path, int mode) {
+            return path == c.denied && (mode & W_OK) ? EACCES : 0;
+        };
+        EXPECT_EQ(WhySettingsCannotBeSaved(link, access), c.told) << c.denied;
+    }
+}
+
 TEST_F(Folders, RealFileCheckSeesOnlyRegularFiles) {
     std::ofstream(root_ / "Zanth-Emulator.ini") << "";
     fs::create_directory(root_ / "dir");
@@ -141,6 +177,11 @@ TEST_F(Folders, RealFileCheckSeesOnlyRegularFiles) {
     EXPECT_FALSE(IsRegularFile((root_ / "dir").string()));
     EXPECT_FALSE(IsRegularFile((root_ / "missing").string()));
     const PathEnv env{root_.string(), "/home/op", "", ""};
+    EXPECT_TRUE(ResolveLocations(env, std::nullopt).portable);
+    // A settings link to nothing keeps the folder portable: it is the file, though it cannot be read.
+    fs::remove(root_ / "Zanth-Emulator.ini");
+    fs::create_symlink(root_ / "gone.ini", root_ / "Zanth-Emulator.ini");
+    EXPECT_TRUE(IsSymbolicLink((root_ / "Zanth-Emulator.ini").string()));
     EXPECT_TRUE(ResolveLocations(env, std::nullopt).portable);
 }
 

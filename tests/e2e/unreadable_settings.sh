@@ -2,7 +2,8 @@
 # A settings file that cannot be read is named at start, in the active language, with the file and the reason,
 # and left untouched: a FIFO (which must not keep the window from coming up), a directory and a file over the
 # size limit (each named with --config: a start folder holding no regular settings file is no portable one).
-# XDG_CONFIG_HOME naming a file is also told at start: settings cannot be saved below it.
+# XDG_CONFIG_HOME naming a file is also told at start: settings cannot be saved below it; so is a settings
+# link to nothing in the start folder.
 # SIGTERM also closes the box at start and the "could not be saved" box after closing.
 source "$(dirname "$0")/lib.bash"
 
@@ -87,4 +88,19 @@ ok_box WARNING
 ends_on_sigterm
 [ "$(cat "$XDG_FILE")" = "not a folder" ] || fail "$what: the file was changed"
 note "$what: named at start with the reason"
+
+what="a link to nothing in the start folder"
+# It is the portable settings file, though it cannot be read: told at start, never replaced by the home's file.
+INI=$WORK/run/Zanth-Emulator.ini
+rm -rf "$INI"
+ln -s "$WORK/gone.ini" "$INI"
+(cd "$WORK/run" && SDL_AUDIODRIVER=dummy exec "$ZANTH_BIN/zanth-emulator" --lang en >"$WORK/emulator.log" 2>&1) &
+EMU_PID=$!
+PIDS+=($EMU_PID)
+says WARNING "The settings file cannot be read" "gone.ini"
+ok_box WARNING
+ends_on_sigterm
+[ -L "$INI" ] && [ ! -e "$WORK/gone.ini" ] || fail "$what: the link or what it points to was written"
+[ ! -e "$XDG_CONFIG_HOME/zanth-emulator/Zanth-Emulator.ini" ] || fail "$what: the home's settings file was used"
+note "$what: named at start, left alone"
 echo "PASS"

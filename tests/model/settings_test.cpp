@@ -319,6 +319,18 @@ TEST_F(SettingsTest, PortsMapDevicesByUpperCasedName) {
     EXPECT_EQ(settings.ports, expected);
 }
 
+// "\x83\x41" reads as a CP932 character: a device path of such bytes that exists is used as it stands;
+// one that does not is CP932 text like the rest of the file.
+TEST_F(SettingsTest, APortPathThatExistsAsItsBytesIsNotReadAsCp932) {
+    const std::string there = (dir_ / "\x83\x41").string(), absent = (dir_ / "\x83\x42").string();
+    std::ofstream(there) << "";
+    const Settings settings =
+        ReadSettings(IniFile::Parse("[PORTS]\nCOM1=" + there + "\nCOM2=" + absent + "\n"));
+    ASSERT_EQ(settings.encoding, TextEncoding::kCp932);
+    EXPECT_EQ(settings.ports.at("COM1"), there);
+    EXPECT_EQ(settings.ports.at("COM2"), Cp932ToUtf8(absent));
+}
+
 TEST_F(SettingsTest, SoundTextsKeepTheirBytesUpToTheirLimits) {
     const std::string percentPath = "/snd/100%%_%s_%d_%n.wav";
     const std::string name70(70, 'n');
@@ -463,6 +475,12 @@ TEST_F(SettingsTest, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_NE(LoadSettings(path_).readError, "");
     EXPECT_FALSE(SaveSettings(path_, model, 1).ok);
     EXPECT_TRUE(fs::is_directory(path_));
+
+    // A link to nothing: named as such, and no file is made behind it.
+    fs::remove(path_);
+    fs::create_symlink(dir_ / "gone.ini", path_);
+    EXPECT_NE(LoadSettings(path_).readError.find("gone.ini"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "gone.ini"));
 }
 
 }  // namespace
