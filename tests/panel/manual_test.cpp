@@ -1,15 +1,18 @@
 // Both user manuals name everything the user picks from: each entry of the main window's menu, each button of
 // the link monitor (in each of its states) and each of the monitor's columns, in bold as the program shows it
-// in that manual's language. An entry added to the program fails here until the manuals describe it.
+// in that manual's language. An entry added to the program fails here until the manuals describe it. They
+// also say where the settings lie as --help does.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include "base/app_context.h"
 #include "control/devices_factory.h"
 #include "control/session.h"
 #include "panel/link_monitor.h"
@@ -73,6 +76,23 @@ TEST(Manuals, NameEveryMenuEntryAndMonitorControl) {
         for (const QString& text : texts)
             EXPECT_TRUE(manual.contains("**" + text + "**"))
                 << m.manual << " does not name **" << text.toStdString() << "**";
+    }
+}
+
+// Where the settings and the Data folder lie, as --help says it: every path it names ($XDG_..., ~/...)
+// appears in each manual, so that a manual cannot send the user to the start folder alone.
+TEST(Manuals, SayWhereTheSettingsLieAsHelpDoes) {
+    for (const auto& [language, name] : {std::pair{0, "manual-en.md"}, std::pair{1, "manual-ja.md"}}) {
+        QFile file(QString(ZANTH_SOURCE_DIR "/docs/") + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+        const QString manual = QString::fromUtf8(file.readAll());
+        const QString help = QString::fromStdString(HelpText(language));
+        QStringList paths;
+        for (const QRegularExpressionMatch& m : QRegularExpression(R"([$~][\w./-]*\w)").globalMatch(help))
+            paths << m.captured();
+        EXPECT_GE(paths.size(), 3) << help.toStdString();
+        for (const QString& path : paths)
+            EXPECT_TRUE(manual.contains(path)) << name << " does not say " << path.toStdString();
     }
 }
 
