@@ -238,7 +238,6 @@ void ControlSession::SetRightStick(const PanelInputs&, int sliderX, int sliderY,
 }
 
 ControllerFrame ControlSession::SampleFrame() {
-    TakeTaps();
     ControllerModel now = model_;
     now.invalidate = nullptr;
     now.rightStickX = localRight_[0];
@@ -266,6 +265,7 @@ ControllerFrame ControlSession::SampleFrame() {
     FoldSticks(now, remote);
     // The LED flips on the tick's press edges only.
     now.ledItem().latched = model_.ledItem().latched;
+    TakeTaps();  // after the devices' reads: a tap up to this moment rides this frame
     return FrameWithTaps(now);
 }
 

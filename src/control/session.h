@@ -273,6 +273,7 @@ class ControlSession : public QObject {
     void WatchKeyEvents();
     void TakeKeyTaps();
     void TakeTaps();
+    void TakePadTaps();
     void ResampleIfLate();
     KeyStates KeysWithTaps();
     RemoteInput RemoteWithTaps();

@@ -83,13 +83,19 @@ void ControlSession::TakeKeyTaps() {
     latch_.Press(ItemsOfKeys(model_, keys));
 }
 
+// The pad's presses come with its poll (SDL's events of that update): taken after it.
+void ControlSession::TakePadTaps() {
+    const ItemSet pad = ItemsOfPadReadings(model_, gamepad_->TakePresses());
+    padTaps_ |= pad;
+    latch_.Press(pad);
+}
+
 void ControlSession::TakeTaps() {
     TakeKeyTaps();
     const ItemSet remote = remote_->TakePresses();
     remoteTaps_ |= remote;
-    const ItemSet pad = ItemsOfPadReadings(model_, gamepad_->TakePresses());
-    padTaps_ |= pad;
-    latch_.Press(remote | pad);
+    latch_.Press(remote);
+    TakePadTaps();
 }
 
 void ControlSession::NoteMousePress(const ItemSet& items) {
@@ -116,6 +122,7 @@ RemoteInput ControlSession::RemoteWithTaps() {
 }
 
 void ControlSession::ShowPadAndMouseTaps() {
+    TakePadTaps();
     // The gamepad's flags are read afresh every tick: a tap set here lasts this one tick.
     const ItemSet pad = std::exchange(padTaps_, ItemSet{});
     for (int i = 0; i < kInputItemCount; ++i) {
