@@ -47,6 +47,8 @@ class MainWindow : public QDialog {
     bool connected() const { return session_->connected(); }
     // Result of the settings save at tear-down (empty until the window has closed).
     const std::optional<SaveResult>& saveResult() const { return saveResult_; }
+    // Where the window opens on a screen's `available` room while `others` copies of the program run.
+    static QPoint CascadePlace(const QRect& available, const QSize& size, int others);
 
     void NeutralX();
     void NeutralY();

@@ -1,19 +1,25 @@
 // The main window's controls: where they sit, what they say, and what they are wired to.
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTreeWidget>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
@@ -78,8 +84,56 @@ void MainWindow::LoadArtwork() {
     }
 }
 
+// Each copy of the program running already moves this window one step further down and right of the
+// screen's centre, so that a window on another settings file does not hide the first one exactly. The steps
+// start again at the centre where the next one would leave the screen.
+QPoint MainWindow::CascadePlace(const QRect& available, const QSize& size, int others) {
+    constexpr int kStep = 32;
+    const QPoint centre(available.x() + (available.width() - size.width()) / 2,
+                        available.y() + (available.height() - size.height()) / 2);
+    const int room = std::min(available.right() + 1 - size.width() - centre.x(),
+                              available.bottom() + 1 - size.height() - centre.y());
+    const int steps = std::max(1, room / kStep + 1);
+    const int offset = (std::max(others, 0) % steps) * kStep;
+    return centre + QPoint(offset, offset);
+}
+
+namespace {
+
+// The DISPLAY a process of ours was started with ("" when it has none or is not ours to read).
+std::string DisplayOf(const std::filesystem::path& proc) {
+    std::ifstream variables(proc / "environ", std::ios::binary);
+    for (std::string entry; std::getline(variables, entry, '\0');)
+        if (entry.rfind("DISPLAY=", 0) == 0) return entry.substr(8);
+    return {};
+}
+
+// Other copies of this program on this display (their environment is readable to their own user only).
+int OtherCopiesRunning() {
+    std::error_code ec;
+    std::string mine;
+    std::getline(std::ifstream("/proc/self/comm"), mine);
+    const std::string display = DisplayOf("/proc/self");
+    const std::string self = std::to_string(::getpid());
+    int count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string pid = it->path().filename().string();
+        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string comm;
+        if (std::getline(std::ifstream(it->path() / "comm"), comm) && comm == mine &&
+            DisplayOf(it->path()) == display)
+            ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
 void MainWindow::BuildControls() {
     setFixedSize(800, 600);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(CascadePlace(screen->availableGeometry(), size(), OtherCopiesRunning()));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);

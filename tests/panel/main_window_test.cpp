@@ -139,6 +139,27 @@ TEST_F(MainWindowTest, ControlsAtTheirPlacesAndHiddenOnesHidden) {
     }
 }
 
+// A second copy of the program does not open exactly on the first; every place stays on the screen.
+TEST(WindowPlace, CopiesCascadeFromTheCentreAndStayOnTheScreen) {
+    const QSize size(800, 600);
+    for (const QRect& screen : {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024), QRect(0, 0, 800, 600)}) {
+        const QPoint first = MainWindow::CascadePlace(screen, size, 0);
+        EXPECT_EQ(QRect(first, size).center(), screen.center()) << screen.width();
+        QList<QPoint> seen{first};
+        for (int others = 1; others < 40; ++others) {
+            const QPoint p = MainWindow::CascadePlace(screen, size, others);
+            EXPECT_TRUE(screen.contains(QRect(p, size))) << screen.width() << " " << others;
+            if (seen.contains(p)) break;  // wrapped round: the steps start again
+            EXPECT_GT(p.x(), seen.back().x());
+            EXPECT_GT(p.y(), seen.back().y());
+            seen << p;
+        }
+        if (screen.width() > size.width()) {
+            EXPECT_GE(seen.size(), 2) << screen.width();
+        }
+    }
+}
+
 TEST_F(MainWindowTest, SliderGeometryFollowsResolution) {
     auto w = Open();
     for (int r = 0; r < 5; ++r) {
