@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "remote/log.h"
@@ -15,9 +16,8 @@ namespace zanth {
 namespace {
 
 constexpr int kTickMs = 50;
-constexpr int kMaxReading = 32;  // HTTP requests at once
-constexpr std::int64_t kHeadTimeoutUs = 5'000'000;
-constexpr std::int64_t kHandshakeUs = 4'000'000;
+constexpr std::int64_t kHelloUs = std::int64_t{RemoteServer::kHelloTimeoutMs} * 1000;
+constexpr std::int64_t kAnswerUs = 5'000'000;  // an answered request that is not read
 
 QByteArray ContentType(const QString& path) {
     static const std::pair<const char*, const char*> kTypes[] = {
@@ -64,7 +64,7 @@ RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QSt
       // Children, so that they move to the server's thread with the host.
       sockets_(QStringLiteral("Zanth-Emulator"), QWebSocketServer::NonSecureMode, this),
       timer_(this) {
-    sockets_.setHandshakeTimeout(static_cast<int>(kHandshakeUs / 1000));
+    sockets_.setHandshakeTimeout(RemoteServer::kHelloTimeoutMs);
     connect(&sockets_, &QWebSocketServer::newConnection, this, &RemoteHost::TakeWebSocket);
     connect(&timer_, &QTimer::timeout, this, &RemoteHost::Tick);
 }
@@ -76,14 +76,15 @@ RemoteHost::~RemoteHost() {
     listeners_.clear();
     const auto clients = std::exchange(clients_, {});
     const auto reading = std::exchange(reading_, {});
-    handing_.clear();
+    for (const auto& [socket, w] : std::exchange(wires_, {}))
+        if (w.alive) socket->disconnect(this);
     for (const auto& [id, c] : clients) {
         board_->Remove(id);
         c.socket->disconnect(this);
         c.socket->abort();
         delete c.socket;
     }
-    for (const auto& [socket, when] : reading) {
+    for (QTcpSocket* socket : reading) {
         socket->disconnect(this);
         socket->abort();
         delete socket;
@@ -127,20 +128,75 @@ bool RemoteHost::Listen(const RemoteOptions& options, quint16* port, QStringList
 // ---- HTTP
 
 void RemoteHost::Accept(QTcpServer* server) {
+    Prune();
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         socket->setParent(this);
-        if (static_cast<int>(reading_.size()) >= kMaxReading) {
-            Refuse(AddressOf(socket), RemoteRefusal::kTooManyClients);
+        const QString address = AddressOf(socket);
+        if (Waiting(nullptr) >= RemoteServer::kMaxWaiting) {
+            Refuse(address, RemoteRefusal::kTooManyClients, QStringLiteral("too many without hello"));
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        reading_[socket] = RemoteNowUs();
+        // A stranger holding connections open shuts out no one else from its address for long: the newest
+        // comer takes the place of the oldest.
+        if (Waiting(&address) >= RemoteServer::kMaxWaitingPerAddress) EvictOldest(address);
+        Wire& w = wires_[socket];
+        w.alive = socket;
+        w.address = address;
+        w.acceptedUs = w.arrivalUs = RemoteNowUs();
+        reading_.insert(socket);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ReadHead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            if (reading_.erase(socket) > 0) socket->deleteLater();
-        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { Closed(socket); });
     }
+}
+
+void RemoteHost::Closed(QTcpSocket* socket) {
+    if (auto it = wires_.find(socket); it != wires_.end()) it->second.closed = true;
+    if (reading_.erase(socket) > 0) socket->deleteLater();
+}
+
+// The WebSocket cuts every connection of the socket it closes, so the gone are found by their pointers.
+void RemoteHost::Prune() {
+    std::erase_if(wires_, [](const auto& e) { return e.second.alive.isNull(); });
+}
+
+int RemoteHost::Waiting(const QString* address) const {
+    return static_cast<int>(std::count_if(wires_.begin(), wires_.end(), [address](const auto& e) {
+        const Wire& w = e.second;
+        return w.alive && !w.greeted && !w.answered && !w.closed && (!address || w.address == *address);
+    }));
+}
+
+void RemoteHost::EvictOldest(const QString& address) {
+    QTcpSocket* oldest = nullptr;
+    std::int64_t when = 0;
+    for (const auto& [socket, w] : wires_)
+        if (w.alive && !w.greeted && !w.answered && !w.closed && w.address == address &&
+            (!oldest || w.acceptedUs < when))
+            std::tie(oldest, when) = std::pair{socket, w.acceptedUs};
+    if (!oldest) return;
+    Refuse(address, RemoteRefusal::kTooManyClients, QStringLiteral("too many without hello"));
+    oldest->abort();
+}
+
+// The first of a connection's readyRead handlers: the bytes are stamped and paid for before the WebSocket
+// reads them, however long it then takes over them.
+void RemoteHost::Arrived(QTcpSocket* socket) {
+    auto it = wires_.find(socket);
+    if (it == wires_.end() || it->second.client == 0) return;
+    Wire& w = it->second;
+    const std::int64_t now = RemoteNowUs();
+    const qint64 available = socket->bytesAvailable();
+    const QByteArray fresh = socket->peek(available).sliced(std::min(w.leftover, available));
+    w.leftover = available;
+    if (fresh.isEmpty()) return;
+    w.arrivalUs = now;
+    if (w.budget.Spend(w.frames.Feed(fresh), fresh.size(), now)) return;
+    auto c = clients_.find(w.client);
+    if (c != clients_.end())
+        Drop(c->second, RemoteRefusal::kFlood, QStringLiteral("too many frames or bytes"));
+    socket->abort();
 }
 
 void RemoteHost::ReadHead(QTcpSocket* socket) {
@@ -150,7 +206,7 @@ void RemoteHost::ReadHead(QTcpSocket* socket) {
     const HeadParse parsed = ParseHttpHead(socket->peek(kHttpHeadLimit + 4), &head);
     if (parsed == HeadParse::kIncomplete) return;
     reading_.erase(socket);
-    socket->disconnect(this);
+    QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     if (parsed == HeadParse::kBad) {
         Refuse(AddressOf(socket), RemoteRefusal::kBadRequest);
         return Answer(socket, 400, "text/plain", "bad request\n", true);
@@ -181,7 +237,7 @@ void RemoteHost::Serve(QTcpSocket* socket, const HttpHead& head) {
     const QString name = ResourceFor(head.path);
     QFile file(name);
     if (name.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qCDebug(lcRemote).noquote() << "not found:" << QString::fromLatin1(head.path.left(100));
+        qCDebug(lcRemote).noquote() << "not found:" << Printable(QString::fromLatin1(head.path.left(100)));
         return Answer(socket, 404, "text/plain", "not found\n", head.method == "GET");
     }
     Answer(socket, 200, ContentType(name), file.readAll(), head.method == "GET");
@@ -189,20 +245,21 @@ void RemoteHost::Serve(QTcpSocket* socket, const HttpHead& head) {
 
 void RemoteHost::Answer(QTcpSocket* socket, int status, const QByteArray& type, const QByteArray& body,
                         bool withBody) {
+    if (auto it = wires_.find(socket); it != wires_.end()) it->second.answered = true;
     socket->write(HttpResponse(status, type, body, withBody));
     socket->disconnectFromHost();
     // A peer that never reads is cut off with the next round of the timer rather than waited for.
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kHeadTimeoutUs / 1000, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kAnswerUs / 1000, socket, [socket] { socket->abort(); });
 }
 
 void RemoteHost::Upgrade(QTcpSocket* socket) {
-    if (static_cast<int>(clients_.size() + handing_.size()) >= RemoteServer::kMaxClients) {
+    if (Greeted() >= RemoteServer::kMaxClients) {
         Refuse(AddressOf(socket), RemoteRefusal::kTooManyClients);
         return Answer(socket, 503, "text/plain", "too many clients\n", true);
     }
-    handing_[socket] = RemoteNowUs();
-    connect(socket, &QObject::destroyed, this, [this, socket] { handing_.erase(socket); });
+    // Before the WebSocket's own handler, which is connected with the handshake.
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Arrived(socket); });
     sockets_.handleConnection(socket);
     // The head is still unread in the socket's buffer: the handshake must look at it now, not at the
     // next bytes, which will never come.
@@ -211,27 +268,46 @@ void RemoteHost::Upgrade(QTcpSocket* socket) {
 
 // ---- WebSocket clients
 
+// The TCP connection under a WebSocket, by its two ends.
+QTcpSocket* RemoteHost::WireOf(const QWebSocket* socket) {
+    for (auto& [tcp, w] : wires_)
+        if (w.alive && w.client == 0 && tcp->peerPort() == socket->peerPort() &&
+            tcp->peerAddress() == socket->peerAddress())
+            return tcp;
+    return nullptr;
+}
+
 void RemoteHost::TakeWebSocket() {
     while (QWebSocket* socket = sockets_.nextPendingConnection()) {
-        if (!handing_.empty())
-            handing_.erase(std::min_element(handing_.begin(), handing_.end(),
-                                            [](auto& a, auto& b) { return a.second < b.second; }));
         socket->setParent(this);
         socket->setMaxAllowedIncomingFrameSize(RemoteServer::kMaxFrameBytes);
         socket->setMaxAllowedIncomingMessageSize(RemoteServer::kMaxFrameBytes);
+        QTcpSocket* tcp = WireOf(socket);
+        if (!tcp) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         const quint64 id = nextId_++;
         Client& c = clients_[id];
         c.id = id;
         c.socket = socket;
+        c.tcp = tcp;
         c.address = AddressOf(socket);
-        c.openedUs = c.lastUs = RemoteNowUs();
+        c.lastUs = RemoteNowUs();
         board_->Add(id, c.address);
+        Wire& w = wires_[tcp];
+        w.client = id;
+        // What came with the handshake is paid for now; what the WebSocket leaves unread after each
+        // read is known from the handler below, connected after the WebSocket's own.
+        Arrived(tcp);
+        connect(tcp, &QTcpSocket::readyRead, this, [this, tcp] {
+            if (auto it = wires_.find(tcp); it != wires_.end()) it->second.leftover = tcp->bytesAvailable();
+        });
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, id](const QString& t) { OnText(id, t); });
         connect(socket, &QWebSocket::binaryMessageReceived, this, [this, id] { OnBinary(id); });
         connect(socket, &QWebSocket::disconnected, this, [this, id] { OnGone(id); });
-        if (static_cast<int>(clients_.size()) > RemoteServer::kMaxClients)
-            Drop(c, RemoteRefusal::kTooManyClients);
     }
 }
 
@@ -239,11 +315,14 @@ void RemoteHost::OnText(quint64 id, const QString& text) {
     auto it = clients_.find(id);
     if (it == clients_.end() || it->second.dropped) return;
     Client& c = it->second;
-    const std::int64_t now = RemoteNowUs();
+    // Heard when its bytes came, not when they were read: a backlog never stretches the silence.
+    const auto w = wires_.find(c.tcp);
+    const std::int64_t now = w != wires_.end() ? w->second.arrivalUs : RemoteNowUs();
     c.allowance =
         std::min<double>(RemoteServer::kMaxMessagesPerSecond,
-                         c.allowance + (now - c.lastUs) * 1e-6 * RemoteServer::kMaxMessagesPerSecond);
-    c.lastUs = now;
+                         c.allowance + static_cast<double>(std::max<std::int64_t>(now - c.lastUs, 0)) * 1e-6 *
+                                           RemoteServer::kMaxMessagesPerSecond);
+    c.lastUs = std::max(c.lastUs, now);
     if (c.allowance < 1.0) return Drop(c, RemoteRefusal::kFlood, QStringLiteral("too many messages"));
     c.allowance -= 1.0;
     QString error;
@@ -270,11 +349,17 @@ void RemoteHost::Greet(Client& c, const RemoteMessage& m) {
     for (qsizetype i = 0; i < wanted.size(); ++i)
         diff |= static_cast<unsigned>(wanted[i] ^ (i < given.size() ? given[i] : 0));
     if (diff != 0) return Drop(c, RemoteRefusal::kToken, QStringLiteral("wrong token"));
+    if (Greeted() >= RemoteServer::kMaxClients)
+        return Drop(c, RemoteRefusal::kTooManyClients, QStringLiteral("too many clients"));
+    if (auto w = wires_.find(c.tcp); w != wires_.end()) {
+        w->second.greeted = true;
+        w->second.budget.Greeted(RemoteNowUs());
+    }
     c.greeted = true;
     c.name = m.name.isEmpty() ? c.address : m.name;
     board_->Greet(c.id, c.name);
     board_->Heard(c.id, m, RemoteNowUs());
-    qCInfo(lcRemote).noquote() << "client arrived:" << c.name << c.address;
+    qCInfo(lcRemote).noquote() << "client arrived:" << Printable(c.name) << c.address;
     emit clientEvent({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
     emit changed();
     if (Send(c, hello_)) {
@@ -334,7 +419,7 @@ void RemoteHost::OnGone(quint64 id) {
         if (c.socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
             Refuse(c.address, RemoteRefusal::kFrameTooLarge, c.name);
         } else if (c.greeted) {
-            qCInfo(lcRemote).noquote() << "client left:" << c.name << c.address;
+            qCInfo(lcRemote).noquote() << "client left:" << Printable(c.name) << c.address;
             emit clientEvent({RemoteEvent::Kind::kLeft, c.name, c.address, RemoteRefusal::kBadRequest});
         }
         if (c.greeted) emit changed();
@@ -346,11 +431,21 @@ void RemoteHost::OnGone(quint64 id) {
 }
 
 void RemoteHost::Refuse(const QString& address, RemoteRefusal refusal, const QString& detail) {
-    QString line =
-        QStringLiteral("refused %1 - %2").arg(address, QString::fromUtf8(RemoteRefusalText(refusal, 0)));
-    if (!detail.isEmpty()) line += QStringLiteral(" (%1)").arg(detail);
-    qCInfo(lcRemote).noquote() << line;
-    emit clientEvent({RemoteEvent::Kind::kRefused, detail, address, refusal});
+    const RefusalFold::Told told = refusals_.Count(refusal, RemoteNowUs());
+    if (told.log) {
+        QString line =
+            QStringLiteral("refused %1 - %2").arg(address, QString::fromUtf8(RemoteRefusalText(refusal, 0)));
+        if (!detail.isEmpty()) line += QStringLiteral(" (%1)").arg(Printable(detail));
+        qCInfo(lcRemote).noquote() << line;
+    }
+    if (told.row) emit clientEvent({RemoteEvent::Kind::kRefused, detail, address, refusal});
+}
+
+void RemoteHost::TellRefusals(std::int64_t now) {
+    for (const auto& [refusal, count] : refusals_.Due(now))
+        qCInfo(lcRemote).noquote() << QStringLiteral("refused %1 more in the last second - %2")
+                                          .arg(count)
+                                          .arg(QString::fromUtf8(RemoteRefusalText(refusal, 0)));
 }
 
 int RemoteHost::Greeted() const {
@@ -364,22 +459,32 @@ int RemoteHost::Greeted() const {
 void RemoteHost::Tick() {
     const std::int64_t now = RemoteNowUs();
     if (board_->ReleaseSilent(now)) qCInfo(lcRemote) << "a silent client's input was released";
-    for (auto it = reading_.begin(); it != reading_.end();) {
-        if (now - it->second < kHeadTimeoutUs) {
-            ++it;
-            continue;
-        }
-        QTcpSocket* socket = it->first;
-        it = reading_.erase(it);
-        Refuse(AddressOf(socket), RemoteRefusal::kBadRequest, QStringLiteral("no request in time"));
-        socket->abort();
-        socket->deleteLater();
-    }
-    std::erase_if(handing_, [now](const auto& e) { return now - e.second > kHandshakeUs; });
-    for (auto& [id, c] : clients_)
-        if (!c.greeted && !c.dropped && now - c.openedUs > std::int64_t{RemoteServer::kHelloTimeoutMs} * 1000)
-            Drop(c, RemoteRefusal::kNoHello, QStringLiteral("no hello in time"));
+    Deadlines(now);
+    TellRefusals(now);
     Broadcast(now);
+}
+
+// A connection has a second to say hello; a client silent for long has lost its network and its place.
+void RemoteHost::Deadlines(std::int64_t now) {
+    std::vector<QTcpSocket*> late;
+    Prune();
+    for (const auto& [socket, w] : wires_)
+        if (!w.greeted && !w.answered && !w.closed && now - w.acceptedUs > kHelloUs) late.push_back(socket);
+    for (QTcpSocket* socket : late) {
+        Refuse(AddressOf(socket), RemoteRefusal::kNoHello, QStringLiteral("no hello in time"));
+        socket->abort();
+    }
+    std::vector<QWebSocket*> gone;
+    for (const auto& [id, c] : clients_) {
+        const auto w = wires_.find(c.tcp);
+        if (c.greeted && !c.dropped && w != wires_.end() &&
+            now - w->second.arrivalUs > std::int64_t{RemoteServer::kGoneMs} * 1000) {
+            qCInfo(lcRemote).noquote() << "client silent for" << RemoteServer::kGoneMs / 1000
+                                       << "s, closed:" << Printable(c.name) << c.address;
+            gone.push_back(c.socket);
+        }
+    }
+    for (QWebSocket* socket : gone) socket->abort();
 }
 
 void RemoteHost::Broadcast(std::int64_t now) {

@@ -3,14 +3,17 @@
 // clients with their limits. Everything here runs on that thread; it meets the GUI thread only on the board.
 #include <QObject>
 #include <QPointer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocketServer>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "remote/http_head.h"
 #include "remote/remote_board.h"
+#include "remote/wire_budget.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -35,9 +38,24 @@ class RemoteHost : public QObject {
     void inputChanged();  // a client pressed, released or moved a stick
 
   private:
+    // Every TCP connection from its accept until its socket is gone.
+    struct Wire {
+        QPointer<QTcpSocket> alive;
+        QString address;
+        std::int64_t acceptedUs = 0;
+        std::int64_t arrivalUs = 0;  // when its last bytes came, before they were read
+        quint64 client = 0;          // once a WebSocket: its client's id; its bytes are counted from then
+        bool greeted = false;
+        bool answered = false;  // an HTTP request answered: it only waits to close
+        bool closed = false;
+        qint64 leftover = 0;  // bytes the WebSocket left unread the last time
+        FrameCounter frames;
+        WireBudget budget;
+    };
     struct Client {
         quint64 id = 0;
         QWebSocket* socket = nullptr;
+        QTcpSocket* tcp = nullptr;
         QString address;
         QString name;
         bool greeted = false;
@@ -45,10 +63,17 @@ class RemoteHost : public QObject {
         int badMessages = 0;
         double allowance = RemoteServer::kMaxMessagesPerSecond;  // messages it may send now
         std::int64_t lastUs = 0;
-        std::int64_t openedUs = 0;
     };
 
     void Accept(QTcpServer* server);
+    void Arrived(QTcpSocket* socket);
+    void Closed(QTcpSocket* socket);
+    void Prune();
+    int Waiting(const QString* address) const;  // connections that have not said hello, from `address`
+    void EvictOldest(const QString& address);
+    QTcpSocket* WireOf(const QWebSocket* socket);
+    void Deadlines(std::int64_t now);
+    void TellRefusals(std::int64_t now);
     void ReadHead(QTcpSocket* socket);
     void Upgrade(QTcpSocket* socket);
     void Serve(QTcpSocket* socket, const HttpHead& head);
@@ -74,8 +99,9 @@ class RemoteHost : public QObject {
     QStringList hosts_;
     std::vector<std::unique_ptr<QTcpServer>> listeners_;
     QWebSocketServer sockets_;
-    std::map<QTcpSocket*, std::int64_t> reading_;  // HTTP requests whose head is not whole yet
-    std::map<QTcpSocket*, std::int64_t> handing_;  // handed to the WebSocket handshake
+    std::map<QTcpSocket*, Wire> wires_;
+    std::set<QTcpSocket*> reading_;  // HTTP requests whose head is not whole yet
+    RefusalFold refusals_;
     std::map<quint64, Client> clients_;
     quint64 nextId_ = 1;
     QTimer timer_;

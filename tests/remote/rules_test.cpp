@@ -10,6 +10,7 @@
 #include "remote/protocol.h"
 #include "remote/remote_board.h"
 #include "remote/remote_input.h"
+#include "remote/wire_budget.h"
 
 namespace zanth {
 namespace {
@@ -152,6 +153,49 @@ TEST(RemoteFold, AHeldItemCountsAsPressedAndMODEFlipsTheLedOnTheTickOnly) {
     EXPECT_EQ(model.ledItem().latched, 1);
     ApplyRemoteItems(model, held, true);  // still held: no second flip
     EXPECT_EQ(model.ledItem().latched, 1);
+}
+
+TEST(RemoteWire, FrameHeadsAreCountedHoweverTheReadsCutThem) {
+    // A masked empty ping, a masked 200-byte text frame (16-bit length), an unmasked 3-byte one.
+    QByteArray wire = QByteArray::fromHex(
+                          "8980"
+                          "00000000") +
+                      QByteArray::fromHex(
+                          "81fe00c8"
+                          "00000000") +
+                      QByteArray(200, 'x') + QByteArray::fromHex("8103") + "abc";
+    for (qsizetype cut : {1, 2, 3, 7, 64, 1000}) {
+        FrameCounter counter;
+        int frames = 0;
+        for (qsizetype at = 0; at < wire.size(); at += cut)
+            frames += counter.Feed(QByteArrayView(wire).sliced(at, std::min(cut, wire.size() - at)));
+        EXPECT_EQ(frames, 3) << cut;
+    }
+}
+
+TEST(RemoteWire, RefusalsAreToldOnceASecondPerReasonWithOneRowPerBurst) {
+    RefusalFold fold;
+    const std::int64_t s = 1'000'000;
+    struct Step {
+        std::int64_t at;
+        RemoteRefusal refusal;
+        bool log, row;
+        int due;  // the count told by the tick right after
+    };
+    const Step steps[] = {
+        {0, RemoteRefusal::kToken, true, true, 0},       {s / 10, RemoteRefusal::kToken, false, false, 0},
+        {s / 5, RemoteRefusal::kHost, true, true, 0},    {s / 2, RemoteRefusal::kToken, false, false, 0},
+        {s + 1, RemoteRefusal::kToken, false, false, 3},  // the burst goes on: no new row
+        {3 * s, RemoteRefusal::kToken, true, true, 0},    // after a quiet second: a new burst
+    };
+    for (const Step& step : steps) {
+        const RefusalFold::Told told = fold.Count(step.refusal, step.at);
+        EXPECT_EQ(told.log, step.log) << step.at;
+        EXPECT_EQ(told.row, step.row) << step.at;
+        int due = 0;
+        for (const auto& [refusal, count] : fold.Due(step.at)) due += count;
+        EXPECT_EQ(due, step.due) << step.at;
+    }
 }
 
 TEST(RemoteHttp, OnlyTheServersOwnHostAndOriginPass) {

@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QWebSocket>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -56,6 +57,34 @@ struct Client {
     }
     QWebSocket socket;
     QList<QJsonObject> heard;
+    bool closed = false;
+};
+
+// A WebSocket frame as a client sends it, masked with a zero mask so the payload stays as it is.
+QByteArray Frame(int opcode, const QByteArray& payload, bool fin = true) {
+    return QByteArray(1, static_cast<char>((fin ? 0x80 : 0) | opcode)) +
+           QByteArray(1, static_cast<char>(0x80 | payload.size())) + QByteArray(4, '\0') + payload;
+}
+
+// A client on a bare TCP socket: it says what it likes on the wire, and reads no more than it must.
+struct RawClient {
+    explicit RawClient(quint16 port, bool reads = true) {
+        if (!reads) socket.setReadBufferSize(16);  // the server's data piles up
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        connected = socket.waitForConnected(5000);
+        QObject::connect(&socket, &QTcpSocket::disconnected, [this] { closed = true; });
+    }
+    bool Upgrade(quint16 port) {
+        socket.write("GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                     "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        return WaitFor([&] { return socket.bytesAvailable() > 0; });  // the 101
+    }
+    void Hello(const QString& token) {
+        socket.write(Frame(1, QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(token).toUtf8()));
+    }
+    QTcpSocket socket;
+    bool connected = false;
     bool closed = false;
 };
 
@@ -225,6 +254,59 @@ TEST_F(RemoteServerTest, AClosedSocketAndReleaseAllLetGo) {
     EXPECT_FALSE(Holds(kItemR1));
 }
 
+TEST_F(RemoteServerTest, StrangersWithoutHelloHoldNoPlaceAndGoAfterASecond) {
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < RemoteServer::kMaxWaitingPerAddress + RemoteServer::kMaxClients; ++i) {
+        idle.push_back(std::make_unique<RawClient>(port_));
+        if (i % 2 == 1) {
+            ASSERT_TRUE(idle.back()->Upgrade(port_));  // a WebSocket that says nothing
+        }
+    }
+    auto mute = std::make_unique<Client>();
+    mute->Open(port_);
+    // Every place is still there for clients that say hello, from the same address.
+    std::vector<std::unique_ptr<Client>> real;
+    for (int i = 0; i < RemoteServer::kMaxClients; ++i) real.push_back(Greeted());
+    EXPECT_EQ(server_.clientCount(), RemoteServer::kMaxClients);
+    EXPECT_TRUE(WaitFor([&] {
+        return mute->closed && std::all_of(idle.begin(), idle.end(), [](const auto& c) { return c->closed; });
+    }));
+    EXPECT_TRUE(Refused(RemoteRefusal::kNoHello));
+    EXPECT_EQ(server_.clientCount(), RemoteServer::kMaxClients);
+    // The burst of refusals is one row of the monitor per reason.
+    for (RemoteRefusal r : {RemoteRefusal::kNoHello, RemoteRefusal::kTooManyClients})
+        EXPECT_LE(refusals_.count(r), 1) << static_cast<int>(r);
+}
+
+TEST_F(RemoteServerTest, FramesQtTakesInSilenceArePaidForToo) {
+    struct Case {
+        const char* what;
+        bool greet;
+        QByteArray frame;
+        int count;
+    };
+    const QByteArray ping = Frame(9, {});
+    const Case cases[] = {
+        {"pings before hello", false, ping, 8},
+        {"bytes before hello", false, Frame(9, QByteArray(100, 'p')), 45},
+        {"empty continuations", true, Frame(0, {}, false), 2000},
+        {"pings", true, ping, 2000},
+    };
+    for (const Case& c : cases) {
+        RawClient raw(port_);
+        ASSERT_TRUE(raw.Upgrade(port_));
+        if (c.greet) {
+            raw.Hello(token_);
+            ASSERT_TRUE(WaitFor([&] { return server_.clientCount() == 1; })) << c.what;
+            raw.socket.write(Frame(1, R"({"type":"press","item":"L1"})", false));
+        }
+        for (int i = 0; i < c.count; ++i) raw.socket.write(c.frame);
+        EXPECT_TRUE(WaitFor([&] { return raw.closed; })) << c.what;
+        EXPECT_TRUE(WaitFor([&] { return server_.clientCount() == 0; })) << c.what;
+    }
+    EXPECT_TRUE(Refused(RemoteRefusal::kFlood));
+}
+
 // Stopping, switching LAN mode and closing with every kind of connection still open: none of them may touch
 // what the server has freed (the address sanitizer build tells).
 TEST(RemoteServerEnd, StopsWhateverItsConnectionsAreDoing) {
@@ -236,24 +318,13 @@ TEST(RemoteServerEnd, StopsWhateverItsConnectionsAreDoing) {
             auto server = std::make_unique<RemoteServer>();
             ASSERT_TRUE(server->Start({0, false}, BuildRemoteHello(model, "1"), 0, nullptr));
             const RemoteStatus s = server->status();
-            QTcpSocket raw;
-            raw.setReadBufferSize(16);  // reads no further than this: the server's data piles up
-            raw.connectToHost(QHostAddress::LocalHost, s.port);
-            ASSERT_TRUE(raw.waitForConnected(5000));
-            const QByteArray upgrade = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(s.port) +
-                                       "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                       "Sec-WebSocket-Version: 13\r\n\r\n";
-            const QByteArray hello =
-                QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(s.token).toUtf8();
-            if (kind == Kind::kHalfHead) raw.write("GET / HTTP/1.1\r\nHo");
+            RawClient raw(s.port, false);
+            ASSERT_TRUE(raw.connected);
+            if (kind == Kind::kHalfHead) raw.socket.write("GET / HTTP/1.1\r\nHo");
             if (kind == Kind::kNeverReads) {
-                raw.write(upgrade);
-                ASSERT_TRUE(WaitFor([&] { return raw.bytesAvailable() > 0; }));  // the 101
-                // A masked text frame with a zero mask: the bytes as they are.
-                raw.write(QByteArray("\x81") + char(0x80 | hello.size()) + QByteArray(4, '\0') + hello);
+                ASSERT_TRUE(raw.Upgrade(s.port));
+                raw.Hello(s.token);
             }
-            raw.flush();
             Client greeted;  // accepted after the raw one, so that one is in the server's hands too
             greeted.Open(s.port);
             ASSERT_TRUE(greeted.Connected());
