@@ -22,6 +22,10 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+LinkProof::Counts CountsOf(const LinkWorker& link) {
+    return {link.MessagesLeft(), link.GarbageTurns()};
+}
+
 }  // namespace
 
 // ---- The port list
@@ -212,7 +216,7 @@ bool ControlSession::linkRunning() const {
 // however often it is reopened.
 void ControlSession::LinkOpened() {
     openedTick_ = lastReplyTick_ = TickCount();
-    messagesAtOpen_ = link_->MessagesSent();
+    proof_.Opened(openedTick_, CountsOf(*link_));
     state_.meterStale = false;
 }
 
@@ -254,9 +258,11 @@ void ControlSession::OnLinkFailed(const LinkFailure& failure) {
     link_->Stop(std::nullopt);
     state_.failure = failure;
     ClearMeter();
-    // A port that dies before it was proved was a failed try: the next one keeps the rhythm of the tries,
-    // so that a bridge that hangs up at once is not reopened in a tight loop.
-    quickFailures_ = lived < kLinkProvedMs ? quickFailures_ + 1 : 0;
+    // A port that dies before it was proved, or that never answered and ended in garbage or a stall, was a
+    // failed try: the next one keeps the rhythm of the tries and slows down with them, so that a bridge that
+    // hangs up at once, floods garbage or takes nothing is not reopened in a tight loop.
+    const bool failedTry = proof_.FailedTry(wasConnected, lived, failure.kind);
+    quickFailures_ = failedTry ? quickFailures_ + 1 : 0;
     const std::string again = linkDevice_.stableName.empty() ? failure.device : linkDevice_.stableName;
     if (wasConnected) {
         lostTick_ = TickCount();
@@ -271,7 +277,9 @@ void ControlSession::OnLinkFailed(const LinkFailure& failure) {
         qCDebug(lcControl).noquote() << "reopened port failed again after" << lived
                                      << "ms:" << KindName(failure.kind) << Q(failure.detail);
     }
-    Reopen(again, std::max(0, ReopenDelayMs(quickFailures_) - static_cast<int>(lived)));
+    // A quick failure keeps the rhythm from try to try; a try that held the port for a while waits after it.
+    const int spent = lived < kLinkProvedMs ? static_cast<int>(lived) : 0;
+    Reopen(again, std::max(0, ReopenDelayMs(quickFailures_) - spent));
     emit stateChanged();
 }
 
@@ -321,17 +329,19 @@ void ControlSession::OnPortOpened() {
     LinkOpened();
 }
 
-// A reopened port is back once messages went out and the robot answered, or once it has held for a while.
+// A reopened port is back once the robot answered, or once messages have left it with no garbage coming back
+// for a while (LinkProof). Failed tries in a row are counted on until a link ends well: a bridge that takes
+// messages and stalls later must hold longer each time before silence proves it.
 void ControlSession::ConfirmLink(bool replied) {
+    if (replied) proof_.Answered();
     if (state_.link != LinkState::kReconnecting || !link_->IsRunning()) return;
-    const bool sent = link_->MessagesSent() > messagesAtOpen_;
-    if (!sent || (!replied && TickCount() - openedTick_ < kLinkProvedMs)) return;
+    if (!proof_.Proved(TickCount(), CountsOf(*link_), quickFailures_)) return;
     qCWarning(lcControl).noquote() << "port back:" << Q(linkDevice_.stableName) << "after"
                                    << TickCount() - lostTick_ << "ms";
     NotePort(PortWhat::kBack, {});
     state_.link = LinkState::kConnected;
     state_.failure.reset();
-    quickFailures_ = 0;
+    if (proof_.answered()) quickFailures_ = 0;
     emit stateChanged();
 }
 

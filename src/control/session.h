@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/app_context.h"
+#include "control/link_proof.h"
 #include "control/monitor_model.h"
 #include "control/press_latch.h"
 #include "input/input_state.h"
@@ -122,9 +123,7 @@ class ControlSession : public QObject {
     // A lost port is tried again this often: a little under a second, so that a device back just after a
     // try is open again within a second.
     static constexpr int kReopenPeriodMs = 900;
-    // A reopened port counts as back once messages went out and a reply came, or once it has lived this long;
-    // a link that dies sooner was a failed try (a bridge that accepts and hangs up at once).
-    static constexpr std::uint32_t kLinkProvedMs = 1000;
+    // What proves a reopened port back, and which links were failed tries: LinkProof.
     // After this many failed tries in a row the tries slow down, up to kReopenSlowestMs apart.
     static constexpr int kQuickFailuresBeforeBackOff = 3;
     static constexpr int kReopenSlowestMs = 4000;
@@ -299,11 +298,11 @@ class ControlSession : public QObject {
     SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
     int pendingSelection_ = -1;  // kConnecting: the entry being connected
     std::uint32_t lostTick_ = 0;
-    std::uint32_t openedTick_ = 0;      // when the running link's port opened
-    std::uint64_t messagesAtOpen_ = 0;  // the link's count of messages then
-    std::string reopening_;             // what the tries to reopen a lost port open
+    std::uint32_t openedTick_ = 0;  // when the running link's port opened
+    LinkProof proof_;               // what the running link has shown since then
+    std::string reopening_;         // what the tries to reopen a lost port open
     int triesSinceLost_ = 0;
-    int quickFailures_ = 0;                 // reopened links that died before they were proved, in a row
+    int quickFailures_ = 0;                 // failed tries in a row (LinkProof::FailedTry)
     std::string remembered_;                // saved as SYSTEM/PORTDEVICE
     std::string preferred_;                 // the stable name of the device the port list follows
     std::unique_ptr<LinkTraffic> traffic_;  // after link_: it listens to it

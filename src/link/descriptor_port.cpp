@@ -61,6 +61,15 @@ std::optional<PortResult> DescriptorPort::FailureOfEvents(short revents, int cou
     return std::nullopt;
 }
 
+void DescriptorPort::Keep(const std::uint8_t* data, ssize_t n) {
+    const auto kept = static_cast<std::size_t>(manner_.keptBytes);
+    if (kept == 0 || n <= 0) return;
+    const auto size = static_cast<std::size_t>(n);
+    const std::size_t from = size > kept ? size - kept : 0;
+    lastBytes_.append(reinterpret_cast<const char*>(data) + from, size - from);
+    if (lastBytes_.size() > kept) lastBytes_.erase(0, lastBytes_.size() - kept);
+}
+
 int DescriptorPort::DrainStepMs(int unsent) const {
     if (manner_.drainBaud <= 0) return manner_.drainStepMs;
     // Ten bit times per byte: look again about when the queued bytes should have gone.
@@ -80,10 +89,11 @@ PortResult DescriptorPort::Read(std::uint8_t* buffer, int n, int ms, int wakeFd)
         if (ready > 0 && fds[0].revents != 0) {
             ssize_t got = ReceiveSome(buffer + result.count, static_cast<std::size_t>(n - result.count));
             if (got > 0) {
+                Keep(buffer + result.count, got);
                 result.count += static_cast<int>(got);
                 if (result.count >= n) return result;
             } else if (got == 0) {
-                return PortFailure(manner_.endKind, manner_.endDetail, result.count);
+                return PortFailure(manner_.endKind, EndDetail(), result.count);
             } else if (errno != EAGAIN && errno != EINTR) {
                 return FailureOf(errno, result.count);
             } else if (auto failed = FailureOfEvents(fds[0].revents, result.count)) {
@@ -117,10 +127,11 @@ PortResult DescriptorPort::DropQueued(short revents) {
     for (int i = 0; i < kDropBlocksAtMost; ++i) {
         ssize_t got = ReceiveSome(block, sizeof block);
         if (got > 0) {
+            Keep(block, got);
             result.count += static_cast<int>(got);
             if (got < static_cast<ssize_t>(sizeof block)) break;
         } else if (got == 0) {
-            return PortFailure(manner_.endKind, manner_.endDetail, result.count);
+            return PortFailure(manner_.endKind, EndDetail(), result.count);
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {

@@ -34,6 +34,8 @@ class DescriptorPort : public Port {
         // of `discardSliceMs` at the most.
         short discardEvents;
         int discardSliceMs;
+        // How many of the last bytes received are kept for EndDetail (0: none).
+        int keptBytes = 0;
     };
 
     PortResult Discard(int ms, int wakeFd) override;
@@ -47,6 +49,10 @@ class DescriptorPort : public Port {
     // Reads what the descriptor holds, a block at a time, until it holds no more (at most a bounded amount,
     // so that a peer faster than the reads cannot keep the thread here). `revents`: what poll said before.
     PortResult DropQueued(short revents);
+    // The detail of a failure by end of file: the Manner's, unless the port can say more from LastBytes.
+    virtual std::string EndDetail() const { return manner_.endDetail; }
+    // The last `keptBytes` bytes received, oldest first.
+    const std::string& LastBytes() const { return lastBytes_; }
 
     const int fd_;
 
@@ -56,8 +62,10 @@ class DescriptorPort : public Port {
     PortResult FailureOf(int error, int count) const { return manner_.failureOf(fd_, error, count); }
     std::optional<PortResult> FailureOfEvents(short revents, int count) const;
     int DrainStepMs(int unsent) const;
+    void Keep(const std::uint8_t* data, ssize_t n);
 
     const Manner manner_;
+    std::string lastBytes_;
 };
 
 }  // namespace zanth

@@ -20,4 +20,19 @@ const char* KindName(LinkFailure::Kind kind) {
     return "other";
 }
 
+std::string BridgeClosedDetail(std::string_view words) {
+    std::string detail(kBridgeClosedDetail);
+    if (!words.empty()) detail.append(": ").append(words);
+    return detail;
+}
+
+std::string_view BridgeWords(const LinkFailure& failure) {
+    const std::string_view detail = failure.detail;
+    if (failure.kind != LinkFailure::Kind::kHungUp || detail.size() <= kBridgeClosedDetail.size() + 2 ||
+        detail.substr(0, kBridgeClosedDetail.size()) != kBridgeClosedDetail ||
+        detail.substr(kBridgeClosedDetail.size(), 2) != ": ")
+        return {};
+    return detail.substr(kBridgeClosedDetail.size() + 2);
+}
+
 }  // namespace zanth

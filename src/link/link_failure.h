@@ -1,6 +1,7 @@
 #pragma once
 #include <QMetaType>
 #include <string>
+#include <string_view>
 
 namespace zanth {
 
@@ -21,6 +22,13 @@ struct LinkFailure {
 
 // "unplugged", "i/o error", "stalled", "other": for log lines.
 const char* KindName(LinkFailure::Kind kind);
+
+// The detail of a bridge that ended the connection. A bridge may say why first (ser2net: "Device open
+// failure: ..." when the serial device behind it cannot be opened); its words then follow after ": ".
+inline constexpr std::string_view kBridgeClosedDetail = "the bridge closed the connection";
+std::string BridgeClosedDetail(std::string_view words);
+// The words a bridge said before it closed the connection; empty when it said none.
+std::string_view BridgeWords(const LinkFailure& failure);
 
 }  // namespace zanth
 

@@ -198,6 +198,7 @@ PortResult LinkWorker::SendOne(Port& port) {
     MarkSent(out, Clock::now());
     r = port.Drain(kOutputStallMs, wakeFd_);
     if (r.status != Status::kOk) return r;
+    ++messagesLeft_;
     const bool replyWanted = out.message[0] == 'k';
     ReplyRead::Status reply = ReplyRead::Status::kNone;
     if (replyWanted) r = ReadReply(port, &reply);
@@ -209,6 +210,7 @@ PortResult LinkWorker::SendOne(Port& port) {
 // window, and never a battery reply. A quiet discard or a reply window, or any valid reply, starts the count
 // afresh. A "K" message asks for nothing, so it only carries on a count a "k" message started.
 PortResult LinkWorker::JudgeInput(bool replyWanted, ReplyRead::Status reply) {
+    if (replyWanted ? reply == ReplyRead::Status::kGarbage : turnInput_ > 0) ++garbageTurns_;
     if (turnInput_ == 0 || (replyWanted && reply != ReplyRead::Status::kGarbage)) {
         garbageSince_.reset();
         return {};

@@ -52,6 +52,11 @@ class LinkWorker : public QObject {
     bool IsRunning() const { return thread_.joinable(); }
     // Messages handed to the port since construction (for tests and measurements).
     std::uint64_t MessagesSent() const { return messagesSent_.load(); }
+    // Messages whose output left the port (its queue drained after them), and turns in which garbage came
+    // (a reply window with bytes that were no battery reply; input around a "K" message): what a port
+    // reopened after a loss shows of itself.
+    std::uint64_t MessagesLeft() const { return messagesLeft_.load(); }
+    std::uint64_t GarbageTurns() const { return garbageTurns_.load(); }
 
     // Sends a recorded session in place of the frames set: its first message at the link's next turn, every
     // further one at its offset after the first (never sooner than the rhythm allows), then the frames set
@@ -123,6 +128,8 @@ class LinkWorker : public QObject {
     std::uint64_t playGeneration_ = 0;
     std::atomic<bool> playing_{false};
     std::atomic<std::uint64_t> messagesSent_{0};
+    std::atomic<std::uint64_t> messagesLeft_{0};
+    std::atomic<std::uint64_t> garbageTurns_{0};
 };
 
 }  // namespace zanth

@@ -30,6 +30,8 @@ using Kind = LinkFailure::Kind;
 // Data the bridge has not acknowledged for this long ends the connection (ETIMEDOUT): the robot is out of
 // range or the bridge hangs, and the link goes looking for it again.
 constexpr unsigned kUnacknowledgedMs = 3000;
+// Enough of the last input for a bridge's line about why it closes.
+constexpr int kKeptBytes = 256;
 
 PortResult FailureOf(int, int error, int count) {
     // The bridge closed or reset the connection. The rest (time-outs, unreachable networks) are told in the
@@ -41,7 +43,7 @@ PortResult FailureOf(int, int error, int count) {
 constexpr DescriptorPort::Manner kSocket{
     .socket = true,
     .endKind = Kind::kHungUp,
-    .endDetail = "the bridge closed the connection",
+    .endDetail = kBridgeClosedDetail.data(),
     .failureOf = FailureOf,
     // A socket's error or hang-up is told by the next recv or send, in the system's words.
     .eventsFail = false,
@@ -54,6 +56,7 @@ constexpr DescriptorPort::Manner kSocket{
     // meanwhile are then read in large blocks (and a flood beyond the socket's buffer is held back by TCP).
     .discardEvents = POLLRDHUP,
     .discardSliceMs = std::numeric_limits<int>::max(),
+    .keptBytes = kKeptBytes,
 };
 
 // Waits for `events` on `fd`, or `wakeFd`, until `deadline`: 1 ready, 0 time out, -1 woken.
@@ -160,6 +163,21 @@ int ConnectTo(const addrinfo& address, int wakeFd, PortClock::time_point deadlin
 
 }  // namespace
 
+std::string LastTextLine(const std::string& bytes) {
+    std::string_view text = bytes;
+    if (text.empty() || text.back() != '\n') return {};
+    text.remove_suffix(1);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    const std::size_t start = text.find_last_of("\r\n");
+    if (start != std::string_view::npos) text.remove_prefix(start + 1);
+    // A line cut off by the bytes kept is no whole message either.
+    if (text.empty() ||
+        (start == std::string_view::npos && bytes.size() >= static_cast<std::size_t>(kKeptBytes)))
+        return {};
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return plain ? std::string(text) : std::string();
+}
+
 bool ParseTcpAddress(const std::string& address, std::string* host, std::string* port, std::string* reason) {
     auto fail = [&](std::string text) {
         if (reason != nullptr) *reason = std::move(text);
@@ -218,6 +236,10 @@ std::unique_ptr<TcpPort> TcpPort::Open(const std::string& address, int timeoutMs
 }
 
 TcpPort::TcpPort(std::string address, int fd) : DescriptorPort(fd, kSocket), address_(std::move(address)) {}
+
+std::string TcpPort::EndDetail() const {
+    return BridgeClosedDetail(LastTextLine(LastBytes()));
+}
 
 TcpPort::~TcpPort() {
     // Closing a socket with unread input resets the connection, and a reset throws away the output not yet

@@ -27,9 +27,15 @@ class TcpPort final : public DescriptorPort {
 
   private:
     TcpPort(std::string address, int fd);
+    // With the bridge's last line before it closed, when it sent one.
+    std::string EndDetail() const override;
 
     std::string address_;
 };
+
+// The last line of `bytes` when they end with a line break and it is plain printable text (a bridge's
+// message, as ser2net's "Device open failure: ..."); else empty: garbage is not shown as a reason.
+std::string LastTextLine(const std::string& bytes);
 
 // Splits "tcp://HOST:PORT" (HOST may be "[v6 address]"); false with `reason` set when it is not of that form
 // or PORT is not 1..65535.

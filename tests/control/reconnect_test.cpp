@@ -10,11 +10,14 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 #include "../link/full_listener.h"
 #include "../link/loopback_listener.h"
 #include "../link/sim_process.h"
+#include "../link/stuck_port.h"
+#include "control/link_proof.h"
 #include "control/link_traffic.h"
 #include "control/session.h"
 #include "link/background_open.h"
@@ -50,9 +53,68 @@ class ReconnectTest : public SessionTest {
             limit);
     }
     void Fresh() { lines_ = 0; }
+    // Every open of a port is timed (on the opener's thread): `open` or the real one.
+    void TimeOpens(std::function<std::unique_ptr<Port>(const std::string&, std::string*)> open = nullptr) {
+        openPort_ = [this, open](const std::string& device, std::string* reason) {
+            {
+                std::lock_guard lock(opensMutex_);
+                opensUs_.push_back(LinkClockUs());
+            }
+            return open ? open(device, reason) : OpenLinkPort(device, -1, reason);
+        };
+    }
+    std::vector<std::int64_t> OpensUs() {
+        std::lock_guard lock(opensMutex_);
+        return opensUs_;
+    }
+    // The monitor's rows about the lost port, oldest first.
+    static std::vector<MonitorModel::PortEvent> PortRows(ControlSession& s) {
+        std::vector<MonitorModel::PortEvent> rows;
+        const MonitorModel& monitor = s.traffic().monitor();
+        for (std::size_t i = monitor.rowCount(); i-- > 0;)
+            if (monitor.row(i).kind == MonitorModel::Row::Kind::kPort) rows.push_back(monitor.row(i).port);
+        return rows;
+    }
+    // Connects `selection`, waits for the port to be lost and then for `tries` failed tries to reopen it,
+    // with `during` called all along: the port must never be back, and each try must wait as long after the
+    // failure before it as the failed tries so far ask.
+    void ExpectFailedTries(int selection, int tries, LinkFailure::Kind kind,
+                           const std::function<void()>& during, std::chrono::milliseconds limit) {
+        auto s = Make();
+        ASSERT_NE(s->ToggleConnection(selection).outcome, ConnectResult::Outcome::kFailed);
+        bool lost = false;
+        bool back = false;
+        ASSERT_TRUE(Drive(
+            *s, nullptr,
+            [&] {
+                during();
+                lost = lost || s->state().link == LinkState::kReconnecting;
+                back = back || (lost && s->state().link == LinkState::kConnected);
+                return PortRows(*s).size() > static_cast<std::size_t>(tries) &&
+                       OpensUs().size() > static_cast<std::size_t>(tries) + 1;
+            },
+            limit));
+        EXPECT_FALSE(back);
+        ASSERT_TRUE(s->state().failure.has_value());
+        EXPECT_EQ(s->state().failure->kind, kind);
+        const auto rows = PortRows(*s);
+        const auto opens = OpensUs();
+        using What = MonitorModel::PortEvent::What;
+        EXPECT_EQ(rows.front().what, What::kLost);
+        for (int i = 0; i <= tries; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            if (i > 0) {
+                EXPECT_EQ(rows[at].what, What::kTry) << i;
+            }
+            // The open after this failure (the first open was Connect's).
+            EXPECT_GE(opens[at + 1] - rows[at].atUs, ControlSession::ReopenDelayMs(i + 1) * 1000LL) << i;
+        }
+    }
 
     int lines_ = 0;
     Clock::time_point firstLine_;
+    std::mutex opensMutex_;
+    std::vector<std::int64_t> opensUs_;
 };
 
 // dev/serial/by-id/... switched to another terminal, as when the adapter comes back under another ttyUSB.
@@ -87,14 +149,8 @@ TEST_F(ReconnectTest, AnUnpluggedRobotIsFoundAgainAtItsStableName) {
     EXPECT_EQ(s->state().failure->device, link);
     EXPECT_GT(changes, 0);  // said between ticks
     // The monitor lists the loss, each try and the return as rows, oldest last.
-    const MonitorModel& monitor = s->traffic().monitor();
     using What = MonitorModel::PortEvent::What;
-    const auto portRows = [&] {
-        std::vector<MonitorModel::PortEvent> rows;
-        for (std::size_t i = monitor.rowCount(); i-- > 0;)
-            if (monitor.row(i).kind == MonitorModel::Row::Kind::kPort) rows.push_back(monitor.row(i).port);
-        return rows;
-    };
+    const auto portRows = [&] { return PortRows(*s); };
     ASSERT_TRUE(Drive(*s, nullptr, [&] { return portRows().size() >= 2; }));
 
     sim = std::make_unique<SimProcess>(std::vector<std::string>{});
@@ -194,6 +250,93 @@ TEST_F(ReconnectTest, ABridgeThatHangsUpAtOnceIsTriedAboutOnceASecondAndNeverSho
     EXPECT_LE(bridge.accepted, seconds + 2);
     ASSERT_TRUE(s->state().failure.has_value());
     EXPECT_EQ(s->state().failure->kind, LinkFailure::Kind::kHungUp);
+}
+
+// A bridge whose serial side runs at another speed: whatever is sent, garbage comes back all the time.
+TEST_F(ReconnectTest, ABridgeThatFloodsGarbageIsAFailedTryAndTheTriesSlowDown) {
+    test::LoopbackListener bridge(16, SOCK_NONBLOCK);
+    ports_["COM5"] = bridge.address();
+    TimeOpens();
+    std::vector<int> peers;
+    const std::string garbage(64, '\x55');
+    ExpectFailedTries(
+        4, 1, LinkFailure::Kind::kGarbage,
+        [&] {
+            for (int c; (c = accept(bridge.fd(), nullptr, nullptr)) >= 0;) peers.push_back(c);
+            for (int c : peers) send(c, garbage.data(), garbage.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        },
+        30s);
+    for (int c : peers) close(c);
+}
+
+// A line that takes every message and lets none of them out (a bridge whose device is held off by flow
+// control).
+TEST_F(ReconnectTest, ALineThatLetsNothingOutIsAFailedTryAndTheTriesSlowDown) {
+    const auto log = std::make_shared<test::StuckLog>();
+    TimeOpens([&](const std::string&, std::string*) -> std::unique_ptr<Port> {
+        return std::make_unique<test::StuckPort>(log, test::Stuck::kAfterTheDriverTookIt);
+    });
+    ports_["COM5"] = "/dev/stuck0";
+    ExpectFailedTries(
+        4, ControlSession::kQuickFailuresBeforeBackOff, LinkFailure::Kind::kStalled, [] {}, 30s);
+}
+
+// What proves a reopened port back, and which ended links were failed tries.
+TEST(LinkProof, ARepliedOrQuietPortWhoseMessagesLeftIsBack) {
+    const std::uint32_t quiet = LinkProof::SilenceNeededMs(0);
+    const struct {
+        const char* name;
+        bool answered;
+        std::uint64_t left;       // messages that left since the open
+        std::uint32_t garbageAt;  // 0: none; else when garbage came
+        std::uint32_t at;
+        int failedTries;
+        bool proved;
+    } cases[] = {
+        {"answered at once", true, 0, 0, 0, 0, true},
+        {"quiet and messages left", false, 3, 0, quiet, 0, true},
+        {"not quiet long enough", false, 3, 0, quiet - 1, 0, false},
+        {"nothing left", false, 0, 0, 10 * quiet, 0, false},
+        {"garbage restarts the quiet", false, 3, 500, quiet, 0, false},
+        {"quiet again after garbage", false, 3, 500, 500 + quiet, 0, true},
+        {"failed tries ask for longer", false, 3, 0, quiet, 1, false},
+        {"and get it", false, 3, 0, LinkProof::SilenceNeededMs(1), 1, true},
+    };
+    for (const auto& c : cases) {
+        LinkProof proof;
+        proof.Opened(0, {10, 7});
+        if (c.answered) proof.Answered();
+        if (c.garbageAt > 0) proof.Proved(c.garbageAt, {10, 8}, c.failedTries);
+        const std::uint64_t garbage = c.garbageAt > 0 ? 8 : 7;
+        EXPECT_EQ(proof.Proved(c.at, {10 + c.left, garbage}, c.failedTries), c.proved) << c.name;
+    }
+    // The time silence must hold grows with the failed tries, and is bounded.
+    for (int tries = 0; tries < kSilenceDoublingsAtMost; ++tries)
+        EXPECT_LT(LinkProof::SilenceNeededMs(tries), LinkProof::SilenceNeededMs(tries + 1)) << tries;
+    EXPECT_EQ(LinkProof::SilenceNeededMs(1000), LinkProof::SilenceNeededMs(kSilenceDoublingsAtMost));
+
+    using Kind = LinkFailure::Kind;
+    const struct {
+        const char* name;
+        bool proved, answered;
+        std::uint32_t lived;
+        Kind kind;
+        bool failedTry;
+    } ends[] = {
+        {"never proved", false, false, 10 * kLinkProvedMs, Kind::kUnplugged, true},
+        {"hung up at once", true, true, kLinkProvedMs - 1, Kind::kHungUp, true},
+        {"a working robot unplugged", true, true, 10 * kLinkProvedMs, Kind::kUnplugged, false},
+        {"a quiet robot unplugged", true, false, 10 * kLinkProvedMs, Kind::kUnplugged, false},
+        {"quiet, then garbage", true, false, 10 * kLinkProvedMs, Kind::kGarbage, true},
+        {"quiet, then stalled", true, false, 10 * kLinkProvedMs, Kind::kStalled, true},
+        {"answered, then stalled", true, true, 10 * kLinkProvedMs, Kind::kStalled, false},
+    };
+    for (const auto& e : ends) {
+        LinkProof proof;
+        proof.Opened(0, {});
+        if (e.answered) proof.Answered();
+        EXPECT_EQ(proof.FailedTry(e.proved, e.lived, e.kind), e.failedTry) << e.name;
+    }
 }
 
 TEST_F(ReconnectTest, ABridgeThatDoesNotAnswerNeverHoldsTheWindow) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A network bridge whose serial device is missing accepts every connection and hangs up at once (ser2net does
 # so when the adapter behind it is unplugged). The window says it is reconnecting and tries about once a
-# second, with little CPU and a log that does not grow with the tries; once the device appears behind the
-# bridge, the robot gets messages again without a click.
+# second, with little CPU and a log that does not grow with the tries, keeping the reason the bridge gives;
+# once the device appears behind the bridge, the robot gets messages again without a click.
 source "$(dirname "$0")/lib.bash"
 command -v ser2net >/dev/null || fail "ser2net is not installed"
 
@@ -63,6 +63,8 @@ awk "BEGIN {exit !($cpu < 20)}" || fail "CPU while the bridge hangs up: $cpu %"
 ((logged < 200)) || fail "the log grew by $logged bytes: $(tail -c 1000 "$WORK/emulator.log")"
 note_shown || fail "the note went while the bridge still hangs up"
 ! grep -q "port back" "$WORK/emulator.log" || fail "a bridge that hangs up was taken for a port back"
+# ser2net says why before it hangs up; the reason is kept, not only "closed by the bridge".
+grep -q "Device open failure" "$WORK/emulator.log" || fail "the bridge's own reason was lost: $(tail -c 1000 "$WORK/emulator.log")"
 
 note "the device appears behind the bridge: messages resume without a click"
 start_sim

@@ -109,6 +109,37 @@ TEST(TcpPort, TalksToTheBridgeAndNoticesItGoing) {
     EXPECT_EQ(gone.kind, LinkFailure::Kind::kHungUp);
 }
 
+// A bridge may say why before it closes (ser2net when the serial device behind it cannot be opened): a whole
+// line of plain text is kept with the failure; garbage, or a line cut short, is not shown as a reason.
+TEST(TcpPort, TheLineABridgeSaysBeforeItClosesIsKept) {
+    const struct {
+        std::string said;
+        std::string words;
+    } cases[] = {
+        {"Device open failure: Value or file not found\r\n", "Device open failure: Value or file not found"},
+        {"\x01\x02\xff\xfe\n", ""},
+        {"no line end", ""},
+        {std::string(300, 'x') + "\n", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        test::LoopbackListener bridge(1);
+        std::string reason;
+        auto port = TcpPort::Open(bridge.address(), 2000, -1, &reason);
+        ASSERT_NE(port, nullptr) << reason;
+        const int peer = accept(bridge.fd(), nullptr, nullptr);
+        ASSERT_GE(peer, 0);
+        ASSERT_EQ(send(peer, c.said.data(), c.said.size(), 0), static_cast<ssize_t>(c.said.size()));
+        close(peer);
+        LinkFailure failure;
+        const PortResult gone = port->Discard(2000, -1);
+        failure.kind = gone.kind;
+        failure.detail = gone.detail;
+        EXPECT_EQ(gone.kind, LinkFailure::Kind::kHungUp) << c.said;
+        EXPECT_EQ(BridgeWords(failure), c.words) << c.said;
+    }
+}
+
 // Output handed to a socket still goes out after it is closed, so the way out waits for nothing: a reading
 // bridge still gets the final frame, and one that reads nothing holds nothing up.
 TEST(TcpPort, StopLeavesTheFinalFrameToTheSocketAndNeverWaitsOnABridgeThatDoesNotRead) {
