@@ -1,5 +1,6 @@
 #include "panel/fit_text.h"
 
+#include <QAbstractItemView>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QStyle>
@@ -66,6 +67,11 @@ QString MiddleElidedComboBox::shownText() const {
     const QString head = text.left(dash + 3);
     return head +
            metrics.elidedText(text.mid(dash + 3), Qt::ElideLeft, room - metrics.horizontalAdvance(head));
+}
+
+void MiddleElidedComboBox::showPopup() {
+    view()->setTextElideMode(Qt::ElideMiddle);
+    QComboBox::showPopup();
 }
 
 void MiddleElidedComboBox::paintEvent(QPaintEvent*) {

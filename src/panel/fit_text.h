@@ -21,12 +21,14 @@ void FitStatusFont(std::span<QLineEdit* const> boxes, const QStringList& texts, 
 
 // A combo box whose closed box cuts a too wide entry in the middle, so that both ends stay in sight: the
 // port's name at the start, and at the end what tells two adapters of one make apart ("COM3 — …UART
-// A50285BI (ttyUSB0)"). The open list shows the entries whole.
+// A50285BI (ttyUSB0)"). The open list shows the entries whole up to the width of the box's window; a
+// longer one (a path of thousands of bytes in [PORTS]) is cut in its middle there too.
 class MiddleElidedComboBox : public QComboBox {
   public:
     using QComboBox::QComboBox;
     // The current entry as the closed box shows it.
     QString shownText() const;
+    void showPopup() override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

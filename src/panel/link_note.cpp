@@ -1,6 +1,7 @@
 #include "panel/link_note.h"
 
 #include <QFontMetrics>
+#include <QLabel>
 
 #include "base/reason_text.h"
 #include "base/ui_text.h"
@@ -18,8 +19,12 @@ QString Why(const LinkFailure& f, int language) {
             return tr(Msg::kPortIoError);
         case LinkFailure::Kind::kStalled:
             return tr(Msg::kPortStalled);
-        case LinkFailure::Kind::kHungUp:
-            return tr(Msg::kPortClosedByPeer);
+        case LinkFailure::Kind::kHungUp: {
+            // What a bridge said before it closed names the fault behind it (its serial device missing).
+            const std::string_view words = BridgeWords(f);
+            if (words.empty()) return tr(Msg::kPortClosedByPeer);
+            return tr(Msg::kPortClosedByPeer) + ": " + QString::fromUtf8(words.data(), words.size());
+        }
         case LinkFailure::Kind::kGarbage:
             return tr(Msg::kPortGarbage);
         case LinkFailure::Kind::kOther:
@@ -43,7 +48,23 @@ LinkNote ComposeLinkNote(const PanelState& s, int language, const QFontMetrics& 
                          KeepLineEndsTogether(Why(*s.failure, language));
     const QString device = QString::fromStdString(s.failure->device);
     if (device.isEmpty()) return {head, head};
-    return {head + "\n" + metrics.elidedText(device, Qt::ElideLeft, width), head + "\n" + device};
+    const QString text = head + "\n" + metrics.elidedText(device, Qt::ElideLeft, width);
+    // A long reason (a bridge's own words) keeps the room; the device stays in the tip.
+    const int lines = metrics.boundingRect(QRect(0, 0, width, 1 << 16), Qt::TextWordWrap, text).height() /
+                      metrics.lineSpacing();
+    return {lines > kNoteLines ? head : text, head + "\n" + device};
+}
+
+void PlaceNote(QLabel* note, const QWidget* meter) {
+    const int x = meter->geometry().right() + 6;
+    const int width = note->parentWidget()->width() - x - 6;
+    note->setWordWrap(true);
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // As high as the label itself lays out kNoteLines lines of what the notes hold: Latin and Japanese
+    // letters, the ellipsis of a cut device and the word joiner that keeps a Japanese line end together.
+    note->setText(QString::fromUtf8("Ag\u6f22\u2026\u2060\u3044\n").repeated(kNoteLines).chopped(1));
+    note->setGeometry(x, meter->y(), width, note->heightForWidth(width));
+    note->clear();
 }
 
 }  // namespace zanth

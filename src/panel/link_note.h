@@ -4,6 +4,7 @@
 #include "control/session.h"
 
 class QFontMetrics;
+class QLabel;
 
 namespace zanth {
 
@@ -16,5 +17,11 @@ struct LinkNote {
     QString tip;
 };
 LinkNote ComposeLinkNote(const PanelState& state, int language, const QFontMetrics& metrics, int width);
+
+// Right of the battery meter the panel is plain for three lines of text; below them the controller's body
+// begins, and a further line would be drawn over it. The link note and the played session's note take
+// that room, as wide as the window allows, so that their texts need no more lines.
+inline constexpr int kNoteLines = 3;
+void PlaceNote(QLabel* note, const QWidget* meter);
 
 }  // namespace zanth

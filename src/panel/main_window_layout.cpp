@@ -25,6 +25,7 @@
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
 #include "panel/fit_text.h"
+#include "panel/link_note.h"
 #include "panel/main_window.h"
 #include "panel/plain_text.h"
 
@@ -164,13 +165,10 @@ void MainWindow::BuildControls() {
     batteryMeter_ = Place(new BatteryMeter(this), 168, 147, 116, 14);
     // Room for the state and its reason on two lines and the device on a third.
     linkNote_ = Plain(new QLabel(this));
-    linkNote_->setGeometry(batteryMeter_->geometry().right() + 6, batteryMeter_->y(), 150,
-                           3 * batteryMeter_->height());
-    linkNote_->setWordWrap(true);
-    linkNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QFont bold = linkNote_->font();
     bold.setBold(true);
     linkNote_->setFont(bold);
+    PlaceNote(linkNote_, batteryMeter_);
     linkNote_->setStyleSheet("color: #a00000;");
     linkNote_->hide();
     BuildLowerControls();
@@ -307,8 +305,9 @@ void MainWindow::FillPortList() {
         portCombo_->setItemData(i, tip.isEmpty() ? Tr(Msg::kNoDevice) : PlainTip(tip), Qt::ToolTipRole);
         widest = std::max(widest, metrics.horizontalAdvance(label));
     }
-    // The open list is as wide as its longest entry; the box itself keeps its place on the panel.
-    portCombo_->view()->setMinimumWidth(widest + 2 * metrics.averageCharWidth() + 16);
+    // The open list is as wide as its longest entry, up to the window's width less the list's frame (a
+    // path of thousands of bytes in [PORTS] is cut in its middle there); the box itself keeps its place.
+    portCombo_->view()->setMinimumWidth(std::min(widest + 2 * metrics.averageCharWidth() + 16, width() - 8));
     {
         const QSignalBlocker block(portCombo_);
         portCombo_->setCurrentIndex(session_->PortSelection(current));

@@ -15,6 +15,7 @@
 #include "panel/japanese_text.h"
 #include "panel/link_indicator.h"
 #include "panel/link_monitor.h"
+#include "panel/link_note.h"
 #include "panel/main_window.h"
 #include "panel/plain_text.h"
 #include "panel/remote_window.h"
@@ -47,10 +48,7 @@ void MainWindow::BuildLinkControls() {
     indicator_->setToolTip(Tr(Msg::kLampTip));
     indicator_->setGeometry(batteryNumber_->x() - 16, batteryMeter_->y() + 5, 12, 12);
     playbackNote_ = Plain(new QLabel(this));
-    playbackNote_->setGeometry(linkNote_->x(), linkNote_->y(), linkNote_->width(),
-                               4 * batteryMeter_->height());
-    playbackNote_->setWordWrap(true);
-    playbackNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PlaceNote(playbackNote_, batteryMeter_);
     playbackNote_->hide();
     // Below the two input status boxes, a third source of input: on the plain part of the panel, so that
     // nothing of the controller moves for it.

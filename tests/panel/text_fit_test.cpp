@@ -230,6 +230,9 @@ TEST_P(TextFitTest, MainWindow) {
     w.keyboardStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kKeyboardReady)));
     w.gamepadStatus()->setText(QString::fromUtf8(app_->Tr(Msg::kGamepadReady)));
     Check(&w);
+    // Below the notes' lines the controller's body begins: they have no room for a line more.
+    for (const QLabel* note : {w.linkNote(), w.playbackNote()})
+        EXPECT_LT(note->height(), (kNoteLines + 1) * note->fontMetrics().lineSpacing());
     // The note beside the battery meter, with every reason a lost port has and a long stable name: the
     // reason stays in sight, the device's end (its serial number and interface) too.
     const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
@@ -248,6 +251,18 @@ TEST_P(TextFitTest, MainWindow) {
             w.linkNote()->show();
             Check(&w);
         }
+    // What a bridge said before it closed is shown whole, in the same room; the device then stays in the tip.
+    const std::string words = "Device open failure: Value or file not found";
+    PanelState bridge;
+    bridge.link = LinkState::kReconnecting;
+    bridge.failure = LinkFailure{Kind::kHungUp, "tcp://127.0.0.1:2000", BridgeClosedDetail(words)};
+    const LinkNote said =
+        ComposeLinkNote(bridge, app_->language, w.linkNote()->fontMetrics(), w.linkNote()->width());
+    EXPECT_TRUE(QString(said.text).remove(QChar(0x2060)).contains(QString::fromStdString(words)))
+        << said.text.toStdString();
+    EXPECT_TRUE(said.tip.endsWith("tcp://127.0.0.1:2000"));
+    w.linkNote()->setText(said.text);
+    Check(&w);
     PanelState stale;
     stale.meterStale = true;
     w.linkNote()->setText(ComposeLinkNote(stale, app_->language, w.linkNote()->fontMetrics(), 0).text);
@@ -301,6 +316,26 @@ TEST_P(TextFitTest, PortBoxTellsTwinAdaptersApart) {
         EXPECT_TRUE(box->shownText().contains(QString::fromStdString(serials[i])))
             << box->shownText().toStdString();
     }
+}
+
+// A [PORTS] path as long as a path may be: the box and its open list stay within the window, the entry cut in
+// its middle.
+TEST_P(TextFitTest, ALongestPortPathIsCutInTheBoxAndInItsList) {
+    const std::string path = "/dev/serial/" + std::string(2047 - 16, 'x') + "-end";
+    std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << "[PORTS]\nCOM1=" << path << "\n";
+    MainWindow w(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
+    w.setMessageBoxesEnabled(false);
+    auto* box = dynamic_cast<MiddleElidedComboBox*>(w.portCombo());
+    ASSERT_NE(box, nullptr);
+    box->setCurrentIndex(0);
+    Check(&w);
+    EXPECT_TRUE(box->shownText().startsWith("COM1")) << box->shownText().toStdString();
+    box->showPopup();
+    const QWidget* list = box->view()->window();
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_LE(list->width(), w.width());
+    EXPECT_EQ(box->view()->textElideMode(), Qt::ElideMiddle);
+    box->hidePopup();
 }
 
 TEST_P(TextFitTest, OperationSettingsDialog) {
