@@ -89,7 +89,8 @@ class Parser {
     SessionFileError Line(std::string_view line, bool complete) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ++number_;
-        if (line.empty() && ended_) return {};
+        // A crash may leave NUL bytes after the last line a file system wrote: no text, only its end.
+        if (ended_ && line.find_first_not_of('\0') == std::string_view::npos) return {};
         SessionFileError e = number_ == 1 ? Header(line) : Record(line);
         // A last line cut in the middle is the end of a file that was cut short: what came before plays.
         if (e.kind == Kind::kDamaged && !complete && number_ > 1 && !ended_) return {};

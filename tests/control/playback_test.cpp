@@ -353,6 +353,11 @@ std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::str
         {"longer than a day", write("l.zsr", pastADay + "end\t999\n"), Kind::kDamaged, Msg::kCount},
         {"a lost port before the first message", write("x.zsr", header + "lost\t0\n" + first + "end\t1\n"),
          Kind::kDamaged, Msg::kCount},
+        {"a NUL byte in a line",
+         write("z1.zsr", std::string(text).replace(text.find('\t', header.size()), 1, 1, '\0')),
+         Kind::kDamaged, Msg::kCount},
+        {"text after NUL bytes after the closing line",
+         write("z2.zsr", text + std::string(4, '\0') + "\n" + first), Kind::kDamaged, Msg::kCount},
     };
 }
 
@@ -416,9 +421,18 @@ TEST_F(PlaybackTest, DamagedSessionFilesAreRefusedAndSendNothing) {
     }
     ASSERT_TRUE(Drive([&] { return sent_.size() >= 3; }, 5s));
     for (const SentMessage& m : sent_) EXPECT_EQ(m.playedIndex, -1);
-    // The good one plays.
+    // The good one plays, also with the NUL bytes a crash may leave after its last line.
+    std::string text;
+    {
+        std::ifstream in(good);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string padded = PathOf("padded.zsr");
+    std::ofstream(padded, std::ios::binary) << text << std::string(4096, '\0');
+    SessionFileError fault;
+    EXPECT_TRUE(ReadSessionFile(padded, &fault).complete) << fault.detail;
     std::string error;
-    EXPECT_TRUE(PlayNow(good, &error)) << error;
+    EXPECT_TRUE(PlayNow(padded, &error)) << error;
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,40 @@ TEST(RobotSim, DecodesEveryMessageIntoOneLine) {
         EXPECT_EQ(sim.ReadLine(5000), c.line);
     }
     close(noise);
+}
+
+// The example lines of --help and of the manual page are what the simulator prints for their bytes.
+TEST(RobotSim, TheExamplesItShowsAreWhatItPrints) {
+    std::vector<std::string> examples;
+    const std::regex line(R"(^\s+([kK](?: [0-9A-F]{2}){8} \| buttons: .*)$)");
+    auto collect = [&](std::istream& in) {
+        const std::size_t before = examples.size();
+        std::smatch m;
+        for (std::string text; std::getline(in, text);)
+            if (std::regex_match(text, m, line)) examples.push_back(m[1]);
+        return examples.size() - before;
+    };
+    std::string help;
+    FILE* out = popen(ZANTH_BINARY_DIR "/tools/robot_sim/zanth-robot-sim --help", "r");
+    ASSERT_NE(out, nullptr);
+    for (char chunk[512]; std::fgets(chunk, sizeof chunk, out) != nullptr;) help += chunk;
+    pclose(out);
+    std::istringstream helpText(help);
+    EXPECT_GE(collect(helpText), 2u) << help;
+    std::ifstream manual(ZANTH_SOURCE_DIR "/docs/zanth-robot-sim.1.md");
+    EXPECT_GE(collect(manual), 2u);
+
+    SimProcess sim({"--silent"});
+    auto port = Connect(sim);
+    ASSERT_NE(port, nullptr);
+    for (const std::string& example : examples) {
+        WireMessage message{};
+        message[0] = static_cast<std::uint8_t>(example[0]);
+        for (std::size_t i = 1; i < message.size(); ++i)
+            message[i] = static_cast<std::uint8_t>(std::stoi(example.substr(3 * i - 1, 2), nullptr, 16));
+        ASSERT_EQ(port->Write(message, 5000, -1).status, PortResult::Status::kOk);
+        EXPECT_EQ(sim.ReadLine(5000), example);
+    }
 }
 
 TEST(RobotSim, AnswersAsTold) {

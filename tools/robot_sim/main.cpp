@@ -38,9 +38,13 @@ for [PORTS] of the emulator's settings file). Then one line per 9-byte message r
   <cmd> <8 frame bytes in hex> | buttons: <names or -> | RX=<n> RY=<n> LX=<n> LY=<n> | LED <on|off>
 
 for example
-  k FF FF FF 80 80 80 80 F3 | buttons: - | RX=128 RY=128 LX=128 LY=128 | LED on
-  K FF F7 FF 80 80 80 80 F2 | buttons: L1 F1 | RX=128 RY=128 LX=128 LY=128 | LED on
-Button names, in this order: SELECT L3 R3 START PAD_UP PAD_RIGHT PAD_DOWN PAD_LEFT L2 R2 L1 R1 1 2 3 4 F1 F2.
+)";
+// Shown as the decoder describes them, so that the help cannot say otherwise: nothing held with the LED on,
+// then L1 and F1 held.
+constexpr Message kUsageExamples[] = {{'k', 0xFF, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, 0xF3},
+                                      {'K', 0xFF, 0xFF, 0xFB, 0x80, 0x80, 0x80, 0x80, 0xF2}};
+constexpr const char* kUsageRest =
+    R"(Button names, in this order: SELECT L3 R3 START PAD_UP PAD_RIGHT PAD_DOWN PAD_LEFT L2 R2 L1 R1 1 2 3 4 F1 F2.
 A frame whose first byte is not FF gets a fifth field " | bad start byte". Bytes that arrive where a message
 should start and are not "k" or "K" are skipped and reported on standard error only.
 
@@ -96,6 +100,12 @@ bool ParseInt(const char* text, int low, int high, int* out) {
     return true;
 }
 
+void PrintUsage() {
+    std::fputs(kUsage, stdout);
+    for (const Message& m : kUsageExamples) std::printf("  %s\n", zanth::sim::DescribeMessage(m).c_str());
+    std::fputs(kUsageRest, stdout);
+}
+
 // 0 = run, 1 = --help shown, 2 = bad usage.
 int ParseOptions(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
@@ -103,7 +113,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         bool ok = true;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintUsage();
             return 1;
         } else if (arg == "--device") {
             const char* v = value();
