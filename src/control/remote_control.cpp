@@ -44,10 +44,13 @@ bool ControlSession::StartRemote(const RemoteOptions& options, QString* reason) 
     const bool ok = remote_->Start(options, BuildRemoteHello(model_, QString::fromUtf8(Version())),
                                    app_.language, reason);
     if (ok) {
+        // Non-blocking, and only over a regular file of this user: nothing put in its place can hold us.
+        const QString settings = QString::fromStdString(app_.configPath);
         QString why;
-        if (!WriteRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)), remote_->status(),
-                             &why))
-            qCWarning(lcControl).noquote() << "remote.json not written:" << why;
+        if (!WriteRemoteFile(RemoteFilePath(settings), settings, remote_->status(), &why)) {
+            qCWarning(lcControl).noquote() << "remote file not written:" << why;
+            remote_->SetFileProblem(why);
+        }
     }
     return ok;
 }

@@ -108,9 +108,11 @@ void RemoteWindow::Refresh() {
     on_->setChecked(s.running);
     lan_->setChecked(s.running ? s.lan : session_.remoteSettings().lan);
     lanNote_->setVisible(lan_->isChecked());
-    const QString status = s.running             ? Tr(Msg::kRemoteRunning).arg(s.port)
-                           : !s.reason.isEmpty() ? Tr(Msg::kRemoteFailed).arg(s.reason)
-                                                 : Tr(Msg::kRemoteOff);
+    QString status = s.running             ? Tr(Msg::kRemoteRunning).arg(s.port)
+                     : !s.reason.isEmpty() ? Tr(Msg::kRemoteFailed).arg(s.reason)
+                                           : Tr(Msg::kRemoteOff);
+    // Scripts cannot find the server: said here, not only on stderr (the label shows plain text).
+    if (s.running && !s.fileProblem.isEmpty()) status += QLatin1Char('\n') + s.fileProblem;
     if (status_->text() != status) status_->setText(status);
 
     QStringList links;

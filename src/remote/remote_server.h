@@ -37,6 +37,7 @@ struct RemoteStatus {
     QString token;         // 32 hex digits, new each time the server is turned on
     QStringList pageUrls;  // the page with the token in its fragment, by every address it is reached at
     QList<RemoteClientView> clients;  // clients that said hello
+    QString fileProblem;              // why the remote file could not be written, while running
 };
 
 // Why a client was turned away or dropped.
@@ -108,6 +109,8 @@ class RemoteServer : public QObject {
     void ReleaseAll();
     // What the clients are told next.
     void Publish(const RemoteFeed& feed);
+    // Why the file that tells scripts where the server is could not be written; empty when it was.
+    void SetFileProblem(const QString& why) { started_.fileProblem = why; }
 
   signals:
     void changed();  // clients came or went, the server started or stopped
