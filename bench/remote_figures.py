@@ -8,7 +8,11 @@ time to that message); eight clients at 60 messages/s each for 60 s: the program
 figure, the longest GUI stall (ticks from ZANTH_STATS), and whether every press and release was seen on the
 wire. Prints, never asserts.
 
-usage: bench/remote_figures.py BUILD_DIR [--presses N] [--seconds S]
+Then the fail-safe: a client holds L1, pings, and falls silent; the time from its last word to the first frame
+without L1, over N runs (min / median / max), alone and under a flood of connections without the key (idle
+ones, wrong tokens, pings before hello).
+
+usage: bench/remote_figures.py BUILD_DIR [--presses N] [--seconds S] [--silences N]
 """
 import asyncio, json, os, random, select, socket, statistics, subprocess, sys, tempfile, threading, time
 
@@ -19,6 +23,7 @@ from figures_common import cleanup, cpu_seconds, spawn, start_sim, start_xvfb, x
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 100
 seconds = float(sys.argv[sys.argv.index("--seconds") + 1]) if "--seconds" in sys.argv else 60
+silences = int(sys.argv[sys.argv.index("--silences") + 1]) if "--silences" in sys.argv else 20
 work = tempfile.mkdtemp(prefix="zanth-bench.")
 # Items whose names the simulator prints as the protocol spells them: one for each of the eight clients.
 ITEMS = ["1", "2", "3", "4", "L1", "R1", "L2", "R2"]
@@ -168,6 +173,64 @@ async def load(wire, url, token):
     return spans
 
 
+async def silence_release(wire, url, token):
+    """Hold L1, ping a little, fall silent: ms from the last word to the first frame without L1."""
+    times = []
+    for _ in range(silences):
+        async with Client(url, token, "silent") as c:
+            await c.send(type="press", item="L1")
+            t0 = time.monotonic()
+            while time.monotonic() - t0 < 3 and not any("L1" in held for _, held in wire.since(t0)):
+                await c.send(type="ping")
+                await asyncio.sleep(0.05)
+            for _ in range(random.randint(1, 4)):
+                await asyncio.sleep(random.uniform(0.02, 0.1))
+                await c.send(type="ping")
+            last = time.monotonic()
+            while time.monotonic() - last < 3:
+                gone = next((at for at, held in wire.since(last) if "L1" not in held), None)
+                if gone is not None:
+                    times.append((gone - last) * 1000)
+                    break
+                await asyncio.sleep(0.005)
+            await asyncio.sleep(0.3)
+    return times
+
+
+def flood(port, stop):
+    """Connections without the key, as fast as they go: idle ones, wrong tokens, pings before hello."""
+    head = (f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n").encode()
+    bad = json.dumps({"v": 1, "type": "hello", "token": "0" * 32}).encode()
+    frame = bytes([0x81, 0x80 | len(bad)]) + b"\0\0\0\0" + bad
+    pings = bytes([0x89, 0x80, 0, 0, 0, 0]) * 200
+    held = []
+    while not stop.is_set():
+        for kind in range(12):
+            try:
+                s = socket.create_connection(("127.0.0.1", port), timeout=1)
+                if kind % 3 == 1:
+                    s.sendall(head + frame)
+                elif kind % 3 == 2:
+                    s.sendall(head + pings)
+                held.append(s)
+            except OSError:
+                pass
+        time.sleep(0.02)
+        while len(held) > 40:
+            held.pop(0).close()
+    for s in held:
+        s.close()
+
+
+def spread(times):
+    if not times:
+        return "none seen"
+    over = sum(t > 600 for t in times)
+    return (f"{min(times):.0f} / {statistics.median(times):.0f} / {max(times):.0f} ms (min / median / max), "
+            f"{len(times) - over} of {len(times)} within 600 ms")
+
+
 def seen_on_wire(wire, spans):
     """Presses with a frame holding the item between press and release (plus the wire's lag), and releases
     with a frame without it before the next press."""
@@ -218,6 +281,14 @@ try:
     time.sleep(0.5)
     total, missed_presses, missed_releases = seen_on_wire(wire, spans)
 
+    calm = asyncio.run(silence_release(wire, url, token))
+    stop = threading.Event()
+    flooder = threading.Thread(target=flood, args=(port, stop), daemon=True)
+    flooder.start()
+    flooded = asyncio.run(silence_release(wire, url, token))
+    stop.set()
+    flooder.join()
+
     xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # Disconnect
     time.sleep(0.3)
     xdo("windowfocus", "--sync", wid, "key", "Escape")
@@ -245,5 +316,7 @@ try:
               f"target <= 5 ms); connected without clients {idle_gaps[-1] - 50:.1f} ms over {len(idle_gaps)} ticks")
     print(f"                                {total} presses: {total - missed_presses} seen held on the wire, "
           f"{total - missed_releases} seen released (target: all)")
+    print(f"client silent -> frame without its press : {spread(calm)}")
+    print(f"  under a flood without the key           : {spread(flooded)}")
 finally:
     cleanup()
