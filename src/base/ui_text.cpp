@@ -128,7 +128,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "  --config FILE   設定を FILE に保存する\n"
     "  --choose-config 起動時に設定ファイルをダイアログで選ぶ\n"
     "  --remote[=PORT] 今回だけリモート操作のサーバーを動かす。待ち受けは\n"
-    "                  127.0.0.1 のポート PORT (既定: 設定のポート、最初は 8765)\n"
+    "                  127.0.0.1 と ::1 (このコンピュータのみ) のポート PORT\n"
+    "                  (既定: 設定のポート、最初は 8765)\n"
     "  -h, --help      このヘルプを表示して終了する\n"
     "  --version       バージョンを表示して終了する\n"
     "Qt のオプション (-platform NAME, -display NAME など) も使えます。\n"
@@ -154,6 +155,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     // Window and files
     "PDF を表示するプログラムが見つかりません。マニュアルは次のファイルです:\n%1",
     "マニュアル %1 が見つかりません。次のフォルダを探しました:\n%2",
+    "音ファイルが設定されていないため、鳴りません (効果音設定で選べます)",
     "アクセス権がありません",
     "ファイルまたはフォルダがありません",
     "装置がありません",
@@ -431,7 +433,8 @@ constexpr std::array<const char*, kCount> kEnglish{
     "  --config FILE   keep the settings in FILE\n"
     "  --choose-config choose the settings file in a dialog at start-up\n"
     "  --remote[=PORT] run the remote-control server for this run, on PORT of\n"
-    "                  127.0.0.1 (default: the port in the settings, first 8765)\n"
+    "                  127.0.0.1 and ::1, this computer only (default: the port in\n"
+    "                  the settings, first 8765)\n"
     "  -h, --help      show this help and exit\n"
     "  --version       show the version and exit\n"
     "Qt's own options (-platform NAME, -display NAME, ...) are accepted as well.\n"
@@ -458,6 +461,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     // Window and files
     "No program to show PDF files was found. The manual is:\n%1",
     "The manual %1 was not found. It was looked for in:\n%2",
+    "No sound file is set, so nothing plays (choose one in Sound Setting)",
     "permission denied",
     "no such file or folder",
     "no such device",

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "panel/artwork.h"
@@ -31,6 +33,25 @@
 
 namespace zanth {
 namespace {
+
+// Return, Enter and Space on a list do what a double click does.
+class KeyToggle final : public QObject {
+  public:
+    KeyToggle(QObject* parent, std::function<void()> toggle) : QObject(parent), toggle_(std::move(toggle)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (!plain ||
+            !(key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space))
+            return false;
+        if (!key->isAutoRepeat()) toggle_();
+        return true;
+    }
+
+  private:
+    std::function<void()> toggle_;
+};
 
 // Shrinks a control's font until its caption fits: the template's sizes were made for a narrower UI font.
 void FitCaption(QAbstractButton* button, int room) {
@@ -232,6 +253,8 @@ void MainWindow::ConnectSignals() {
     connect(soundStopButton_, &QPushButton::clicked, this, [this] { session_->StopSound(); });
     connect(soundList_, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { ToggleSound(soundList_->indexOfTopLevelItem(item)); });
+    soundList_->installEventFilter(new KeyToggle(
+        soundList_, [this] { ToggleSound(soundList_->indexOfTopLevelItem(soundList_->currentItem())); }));
     connect(resolutionCombo_, &QComboBox::currentIndexChanged, this, [this](int index) {
         session_->SetResolution(index);
         SetupSliders();
@@ -280,6 +303,11 @@ void MainWindow::ShowSoundLabels() {
         row->setText(2, QString::fromStdString(session_->SoundLabel(i)));
         row->setToolTip(2, PlainTip(QString::fromStdString(e.file)));
         row->setText(3, e.repeat ? "ON" : "OFF");
+        // Switched on, but with no file nothing plays: the switch is shown greyed.
+        const bool silent = e.file.empty();
+        row->setForeground(
+            1, silent ? soundList_->palette().brush(QPalette::Disabled, QPalette::Text) : QBrush());
+        row->setToolTip(1, silent ? Tr(Msg::kSoundNoFile) : QString());
     }
     // The list is narrow: its columns take what their texts need, and it scrolls sideways.
     const int least[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};

@@ -434,6 +434,18 @@ TEST_F(MainWindowTest, SoundListToggleAndLabels) {
     EXPECT_EQ(w->model().soundEffects[3].enabled, 0);
     emit list->itemDoubleClicked(list->topLevelItem(3), 0);
     EXPECT_EQ(w->model().soundEffects[3].enabled, 1);
+
+    // Return and Space switch the current row as a double click does.
+    list->setCurrentItem(list->topLevelItem(3));
+    for (int key : {Qt::Key_Return, Qt::Key_Space}) {
+        const int before = w->model().soundEffects[3].enabled;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &press);
+        EXPECT_NE(w->model().soundEffects[3].enabled, before) << key;
+    }
+    // A switch without a file says that nothing plays; one with a file does not.
+    EXPECT_FALSE(list->topLevelItem(0)->toolTip(1).isEmpty());
+    EXPECT_TRUE(list->topLevelItem(1)->toolTip(1).isEmpty());
 }
 
 TEST_F(MainWindowTest, ClosingSavesTheSettings) {
