@@ -331,6 +331,11 @@ void MainWindow::FillPortList() {
         if (portCombo_->itemText(i) != label) portCombo_->setItemText(i, label);
         const QString tip = PortTip(table[static_cast<std::size_t>(i)]);
         portCombo_->setItemData(i, tip.isEmpty() ? Tr(Msg::kNoDevice) : PlainTip(tip), Qt::ToolTipRole);
+        // An entry that opens nothing stays in the list (PORT stores its index) but is greyed, so that the
+        // few that do stand out.
+        portCombo_->setItemData(
+            i, tip.isEmpty() ? portCombo_->palette().brush(QPalette::Disabled, QPalette::Text) : QVariant(),
+            Qt::ForegroundRole);
         widest = std::max(widest, metrics.horizontalAdvance(label));
     }
     // The open list is as wide as its longest entry, up to the window's width less the list's frame (a

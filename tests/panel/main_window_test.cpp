@@ -419,6 +419,11 @@ TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
     w->ConnectOrDisconnect();
     EXPECT_TRUE(w->lastConnectError().contains("/dev/null")) << w->lastConnectError().toStdString();
     EXPECT_EQ(w->portCombo()->itemData(0, Qt::ToolTipRole).toString(), "/nonexistent/tty");
+    // Entries that open nothing are greyed, and every one of them stays in the list.
+    EXPECT_FALSE(w->portCombo()->itemData(0, Qt::ForegroundRole).isValid());
+    EXPECT_TRUE(w->portCombo()->itemData(47, Qt::ForegroundRole).isValid());
+    EXPECT_EQ(w->portCombo()->itemData(47, Qt::ToolTipRole).toString(), "no device");
+    EXPECT_EQ(w->portCombo()->count(), 48);
 }
 
 TEST_F(MainWindowTest, SoundListToggleAndLabels) {
