@@ -7,6 +7,7 @@
 #include "link/frame.h"
 #include "model/controller_model.h"
 #include "remote/http_head.h"
+#include "remote/log.h"
 #include "remote/protocol.h"
 #include "remote/remote_board.h"
 #include "remote/remote_input.h"
@@ -196,6 +197,17 @@ TEST(RemoteWire, RefusalsAreToldOnceASecondPerReasonWithOneRowPerBurst) {
         for (const auto& [refusal, count] : fold.Due(step.at)) due += count;
         EXPECT_EQ(due, step.due) << step.at;
     }
+}
+
+TEST(RemoteWire, ClientTextReachesTheLogWithoutControlCharacters) {
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("evil\r\nzanth.remote: forged"), QStringLiteral("evil\\r\\nzanth.remote: forged")},
+        {QStringLiteral("\x1b[2Jname"), QStringLiteral("\\x1b[2Jname")},
+        {QStringLiteral("a\\x1b"), QStringLiteral("a\\\\x1b")},  // a backslash of its own stays told apart
+        {QString(QChar(0x85)), QStringLiteral("\\x85")},
+        {QStringLiteral("Pupil's phone \u00e9"), QStringLiteral("Pupil's phone \u00e9")},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(Printable(in), out) << out.toStdString();
 }
 
 TEST(RemoteHttp, OnlyTheServersOwnHostAndOriginPass) {

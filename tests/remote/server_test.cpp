@@ -278,6 +278,19 @@ TEST_F(RemoteServerTest, StrangersWithoutHelloHoldNoPlaceAndGoAfterASecond) {
         EXPECT_LE(refusals_.count(r), 1) << static_cast<int>(r);
 }
 
+// A phone out of range sends no FIN: its place and its "Remote: N" must not wait for TCP to give up.
+TEST_F(RemoteServerTest, AGreetedClientSilentForLongIsClosedAndItsPlaceFreed) {
+    RawClient raw(port_);
+    ASSERT_TRUE(raw.Upgrade(port_));
+    raw.Hello(token_);
+    ASSERT_TRUE(WaitFor([&] { return server_.clientCount() == 1; }));
+    const auto quiet = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitFor([&] { return server_.clientCount() == 0; },
+                        std::chrono::milliseconds(RemoteServer::kGoneMs) + 5s));
+    EXPECT_GE(std::chrono::steady_clock::now() - quiet,
+              std::chrono::milliseconds(RemoteServer::kGoneMs) - 100ms);
+}
+
 TEST_F(RemoteServerTest, FramesQtTakesInSilenceArePaidForToo) {
     struct Case {
         const char* what;
