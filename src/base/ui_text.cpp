@@ -222,7 +222,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "ロボットに接続していません",
     "記録中",
     "再生中",
-    "録画",
+    "記録",
     "再生",
     "途中で切れた記録: %1 メッセージ",
     "再生が終わりました",
@@ -276,7 +276,8 @@ constexpr std::array<const char*, kCount> kJapanese{
     "このファイルで二つ目のウィンドウを開くには、デスクトップのメニューの"
     "「別の設定ファイルで新しいウィンドウ…」を使うか、"
     "--config でこのファイルを指定して起動してください。",
-    "ポート %1 は別のプログラムが使っています",
+    "ポート %1 は別のプログラムが使っています (別のウィンドウのリモート操作など)。設定ファイルの [REMOTE] "
+    "セクションの PORT で別のポートを指定するか、--remote=ポート番号 で起動してください",
     "ポート %1 で待ち受けできません: %2",
     "このサーバーではないホスト名",
     "別のオリジンのページ",
@@ -581,7 +582,8 @@ constexpr std::array<const char*, kCount> kEnglish{
     "The current settings were saved to:",
     "To open a second window with this file, use \"New window with other settings...\" in the desktop's "
     "menu, or start the program with --config and this file.",
-    "port %1 is in use by another program",
+    "port %1 is in use by another program (another window's remote control?): give this window another PORT "
+    "in section [REMOTE] of its settings, or start it with --remote=PORT",
     "cannot listen on port %1: %2",
     "a host name that is not this server",
     "a page of another origin",
