@@ -3,9 +3,11 @@
 #include "panel/remote_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -107,6 +109,22 @@ TEST_F(RemoteWindowTest, OnLanClientsAndOff) {
     remote_->onCheck()->click();
     EXPECT_FALSE(window_->session().remoteStatus().running);
     EXPECT_FALSE(remote_->addressLabel()->isVisible());
+}
+
+// A FIFO in the place of the server's file (anyone who may write the folder can put one there) neither holds
+// the window nor goes unsaid: the server runs and the window tells why scripts cannot find it.
+TEST_F(RemoteWindowTest, AServerFileThatCannotBeWrittenIsShownAndNeverWaitedOn) {
+    const QByteArray fifo = QFile::encodeName(dir_.filePath("remote.json"));
+    ASSERT_EQ(mkfifo(fifo.constData(), 0666), 0);
+    remote_->onCheck()->click();
+    ASSERT_TRUE(window_->session().remoteStatus().running);
+    EXPECT_TRUE(remote_->statusLabel()->text().contains(dir_.filePath("remote.json")))
+        << remote_->statusLabel()->text().toStdString();
+    EXPECT_EQ(remote_->statusLabel()->textFormat(), Qt::PlainText);
+    remote_->onCheck()->click();
+    struct stat st {};
+    EXPECT_EQ(lstat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // A client names itself in markup: every window shows the name as it is, and no label of theirs guesses
