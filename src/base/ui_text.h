@@ -132,6 +132,7 @@ enum class Msg : int {
     kManualNoViewer,  // %1: the manual's file
     kManualNotFound,  // %1: the manual's file name, %2: the folders looked in, one a line
     kSoundNoFile,     // the sound list's tip on a switch of a sound without a file
+    kBridgeHint,      // below a failed connect to a network bridge
     // The system's common reasons in our own words, and the program's own reasons (see reason_text.h): the
     // entries from kReasonPermission to kReasonNoSettingsPath, in one block
     kReasonPermission,

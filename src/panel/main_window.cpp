@@ -171,6 +171,8 @@ void MainWindow::ShowConnectFailure(const ConnectResult& r) {
     lastConnectError_ = Tr(Msg::kConnectFailed) + "\n" + QString::fromStdString(r.port) + " (" +
                         QString::fromStdString(r.device.empty() ? "-" : r.device) +
                         "): " + QString::fromStdString(ReasonText(r.reason, app_.language));
+    // A refused or silent bridge is most often one not started, or not at the address the settings name.
+    if (r.device.rfind("tcp://", 0) == 0) lastConnectError_ += "\n" + Tr(Msg::kBridgeHint);
     ShowState();
     if (messageBoxes_) ShowPlainBox(this, QMessageBox::Critical, Tr(Msg::kCaptionError), lastConnectError_);
 }

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -424,6 +425,27 @@ TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
     EXPECT_TRUE(w->portCombo()->itemData(47, Qt::ForegroundRole).isValid());
     EXPECT_EQ(w->portCombo()->itemData(47, Qt::ToolTipRole).toString(), "no device");
     EXPECT_EQ(w->portCombo()->count(), 48);
+
+    // A bridge that refuses: the failure says what to check. The port was free a moment ago, so nothing
+    // listens there.
+    quint16 closed = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closed = probe.serverPort();
+    }
+    EXPECT_FALSE(w->lastConnectError().contains("bridge is running"));
+    w.reset();
+    WriteConfig("[PORTS]\nCOM3=tcp://127.0.0.1:" + std::to_string(closed) + "\n");
+    auto bridged = Open();
+    bridged->portCombo()->setCurrentIndex(2);
+    bridged->ConnectOrDisconnect();
+    QElapsedTimer waited;
+    waited.start();
+    while (bridged->lastConnectError().isEmpty() && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(bridged->lastConnectError().contains("bridge is running"))
+        << bridged->lastConnectError().toStdString();
 }
 
 TEST_F(MainWindowTest, SoundListToggleAndLabels) {
