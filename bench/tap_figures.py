@@ -1,0 +1,175 @@
+#!/usr/bin/python3
+"""Short presses against the running emulator and the robot simulator on a pseudo-terminal, under a private
+Xvfb: taps of 10, 30 and 50 ms from the keyboard (XTest), the mouse on the picture, one of the program's virtual
+pads and a remote-control client, each at a random phase of the wire's rhythm, counted when a message to the
+robot carries them; then key presses held at uniform phases, timed against the next message. The frames are read
+off the simulator's output with their arrival times. Prints, never asserts.
+
+usage: bench/tap_figures.py BUILD_DIR [--taps N] [--presses N] [--sources key,mouse,pad,remote]
+"""
+import asyncio, json, os, random, select, socket, statistics, subprocess, sys, tempfile, threading, time
+
+import websockets
+
+from figures_common import cleanup, spawn, start_sim, start_xvfb, xdo
+
+build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/test")
+taps = int(sys.argv[sys.argv.index("--taps") + 1]) if "--taps" in sys.argv else 30
+presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 100
+sources = sys.argv[sys.argv.index("--sources") + 1].split(",") if "--sources" in sys.argv else ["key", "mouse", "pad", "remote"]
+work = tempfile.mkdtemp(prefix="zanth-taps.")
+LENGTHS_MS = [10, 30, 50]
+
+
+class Wire:
+    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held), read on a thread."""
+
+    def __init__(self, stream):
+        self.lines, self.lock = [], threading.Lock()
+        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+
+    def _read(self, stream):
+        buf = b""
+        while True:
+            if not select.select([stream], [], [], 0.5)[0]:
+                continue
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                return
+            now = time.monotonic()
+            buf += chunk
+            while b"\n" in buf:
+                line, buf = buf.split(b"\n", 1)
+                parts = line.decode(errors="replace").split(" | ")
+                if len(parts) >= 2 and parts[1].startswith("buttons:"):
+                    with self.lock:
+                        self.lines.append((now, set(parts[1][len("buttons:"):].split()) - {"-"}))
+
+    def since(self, t):
+        with self.lock:
+            return [(at, held) for at, held in self.lines if at >= t]
+
+    def wait(self, t, test, limit=2.0):
+        """The arrival time of the first line after t that passes test, or None."""
+        end = time.monotonic() + limit
+        while time.monotonic() < end:
+            hit = next((at for at, held in self.since(t) if test(held)), None)
+            if hit is not None:
+                return hit
+            time.sleep(0.003)
+        return None
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def read_info(run):
+    end = time.monotonic() + 20
+    while time.monotonic() < end:
+        try:
+            with open(os.path.join(run, "remote.json")) as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            time.sleep(0.1)
+    sys.exit("no remote.json")
+
+
+def count_taps(wire, item, tap):
+    """Taps of each length at random phases; how many a message carried."""
+    counts = {}
+    for ms in LENGTHS_MS:
+        hits = 0
+        for _ in range(taps):
+            time.sleep(random.uniform(0.15, 0.4))
+            t0 = time.monotonic()
+            tap(ms / 1000)
+            hits += wire.wait(t0, lambda held: item in held) is not None
+            wire.wait(time.monotonic(), lambda held: item not in held)
+        counts[ms] = hits
+    return counts
+
+
+def key_latency(wire):
+    """A key held at a random phase: does the very next message carry it, and how long to it and to the frame?
+    Timed from the return of xdotool, when the X server has taken the press."""
+    rides, to_frame, to_next = 0, [], []
+    for _ in range(presses):
+        time.sleep(random.uniform(0.15, 0.4))
+        xdo("keydown", "q")
+        t0 = time.monotonic()
+        seen = wire.wait(t0, lambda held: "L1" in held)
+        after = wire.since(t0)
+        if seen is not None and after:
+            to_frame.append((seen - t0) * 1000)
+            to_next.append((after[0][0] - t0) * 1000)
+            rides += "L1" in after[0][1]
+        xdo("keyup", "q")
+        wire.wait(time.monotonic(), lambda held: "L1" not in held)
+    return rides, to_frame, to_next, presses - len(to_frame)
+
+
+try:
+    start_xvfb()
+    sim, run = start_sim(build, work)
+    wire = Wire(sim.stdout)
+    fifo = os.path.join(work, "pads")
+    os.mkfifo(fifo)
+    pads = os.open(fifo, os.O_RDWR | os.O_NONBLOCK)
+    port = free_port()
+    env = dict(os.environ, SDL_AUDIODRIVER="dummy", ZANTH_VIRTUAL_PADS="Pad@7a01:0001", ZANTH_VIRTUAL_PAD_INPUT=fifo)
+    emu = spawn([f"{build}/zanth-emulator", "--lang", "en", f"--remote={port}"], cwd=run, env=env,
+                stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "emulator.log"), "w"))
+    wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
+    xdo("windowfocus", "--sync", wid)
+    info = read_info(run)
+    xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # Connect
+    if wire.wait(time.monotonic(), lambda held: True, 10) is None:
+        sys.exit("not connected")
+
+    def key(s):
+        xdo("keydown", "u", "sleep", f"{s:.3f}", "keyup", "u")
+
+    def mouse(s):
+        xdo("mousemove", "--window", wid, "378", "382", "mousedown", "1", "sleep", f"{s:.3f}", "mouseup", "1")
+
+    def pad(s):
+        os.write(pads, b"0 button 2 1\n")
+        time.sleep(s)
+        os.write(pads, b"0 button 2 0\n")
+
+    def remote(s):
+        # A client of its own for each tap: hello first, then the press and its release s apart.
+        async def go():
+            async with websockets.connect(info["ws"]) as ws:
+                await ws.send(json.dumps({"v": 1, "type": "hello", "name": "taps", "token": info["token"]}))
+                await ws.recv()
+                await ws.send(json.dumps({"v": 1, "type": "press", "item": "L2"}))
+                await asyncio.sleep(s)
+                await ws.send(json.dumps({"v": 1, "type": "release", "item": "L2"}))
+        try:
+            asyncio.run(go())
+        except (OSError, EOFError, websockets.exceptions.WebSocketException) as e:
+            print(f"remote client refused: {e!r}")
+
+    for name, item, tap in [("key", "R1", key), ("mouse", "SELECT", mouse), ("pad", "1", pad), ("remote", "L2", remote)]:
+        if name not in sources:
+            continue
+        counts = count_taps(wire, item, tap)
+        print(f"taps {name:<6}: " + ", ".join(f"{ms} ms {n} of {taps}" for ms, n in counts.items()) +
+              f" reached the robot (target {taps} of {taps})")
+
+    rides, to_frame, to_next, unseen = key_latency(wire) if presses else (0, [], [], 0)
+    if to_frame:
+        print(f"key press -> frame on wire: {rides} of {len(to_frame)} ride the very next message (target >= 99 of 100); "
+              f"median {statistics.median(to_frame):.1f} ms to the frame, {statistics.median(to_next):.1f} ms to the "
+              f"next message ({statistics.median(to_frame) - statistics.median(to_next):+.1f} ms, target within 5 ms); "
+              f"{unseen} not seen on the wire within 2 s")
+    xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # Disconnect
+    time.sleep(0.3)
+    xdo("windowfocus", "--sync", wid, "key", "Escape")
+    emu.wait(15)
+finally:
+    cleanup()
