@@ -140,19 +140,27 @@ try:
         time.sleep(s)
         os.write(pads, b"0 button 2 0\n")
 
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    client = []
+
     def remote(s):
-        # A client of its own for each tap: hello first, then the press and its release s apart.
+        # One client for all its taps (the server closes one silent for 10 s: it speaks before each tap).
         async def go():
-            async with websockets.connect(info["ws"]) as ws:
-                await ws.send(json.dumps({"v": 1, "type": "hello", "name": "taps", "token": info["token"]}))
-                await ws.recv()
-                await ws.send(json.dumps({"v": 1, "type": "press", "item": "L2"}))
-                await asyncio.sleep(s)
-                await ws.send(json.dumps({"v": 1, "type": "release", "item": "L2"}))
+            if not client:
+                client.append(await websockets.connect(info["ws"], ping_interval=None))
+                await client[0].send(json.dumps({"v": 1, "type": "hello", "name": "taps", "token": info["token"]}))
+                await client[0].recv()
+            ws = client[0]
+            await ws.send(json.dumps({"v": 1, "type": "ping"}))
+            await ws.send(json.dumps({"v": 1, "type": "press", "item": "L2"}))
+            await asyncio.sleep(s)
+            await ws.send(json.dumps({"v": 1, "type": "release", "item": "L2"}))
         try:
-            asyncio.run(go())
+            loop.run_until_complete(go())
         except (OSError, EOFError, websockets.exceptions.WebSocketException) as e:
             print(f"remote client refused: {e!r}")
+            client.clear()
 
     for name, item, tap in [("key", "R1", key), ("mouse", "SELECT", mouse), ("pad", "1", pad), ("remote", "L2", remote)]:
         if name not in sources:
