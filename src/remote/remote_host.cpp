@@ -168,16 +168,20 @@ int RemoteHost::Waiting(const QString* address) const {
     }));
 }
 
+// The one that has come least far, and of those the oldest: a client that means it sends its request and
+// its hello at once, so an idle connection (a stranger's, or a browser's preconnect) goes first.
 void RemoteHost::EvictOldest(const QString& address) {
-    QTcpSocket* oldest = nullptr;
-    std::int64_t when = 0;
-    for (const auto& [socket, w] : wires_)
-        if (w.alive && !w.greeted && !w.answered && !w.closed && w.address == address &&
-            (!oldest || w.acceptedUs < when))
-            std::tie(oldest, when) = std::pair{socket, w.acceptedUs};
-    if (!oldest) return;
+    QTcpSocket* victim = nullptr;
+    std::pair<int, std::int64_t> rank{};
+    for (const auto& [socket, w] : wires_) {
+        if (!w.alive || w.greeted || w.answered || w.closed || w.address != address) continue;
+        const int progress = w.headDone ? 2 : socket->bytesAvailable() > 0 ? 1 : 0;
+        const std::pair<int, std::int64_t> mine{progress, w.acceptedUs};
+        if (!victim || mine < rank) std::tie(victim, rank) = std::pair{socket, mine};
+    }
+    if (!victim) return;
     Refuse(address, RemoteRefusal::kTooManyClients, QStringLiteral("too many without hello"));
-    oldest->abort();
+    victim->abort();
 }
 
 // The first of a connection's readyRead handlers: the bytes are stamped and paid for before the WebSocket
@@ -206,6 +210,7 @@ void RemoteHost::ReadHead(QTcpSocket* socket) {
     const HeadParse parsed = ParseHttpHead(socket->peek(kHttpHeadLimit + 4), &head);
     if (parsed == HeadParse::kIncomplete) return;
     reading_.erase(socket);
+    if (auto it = wires_.find(socket); it != wires_.end()) it->second.headDone = true;
     QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     if (parsed == HeadParse::kBad) {
         Refuse(AddressOf(socket), RemoteRefusal::kBadRequest);

@@ -45,6 +45,7 @@ class RemoteHost : public QObject {
         std::int64_t acceptedUs = 0;
         std::int64_t arrivalUs = 0;  // when its last bytes came, before they were read
         quint64 client = 0;          // once a WebSocket: its client's id; its bytes are counted from then
+        bool headDone = false;       // its request head came whole
         bool greeted = false;
         bool answered = false;  // an HTTP request answered: it only waits to close
         bool closed = false;
