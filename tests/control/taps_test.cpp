@@ -57,6 +57,14 @@ TEST_F(TapsTest, ATapFromEverySourceRidesOneMessage) {
         Connect({});
         ASSERT_GE(session_->model().item(kItem1).padButton, 0);
         EXPECT_TRUE(TapReachesTheRobotOnce(kItem1, source));
+        // The Link Monitor shows the tap as the robot got it (a recording takes the same messages).
+        const MonitorModel& monitor = traffic().monitor();
+        bool shown = false;
+        for (std::size_t i = 0; i < monitor.rowCount(); ++i) {
+            const auto& row = monitor.row(i);
+            shown = shown || (row.kind == MonitorModel::Row::Kind::kSent && Carries(row.sent, kItem1));
+        }
+        EXPECT_TRUE(shown);
     }
 }
 
