@@ -201,6 +201,8 @@ TEST_F(QtKeyboardTest, TracksKeyEventsIgnoringAutoRepeat) {
     Key(QEvent::KeyPress, 0);  // names no key
     ASSERT_EQ(keyboard.Poll(), 0);
     for (auto byte : keyboard.keys()) EXPECT_EQ(byte, 0);
+    EXPECT_NE(keyboard.TakePresses()[kQ], 0);  // pressed since the last take, though let go since
+    EXPECT_EQ(keyboard.TakePresses()[kQ], 0);
 
     keyboard.Shutdown();
     Key(QEvent::KeyPress, kXkbQ);  // must not reach a removed tracker
