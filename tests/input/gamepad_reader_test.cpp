@@ -79,6 +79,26 @@ TEST_F(GamepadReaderTest, ReadsAxesSlidersHatsAndButtons) {
     EXPECT_EQ(joystick.state.buttons[3], 128);
 }
 
+// A button or a hat pushed and let go between two polls is never in the state: SDL's events tell it, once.
+TEST_F(GamepadReaderTest, PressesBetweenTwoPollsAreTakenOnce) {
+    SDL_Joystick* pad = Plug();
+    GamepadReader joystick;
+    ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
+    ASSERT_EQ(joystick.Poll(), 0);
+    auto change = [](auto&&... set) { (set(), ...), SDL_JoystickUpdate(); };
+    change([&] { SDL_JoystickSetVirtualButton(pad, 3, SDL_PRESSED); });
+    change([&] { SDL_JoystickSetVirtualButton(pad, 3, SDL_RELEASED); });
+    change([&] { SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_UP); });
+    change([&] { SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_CENTERED); });
+    ASSERT_EQ(joystick.Poll(), 0);
+    EXPECT_EQ(joystick.state.buttons[3], 0);
+    const std::vector<GamepadState> presses = joystick.TakePresses();
+    ASSERT_EQ(presses.size(), 2u);
+    EXPECT_EQ(presses[0].buttons[3], kButtonDownByte);
+    EXPECT_EQ(presses[1].pov[0], 0);
+    EXPECT_TRUE(joystick.TakePresses().empty());
+}
+
 TEST_F(GamepadReaderTest, AxesTheDeviceLacksReadCentred) {
     Plug(/*axes=*/2, /*hats=*/0);
     GamepadReader joystick;
