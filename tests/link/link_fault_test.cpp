@@ -53,8 +53,13 @@ TEST(LinkStop, ReturnsInTimeWhateverThePortDoesAndTriesTheFinalFrame) {
         LinkWorker worker;
         QObject::connect(&worker, &LinkWorker::linkFailed, &context,
                          [&](LinkFailure f) { failures.push_back(f); });
+        // Answered fresh before every message, as the session does, so that the stuck message is this frame.
+        const ControllerFrame held{0xFF, 0xFF, 0xFB, 0x80, 0x80, 0x10, 0x80, 0xF3};
+        QObject::connect(
+            &worker, &LinkWorker::frameWanted, &worker, [&] { worker.SetFrame(held, false); },
+            Qt::DirectConnection);
         ASSERT_TRUE(worker.Start(std::make_unique<StuckPort>(log, c.stuck, c.outlives)));
-        worker.SetFrame({0xFF, 0xFF, 0xFB, 0x80, 0x80, 0x10, 0x80, 0xF3}, false);
+        worker.SetFrame(held, false);
         ASSERT_TRUE(RunUntil([&] { return c.afterFailure ? !failures.empty() : log->stuck.load(); }, 10000));
         if (c.afterFailure) {
             EXPECT_EQ(failures.front().kind, LinkFailure::Kind::kStalled);
