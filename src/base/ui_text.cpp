@@ -150,6 +150,9 @@ constexpr std::array<const char*, kCount> kJapanese{
     // Serial ports
     "USBシリアル",
     "シリアルポート",
+    "ロボットシミュレーター",
+    "接続すると同梱のロボットシミュレーター（%1）を起動します。ロボットがなくても操作を試せます。\n"
+    "ロボットが受け取った内容は %2 に書き込まれます",
     "接続中…",
     "再接続中…",
     // Window and files
@@ -458,6 +461,9 @@ constexpr std::array<const char*, kCount> kEnglish{
     // Serial ports
     "USB serial",
     "Serial port",
+    "Simulated robot",
+    "Starts the bundled robot simulator (%1) at Connect, for trying the program without a robot.\n"
+    "What the robot received is written to %2",
     "Connecting...",
     "Reconnecting...",
     // Window and files

@@ -124,10 +124,12 @@ enum class Msg : int {
     kTryHelp,
     kAboutSettingsFile,  // %1: the settings file in use
     // Serial ports
-    kPortUsbSerial,  // a USB adapter that gives no product name
-    kPortBuiltIn,    // a serial port of the machine itself
-    kConnecting,     // a network bridge is being reached
-    kReconnecting,   // followed by why the port was lost
+    kPortUsbSerial,       // a USB adapter that gives no product name
+    kPortBuiltIn,         // a serial port of the machine itself
+    kPortSimulatedRobot,  // the port list's entry that starts the bundled robot simulator
+    kSimulatedRobotTip,   // its tip; %1: the simulator program, %2: its log file
+    kConnecting,          // a network bridge is being reached
+    kReconnecting,        // followed by why the port was lost
     // Window and files
     kManualNoViewer,  // %1: the manual's file
     kManualNotFound,  // %1: the manual's file name, %2: the folders looked in, one a line

@@ -13,6 +13,7 @@
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/port_watcher.h"
+#include "link/simulated_robot.h"
 #include "sound/sound_output.h"
 
 namespace zanth {
@@ -26,6 +27,20 @@ LinkProof::Counts CountsOf(const LinkWorker& link) {
     return {link.MessagesLeft(), link.GarbageTurns()};
 }
 
+// COM1..COM48, then the simulated robot when its program is installed.
+std::vector<SerialDevice> WithSimulator(std::vector<SerialDevice> table) {
+    if (const std::string program = FindRobotSimulator(); !program.empty())
+        table.push_back(SimulatedRobotEntry(program));
+    return table;
+}
+
+// The entry's name in the log and the link monitor: "COM3", or the simulator's.
+std::string PortName(const std::vector<SerialDevice>& table, int selection) {
+    const auto i = static_cast<std::size_t>(selection);
+    if (i < table.size() && table[i].kind == SerialDevice::Kind::kSimulated) return table[i].name;
+    return "COM" + std::to_string(selection + 1);
+}
+
 }  // namespace
 
 // ---- The port list
@@ -35,12 +50,13 @@ void ControlSession::SetUpPorts(std::string root) {
         if (const char* env = std::getenv("ZANTH_DEVICE_ROOT"); env != nullptr) root = env;
     }
     deviceRoot_ = root.empty() ? "/" : root;
+    SetRobotSimulatorLog(app_.dataFolder.empty() ? std::string() : app_.dataFolder + "/" + kRobotSimLogName);
     table_ = ScanPorts();
     if (listDevices_) return;  // the caller's own list: nothing to watch
     watcher_ = std::make_unique<PortWatcher>(
         deviceRoot_,
         [root = deviceRoot_, ports = ports_] {
-            return BuildPortTable(kPortCount, ports, ScanSerialDevices(root));
+            return WithSimulator(BuildPortTable(kPortCount, ports, ScanSerialDevices(root)));
         },
         table_);
     connect(watcher_.get(), &PortWatcher::changed, this, &ControlSession::OnPortsChanged);
@@ -54,14 +70,15 @@ void ControlSession::SetUpPorts(std::string root) {
 }
 
 std::vector<SerialDevice> ControlSession::ScanPorts() const {
-    if (!listDevices_) return BuildPortTable(kPortCount, ports_, ScanSerialDevices(deviceRoot_));
+    if (!listDevices_)
+        return WithSimulator(BuildPortTable(kPortCount, ports_, ScanSerialDevices(deviceRoot_)));
     std::vector<SerialDevice> devices;
     for (const std::string& path : listDevices_()) {
         SerialDevice d;
         d.path = d.stableName = d.realPath = path;
         devices.push_back(d);
     }
-    return BuildPortTable(kPortCount, ports_, devices);
+    return WithSimulator(BuildPortTable(kPortCount, ports_, devices));
 }
 
 void ControlSession::RefreshPorts() {
@@ -101,6 +118,10 @@ std::vector<std::string> ControlSession::PortLabels() const {
     std::vector<std::string> labels;
     for (std::size_t i = 0; i < table_.size(); ++i) {
         const SerialDevice& d = table_[i];
+        if (d.kind == SerialDevice::Kind::kSimulated) {
+            labels.push_back(app_.Tr(Msg::kPortSimulatedRobot));
+            continue;
+        }
         std::string label = "COM" + std::to_string(i + 1);
         if (d.present()) {
             std::string kind = what(d);
@@ -120,7 +141,7 @@ std::vector<std::string> ControlSession::PortLabels() const {
 int ControlSession::PortSelection(int current) const {
     const int preferred = FindStableName(table_, preferred_);
     if (preferred >= 0) return preferred;
-    if (current >= 0 && current < kPortCount) return current;
+    if (current >= 0 && current < static_cast<int>(table_.size())) return current;
     return comPortIndex_ >= 0 && comPortIndex_ < kPortCount ? comPortIndex_ : -1;
 }
 
@@ -143,9 +164,9 @@ ConnectResult ControlSession::ToggleConnection(int selection) {
 
 ConnectResult ControlSession::Connect(int selection) {
     ConnectResult r;
-    if (selection < 0 || selection >= kPortCount) return r;
+    if (selection < 0 || selection >= static_cast<int>(table_.size())) return r;
     const auto index = static_cast<std::size_t>(selection);
-    r.port = "COM" + std::to_string(selection + 1);
+    r.port = PortName(table_, selection);
     // Plugged in a moment ago, before the list caught up.
     if (!table_[index].present()) RefreshPorts();
     const SerialDevice entry = table_[index];
@@ -156,8 +177,9 @@ ConnectResult ControlSession::Connect(int selection) {
         qCWarning(lcControl).noquote() << "connect" << Q(r.port) << "failed: no device";
         return r;
     }
-    if (IsTcpAddress(r.device)) {
-        // Name lookup and connect may take seconds: they run on a thread of their own.
+    if (OpensInBackground(r.device)) {
+        // Name lookup and connect, or the simulator's start, may take seconds: they run on a thread of
+        // their own.
         std::string why;
         if (!opener_->Begin(r.device, openLink_, kReopenPeriodMs, 1, &why)) {
             r.reason = app_.Tr(Msg::kLinkNotStarted) + (" (" + why + ")");
@@ -196,8 +218,10 @@ bool ControlSession::StartLink(std::unique_ptr<Port> port, std::string* why) {
 }
 
 void ControlSession::Connected(int selection, const SerialDevice& entry) {
-    comPortIndex_ = selection;
-    traffic_->monitor().SetPort("COM" + std::to_string(selection + 1));
+    // PORT holds a COM index, as the Windows program's files do; an entry after COM48 lives on in
+    // PORTDEVICE alone.
+    if (selection < kPortCount) comPortIndex_ = selection;
+    traffic_->monitor().SetPort(PortName(table_, selection));
     linkDevice_ = entry;
     // The next start selects whichever entry opens this device then.
     remembered_ = preferred_ = entry.stableName.empty() ? entry.path : entry.stableName;
@@ -311,7 +335,7 @@ void ControlSession::OnPortOpened() {
         state_.link = was == LinkState::kReconnecting ? LinkState::kPortLost : LinkState::kDisconnected;
         emit stateChanged();
         if (was == LinkState::kConnecting) {
-            ConnectResult r{ConnectResult::Outcome::kFailed, "COM" + std::to_string(pendingSelection_ + 1),
+            ConnectResult r{ConnectResult::Outcome::kFailed, PortName(table_, pendingSelection_),
                             linkDevice_.path, app_.Tr(Msg::kLinkNotStarted) + (" (" + why + ")")};
             emit connectFailed(r);
         }
@@ -347,8 +371,8 @@ void ControlSession::ConfirmLink(bool replied) {
 
 void ControlSession::OnOpenGaveUp(const QString& reason) {
     if (state_.link != LinkState::kConnecting) return;
-    ConnectResult r{ConnectResult::Outcome::kFailed, "COM" + std::to_string(pendingSelection_ + 1),
-                    linkDevice_.path, reason.toStdString()};
+    ConnectResult r{ConnectResult::Outcome::kFailed, PortName(table_, pendingSelection_), linkDevice_.path,
+                    reason.toStdString()};
     qCWarning(lcControl).noquote() << "connect" << Q(r.port) << "(" << Q(r.device) << ") failed:" << reason;
     state_.link = LinkState::kDisconnected;
     emit stateChanged();

@@ -11,6 +11,7 @@
 
 #include "link/port_catalog.h"
 #include "link/serial_port.h"
+#include "link/simulated_robot.h"
 #include "link/tcp_port.h"
 
 namespace zanth {
@@ -34,6 +35,10 @@ void Consume(int fd) {
 
 std::unique_ptr<Port> OpenLinkPort(const std::string& device, int wakeFd, std::string* reason) {
     if (IsTcpAddress(device)) return TcpPort::Open(device, kTcpConnectMs, wakeFd, reason);
+    // Only the simulator found here is started, never a program a settings file might name.
+    if (IsSimulatedRobot(device))
+        return SimulatedRobot::Open(FindRobotSimulator(), RobotSimulatorLog(), kRobotSimStartMs, wakeFd,
+                                    reason);
     return SerialPort::Open(device, reason);
 }
 

@@ -16,8 +16,9 @@ namespace zanth {
 // How long a connect to a network bridge may take, name lookup included.
 inline constexpr int kTcpConnectMs = 3000;
 
-// Opens what a port of the list names: "tcp://host:port" as a network bridge, anything else as a serial
-// device. A network connect ends early, failing, when `wakeFd` (-1: none) becomes readable.
+// Opens what a port of the list names: "tcp://host:port" as a network bridge, the simulated robot by
+// starting the bundled simulator, anything else as a serial device. A network connect ends early, failing,
+// when `wakeFd` (-1: none) becomes readable.
 std::unique_ptr<Port> OpenLinkPort(const std::string& device, int wakeFd, std::string* reason);
 
 // Opens a port on a thread of its own, and tries again until it opens, so that the GUI thread never waits

@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "link/ports.h"
+#include "link/simulated_robot.h"
 
 namespace zanth {
 namespace {
@@ -128,6 +129,19 @@ bool IsTcpAddress(const std::string& device) {
     std::string scheme = device.substr(0, 6);
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return scheme == "tcp://";
+}
+
+SerialDevice SimulatedRobotEntry(const std::string& program) {
+    SerialDevice d;
+    d.path = d.stableName = d.realPath = kSimulatedRobotDevice;
+    d.name = fs::path(program).filename().string();
+    d.kind = Kind::kSimulated;
+    d.product = program;
+    return d;
+}
+
+bool OpensInBackground(const std::string& device) {
+    return IsTcpAddress(device) || IsSimulatedRobot(device);
 }
 
 std::vector<SerialDevice> ScanSerialDevices(const std::string& root) {

@@ -13,6 +13,7 @@ struct SerialDevice {
         kBuiltIn,    // a serial port of the machine (ttyS)
         kNetwork,    // a raw TCP bridge, "tcp://host:port"
         kOther,      // anything else named in [PORTS] (a pseudo-terminal, a link of the user's own)
+        kSimulated,  // the bundled robot simulator, started at Connect
     };
     std::string path;  // what opening the port opens: a device, a link to one, or "tcp://host:port"
     std::string name;  // short name for people: "ttyUSB0", "host:23"; empty for kOther
@@ -46,5 +47,12 @@ int FindStableName(const std::vector<SerialDevice>& table, const std::string& st
 
 // True for "tcp://..." (any case of the scheme).
 bool IsTcpAddress(const std::string& device);
+
+// The entry after COM1..COM48 that starts the robot simulator `program` at Connect. It has no COM number:
+// PORT keeps the last COM index, and the entry is found again by its stable name (PORTDEVICE).
+SerialDevice SimulatedRobotEntry(const std::string& program);
+// True for what may take seconds to open and is therefore opened off the GUI thread: a network bridge,
+// the simulated robot.
+bool OpensInBackground(const std::string& device);
 
 }  // namespace zanth

@@ -23,6 +23,7 @@
 #include <functional>
 #include <string>
 
+#include "link/simulated_robot.h"
 #include "panel/artwork.h"
 #include "panel/battery_meter.h"
 #include "panel/dialog_units.h"
@@ -329,7 +330,12 @@ void MainWindow::FillPortList() {
     for (int i = 0; i < count; ++i) {
         const QString label = QString::fromStdString(labels[static_cast<std::size_t>(i)]);
         if (portCombo_->itemText(i) != label) portCombo_->setItemText(i, label);
-        const QString tip = PortTip(table[static_cast<std::size_t>(i)]);
+        const SerialDevice& entry = table[static_cast<std::size_t>(i)];
+        const QString tip =
+            entry.kind == SerialDevice::Kind::kSimulated
+                ? Tr(Msg::kSimulatedRobotTip)
+                      .arg(QString::fromStdString(entry.product), QString::fromStdString(RobotSimulatorLog()))
+                : PortTip(entry);
         portCombo_->setItemData(i, tip.isEmpty() ? Tr(Msg::kNoDevice) : PlainTip(tip), Qt::ToolTipRole);
         // An entry that opens nothing stays in the list (PORT stores its index) but is greyed, so that the
         // few that do stand out.

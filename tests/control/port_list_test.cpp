@@ -134,5 +134,33 @@ TEST_F(PortListTest, TheListFollowsDevicesAndTheSelectionItsDevice) {
     EXPECT_GE(changes, 3);
 }
 
+// The simulated robot comes after COM48, so every stored COM index keeps its entry; connected, it is
+// remembered by its name alone and PORT keeps the COM index it held.
+TEST_F(PortListTest, TheSimulatedRobotFollowsTheComEntriesAndIsRememberedByName) {
+    setenv("ZANTH_ROBOT_SIM", "/bin/true", 1);
+    const int sim = ControlSession::kPortCount;
+    {
+        auto s = Make();
+        ASSERT_EQ(s->PortLabels().size(), static_cast<std::size_t>(sim + 1));
+        EXPECT_EQ(s->PortLabels()[sim], "Simulated robot");
+        s->NotePortChoice(sim);
+        EXPECT_EQ(s->ToggleConnection(sim).outcome, ConnectResult::Outcome::kConnecting);
+        ASSERT_TRUE(WaitFor([&] { return s->connected(); }));
+        EXPECT_EQ(opened_.back(), "sim://zanth-robot-sim");
+        EXPECT_EQ(s->comPortIndex(), 0);
+        ASSERT_TRUE(s->Close(SettingsPath()).ok);
+    }
+    const IniFile saved = IniFile::Load(SettingsPath());
+    EXPECT_EQ(saved.GetString("SYSTEM", "PORT", "", 16), "0");
+    EXPECT_EQ(saved.GetString("SYSTEM", "PORTDEVICE", "", 4096), "sim://zanth-robot-sim");
+    EXPECT_EQ(Make()->PortSelection(-1), sim);
+    // Without the simulator the list is COM1..COM48 as ever, and the saved index is selected.
+    setenv("ZANTH_ROBOT_SIM", "", 1);
+    auto without = Make();
+    EXPECT_EQ(without->PortLabels().size(), static_cast<std::size_t>(sim));
+    EXPECT_EQ(without->PortSelection(-1), 0);
+    unsetenv("ZANTH_ROBOT_SIM");
+}
+
 }  // namespace
 }  // namespace zanth
