@@ -106,7 +106,7 @@ mkdir -p "$home" "$WORK/empty"
   "$bin" --lang en >"$WORK/emulator.log" 2>&1) &
 EMU_PID=$!
 PIDS+=($EMU_PID)
-timeout 20 xdotool search --sync --onlyvisible --name "Zanth" >/dev/null || fail "no window"
+find_window 20 "Zanth" || fail "no window"
 kill -TERM "$EMU_PID"
 wait_for 15 bash -c "! kill -0 $EMU_PID 2>/dev/null" || fail "the emulator did not end"
 ini=$home/.config/zanth-emulator/Zanth-Emulator.ini

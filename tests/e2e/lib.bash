@@ -67,6 +67,16 @@ start_sim() {
 }
 
 # start_emulator [args...]: runs the emulator in $WORK/run, sets EMU_PID and WID.
+# find_window SECONDS NAME: the first visible window whose name matches, in FOUND. Searched again and again
+# rather than with --sync: a window that vanishes while xdotool walks the tree ends that search with an X
+# error, and the next one does not meet it.
+find_window() {
+  local limit=$1 name=$2
+  FOUND=
+  window_named() { FOUND=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1); [ -n "$FOUND" ]; }
+  wait_for "$limit" window_named "$name"
+}
+
 start_emulator() {
   mkdir -p "$WORK/run"
   # A settings file in the start folder keeps the settings there (a portable folder).
@@ -78,7 +88,8 @@ start_emulator() {
      >"$WORK/emulator.log" 2>&1) &
   EMU_PID=$!
   PIDS+=($EMU_PID)
-  WID=$(timeout 20 xdotool search --sync --onlyvisible --name "Zanth" | head -n1)
+  find_window 20 "Zanth"
+  WID=$FOUND
   [ -n "$WID" ] || fail "no window within 20 s; log: $(head -c 2000 "$WORK/emulator.log")"
   timeout 10 xdotool windowfocus --sync "$WID" || fail "the window did not take the focus"
   wait_for 10 painted || fail "the window was never painted"

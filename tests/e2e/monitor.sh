@@ -51,7 +51,8 @@ run_language() {  # lang, title of the monitor
   xdotool key F1
   wait_for 10 menu_open || fail "no menu after F1"
   xdotool key Down Down Down Return
-  MID=$(timeout 10 xdotool search --sync --onlyvisible --name "$title" | head -n1)
+  find_window 10 "$title"
+  MID=$FOUND
   [ -n "$MID" ] || fail "no monitor window named $title"
   # Keys go on driving while the monitor is the active window, after a click in its rows too: L1 let go
   # and held again there reaches the robot.

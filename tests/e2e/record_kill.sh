@@ -32,7 +32,8 @@ menu_file() {
   wait_for 10 more || fail "no menu after F1"
   # shellcheck disable=SC2046
   xdotool key $(printf 'Down %.0s' $(seq "$downs")) Return
-  chooser=$(timeout 10 xdotool search --sync --onlyvisible --name "$title" | head -n1)
+  find_window 10 "$title"
+  chooser=$FOUND
   [ -n "$chooser" ] || fail "no file chooser named $title"
   timeout 10 xdotool windowfocus --sync "$chooser"
   [ -z "$typed" ] || xdotool type --delay 20 "$typed"
