@@ -3,12 +3,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -19,6 +21,9 @@
 
 namespace zanth {
 namespace {
+
+// What a window manager's frame and title bar may take around the window.
+constexpr int kFrameRoom = 24;
 
 // The rows are pulled in this often; the plot every kPlotEvery-th time.
 constexpr int kRefreshMs = 250;
@@ -135,7 +140,13 @@ int MonitorRows::Sync() {
 LinkMonitorWindow::LinkMonitorWindow(const AppContext& app, LinkTraffic& traffic, QWidget* parent)
     : QWidget(parent, Qt::Window), app_(app), traffic_(traffic) {
     setWindowTitle(Tr(Msg::kMonitorTitle));
-    resize(940, 640);
+    // The first size fits the screen, also a small one at a large scale; the layout may still ask for more.
+    QSize size(940, 640);
+    if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() - QSize(kFrameRoom, 2 * kFrameRoom);
+        size = size.boundedTo(room.expandedTo(QSize(1, 1)));
+    }
+    resize(size);
     auto* layout = new QVBoxLayout(this);
     auto* buttons = new QHBoxLayout;
     pause_ = new QPushButton(Tr(Msg::kMonitorPause), this);

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@
 #include "control/devices_factory.h"
 #include "control/link_traffic.h"
 #include "panel/link_monitor.h"
+
 #include "panel/main_window.h"
 
 namespace zanth {
@@ -136,6 +138,10 @@ TEST_F(LinkMonitorTest, TheMonitorHoldsItsPlaceAndKeysDriveWhileItIsActive) {
     w->show();
     w->OpenMonitor();
     LinkMonitorWindow* monitor = w->monitorWindow();
+    // It opens no larger than the screen it is on.
+    const QRect screen = monitor->screen()->availableGeometry();
+    EXPECT_LE(monitor->width(), screen.width());
+    EXPECT_LE(monitor->height(), screen.height());
     MonitorModel& model = w->session().traffic().monitor();
     std::int64_t at = 0;
     const auto add = [&](int rows) {
