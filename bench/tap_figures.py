@@ -2,7 +2,7 @@
 """Short presses against the running emulator and the robot simulator on a pseudo-terminal, under a private
 Xvfb: taps of 10, 30 and 50 ms from the keyboard (XTest), the mouse on the picture, one of the program's virtual
 pads and a remote-control client, each at a random phase of the wire's rhythm, counted when a message to the
-robot carries them; then key presses held at uniform phases, timed against the next message. The frames are read
+robot carries them; then key and pad presses held at random phases, timed against the next message. The frames are read
 off the simulator's output with their arrival times. Prints, never asserts.
 
 usage: bench/tap_figures.py BUILD_DIR [--taps N] [--presses N] [--sources key,mouse,pad,remote]
@@ -92,22 +92,22 @@ def count_taps(wire, item, tap):
     return counts
 
 
-def key_latency(wire):
-    """A key held at a random phase: does the very next message carry it, and how long to it and to the frame?
-    Timed from the return of xdotool, when the X server has taken the press."""
+def latency(wire, item, down, up):
+    """A press held at a random phase: does the very next message carry it, and how long to it and to the frame?
+    Timed from the return of the call that pressed (xdotool's, when the X server has taken the press)."""
     rides, to_frame, to_next = 0, [], []
     for _ in range(presses):
         time.sleep(random.uniform(0.15, 0.4))
-        xdo("keydown", "q")
+        down()
         t0 = time.monotonic()
-        seen = wire.wait(t0, lambda held: "L1" in held)
+        seen = wire.wait(t0, lambda held: item in held)
         after = wire.since(t0)
         if seen is not None and after:
             to_frame.append((seen - t0) * 1000)
             to_next.append((after[0][0] - t0) * 1000)
-            rides += "L1" in after[0][1]
-        xdo("keyup", "q")
-        wire.wait(time.monotonic(), lambda held: "L1" not in held)
+            rides += item in after[0][1]
+        up()
+        wire.wait(time.monotonic(), lambda held: item not in held)
     return rides, to_frame, to_next, presses - len(to_frame)
 
 
@@ -169,12 +169,18 @@ try:
         print(f"taps {name:<6}: " + ", ".join(f"{ms} ms {n} of {taps}" for ms, n in counts.items()) +
               f" reached the robot (target {taps} of {taps})")
 
-    rides, to_frame, to_next, unseen = key_latency(wire) if presses else (0, [], [], 0)
-    if to_frame:
-        print(f"key press -> frame on wire: {rides} of {len(to_frame)} ride the very next message (target >= 99 of 100); "
-              f"median {statistics.median(to_frame):.1f} ms to the frame, {statistics.median(to_next):.1f} ms to the "
-              f"next message ({statistics.median(to_frame) - statistics.median(to_next):+.1f} ms, target within 5 ms); "
-              f"{unseen} not seen on the wire within 2 s")
+    for name, item, down, up in [("key", "L1", lambda: xdo("keydown", "q"), lambda: xdo("keyup", "q")),
+                                 ("pad", "1", lambda: os.write(pads, b"0 button 2 1\n"),
+                                  lambda: os.write(pads, b"0 button 2 0\n"))]:
+        if not presses or name not in sources:
+            continue
+        rides, to_frame, to_next, unseen = latency(wire, item, down, up)
+        if to_frame:
+            print(f"{name} press -> frame on wire: {rides} of {len(to_frame)} ride the very next message "
+                  f"(target >= 99 of 100); median {statistics.median(to_frame):.1f} ms to the frame, "
+                  f"{statistics.median(to_next):.1f} ms to the next message "
+                  f"({statistics.median(to_frame) - statistics.median(to_next):+.1f} ms, target within 5 ms); "
+                  f"{unseen} not seen on the wire within 2 s")
     xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # Disconnect
     time.sleep(0.3)
     xdo("windowfocus", "--sync", wid, "key", "Escape")

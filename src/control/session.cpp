@@ -88,7 +88,10 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     // Just before each message leaves, the newest state of the devices goes into it.
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
         sampledAt_ = std::chrono::steady_clock::now();
-        if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+        if (linkRunning() && !traffic_->playing()) {
+            link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+            WatchPadBeforeMessage();
+        }
     });
     // A remote press that comes after that sample still rides the message about to leave: sampled again,
     // but only in that short window, so that a busy client costs no keyboard reads the rest of the time.

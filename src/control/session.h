@@ -21,6 +21,8 @@
 #include "model/settings.h"
 #include "remote/remote_server.h"
 
+class QTimer;
+
 class QSocketNotifier;
 
 namespace zanth {
@@ -274,6 +276,7 @@ class ControlSession : public QObject {
     void TakeTaps();
     void TakePadTaps();
     void ResampleIfLate();
+    void WatchPadBeforeMessage();
     KeyStates KeysWithTaps();
     RemoteInput RemoteWithTaps();
     void ShowPadAndMouseTaps();
@@ -331,6 +334,7 @@ class ControlSession : public QObject {
     PressLatch latch_;
     std::unique_ptr<FrameDecoder> decoder_;
     std::unique_ptr<QSocketNotifier> keyNotifier_;
+    QTimer* padLead_ = nullptr;  // asks the pad for presses in the moments before a message leaves
     KeyStates keyTaps_{};
     ItemSet remoteTaps_, padTaps_, mouseTaps_;
     ItemSet mouseHeldByTick_;  // clicks the tick holds for one tick

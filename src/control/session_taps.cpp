@@ -1,6 +1,7 @@
 // Presses shorter than the time between two samples: every source reports the presses it saw begin, the
 // tick shows each once, and the latch keeps each on the frames until a message has carried it.
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -74,6 +75,24 @@ void ControlSession::WatchKeyEvents() {
         TakeKeyTaps();
         ResampleIfLate();
     });
+}
+
+// A pad press in the lead before a message is found by asking the pad every couple of milliseconds until the
+// message leaves: keys and clicks have events for that, a pad only its state.
+void ControlSession::WatchPadBeforeMessage() {
+    if (model_.gamepadReady == 0) return;
+    if (padLead_ == nullptr) {
+        padLead_ = new QTimer(this);
+        padLead_->setTimerType(Qt::PreciseTimer);
+        padLead_->setInterval(2);
+        connect(padLead_, &QTimer::timeout, this, [this] {
+            if (std::chrono::steady_clock::now() - sampledAt_ >= std::chrono::milliseconds(kSampleLeadMs))
+                padLead_->stop();
+            else if (gamepad_->PressWaiting())
+                ResampleIfLate();
+        });
+    }
+    padLead_->start();
 }
 
 void ControlSession::TakeKeyTaps() {

@@ -59,6 +59,9 @@ class GamepadDevice : public GamepadSticks {
     // A reading of the buttons and hats at each press since the last call, in order: a button or hat
     // direction pressed and let go between two polls shows here only. Nothing while the pad may not be read.
     virtual std::vector<GamepadState> TakePresses() { return {}; }
+    // Whether a button or hat went down since the last poll. Cheap enough to ask a few times before each
+    // message: a pad has no descriptor to watch, as the keyboard has.
+    virtual bool PressWaiting() { return false; }
 
     GamepadState state = GamepadState::Neutral();
 };

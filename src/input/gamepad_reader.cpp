@@ -302,6 +302,17 @@ void GamepadReader::CollectPresses() {
     }
 }
 
+bool GamepadReader::PressWaiting() {
+    if (!device_ || !device_->joystick) return false;
+    SDL_JoystickUpdate();
+    SDL_Event events[32];
+    const int n = SDL_PeepEvents(events, 32, SDL_PEEKEVENT, SDL_JOYHATMOTION, SDL_CONTROLLERBUTTONDOWN);
+    return std::any_of(events, events + std::max(n, 0), [](const SDL_Event& e) {
+        return e.type == SDL_JOYBUTTONDOWN || e.type == SDL_CONTROLLERBUTTONDOWN ||
+               (e.type == SDL_JOYHATMOTION && e.jhat.value != SDL_HAT_CENTERED);
+    });
+}
+
 std::vector<GamepadState> GamepadReader::TakePresses() {
     return std::exchange(presses_, {});
 }

@@ -60,6 +60,7 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     // The buttons and hat directions pressed since the last call, from SDL's events, each as a reading of
     // that moment.
     std::vector<GamepadState> TakePresses() override;
+    bool PressWaiting() override;
 
     // The pads connected now, in SDL's order.
     static std::vector<PadInfo> ConnectedPads();

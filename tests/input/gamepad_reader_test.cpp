@@ -85,8 +85,10 @@ TEST_F(GamepadReaderTest, PressesBetweenTwoPollsAreTakenOnce) {
     GamepadReader joystick;
     ASSERT_TRUE(joystick.Create(kAlwaysActive, 1));
     ASSERT_EQ(joystick.Poll(), 0);
+    EXPECT_FALSE(joystick.PressWaiting());
     auto change = [](auto&&... set) { (set(), ...), SDL_JoystickUpdate(); };
     change([&] { SDL_JoystickSetVirtualButton(pad, 3, SDL_PRESSED); });
+    EXPECT_TRUE(joystick.PressWaiting());  // asked again just before a message, the press is seen
     change([&] { SDL_JoystickSetVirtualButton(pad, 3, SDL_RELEASED); });
     change([&] { SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_UP); });
     change([&] { SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_CENTERED); });
@@ -97,6 +99,7 @@ TEST_F(GamepadReaderTest, PressesBetweenTwoPollsAreTakenOnce) {
     EXPECT_EQ(presses[0].buttons[3], kButtonDownByte);
     EXPECT_EQ(presses[1].pov[0], 0);
     EXPECT_TRUE(joystick.TakePresses().empty());
+    EXPECT_FALSE(joystick.PressWaiting());
 }
 
 TEST_F(GamepadReaderTest, AxesTheDeviceLacksReadCentred) {
