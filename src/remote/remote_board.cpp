@@ -39,8 +39,9 @@ void RemoteBoard::Heard(quint64 id, const RemoteMessage& message, std::int64_t n
     ++c.view.messages;
     const RemoteItems before = c.hold.items;
     ApplyRemoteMessage(c.hold, message, now);
-    // A press let go again before the next sample must still reach one frame.
-    if (c.greeted) presses_ |= c.hold.items & ~before;
+    // A press let go again before the next sample must still reach one frame, unless it was read only after
+    // its client had fallen silent: then it is as late for the robot as its hold.
+    if (c.greeted && !Silent(c, RemoteNowUs())) presses_ |= c.hold.items & ~before;
 }
 
 RemoteItems RemoteBoard::TakePresses() {

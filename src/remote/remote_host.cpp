@@ -1,11 +1,15 @@
 #include "remote/remote_host.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
+
 #include <algorithm>
 #include <tuple>
 #include <utility>
@@ -44,6 +48,15 @@ QString AddressOf(const QAbstractSocket* socket) {
 }
 QString AddressOf(const QWebSocket* socket) {
     return AddressOf(socket->peerAddress());
+}
+
+// How long ago the kernel took the connection's last data: the thread may have been busy since.
+std::int64_t DataAgeUs(const QTcpSocket* socket) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (getsockopt(static_cast<int>(socket->socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return 0;
+    return std::int64_t{info.tcpi_last_data_recv} * 1000;
 }
 
 QString HostName(const QHostAddress& a) {
@@ -195,7 +208,7 @@ void RemoteHost::Arrived(QTcpSocket* socket) {
     const QByteArray fresh = socket->peek(available).sliced(std::min(w.leftover, available));
     w.leftover = available;
     if (fresh.isEmpty()) return;
-    w.arrivalUs = now;
+    w.arrivalUs = now - DataAgeUs(socket);
     if (w.budget.Spend(w.frames.Feed(fresh), fresh.size(), now)) return;
     auto c = clients_.find(w.client);
     if (c != clients_.end())
