@@ -12,8 +12,11 @@ ZANTH_TEST_PACKAGES=(
   xvfb xauth xdotool imagemagick x11-utils sox ser2net python3-websockets
   pandoc weasyprint poppler-utils
   desktop-file-utils appstream
-  chromium chromium-driver python3-selenium
+  chromium chromium-driver python3-selenium nodejs
 )
+# npm packages, pinned: axe-core (the remote page's browser test) and Lighthouse (bench/page_figures.py, a
+# version that runs on Debian 12's Node).
+ZANTH_NPM_PACKAGES=(axe-core@4.14.1 lighthouse@12.2.3)
 ZANTH_PACKAGE_PACKAGES=(
   pandoc weasyprint dpkg-dev file debootstrap lintian
 )
@@ -33,4 +36,18 @@ zanth_install_deps() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}" ||
     return 1
   echo "== Installed: ${missing[*]}"
+}
+
+# zanth_npm_dir NAME: installs the pinned version of npm package NAME (from ZANTH_NPM_PACKAGES) once, in a folder
+# of its own under ~/.cache/zanth-emulator/npm, and prints the package's folder.
+zanth_npm_dir() {
+  local spec p
+  for p in "${ZANTH_NPM_PACKAGES[@]}"; do [ "${p%@*}" = "$1" ] && spec=$p; done
+  [ -n "${spec:-}" ] || { echo "zanth_npm_dir: $1 is not pinned in scripts/deps.sh" >&2; return 1; }
+  local dir=${ZANTH_NPM_CACHE:-$HOME/.cache/zanth-emulator/npm}/$spec
+  if [ ! -e "$dir/node_modules/$1/package.json" ]; then
+    echo "== Installing $spec from npm" >&2
+    npm install --prefix "$dir" --no-save --no-audit --no-fund --loglevel=error "$spec" >&2 || return 1
+  fi
+  echo "$dir/node_modules/$1"
 }
