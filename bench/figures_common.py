@@ -1,6 +1,7 @@
 """What the figure scripts share: child processes ended on the way out, a private Xvfb, the robot simulator on a
-pseudo-terminal with a settings file that maps COM1 to it, xdotool, and the CPU time of a process."""
-import os, signal, subprocess
+pseudo-terminal with a settings file that maps COM1 to it, xdotool, the CPU time of a process, the simulator's
+decoded lines as they arrive, a free loopback port and the remote server's file."""
+import json, os, select, signal, socket, subprocess, sys, threading, time
 
 procs = []
 
@@ -50,3 +51,60 @@ def start_sim(build, work):
     os.makedirs(run)
     subprocess.run([f"{build}/tools/ini_tool/zanth-ini", f"{run}/Zanth-Emulator.ini", "PORTS", "COM1", pty], check=True)
     return sim, run
+
+
+class Wire:
+    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held), read on a thread."""
+
+    def __init__(self, stream):
+        self.lines, self.lock = [], threading.Lock()
+        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+
+    def _read(self, stream):
+        buf = b""
+        while True:
+            if not select.select([stream], [], [], 0.5)[0]:
+                continue
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                return
+            now = time.monotonic()
+            buf += chunk
+            while b"\n" in buf:
+                line, buf = buf.split(b"\n", 1)
+                parts = line.decode(errors="replace").split(" | ")
+                if len(parts) >= 2 and parts[1].startswith("buttons:"):
+                    with self.lock:
+                        self.lines.append((now, set(parts[1][len("buttons:"):].split()) - {"-"}))
+
+    def since(self, t):
+        with self.lock:
+            return [(at, held) for at, held in self.lines if at >= t]
+
+    def wait(self, t, test, limit=2.0):
+        """The arrival time of the first line after t that passes test, or None."""
+        end = time.monotonic() + limit
+        while time.monotonic() < end:
+            hit = next((at for at, held in self.since(t) if test(held)), None)
+            if hit is not None:
+                return hit
+            time.sleep(0.003)
+        return None
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def read_info(run):
+    """The remote server's file of a portable run (port, token, addresses), waited for up to 20 s."""
+    end = time.monotonic() + 20
+    while time.monotonic() < end:
+        try:
+            with open(os.path.join(run, "remote.json")) as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            time.sleep(0.1)
+    sys.exit("no remote.json")

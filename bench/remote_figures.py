@@ -14,11 +14,11 @@ ones, wrong tokens, pings before hello).
 
 usage: bench/remote_figures.py BUILD_DIR [--presses N] [--seconds S] [--silences N]
 """
-import asyncio, json, os, random, select, socket, statistics, subprocess, sys, tempfile, threading, time
+import asyncio, json, os, random, socket, statistics, subprocess, sys, tempfile, threading, time
 
 import websockets
 
-from figures_common import cleanup, cpu_seconds, spawn, start_sim, start_xvfb, xdo
+from figures_common import Wire, cleanup, cpu_seconds, free_port, read_info, spawn, start_sim, start_xvfb, xdo
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 100
@@ -30,53 +30,8 @@ ITEMS = ["1", "2", "3", "4", "L1", "R1", "L2", "R2"]
 RATE = 60
 
 
-class Wire:
-    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held), read on a thread."""
-
-    def __init__(self, stream):
-        self.lines, self.lock = [], threading.Lock()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        buf = b""
-        while True:
-            ready, _, _ = select.select([stream], [], [], 0.5)
-            if not ready:
-                continue
-            chunk = os.read(stream.fileno(), 4096)
-            if not chunk:
-                return
-            now = time.monotonic()
-            buf += chunk
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                parts = line.decode(errors="replace").split(" | ")
-                if len(parts) >= 2 and parts[1].startswith("buttons:"):
-                    held = set(parts[1][len("buttons:"):].split()) - {"-"}
-                    with self.lock:
-                        self.lines.append((now, held))
-
-    def since(self, t):
-        with self.lock:
-            return [(at, held) for at, held in self.lines if at >= t]
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def read_token(run):
-    path = os.path.join(run, "remote.json")
-    end = time.monotonic() + 20
-    while time.monotonic() < end:
-        try:
-            with open(path) as f:
-                return json.load(f)["token"]
-        except (OSError, ValueError, KeyError):
-            time.sleep(0.1)
-    sys.exit(f"no token in {path}")
+    return read_info(run)["token"]
 
 
 class Client:

@@ -7,11 +7,11 @@ off the simulator's output with their arrival times. Prints, never asserts.
 
 usage: bench/tap_figures.py BUILD_DIR [--taps N] [--presses N] [--sources key,mouse,pad,remote]
 """
-import asyncio, json, os, random, select, socket, statistics, subprocess, sys, tempfile, threading, time
+import asyncio, json, os, random, statistics, subprocess, sys, tempfile, time
 
 import websockets
 
-from figures_common import cleanup, spawn, start_sim, start_xvfb, xdo
+from figures_common import Wire, cleanup, free_port, read_info, spawn, start_sim, start_xvfb, xdo
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/test")
 taps = int(sys.argv[sys.argv.index("--taps") + 1]) if "--taps" in sys.argv else 30
@@ -19,62 +19,6 @@ presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.a
 sources = sys.argv[sys.argv.index("--sources") + 1].split(",") if "--sources" in sys.argv else ["key", "mouse", "pad", "remote"]
 work = tempfile.mkdtemp(prefix="zanth-taps.")
 LENGTHS_MS = [10, 30, 50]
-
-
-class Wire:
-    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held), read on a thread."""
-
-    def __init__(self, stream):
-        self.lines, self.lock = [], threading.Lock()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        buf = b""
-        while True:
-            if not select.select([stream], [], [], 0.5)[0]:
-                continue
-            chunk = os.read(stream.fileno(), 4096)
-            if not chunk:
-                return
-            now = time.monotonic()
-            buf += chunk
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                parts = line.decode(errors="replace").split(" | ")
-                if len(parts) >= 2 and parts[1].startswith("buttons:"):
-                    with self.lock:
-                        self.lines.append((now, set(parts[1][len("buttons:"):].split()) - {"-"}))
-
-    def since(self, t):
-        with self.lock:
-            return [(at, held) for at, held in self.lines if at >= t]
-
-    def wait(self, t, test, limit=2.0):
-        """The arrival time of the first line after t that passes test, or None."""
-        end = time.monotonic() + limit
-        while time.monotonic() < end:
-            hit = next((at for at, held in self.since(t) if test(held)), None)
-            if hit is not None:
-                return hit
-            time.sleep(0.003)
-        return None
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read_info(run):
-    end = time.monotonic() + 20
-    while time.monotonic() < end:
-        try:
-            with open(os.path.join(run, "remote.json")) as f:
-                return json.load(f)
-        except (OSError, ValueError):
-            time.sleep(0.1)
-    sys.exit("no remote.json")
 
 
 def count_taps(wire, item, tap):
