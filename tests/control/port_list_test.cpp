@@ -159,7 +159,6 @@ TEST_F(PortListTest, TheSimulatedRobotFollowsTheComEntriesAndIsRememberedByName)
     auto without = Make();
     EXPECT_EQ(without->PortLabels().size(), static_cast<std::size_t>(sim));
     EXPECT_EQ(without->PortSelection(-1), 0);
-    unsetenv("ZANTH_ROBOT_SIM");
 }
 
 }  // namespace
