@@ -73,8 +73,8 @@ start_sim() {
 find_window() {
   local limit=$1 name=$2
   FOUND=
-  window_named() { FOUND=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1); [ -n "$FOUND" ]; }
-  wait_for "$limit" window_named "$name"
+  find_window_once() { FOUND=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1); [ -n "$FOUND" ]; }
+  wait_for "$limit" find_window_once "$name"
 }
 
 start_emulator() {
