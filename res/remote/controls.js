@@ -356,19 +356,13 @@ window.Zanth.Controls = (send, lifted) => {
     return stopped;
   }
 
-  // The picture and the sticks take the room their cells have; the picture goes when too small to read.
+  // The picture takes the room its cell has, and goes when too small to read.
   function layout() {
     const pic = $("pic");
-    if (artBox) {
-      const w = Math.min(pic.clientWidth, pic.clientHeight * aspect);
-      Object.assign(artBox.style, { width: w + "px", height: w / aspect + "px" });
-      artBox.hidden = w < 80;
-    }
-    for (const stick of Object.values(sticks)) {
-      const cell = stick.el.parentElement;
-      const size = Math.max(88, Math.min(cell.clientWidth, cell.clientHeight, 300));
-      Object.assign(stick.el.style, { width: size + "px", height: size + "px" });
-    }
+    if (!artBox) return;
+    const w = Math.min(pic.clientWidth, pic.clientHeight * aspect);
+    Object.assign(artBox.style, { width: w + "px", height: w / aspect + "px" });
+    artBox.hidden = w < 80;
   }
   new ResizeObserver(layout).observe(board);
 

@@ -36,6 +36,9 @@
   let pingTimer = 0;
   let state = null;
   let robotName = "";
+  // The first answer usually comes at once: the page says it is waiting only when it does not.
+  let patient = true;
+  setTimeout(() => { patient = false; render(); }, 1000);
 
   // A page added to the home screen opens without the fragment: it keeps the key it was last given.
   function kept() {
@@ -264,10 +267,10 @@
       kind = told.stale ? "big" : "";
     }    else if (waiting && !ready) { text = T.waitingAllow; kind = "info"; }
     else if (!ready) {
-      text = silent ? T.programSilent : everReady ? T.programLost : T.waiting;
+      text = silent ? T.programSilent : everReady ? T.programLost : patient ? "" : T.waiting;
       kind = everReady ? "" : "info";
     }
-    else if (!state) { text = T.waiting; kind = "info"; }
+    else if (!state) { text = patient ? "" : T.waiting; kind = "info"; }
     else if (link === "disconnected") { text = T.robotOff; kind = "info"; }
     else if (link === "connecting") { text = T.robotConnecting; kind = "info"; }
     else if (link === "reconnecting") text = T.robotLost;
