@@ -191,7 +191,7 @@ window.Zanth.Controls = (send, lifted) => {
     stick.el.setAttribute("aria-label", side === "l" ? T.leftStick : T.rightStick);
     stick.el.addEventListener("pointerdown", (event) => {
       event.preventDefault();
-      stick.el.focus({ preventScroll: true });
+      stick.el.focus({ preventScroll: true, focusVisible: false });
       if (!live || stick.pointer !== null) return pointers.set(event.pointerId, { dead: true });
       stick.el.setPointerCapture(event.pointerId);
       Object.assign(stick, { pointer: event.pointerId, ox: event.clientX, oy: event.clientY });
