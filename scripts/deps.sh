@@ -46,6 +46,8 @@ zanth_npm_dir() {
   [ -n "${spec:-}" ] || { echo "zanth_npm_dir: $1 is not pinned in scripts/deps.sh" >&2; return 1; }
   local dir=${ZANTH_NPM_CACHE:-$HOME/.cache/zanth-emulator/npm}/$spec
   if [ ! -e "$dir/node_modules/$1/package.json" ]; then
+    # Debian's own nodejs comes without npm; a Node.js that brings its own npm is left as it is.
+    command -v npm >/dev/null || zanth_install_deps npm >&2 || return 1
     echo "== Installing $spec from npm" >&2
     npm install --prefix "$dir" --no-save --no-audit --no-fund --loglevel=error "$spec" >&2 || return 1
   fi
