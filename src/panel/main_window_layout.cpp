@@ -310,10 +310,8 @@ void MainWindow::ShowSoundLabels() {
             1, silent ? soundList_->palette().brush(QPalette::Disabled, QPalette::Text) : QBrush());
         row->setToolTip(1, silent ? Tr(Msg::kSoundNoFile) : QString());
     }
-    // The list is narrow: each column takes what its heading and cells need and no more, so that the sound's
-    // name is seen whole beside the controller item and ON/OFF; Repeat is reached by scrolling sideways.
-    int least[4] = {};
-    for (int c = 0; c < 4; ++c) least[c] = soundList_->header()->sectionSizeHint(c);
+    // The list is narrow: its columns take what their texts need, and it scrolls sideways.
+    const int least[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
     FitColumns(soundList_, least);
 }
 
