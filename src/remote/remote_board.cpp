@@ -1,5 +1,6 @@
 #include "remote/remote_board.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zanth {
@@ -34,14 +35,17 @@ void RemoteBoard::Heard(quint64 id, const RemoteMessage& message, std::int64_t n
     auto it = clients_.find(id);
     if (it == clients_.end()) return;
     Client& c = it->second;
-    if (Silent(c, now)) c.hold.Clear();
+    // Its bytes may have come a while before they were read: silent by now, it has been let go on the wire
+    // already, and its hold does not come back.
+    const std::int64_t read = std::max(now, RemoteNowUs());
+    if (Silent(c, read)) c.hold.Clear();
     c.heardUs = now;
     ++c.view.messages;
     const RemoteItems before = c.hold.items;
     ApplyRemoteMessage(c.hold, message, now);
     // A press let go again before the next sample must still reach one frame, unless it was read only after
     // its client had fallen silent: then it is as late for the robot as its hold.
-    if (c.greeted && !Silent(c, RemoteNowUs())) presses_ |= c.hold.items & ~before;
+    if (c.greeted && !Silent(c, read)) presses_ |= c.hold.items & ~before;
 }
 
 RemoteItems RemoteBoard::TakePresses() {
