@@ -41,15 +41,15 @@ zanth_install_deps() {
 # zanth_npm_dir NAME: installs the pinned version of npm package NAME (from ZANTH_NPM_PACKAGES) once, in a folder
 # of its own under ~/.cache/zanth-emulator/npm, and prints the package's folder.
 zanth_npm_dir() {
-  local spec p
-  for p in "${ZANTH_NPM_PACKAGES[@]}"; do [ "${p%@*}" = "$1" ] && spec=$p; done
-  [ -n "${spec:-}" ] || { echo "zanth_npm_dir: $1 is not pinned in scripts/deps.sh" >&2; return 1; }
-  local dir=${ZANTH_NPM_CACHE:-$HOME/.cache/zanth-emulator/npm}/$spec
+  local pinned p
+  for p in "${ZANTH_NPM_PACKAGES[@]}"; do [ "${p%@*}" = "$1" ] && pinned=$p; done
+  [ -n "${pinned:-}" ] || { echo "zanth_npm_dir: $1 is not pinned in scripts/deps.sh" >&2; return 1; }
+  local dir=${ZANTH_NPM_CACHE:-$HOME/.cache/zanth-emulator/npm}/$pinned
   if [ ! -e "$dir/node_modules/$1/package.json" ]; then
     # Debian's own nodejs comes without npm; a Node.js that brings its own npm is left as it is.
     command -v npm >/dev/null || zanth_install_deps npm >&2 || return 1
-    echo "== Installing $spec from npm" >&2
-    npm install --prefix "$dir" --no-save --no-audit --no-fund --loglevel=error "$spec" >&2 || return 1
+    echo "== Installing $pinned from npm" >&2
+    npm install --prefix "$dir" --no-save --no-audit --no-fund --loglevel=error "$pinned" >&2 || return 1
   fi
   echo "$dir/node_modules/$1"
 }
