@@ -18,11 +18,11 @@ Every loop is bounded in count and in time; the script stops by itself and print
 
 usage: bench/remote_flood_figures.py BUILD_DIR [--runs N] [--seconds S] [--parts abcde]
 """
-import asyncio, json, multiprocessing, os, select, socket, statistics, subprocess, sys, tempfile, threading, time
+import asyncio, json, multiprocessing, os, select, socket, statistics, subprocess, sys, tempfile, time
 
 import websockets
 
-from figures_common import cleanup, spawn, start_sim, start_xvfb, xdo
+from figures_common import Wire, cleanup, free_port, read_info, spawn, start_sim, start_xvfb, xdo
 
 
 def arg(name, default, kind):
@@ -38,36 +38,6 @@ CLK = os.sysconf("SC_CLK_TCK")
 
 
 # ---- What the program does: its wire, its server thread, its stderr
-
-
-class Wire:
-    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held), read on a thread."""
-
-    def __init__(self, stream):
-        self.lines, self.lock = [], threading.Lock()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        buf = b""
-        while True:
-            ready, _, _ = select.select([stream], [], [], 0.5)
-            if not ready:
-                continue
-            chunk = os.read(stream.fileno(), 65536)
-            if not chunk:
-                return
-            now = time.monotonic()
-            buf += chunk
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                fields = line.decode(errors="replace").split(" | ")
-                if len(fields) >= 2 and fields[1].startswith("buttons:"):
-                    with self.lock:
-                        self.lines.append((now, set(fields[1][len("buttons:"):].split()) - {"-"}))
-
-    def since(self, t):
-        with self.lock:
-            return [(at, held) for at, held in self.lines if at >= t]
 
 
 def thread_cpu(pid, name):
@@ -91,21 +61,8 @@ def stderr_lines(path):
         return f.read().count(b"\n")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def read_token(run):
-    end = time.monotonic() + 20
-    while time.monotonic() < end:
-        try:
-            with open(os.path.join(run, "remote.json")) as f:
-                return json.load(f)["token"]
-        except (OSError, ValueError, KeyError):
-            time.sleep(0.1)
-    sys.exit("no remote.json")
+    return read_info(run)["token"]
 
 
 def spread(values, unit="", fmt="{:.0f}"):
