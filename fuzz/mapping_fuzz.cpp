@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<zanth::MappingEntry> rows = LoadOrDie(path, &encoding);
     if (!zanth::SaveMappingFile(path, rows).ok) std::abort();
     // A CP932 file whose only bytes that are not UTF-8 stood in values the save wrote anew reads as UTF-8
-    // afterwards (some kana pairs are valid UTF-8): its bytes are kept, the reader's guess of them changes, as
-    // for a new file below.
+    // afterwards (some kana pairs are valid UTF-8): its bytes are kept, the reader's guess of them changes,
+    // as for a new file below.
     zanth::TextEncoding again = encoding;
     if (LoadOrDie(path, &again) != rows && text && again == encoding) std::abort();
     // A new file in CP932 is told from UTF-8 by its bytes alone, and a few half-width kana are valid UTF-8
