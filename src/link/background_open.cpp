@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <system_error>
 
 #include "link/port_catalog.h"
 #include "link/serial_port.h"
@@ -18,12 +17,6 @@ namespace zanth {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void Signal(int fd) {
-    std::uint64_t one = 1;
-    while (fd >= 0 && write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
 
 void Consume(int fd) {
     std::uint64_t count = 0;
@@ -42,7 +35,9 @@ std::unique_ptr<Port> OpenLinkPort(const std::string& device, int wakeFd, std::s
     return SerialPort::Open(device, reason);
 }
 
-BackgroundOpener::BackgroundOpener(QObject* parent) : QObject(parent) {}
+BackgroundOpener::BackgroundOpener(QObject* parent) : QObject(parent) {
+    connect(this, &BackgroundOpener::tried, this, &BackgroundOpener::OnTried, Qt::QueuedConnection);
+}
 
 BackgroundOpener::~BackgroundOpener() {
     Cancel();
@@ -51,38 +46,37 @@ BackgroundOpener::~BackgroundOpener() {
 bool BackgroundOpener::Begin(std::string device, OpenFn open, int periodMs, int tries, std::string* reason,
                              int delayMs) {
     Cancel();
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    nudgeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     tries_ = 0;
-    try {
-        if (stopFd_ < 0 || nudgeFd_ < 0) throw std::system_error(errno, std::generic_category());
-        thread_ = std::thread(&BackgroundOpener::Run, this, std::move(device), std::move(open), periodMs,
-                              tries, delayMs);
-    } catch (const std::system_error& e) {
-        if (reason != nullptr) *reason = e.what();
-        Join();
+    nudgeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (nudgeFd_ < 0) {
+        if (reason != nullptr) *reason = std::strerror(errno);
+        return false;
+    }
+    const quint64 generation = generation_;
+    auto run = [=, this, device = std::move(device), open = std::move(open)]() mutable {
+        Run(std::move(device), std::move(open), periodMs, tries, delayMs, generation);
+    };
+    if (!thread_.Start(std::move(run), reason)) {
+        Cancel();
         return false;
     }
     return true;
 }
 
 void BackgroundOpener::TryNow() {
-    Signal(nudgeFd_);
+    std::uint64_t one = 1;
+    while (nudgeFd_ >= 0 && write(nudgeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
 }
 
 void BackgroundOpener::Cancel() {
-    Signal(stopFd_);
-    Join();
+    thread_.Stop();
+    if (nudgeFd_ >= 0) close(nudgeFd_);
+    nudgeFd_ = -1;
+    // What the tries ended meanwhile sent is still on its way: it is for no try now.
+    ++generation_;
     std::lock_guard lock(mutex_);
     port_.reset();
-}
-
-void BackgroundOpener::Join() {
-    if (thread_.joinable()) thread_.join();
-    for (int* fd : {&stopFd_, &nudgeFd_}) {
-        if (*fd >= 0) close(*fd);
-        *fd = -1;
-    }
 }
 
 std::unique_ptr<Port> BackgroundOpener::Take() {
@@ -90,35 +84,56 @@ std::unique_ptr<Port> BackgroundOpener::Take() {
     return std::move(port_);
 }
 
-void BackgroundOpener::Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs) {
+void BackgroundOpener::Report(quint64 generation, Outcome outcome, const std::string& reason) {
+    emit tried(generation, outcome, QString::fromStdString(reason), QPrivateSignal{});
+}
+
+void BackgroundOpener::OnTried(quint64 generation, Outcome outcome, const QString& reason) {
+    if (generation != generation_) return;
+    switch (outcome) {
+        case Outcome::kOpened:
+            emit opened();
+            break;
+        case Outcome::kFailed:
+            emit tryFailed(reason);
+            break;
+        case Outcome::kGaveUp:
+            emit gaveUp(reason);
+            break;
+    }
+}
+
+void BackgroundOpener::Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs,
+                           quint64 generation) {
     if (delayMs > 0 && !Sleep(Clock::now() + std::chrono::milliseconds(delayMs))) return;
+    const int stopFd = thread_.wakeFd();
     std::string reason;
     for (;;) {
         const auto began = Clock::now();
         ++tries_;
         Consume(nudgeFd_);
-        std::unique_ptr<Port> port = open(device, stopFd_, &reason);
-        pollfd stop{stopFd_, POLLIN, 0};
+        std::unique_ptr<Port> port = open(device, stopFd, &reason);
+        pollfd stop{stopFd, POLLIN, 0};
         if (poll(&stop, 1, 0) > 0) return;  // cancelled: a port that opened meanwhile closes here
         if (port != nullptr) {
             {
                 std::lock_guard lock(mutex_);
                 port_ = std::move(port);
             }
-            emit opened();
+            Report(generation, Outcome::kOpened, {});
             return;
         }
         if (tries > 0 && tries_ >= tries) {
-            emit gaveUp(QString::fromStdString(reason));
+            Report(generation, Outcome::kGaveUp, reason);
             return;
         }
-        emit tryFailed(QString::fromStdString(reason));
+        Report(generation, Outcome::kFailed, reason);
         if (!Sleep(began + std::chrono::milliseconds(periodMs))) return;
     }
 }
 
 bool BackgroundOpener::Sleep(Clock::time_point due) {
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {nudgeFd_, POLLIN, 0}};
+    pollfd fds[2] = {{thread_.wakeFd(), POLLIN, 0}, {nudgeFd_, POLLIN, 0}};
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
         const int ready = poll(fds, 2, static_cast<int>(std::max<long long>(left, 0)));

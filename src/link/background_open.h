@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "link/port.h"
+#include "link/worker_thread.h"
 
 namespace zanth {
 
@@ -23,7 +23,8 @@ std::unique_ptr<Port> OpenLinkPort(const std::string& device, int wakeFd, std::s
 
 // Opens a port on a thread of its own, and tries again until it opens, so that the GUI thread never waits
 // on a device that is not there or a network that does not answer. Every call belongs to the thread that
-// owns the object; the signals come from the opening thread.
+// owns the object, and so do the signals: each one is for the try under way, never for one cancelled or
+// replaced before its result came.
 class BackgroundOpener : public QObject {
     Q_OBJECT
   public:
@@ -49,21 +50,28 @@ class BackgroundOpener : public QObject {
     // Tries made since the last Begin (for tests and the log).
     int tries() const { return tries_.load(); }
 
+    enum class Outcome { kOpened, kFailed, kGaveUp };
+    Q_ENUM(Outcome)
+
   signals:
     void opened();
     void gaveUp(QString reason);
     // A try failed and another follows.
     void tryFailed(QString reason);
+    // From the opening thread: what a try of the Begin numbered `generation` came to.
+    void tried(quint64 generation, zanth::BackgroundOpener::Outcome outcome, QString reason, QPrivateSignal);
 
   private:
-    void Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs);
+    void Run(std::string device, OpenFn open, int periodMs, int tries, int delayMs, quint64 generation);
     // Asleep until `due`, a nudge or the end; false at the end.
     bool Sleep(std::chrono::steady_clock::time_point due);
-    void Join();
+    // On the owner's thread: the public signal of a try of the current Begin.
+    void OnTried(quint64 generation, Outcome outcome, const QString& reason);
+    void Report(quint64 generation, Outcome outcome, const std::string& reason);
 
-    std::thread thread_;
-    int stopFd_ = -1;  // readable for good once the tries are to end
+    WorkerThread thread_;  // its wake-up descriptor ends the tries
     int nudgeFd_ = -1;
+    quint64 generation_ = 0;  // owner's thread only: the Begin whose results count
     std::atomic<int> tries_{0};
     std::mutex mutex_;  // guards port_
     std::unique_ptr<Port> port_;

@@ -1,13 +1,8 @@
 #include "link/link_worker.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <system_error>
 #include <utility>
 
 #include "link/log.h"
@@ -59,9 +54,7 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
         return false;
     };
     if (port == nullptr) return fail("no port");
-    if (thread_.joinable()) return fail("a link is already running");
-    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) return fail(std::strerror(errno));
+    if (thread_.Running()) return fail("a link is already running");
     {
         // A frame of an earlier link is stale: the robot gets nothing until the next SetFrame.
         std::lock_guard lock(mutex_);
@@ -76,18 +69,11 @@ bool LinkWorker::Start(std::unique_ptr<Port> port, std::string* reason) {
         playing_ = false;
     }
     stopping_ = false;
-    wakeFd_ = wake;
     const QString device = QString::fromStdString(port->Device());
-    try {
-        thread_ = std::thread(&LinkWorker::Run, this, std::move(port));
-    } catch (const std::system_error& e) {
-        {
-            std::lock_guard lock(mutex_);
-            emergency::Withdraw(std::exchange(lastWord_, 0));  // never armed: no frame was set
-        }
-        close(wakeFd_);
-        wakeFd_ = -1;
-        return fail(e.what());
+    if (!thread_.Start([this, port = std::move(port)]() mutable { Run(std::move(port)); }, reason)) {
+        std::lock_guard lock(mutex_);
+        emergency::Withdraw(std::exchange(lastWord_, 0));  // never armed: no frame was set
+        return false;
     }
     emit started(device);
     return true;
@@ -102,7 +88,7 @@ void LinkWorker::SetFrame(const ControllerFrame& frame, bool replyWanted) {
 }
 
 void LinkWorker::Stop(std::optional<ControllerFrame> finalFrame) {
-    if (!thread_.joinable()) return;
+    if (!thread_.Running()) return;
     {
         std::lock_guard lock(mutex_);
         finalFrame_ = finalFrame;
@@ -110,18 +96,12 @@ void LinkWorker::Stop(std::optional<ControllerFrame> finalFrame) {
         if (finalFrame) emergency::SetLed(lastWord_, LedLit(*finalFrame));
     }
     stopping_ = true;
-    // The eventfd stays readable once written, so every wait the thread is in or enters ends at once.
-    std::uint64_t one = 1;
-    while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-    thread_.join();
-    close(wakeFd_);
-    wakeFd_ = -1;
+    thread_.Stop();
     StopPlaying();
 }
 
 bool LinkWorker::Play(std::vector<TimedMessage> messages) {
-    if (!thread_.joinable() || messages.empty()) return false;
+    if (!thread_.Running() || messages.empty()) return false;
     std::lock_guard lock(mutex_);
     played_.swap(messages);
     playedNext_ = 0;
@@ -153,7 +133,7 @@ void LinkWorker::Run(std::unique_ptr<Port> port) {
                failure.detail.c_str());
         emit linkFailed(failure);
         // Asleep until Stop: a dead port answers every poll at once, so touching it again would spin.
-        pollfd p{wakeFd_, POLLIN, 0};
+        pollfd p{thread_.wakeFd(), POLLIN, 0};
         while (!Stopping()) poll(&p, 1, -1);
     }
     Finish(*port);
@@ -172,7 +152,7 @@ void LinkWorker::Run(std::unique_ptr<Port> port) {
 
 // The link's rhythm until Stop or a failure; the result of the call that ended it.
 PortResult LinkWorker::Pump(Port& port) {
-    PortResult r = port.Discard(kOpenDiscardMs, wakeFd_);
+    PortResult r = port.Discard(kOpenDiscardMs, thread_.wakeFd());
     garbageSince_.reset();
     while (r.status == Status::kOk && !Stopping()) r = SendOne(port);
     return r;
@@ -183,20 +163,20 @@ PortResult LinkWorker::SendOne(Port& port) {
     PortResult r = AwaitTurn(port);
     if (r.status != Status::kOk || Stopping()) return r;
     emit frameWanted();
-    r = port.Discard(LeadMs(), wakeFd_);
+    r = port.Discard(LeadMs(), thread_.wakeFd());
     turnInput_ += r.count;
     if (r.status != Status::kOk || Stopping()) return r;
 
     Outgoing out;
     if (!TakeMessage(out)) return r;
-    r = WriteMessage(port, out.message, kWriteRoomMs, wakeFd_);
+    r = WriteMessage(port, out.message, kWriteRoomMs, thread_.wakeFd());
     if (r.status != Status::kOk) {
         cutShort_ = r.count > 0;
         return r;
     }
     ++messagesSent_;
     MarkSent(out, Clock::now());
-    r = port.Drain(kOutputStallMs, wakeFd_);
+    r = port.Drain(kOutputStallMs, thread_.wakeFd());
     if (r.status != Status::kOk) return r;
     ++messagesLeft_;
     const bool replyWanted = out.message[0] == 'k';
@@ -302,7 +282,7 @@ PortResult LinkWorker::AwaitTurn(Port& port) {
         const std::optional<Clock::time_point> due = PlayedDue();
         const int left = due ? MsUntil(*due - std::chrono::milliseconds(kSampleLeadMs)) : 0;
         if (left == 0) break;
-        r = port.Discard(std::min(left, kFrameDiscardMs), wakeFd_);
+        r = port.Discard(std::min(left, kFrameDiscardMs), thread_.wakeFd());
     }
     return r;
 }
@@ -311,14 +291,14 @@ PortResult LinkWorker::AwaitTurn(Port& port) {
 // that reply, come late.
 PortResult LinkWorker::DiscardAfterReply(Port& port, int ms) {
     if (!replyPending_) {
-        PortResult r = port.Discard(ms, wakeFd_);
+        PortResult r = port.Discard(ms, thread_.wakeFd());
         turnInput_ += r.count;
         return r;
     }
     replyPending_ = false;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
     ReplyRead late;
-    PortResult r = port.Read(late.bytes.data(), kReplyBytes, ms, wakeFd_);
+    PortResult r = port.Read(late.bytes.data(), kReplyBytes, ms, thread_.wakeFd());
     turnInput_ += r.count;
     if (r.status != Status::kOk || Stopping()) return r;
     late.count = r.count;
@@ -327,7 +307,7 @@ PortResult LinkWorker::DiscardAfterReply(Port& port, int ms) {
     emit replyRead(late);
     // A full buffer ends the read early; the rest of the time is still discarded.
     if (const int left = MsUntil(end); left > 0) {
-        r = port.Discard(left, wakeFd_);
+        r = port.Discard(left, thread_.wakeFd());
         turnInput_ += r.count;
     }
     return r;
@@ -336,7 +316,7 @@ PortResult LinkWorker::DiscardAfterReply(Port& port, int ms) {
 // The whole 25 ms are read unless 128 bytes come, as the robot may answer in pieces.
 PortResult LinkWorker::ReadReply(Port& port, ReplyRead::Status* status) {
     ReplyRead reply;
-    PortResult r = port.Read(reply.bytes.data(), kReplyBytes, kReplyTimeoutMs, wakeFd_);
+    PortResult r = port.Read(reply.bytes.data(), kReplyBytes, kReplyTimeoutMs, thread_.wakeFd());
     if (r.status != Status::kOk || Stopping()) return r;
     reply.count = r.count;
     reply.atUs = LinkClockUs();

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/emergency.h"
@@ -16,6 +15,7 @@
 #include "link/link_events.h"
 #include "link/link_failure.h"
 #include "link/port.h"
+#include "link/worker_thread.h"
 
 namespace zanth {
 
@@ -49,7 +49,7 @@ class LinkWorker : public QObject {
     // tries to send it as a last "K" message, after the message under way. The port is closed when Stop
     // returns. Safe without Start and when called again.
     void Stop(std::optional<ControllerFrame> finalFrame);
-    bool IsRunning() const { return thread_.joinable(); }
+    bool IsRunning() const { return thread_.Running(); }
     // Messages handed to the port since construction (for tests and measurements).
     std::uint64_t MessagesSent() const { return messagesSent_.load(); }
     // Messages whose output left the port (its queue drained after them), and turns in which garbage came
@@ -107,8 +107,7 @@ class LinkWorker : public QObject {
     PortResult WriteMessage(Port& port, const WireMessage& message, int ms, int wakeFd);
     bool Stopping() const { return stopping_.load(); }
 
-    std::thread thread_;
-    int wakeFd_ = -1;
+    WorkerThread thread_;
     bool cutShort_ = false;      // link thread only: a message went out in part
     bool replyPending_ = false;  // link thread only: the last reply window stayed empty; it may come late
     long long turnInput_ = 0;    // link thread only: bytes dropped or read before this turn's message

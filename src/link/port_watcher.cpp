@@ -1,7 +1,6 @@
 #include "link/port_watcher.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -9,7 +8,6 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <system_error>
 
 #include "link/log.h"
 #include "link/ports.h"
@@ -75,26 +73,12 @@ PortWatcher::~PortWatcher() {
 }
 
 bool PortWatcher::Start(std::string* reason) {
-    if (thread_.joinable()) return true;
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    try {
-        if (stopFd_ < 0) throw std::system_error(errno, std::generic_category());
-        thread_ = std::thread(&PortWatcher::Run, this);
-    } catch (const std::system_error& e) {
-        if (reason != nullptr) *reason = e.what();
-        Stop();
-        return false;
-    }
-    return true;
+    if (thread_.Running()) return true;
+    return thread_.Start([this] { Run(); }, reason);
 }
 
 void PortWatcher::Stop() {
-    std::uint64_t one = 1;
-    while (stopFd_ >= 0 && write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-    if (thread_.joinable()) thread_.join();
-    if (stopFd_ >= 0) close(stopFd_);
-    stopFd_ = -1;
+    thread_.Stop();
 }
 
 std::vector<SerialDevice> PortWatcher::Latest() const {
@@ -131,7 +115,7 @@ void PortWatcher::Run() {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
             timeout = static_cast<int>(std::max<long long>(left, 0));
         }
-        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {in, POLLIN, 0}};
+        pollfd fds[2] = {{thread_.wakeFd(), POLLIN, 0}, {in, POLLIN, 0}};
         const int ready = poll(fds, in >= 0 ? 2 : 1, timeout);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0 || fds[0].revents != 0) break;

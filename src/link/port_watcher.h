@@ -3,10 +3,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/port_catalog.h"
+#include "link/worker_thread.h"
 
 namespace zanth {
 
@@ -47,8 +47,7 @@ class PortWatcher : public QObject {
 
     std::string root_;
     ScanFn scan_;
-    std::thread thread_;
-    int stopFd_ = -1;
+    WorkerThread thread_;       // its wake-up descriptor ends the watch
     mutable std::mutex mutex_;  // guards latest_
     std::vector<SerialDevice> latest_;
 };
