@@ -60,9 +60,7 @@ class LinkMonitorWindow : public QWidget {
 
     QTableView* table() const { return table_; }
     QPushButton* pauseButton() const { return pause_; }
-    QPushButton* clearButton() const { return clear_; }
     QPushButton* saveButton() const { return save_; }
-    QLabel* countersLabel() const { return counters_; }
     BatteryPlot* plot() const { return plot_; }
     // Shows what came since the last refresh; its timer calls it while the window is shown.
     void Refresh();

@@ -93,8 +93,7 @@ void MainWindow::NeutralY() {
 
 void MainWindow::ToggleSound(int row) {
     if (!session_->ToggleSound(row)) return;
-    if (QTreeWidgetItem* item = soundList_->topLevelItem(row))
-        item->setText(1, model().soundEffects[static_cast<std::size_t>(row)].enabled ? "ON" : "OFF");
+    ShowSoundRow(row);
 }
 
 // ---- The tick and what it shows
@@ -283,7 +282,6 @@ void MainWindow::Terminate() {
 }
 
 bool MainWindow::ConfirmQuit() {
-    if (quitAnswer_) return *quitAnswer_;
     QMessageBox box(QMessageBox::Question, windowTitle(), KeepLineEndsTogether(Tr(Msg::kQuitWhileConnected)),
                     QMessageBox::NoButton, this);
     QPushButton* yes = box.addButton(Tr(Msg::kYes), QMessageBox::YesRole);

@@ -75,11 +75,9 @@ class MainWindow : public QDialog {
     QPushButton* connectButton() const { return connectButton_; }
     QPushButton* operationButton() const { return operationButton_; }
     QPushButton* soundButton() const { return soundButton_; }
-    QPushButton* soundStopButton() const { return soundStopButton_; }
     QPushButton* closeButton() const { return closeButton_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* xButton() const { return xButton_; }
-    QPushButton* yButton() const { return yButton_; }
     QLineEdit* axisLine() const { return axisLine_; }
     QLineEdit* keyboardStatus() const { return keyboardStatus_; }
     QLineEdit* gamepadStatus() const { return gamepadStatus_; }
@@ -98,8 +96,7 @@ class MainWindow : public QDialog {
     RemoteWindow* remoteWindow() const { return remote_; }
     // "Remote: 2" while browsers or scripts that said hello are connected; hidden when none is.
     QLabel* remoteMark() const { return remoteMark_; }
-    // The battery level as a number beside the meter, and the lamp that blinks with every message.
-    QLabel* batteryNumber() const { return batteryNumber_; }
+    // The lamp that blinks with every message.
     LinkIndicator* linkIndicator() const { return indicator_; }
     // "REC" while recording, "PLAY" while a session plays; hidden otherwise.
     QLabel* activityMark() const { return activityMark_; }
@@ -123,8 +120,6 @@ class MainWindow : public QDialog {
     // The tear-down of closing (devices shut, neutral frame, port closed, settings saved) without touching
     // the window: for a process that ends under it, e.g. when the display is gone.
     void TearDownInPlace() { Teardown(); }
-    // Tests answer the question the window asks before closing while connected (unset: it asks the user).
-    void setQuitAnswer(std::optional<bool> answer) { quitAnswer_ = answer; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -146,6 +141,7 @@ class MainWindow : public QDialog {
     void SetupSliders();
     void FillSoundList();
     void ShowSoundLabels();
+    void ShowSoundRow(int row);
     void FillPortList();
     void FitPortBox();
     void PressAt(const QPoint& pos);
@@ -173,7 +169,6 @@ class MainWindow : public QDialog {
     bool tornDown_ = false;
     bool messageBoxes_ = true;
     bool terminating_ = false;
-    std::optional<bool> quitAnswer_;
     QString lastConnectError_;
     QString lastMessage_;
     std::optional<SaveResult> saveResult_;

@@ -289,30 +289,40 @@ void MainWindow::FillSoundList() {
         const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
         auto* row = new QTreeWidgetItem(soundList_);
         row->setText(0, QString::fromStdString(m.item(e.item).displayName));
-        row->setText(1, e.enabled ? "ON" : "OFF");
     }
     ShowSoundLabels();
 }
 
-// Columns 2 and 3: the sound's name or its file's name (the tool tip gives the whole path), and Repeat.
+// Columns 1 to 3: the switch, the sound's name or its file's name, and Repeat.
 void MainWindow::ShowSoundLabels() {
-    const ControllerModel& m = model();
-    for (int i = 0; i < m.soundEffectCount; ++i) {
-        const SoundEffect& e = m.soundEffects[static_cast<std::size_t>(i)];
-        QTreeWidgetItem* row = soundList_->topLevelItem(i);
-        if (row == nullptr) continue;
-        row->setText(2, QString::fromStdString(session_->SoundLabel(i)));
-        row->setToolTip(2, PlainTip(QString::fromStdString(e.file)));
-        row->setText(3, e.repeat ? "ON" : "OFF");
-        // Switched on, but with no file nothing plays: the switch is shown greyed.
-        const bool silent = e.file.empty();
-        row->setForeground(
-            1, silent ? soundList_->palette().brush(QPalette::Disabled, QPalette::Text) : QBrush());
-        row->setToolTip(1, silent ? Tr(Msg::kSoundNoFile) : QString());
-    }
+    for (int i = 0; i < model().soundEffectCount; ++i) ShowSoundRow(i);
     // The list is narrow: its columns take what their texts need, and it scrolls sideways.
     const int least[4] = {app_.japanese() ? 50 : 60, 40, 100, 100};
     FitColumns(soundList_, least);
+}
+
+// The list is too narrow to show a row whole (the sound's name is cut after a few letters, Repeat is out
+// of sight), so every cell of a row carries the whole row as its tool tip, the file's path included.
+void MainWindow::ShowSoundRow(int row) {
+    QTreeWidgetItem* item = soundList_->topLevelItem(row);
+    if (item == nullptr || row < 0 || row >= model().soundEffectCount) return;
+    const SoundEffect& e = model().soundEffects[static_cast<std::size_t>(row)];
+    const QString label = QString::fromStdString(session_->SoundLabel(row));
+    item->setText(1, e.enabled ? "ON" : "OFF");
+    item->setText(2, label);
+    item->setText(3, e.repeat ? "ON" : "OFF");
+    // Switched on, but with no file nothing plays: the switch is shown greyed.
+    const bool silent = e.file.empty();
+    item->setForeground(1,
+                        silent ? soundList_->palette().brush(QPalette::Disabled, QPalette::Text) : QBrush());
+    auto line = [](const QString& heading, const QString& value) { return heading + ": " + value; };
+    QStringList tip{line(soundList_->headerItem()->text(0), item->text(0)),
+                    line(soundList_->headerItem()->text(1), Tr(e.enabled ? Msg::kOn : Msg::kOff)),
+                    line(soundList_->headerItem()->text(2), silent ? Tr(Msg::kSoundNoFile) : label)};
+    if (!silent && label != QString::fromStdString(e.file)) tip << "  " + QString::fromStdString(e.file);
+    tip << line(soundList_->headerItem()->text(3), Tr(e.repeat ? Msg::kOn : Msg::kOff));
+    const QString text = PlainTip(tip.join('\n'));
+    for (int column = 0; column < soundList_->columnCount(); ++column) item->setToolTip(column, text);
 }
 
 void MainWindow::FillPortList() {

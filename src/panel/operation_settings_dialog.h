@@ -66,8 +66,6 @@ class OperationSettingsDialog : public QDialog {
     // Off: failures are only kept in lastError() (tests).
     void setMessageBoxesEnabled(bool on) { messageBoxes_ = on; }
     const QString& lastError() const { return lastError_; }
-    // Whether the live data view has a gamepad open.
-    bool dataViewReady() const { return liveReady_; }
     // Whether Detect is waiting for a key, button or axis.
     bool detecting() const { return detecting_; }
     // Rows of the data view highlighted as recently changed.
