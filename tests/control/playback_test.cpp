@@ -187,9 +187,14 @@ TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
     ASSERT_TRUE(Drive([&] { return !traffic().playing() && Played() == planned.messages.size(); }, 15s));
     EXPECT_EQ(traffic().PlaybackNote(), app_->Tr(Msg::kPlaybackFinished));
 
+    // Through the pause the robot gets nothing pressed and the sticks centred, with the command byte and the
+    // lit LED of the message before it.
+    const WireMessage neutral = {'K', 0xFF, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, 0xF3};
+    ASSERT_GT(planned.gaps[0].fillers, 0u);
+    for (std::size_t k = 0; k < planned.gaps[0].fillers; ++k)
+        EXPECT_EQ(planned.messages[planned.gaps[0].firstFiller + k].bytes, neutral) << k;
     // A frame that holds anything is followed by the next within the held pause: in the plan, which the
     // link keeps (never early; a loaded machine may only make it late).
-    const WireMessage& neutral = planned.messages[planned.gaps[0].firstFiller].bytes;
     for (std::size_t i = 0; i + 1 < planned.messages.size(); ++i) {
         if (planned.messages[i].bytes == neutral) continue;
         EXPECT_LT(planned.messages[i + 1].offsetUs - planned.messages[i].offsetUs, kHeldPauseUs) << i;
@@ -237,6 +242,10 @@ TEST(PlayedSession, APortLostMarkPlaysAsNeutralAndLongPausesAreCut) {
         }
     }
     ASSERT_TRUE(recorder.Finish(&reason)) << reason;
+    // A program that knows no "lost" line calls the file newer, not damaged: its format is 2, not 1.
+    std::string header;
+    std::getline(std::ifstream(path), header);
+    EXPECT_EQ(header.rfind("zanth-session\t2\t", 0), 0u) << header;
     SessionFileError fault;
     RecordedSession recorded = ReadSessionFile(path, &fault);
     ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
@@ -247,7 +256,8 @@ TEST(PlayedSession, APortLostMarkPlaysAsNeutralAndLongPausesAreCut) {
     EXPECT_TRUE(played.gaps[0].lost);
     EXPECT_FALSE(played.gaps[1].lost);
     EXPECT_EQ(played.gaps[1].playedUs, kPlayedGapUs);
-    const WireMessage neutral = BuildMessage(NeutralFrame(false), true);
+    // Nothing pressed, the sticks centred; the command byte and the unlit LED as before the pause.
+    const WireMessage neutral = {'k', 0xFF, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, 0xFB};
     std::size_t next = 0;  // the recorded message expected next
     std::int64_t cut = 0;
     for (std::size_t i = 0; i < played.messages.size(); ++i) {
@@ -377,6 +387,8 @@ TEST_F(PlaybackTest, ARecordingCutShortPlaysUpToItsLastWholeLineAndDisconnectEnd
         std::ifstream in(file);  // what a kill would leave
         text.assign(std::istreambuf_iterator<char>(in), {});
     }
+    // No port lost in it: format 1, which every older program plays.
+    EXPECT_EQ(text.rfind("zanth-session\t1\t", 0), 0u) << text.substr(0, 40);
     const std::string halfALine = text.substr(text.rfind('\n', text.size() - 2) + 1, 12);
     std::size_t kept = 0;
     for (const std::string& tail : {std::string(), halfALine}) {
