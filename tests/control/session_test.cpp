@@ -25,7 +25,6 @@
 #include "fakes.h"
 #include "input/apply.h"
 #include "input/gamepad_reader.h"
-#include "input/rumble_rules.h"
 #include "link/link_worker.h"
 #include "link/port.h"
 #include "link/wire.h"
@@ -189,7 +188,11 @@ TEST_F(SessionTest, ThePadRumblesWhenTheMeterTurnsRedAndWhenThePortIsLost) {
         tickWith(60);
         tickWith(60);
         EXPECT_EQ(pulses, on ? 1 : 0);
-        now += RumbleRules::kRepeatMs;
+        // While the meter stays red the driver is reminded every 30 s, not sooner.
+        now += 29'000;
+        tickWith(60);
+        EXPECT_EQ(pulses, on ? 1 : 0);
+        now += 1'000;
         tickWith(60);
         EXPECT_EQ(pulses, on ? 2 : 0);
         robot.Hangup();

@@ -7,7 +7,7 @@
 namespace zanth {
 namespace {
 
-constexpr std::uint32_t kRepeat = RumbleRules::kRepeatMs;
+constexpr std::uint32_t kRepeat = 30'000;  // the reminder the driver relies on while the meter stays red
 constexpr std::uint32_t kSecond = RumbleRules::kPulseMs + RumbleRules::kGapMs;
 
 // Each case: ticks of (time, red, lost), and the times at which a pulse starts.
