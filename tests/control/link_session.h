@@ -82,6 +82,19 @@ class LinkSessionTest : public ::testing::Test {
         return true;
     }
 
+    // Lets the link's signals in without ticking, until `done` or `limit`: only the samples taken for the
+    // messages read the devices meanwhile.
+    bool Await(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            QEventLoop loop;
+            QTimer::singleShot(1, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return true;
+    }
+
     // Holds (or lets go of) the key bound to `item`.
     void Key(int item, bool down) {
         keyboard_->down[static_cast<std::size_t>(session_->model().item(item).keyCode)] =

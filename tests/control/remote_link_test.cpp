@@ -1,6 +1,10 @@
 // A remote client's input on the wire: the simulator on a pseudo-terminal hears it like a key's, and stops
 // hearing it soon after the client falls silent.
 #include <QWebSocket>
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <utility>
 
 #include "link/frame.h"
 #include "link_session.h"
@@ -88,6 +92,71 @@ TEST_F(RemoteLinkTest, AKeyAndAClientHoldTheSameButtonUntilBothLetGo) {
     EXPECT_TRUE(LastSentHasL1());
     Say(R"({"type":"release","item":"L1"})");
     ASSERT_TRUE(Drive([&] { return !LastSentHasL1(); }, 5s, [&] { Say(R"({"type":"ping"})"); }));
+
+    // The other way round: the client lets go first, and the key still holds the button.
+    const ControllerItem& l1 = session_->model().item(kItemL1);
+    Key(kItemL1, true);
+    Say(R"({"type":"press","item":"L1"})");
+    ASSERT_TRUE(Drive([&] { return l1.remoteDown != 0; }, 5s, [&] { Say(R"({"type":"ping"})"); }));
+    Say(R"({"type":"release","item":"L1"})");
+    ASSERT_TRUE(Drive([&] { return l1.remoteDown == 0; }, 5s, [&] { Say(R"({"type":"ping"})"); }));
+    EXPECT_TRUE(l1.IsPressed());
+    mark = sent_.size();
+    ASSERT_TRUE(Drive([&] { return sent_.size() > mark + 2; }, 5s));
+    for (std::size_t i = mark; i < sent_.size(); ++i) EXPECT_TRUE(L1(sent_[i])) << i;
+}
+
+TEST_F(RemoteLinkTest, AfterDisconnectAndConnectNoMessageCarriesAHoldUntilTheClientPressesAgain) {
+    Connect({"--keep-open"});
+    Greet();
+    const auto ping = [&] { Say(R"({"type":"ping"})"); };
+    Say(R"({"type":"press","item":"L1"})");
+    ASSERT_TRUE(Drive([&] { return LastSentHasL1(); }, 5s, ping));
+    ASSERT_EQ(session_->ToggleConnection(2).outcome, ConnectResult::Outcome::kDisconnected);
+    const std::int64_t reconnectedUs = LinkClockUs();
+    ASSERT_EQ(session_->ToggleConnection(2).outcome, ConnectResult::Outcome::kConnected);
+    // The client stays and keeps talking, but holds nothing until it presses again.
+    std::vector<SentMessage> after;
+    ASSERT_TRUE(Drive(
+        [&] {
+            after.clear();
+            std::copy_if(sent_.begin(), sent_.end(), std::back_inserter(after),
+                         [&](const SentMessage& m) { return m.sentAtUs > reconnectedUs; });
+            return after.size() >= 4;
+        },
+        5s, ping));
+    for (const SentMessage& m : after) EXPECT_FALSE(L1(m)) << m.sentAtUs - reconnectedUs;
+    Say(R"({"type":"press","item":"L1"})");
+    ASSERT_TRUE(Drive([&] { return LastSentHasL1(); }, 5s, ping));
+}
+
+// A press that comes after the frame for the next message was sampled still rides that message.
+TEST_F(RemoteLinkTest, APressInTheLeadBeforeAMessageRidesIt) {
+    Connect({});
+    Greet();
+    // No ticks from here: only the sample for each message, and a sample taken again, read the client.
+    bool armed = false;
+    std::optional<std::size_t> aimed;  // the message about to leave when the client pressed
+    const QMetaObject::Connection c =
+        QObject::connect(&session_->link(), &LinkWorker::frameWanted, session_.get(), [&] {
+            if (!std::exchange(armed, false)) return;
+            Say(R"({"type":"press","item":"L1"})");
+            aimed = sent_.size();
+        });
+    // Each try may miss on a loaded machine (the press has 8 ms to get through the server's thread); without
+    // the sample taken again, every one rides the message after.
+    int rode = 0;
+    for (int attempt = 0; attempt < 20 && rode == 0; ++attempt) {
+        aimed.reset();
+        armed = true;
+        ASSERT_TRUE(Await([&] { return aimed && sent_.size() > *aimed; }, 5s));
+        if (L1(sent_[*aimed])) ++rode;
+        Say(R"({"type":"release","item":"L1"})");
+        const std::size_t mark = sent_.size();
+        ASSERT_TRUE(Await([&] { return sent_.size() > mark && !LastSentHasL1(); }, 5s));
+    }
+    QObject::disconnect(c);
+    EXPECT_EQ(rode, 1);
 }
 
 }  // namespace
