@@ -76,6 +76,7 @@ struct Lookup {
     int doneFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::mutex mutex;
     int status = EAI_SYSTEM;
+    int error = 0;  // errno of the lookup's thread, for EAI_SYSTEM
     addrinfo* result = nullptr;
     ~Lookup() {
         if (result != nullptr) freeaddrinfo(result);
@@ -103,8 +104,10 @@ std::shared_ptr<Lookup> Resolve(const std::string& host, const std::string& port
         std::thread([lookup, host, port, hints] {
             addrinfo* found = nullptr;
             int status = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+            const int error = errno;
             std::lock_guard lock(lookup->mutex);
             lookup->status = status;
+            lookup->error = error;
             lookup->result = found;
             std::uint64_t one = 1;
             [[maybe_unused]] ssize_t n = write(lookup->doneFd, &one, sizeof one);
@@ -120,7 +123,7 @@ std::shared_ptr<Lookup> Resolve(const std::string& host, const std::string& port
     }
     std::lock_guard lock(lookup->mutex);
     if (lookup->status != 0) {
-        *reason = lookup->status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(lookup->status);
+        *reason = lookup->status == EAI_SYSTEM ? std::strerror(lookup->error) : gai_strerror(lookup->status);
         return nullptr;
     }
     return lookup;
