@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -76,10 +78,9 @@ TEST(TcpPort, ConnectKeepsItsTimeLimitAndEndsAtOnceWhenWoken) {
     std::string reason;
     auto start = Clock::now();
     EXPECT_EQ(TcpPort::Open(full.address(), 300, -1, &reason), nullptr);
-    const auto took = Clock::now() - start;
-    EXPECT_GE(took, 290ms);
-    EXPECT_LT(took, 300ms + std::chrono::milliseconds(test::kStallMs));
-    EXPECT_FALSE(reason.empty());
+    EXPECT_LT(Clock::now() - start, 300ms + std::chrono::milliseconds(test::kStallMs));
+    // It gave up for want of time, not at once for another reason.
+    EXPECT_EQ(reason, std::strerror(ETIMEDOUT));
 
     // Woken, it does not wait out even half of its limit.
     const int wake = eventfd(1, EFD_CLOEXEC);  // already readable
