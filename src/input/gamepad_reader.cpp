@@ -76,10 +76,7 @@ struct GamepadReader::Device {
 };
 
 GamepadReader::GamepadReader(int language)
-    : GamepadNames(language),
-      language_(language),
-      absBitsReader_(ReadAbsBits),
-      placeReader_([](int index) { return SystemPlace(index); }) {}
+    : GamepadNames(language), language_(language), absBitsReader_(ReadAbsBits) {}
 
 int PickPad(const std::vector<PadChoice>& connected, const PadChoice& wanted) {
     int first = -1, models = 0;
@@ -97,7 +94,7 @@ std::vector<PadChoice> GamepadReader::Listed(const std::string& guid) const {
     for (int i = 0; i < SDL_NumJoysticks(); ++i) {
         const char* name = SDL_JoystickNameForIndex(i);
         PadChoice pad{GuidText(SDL_JoystickGetDeviceGUID(i)), name ? name : "", {}};
-        if (pad.guid == guid) pad.place = placeReader_(i);
+        if (pad.guid == guid) pad.place = SystemPlace(i);
         pads.push_back(std::move(pad));
     }
     return pads;
@@ -133,10 +130,6 @@ std::string GamepadReader::PlaceOfDevice(const std::string& devicePath, const st
 GamepadReader::~GamepadReader() {
     Shutdown();
     if (sdlSubsystem_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
-}
-
-bool GamepadReader::opened() const {
-    return device_ != nullptr;
 }
 
 GamepadKind GamepadReader::kind() const {
@@ -177,7 +170,7 @@ bool GamepadReader::Create(std::function<bool()> windowIsActive, int background)
     const int chosen = choice_.any() ? -1 : PickPad(listed, choice_);
     for (int i = 0; i < static_cast<int>(listed.size()) && !device->joystick; ++i) {
         if (!choice_.any() && i != chosen) continue;
-        if (device->Attach(i, absBitsReader_)) device->place = placeReader_(i);
+        if (device->Attach(i, absBitsReader_)) device->place = SystemPlace(i);
     }
     if (!device->joystick) return false;
 

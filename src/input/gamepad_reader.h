@@ -46,7 +46,6 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     // Releases the gamepad. Safe to call at any time, also twice.
     void Shutdown() override;
 
-    bool opened() const;
     GamepadKind kind() const;
     // The opened gamepad's name and kind, e.g. "Xbox 360 Controller — game controller layout", in the
     // object's language; empty when none is open (also while the open one is unplugged).
@@ -54,7 +53,6 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     // A pad chosen by its GUID is opened wherever it is in SDL's list, also after replugging; while it is
     // absent Create fails, whatever other pads there are. A different choice lets go of the open pad.
     void Choose(const PadChoice& choice) override;
-    const PadChoice& choice() const { return choice_; }
     bool CanRumble() const override;
     bool Rumble(int ms) override;
     // The buttons and hat directions pressed since the last call, from SDL's events, each as a reading of
@@ -65,12 +63,9 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     // The pads connected now, in SDL's order.
     static std::vector<PadInfo> ConnectedPads();
 
-    // Where pad `index` of SDL's list is (PadChoice::place); tests give their own. Takes effect from the next
-    // Create.
-    using PlaceReader = std::function<std::string(int index)>;
-    void setPlaceReader(PlaceReader reader) { placeReader_ = std::move(reader); }
-    // The place from the system: the input device's unique id (a serial number, a Bluetooth address), else
-    // the USB socket ("usb1/1-2") from the device's place in sysfs, below `root` (tests) or "/".
+    // Where pad `index` of SDL's list is (PadChoice::place): the input device's unique id (a serial number, a
+    // Bluetooth address), else the USB socket ("usb1/1-2") from the device's place in sysfs, below `root`
+    // (tests) or "/".
     static std::string SystemPlace(int index, const std::string& root = "/");
     // The same for the device node SDL opened ("/dev/input/event5", "/dev/hidraw3").
     static std::string PlaceOfDevice(const std::string& devicePath, const std::string& root);
@@ -94,7 +89,6 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
 
     int language_ = 0;
     AbsBitsReader absBitsReader_;
-    PlaceReader placeReader_;
     PadChoice choice_;
 
     std::unique_ptr<Device> device_;

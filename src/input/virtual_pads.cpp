@@ -36,7 +36,7 @@ std::optional<long> Number(std::string_view text, int base = 10) {
 }  // namespace
 
 struct VirtualPads::Pad {
-    Spec spec;
+    Description description;
     int number = 0;
     SDL_Joystick* handle = nullptr;  // while plugged in
 
@@ -46,8 +46,8 @@ struct VirtualPads::Pad {
     }
 };
 
-std::vector<VirtualPads::Spec> VirtualPads::ParseSpecs(std::string_view text) {
-    std::vector<Spec> specs;
+std::vector<VirtualPads::Description> VirtualPads::ParseDescriptions(std::string_view text) {
+    std::vector<Description> descriptions;
     for (std::string_view entry : Split(text, ';')) {
         const std::size_t at = entry.rfind('@');
         if (at == std::string_view::npos || at == 0) continue;
@@ -56,26 +56,26 @@ std::vector<VirtualPads::Spec> VirtualPads::ParseSpecs(std::string_view text) {
         const auto vendor = Number(ids[0], 16), product = Number(ids[1], 16);
         if (!vendor || !product || *vendor <= 0 || *vendor > 0xFFFF || *product < 0 || *product > 0xFFFF)
             continue;
-        specs.push_back(
+        descriptions.push_back(
             {std::string(entry.substr(0, at)), static_cast<Uint16>(*vendor), static_cast<Uint16>(*product)});
     }
-    return specs;
+    return descriptions;
 }
 
 std::unique_ptr<VirtualPads> VirtualPads::FromEnvironment() {
     const char* text = std::getenv("ZANTH_VIRTUAL_PADS");
     if (text == nullptr) return nullptr;
-    std::vector<Spec> specs = ParseSpecs(text);
-    if (specs.empty()) return nullptr;
-    return std::make_unique<VirtualPads>(std::move(specs));
+    std::vector<Description> descriptions = ParseDescriptions(text);
+    if (descriptions.empty()) return nullptr;
+    return std::make_unique<VirtualPads>(std::move(descriptions));
 }
 
-VirtualPads::VirtualPads(std::vector<Spec> specs) {
+VirtualPads::VirtualPads(std::vector<Description> descriptions) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     sdl_ = SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
-    for (Spec& spec : specs) {
+    for (Description& description : descriptions) {
         auto pad = std::make_unique<Pad>();
-        pad->spec = std::move(spec);
+        pad->description = std::move(description);
         pad->number = static_cast<int>(pads_.size());
         if (sdl_) Plug(*pad);
         pads_.push_back(std::move(pad));
@@ -95,9 +95,9 @@ bool VirtualPads::Plug(Pad& pad) {
     desc.naxes = kAxes;
     desc.nhats = kHats;
     desc.nbuttons = kButtons;
-    desc.vendor_id = pad.spec.vendor;
-    desc.product_id = pad.spec.product;
-    desc.name = pad.spec.name.c_str();
+    desc.vendor_id = pad.description.vendor;
+    desc.product_id = pad.description.product;
+    desc.name = pad.description.name.c_str();
     desc.userdata = &pad;
     desc.Rumble = &Pad::OnRumble;
     const int index = SDL_JoystickAttachVirtualEx(&desc);
@@ -107,7 +107,7 @@ bool VirtualPads::Plug(Pad& pad) {
     // The GUID SDL made, for a test that writes it into a settings file as the chosen pad.
     char guid[33];
     SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(pad.handle), guid, sizeof guid);
-    std::fprintf(stderr, "virtual pad %d: %s %s\n", pad.number, guid, pad.spec.name.c_str());
+    std::fprintf(stderr, "virtual pad %d: %s %s\n", pad.number, guid, pad.description.name.c_str());
     return true;
 }
 

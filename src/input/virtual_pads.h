@@ -21,16 +21,16 @@ namespace zanth {
 
 class VirtualPads {
   public:
-    struct Spec {
+    struct Description {
         std::string name;
         std::uint16_t vendor = 0, product = 0;
     };
     // The pads of ZANTH_VIRTUAL_PADS, plugged in; nullptr when it is not set (or names none).
     static std::unique_ptr<VirtualPads> FromEnvironment();
     // "NAME@VVVV:PPPP;..." read as pads; entries that do not read so are left out.
-    static std::vector<Spec> ParseSpecs(std::string_view text);
+    static std::vector<Description> ParseDescriptions(std::string_view text);
 
-    explicit VirtualPads(std::vector<Spec> specs);
+    explicit VirtualPads(std::vector<Description> descriptions);
     ~VirtualPads();
     VirtualPads(const VirtualPads&) = delete;
     VirtualPads& operator=(const VirtualPads&) = delete;

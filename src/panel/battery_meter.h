@@ -15,11 +15,8 @@ class BatteryMeter : public QWidget {
     void setValue(int value);
     void setBarColour(const QColor& colour);
     void setStale(bool stale);
-    int value() const { return value_; }
     int minimum() const { return minimum_; }
     int maximum() const { return maximum_; }
-    QColor barColour() const { return colour_; }
-    bool stale() const { return stale_; }
 
   protected:
     void paintEvent(QPaintEvent*) override;
