@@ -293,6 +293,7 @@ constexpr std::array<const char*, kCount> kJapanese{
     "メッセージが多すぎます",
     "受信しないクライアント",
     "3 回目の不正なメッセージ",
+    "ユーザーが拒否しました",
     "リモート",
     "%1 が接続",
     "%1 が切断",
@@ -317,6 +318,21 @@ constexpr std::array<const char*, kCount> kJapanese{
     "メッセージ数",
     "リモート入力をすべて停止",
     "リモート: %1",
+    "新しいキー",
+    "新しいキーを作ります。接続中のクライアントはすべて切断され、スマートフォンは新しいコードを読み取る必要が"
+    "あります。",
+    "削除",
+    "新しいクライアントが操作する前に確認する",
+    "%1 (%2) がロボットを操作しようとしています。",
+    "許可",
+    "拒否",
+    "%1 (確認待ち)",
+    "ロボットの名前:",
+    "ポート:",
+    "コードに入れるアドレス:",
+    "キーは暗号化されずに Wi-Fi "
+    "を流れます。同じネットワークの人はキーを読み取れます。授業の後は「新しいキー」を押し、"
+    "知らないクライアントは削除してください。",
 };
 
 constexpr std::array<const char*, kCount> kEnglish{
@@ -603,6 +619,7 @@ constexpr std::array<const char*, kCount> kEnglish{
     "too many messages",
     "a client that does not read",
     "a third malformed message",
+    "denied by the user",
     "Remote",
     "%1 arrived",
     "%1 left",
@@ -627,6 +644,19 @@ constexpr std::array<const char*, kCount> kEnglish{
     "Messages",
     "Stop all remote input",
     "Remote: %1",
+    "New key",
+    "Makes a new key: every client is disconnected, and phones must scan the new code.",
+    "Remove",
+    "Ask before a new client drives",
+    "%1 (%2) wants to drive the robot.",
+    "Allow",
+    "Deny",
+    "%1 (waiting)",
+    "Robot name:",
+    "Port:",
+    "Address in the code:",
+    "The key travels unencrypted over the Wi-Fi: anyone on this network can read it. Press New key after a "
+    "lesson, and remove clients you do not know.",
 };
 
 // std::array fills missing initialisers with null, so a table one entry short would still compile.

@@ -270,6 +270,7 @@ enum class Msg : int {
     kRemoteRefusedFlood,
     kRemoteRefusedSlowReader,
     kRemoteRefusedBadMessages,
+    kRemoteRefusedDenied,
     // The Link Monitor's rows and line for remote-control clients
     kMonitorRemote,         // the kind column
     kMonitorRemoteArrived,  // %1: the client's name and address
@@ -295,6 +296,19 @@ enum class Msg : int {
     kRemoteColumnMessages,
     kRemoteStopAll,
     kRemoteMark,  // %1: how many clients
+    // Remote Control window: the key, the clients, the robot's name, the port and the address in the code
+    kRemoteNewKey,
+    kRemoteNewKeyTip,
+    kRemoteRemove,
+    kRemoteAsk,
+    kRemoteAskQuestion,  // %1: the client's name, %2: its address
+    kRemoteAllow,
+    kRemoteDeny,
+    kRemoteWaiting,  // in the client list, after the name of one waiting to be allowed
+    kRemoteRobot,
+    kRemotePort,
+    kRemoteInterface,
+    kRemoteLanKeyNote,
     kCount
 };
 

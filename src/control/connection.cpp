@@ -248,7 +248,7 @@ void ControlSession::Disconnect() {
     // Tries to reopen end at once, a network connect under way included.
     opener_->Cancel();
     // Remote clients let go too: after a new Connect they must press again.
-    remote_->ReleaseAll();
+    remote_->ReleaseAll(RemoteRelease::kDisconnect);
     FoldRemoteItems(model_, {}, true);
     // Leave the robot with nothing pressed before the port closes.
     if (linkRunning()) link_->Stop(NeutralFrame(model_.ledItem().latched != 0));

@@ -6,6 +6,7 @@
 #include "control/session.h"
 #include "link/link_worker.h"
 #include "remote/remote_file.h"
+#include "remote/remote_key.h"
 
 namespace zanth {
 namespace {
@@ -36,23 +37,65 @@ QStringList Held(const ControllerModel& model, int ControllerItem::*flag) {
 
 }  // namespace
 
+QByteArray ControlSession::RemoteHello() const {
+    return BuildRemoteHello(model_, QString::fromUtf8(Version()), robotName(), app_.keyNames);
+}
+
 bool ControlSession::StartRemote(const RemoteOptions& options, QString* reason) {
     remoteSettings_.on = true;
     remoteSettings_.port = options.port;
     remoteSettings_.lan = options.lan;
     remoteTouched_ = true;
-    const bool ok = remote_->Start(options, BuildRemoteHello(model_, QString::fromUtf8(Version())),
-                                   app_.language, reason);
-    if (ok) {
-        // Non-blocking, and only over a regular file of this user: nothing put in its place can hold us.
-        const QString settings = QString::fromStdString(app_.configPath);
-        QString why;
-        if (!WriteRemoteFile(RemoteFilePath(settings), settings, remote_->status(), &why)) {
-            qCWarning(lcControl).noquote() << "remote file not written:" << why;
-            remote_->SetFileProblem(why);
-        }
-    }
+    const QString settings = QString::fromStdString(app_.configPath);
+    RemoteOptions kept = options;
+    kept.ask = remoteSettings_.ask;
+    // The key of the settings file, so that a restart or a change of mode orphans no phone. Without it the
+    // server keeps its own for this run.
+    remoteKeyProblem_.clear();
+    kept.key = KeepRemoteKey(RemoteKeyPath(settings), &remoteKeyProblem_);
+    if (!remoteKeyProblem_.isEmpty())
+        qCWarning(lcControl).noquote() << "remote key not kept:" << remoteKeyProblem_;
+    const bool ok = remote_->Start(kept, RemoteHello(), app_.language, reason);
+    if (ok) WriteRemoteFileNow();
     return ok;
+}
+
+// Non-blocking, and only over a regular file of this user: nothing put in its place can hold us.
+void ControlSession::WriteRemoteFileNow() {
+    const QString settings = QString::fromStdString(app_.configPath);
+    QString why;
+    if (!WriteRemoteFile(RemoteFilePath(settings), settings, remote_->status(), &why)) {
+        qCWarning(lcControl).noquote() << "remote file not written:" << why;
+        remote_->SetFileProblem(why);
+    }
+}
+
+void ControlSession::NewRemoteKey() {
+    const QString key = ::zanth::NewRemoteKey();
+    remoteKeyProblem_.clear();
+    if (!SaveRemoteKey(RemoteKeyPath(QString::fromStdString(app_.configPath)), key, &remoteKeyProblem_))
+        qCWarning(lcControl).noquote() << "remote key not kept:" << remoteKeyProblem_;
+    remote_->SetKey(key);
+    if (remote_->running()) WriteRemoteFileNow();
+}
+
+void ControlSession::SetRemoteAsk(bool ask) {
+    remoteSettings_.ask = ask;
+    remoteTouched_ = true;
+    remote_->SetAsk(ask);
+}
+
+QString ControlSession::robotName() const {
+    if (!remoteSettings_.name.empty()) return QString::fromStdString(remoteSettings_.name);
+    return DefaultRobotName(QString::fromStdString(app_.configPath));
+}
+
+void ControlSession::SetRobotName(const QString& name) {
+    const QString clean = name.simplified().left(kRobotNameLimit);
+    if (clean == robotName()) return;
+    remoteSettings_.name = clean.toStdString();
+    remoteTouched_ = true;
+    remote_->SetHello(RemoteHello());
 }
 
 void ControlSession::StopRemote() {

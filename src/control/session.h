@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -218,6 +219,16 @@ class ControlSession : public QObject {
     // [REMOTE] ON as it will be saved.
     bool remoteWanted() const { return remoteSettings_.on; }
     const RemoteSettings& remoteSettings() const { return remoteSettings_; }
+    // A new key kept beside the settings file; every client is ended and phones scan the new code.
+    void NewRemoteKey();
+    void RemoveRemoteClient(quint64 id) { remote_->RemoveClient(id); }
+    void AnswerRemoteClient(quint64 id, bool allow) { remote_->AnswerClient(id, allow); }
+    void SetRemoteAsk(bool ask);
+    // The robot's name the clients see: [REMOTE] NAME once set, else the settings file's name.
+    QString robotName() const;
+    void SetRobotName(const QString& name);
+    // Why the key could not be kept beside the settings file (it then lasts for this run); empty when it was.
+    const QString& remoteKeyProblem() const { return remoteKeyProblem_; }
     // --remote: on for this run on `port` (the saved one when none), started by Open; the saved state stays.
     void RemoteForThisRun(std::optional<quint16> port);
     // Arrivals, departures and refusals, for the Link Monitor.
@@ -268,6 +279,8 @@ class ControlSession : public QObject {
     void FoldSticks(ControllerModel& model, const RemoteInput& input);
     void PublishRemote();
     void StartRemoteAtOpen();
+    QByteArray RemoteHello() const;
+    void WriteRemoteFileNow();
     void StopRemoteForClose();
     // ---- Taps (session_taps.cpp)
     void SetUpTaps();
@@ -324,6 +337,7 @@ class ControlSession : public QObject {
     std::unique_ptr<RemoteServer> remote_;
     RemoteSettings remoteSettings_;  // [REMOTE] as read, and as the user changed it since
     bool remoteTouched_ = false;     // the user turned it on or off: [REMOTE] is written at close
+    QString remoteKeyProblem_;
     std::optional<quint16> remoteThisRun_;
     StickMerge sticks_;                        // the other sources' sticks against the remote clients'
     std::array<int, 2> localRight_{128, 128};  // the right stick as the sliders and the gamepad make it

@@ -184,6 +184,8 @@ Settings ReadSettings(const IniFile& file) {
     s.remote.port = file.GetInt(kRemote, "PORT", RemoteSettings::kDefaultPort);
     if (s.remote.port < 1 || s.remote.port > 65535) s.remote.port = RemoteSettings::kDefaultPort;
     s.remote.lan = file.GetInt(kRemote, "LAN", 0) == 1;
+    s.remote.ask = file.GetInt(kRemote, "ASK", 0) == 1;
+    s.remote.name = file.GetString(kRemote, "NAME", "", IniFile::kWholeValue);
     s.sliderResolution = file.GetInt(kSystem, "SLIDER", 0);
     if (s.sliderResolution < 0 || s.sliderResolution > 4) s.sliderResolution = 0;
     s.pad.guid = file.GetString(kSystem, kPadGuidKey, "", IniFile::kWholeValue);
@@ -249,6 +251,10 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
         file.WriteInt(kRemote, "ON", remote->on ? 1 : 0);
         file.WriteInt(kRemote, "PORT", remote->port);
         file.WriteInt(kRemote, "LAN", remote->lan ? 1 : 0);
+        file.WriteInt(kRemote, "ASK", remote->ask ? 1 : 0);
+        // Only once set: the settings file's own name needs no line.
+        if (!remote->name.empty() || file.HasKey(kRemote, "NAME"))
+            file.WriteString(kRemote, "NAME", remote->name);
     }
 }
 

@@ -32,6 +32,8 @@ struct RemoteSettings {
     bool on = false;          // ON: 1 starts the server with the program
     int port = kDefaultPort;  // PORT: 1..65535, anything else the default
     bool lan = false;         // LAN: 1 listens on every address, else only on this machine's
+    bool ask = false;         // ASK: 1 asks the user before a new client drives
+    std::string name;         // NAME: the robot's name the clients see; empty: the settings file's name
     bool operator==(const RemoteSettings&) const = default;
 };
 

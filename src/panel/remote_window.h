@@ -6,7 +6,10 @@
 #include "control/session.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QLineEdit;
+class QSpinBox;
 class QPushButton;
 class QTableWidget;
 
@@ -27,6 +30,16 @@ class RemoteWindow : public QWidget {
     QLabel* qrLabel() const { return qr_; }
     QTableWidget* clientTable() const { return clients_; }
     QPushButton* stopAllButton() const { return stopAll_; }
+    QPushButton* newKeyButton() const { return newKey_; }
+    QPushButton* removeButton() const { return remove_; }
+    QCheckBox* askCheck() const { return ask_; }
+    QLabel* askLabel() const { return askQuestion_; }
+    QPushButton* allowButton() const { return allow_; }
+    QPushButton* denyButton() const { return deny_; }
+    QLabel* lanKeyNote() const { return lanKeyNote_; }
+    QLineEdit* robotEdit() const { return robot_; }
+    QSpinBox* portBox() const { return port_; }
+    QComboBox* interfaceBox() const { return interface_; }
     // Shows the server's state; called when it changes, and while shown once a second for the counts.
     void Refresh();
 
@@ -36,8 +49,13 @@ class RemoteWindow : public QWidget {
 
   private:
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
-    void Start(bool lan);
+    void Start(bool lan, quint16 port);
     void ShowClients(const RemoteStatus& status);
+    void ShowAsk(const RemoteStatus& status);
+    void ShowCode(const RemoteStatus& status);
+    QWidget* BuildSettingsRow();
+    QWidget* BuildAskRow();
+    void Connect();
 
     const AppContext& app_;
     ControlSession& session_;
@@ -52,6 +70,19 @@ class RemoteWindow : public QWidget {
     QString qrText_;
     QTableWidget* clients_ = nullptr;
     QPushButton* stopAll_ = nullptr;
+    QPushButton* newKey_ = nullptr;
+    QPushButton* remove_ = nullptr;
+    QCheckBox* ask_ = nullptr;
+    QWidget* askRow_ = nullptr;
+    QLabel* askQuestion_ = nullptr;
+    QPushButton* allow_ = nullptr;
+    QPushButton* deny_ = nullptr;
+    quint64 asking_ = 0;  // the client the question is about
+    QLabel* lanKeyNote_ = nullptr;
+    QLineEdit* robot_ = nullptr;
+    QSpinBox* port_ = nullptr;
+    QComboBox* interface_ = nullptr;
+    QLabel* interfaceCaption_ = nullptr;
     QTimer refresh_;
 };
 

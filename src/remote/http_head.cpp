@@ -13,6 +13,8 @@ const char* StatusText(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 304:
+            return "Not Modified";
         case 400:
             return "Bad Request";
         case 403:
@@ -39,7 +41,9 @@ HeadParse ParseHttpHead(const QByteArray& data, HttpHead* head) {
     if (request.size() != 3 || !request[2].startsWith("HTTP/1.") || !request[1].startsWith('/'))
         return HeadParse::kBad;
     head->method = request[0];
-    head->path = request[1].left(request[1].indexOf('?') < 0 ? request[1].size() : request[1].indexOf('?'));
+    const qsizetype question = request[1].indexOf('?');
+    head->path = request[1].left(question < 0 ? request[1].size() : question);
+    head->query = question < 0 ? QByteArray() : request[1].mid(question + 1);
     head->fields.clear();
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
@@ -83,13 +87,18 @@ QString ResourceFor(const QByteArray& path) {
     return {};
 }
 
-QByteArray HttpResponse(int status, const QByteArray& contentType, const QByteArray& body, bool withBody) {
+QByteArray HttpResponse(int status, const QByteArray& contentType, const QByteArray& body, bool withBody,
+                        const QByteArray& cacheControl, const QByteArray& fields) {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + StatusText(status) + "\r\n";
+    if (status == 304) {
+        // Only what a cached copy needs: a reload is mostly these.
+        return out + "Cache-Control: " + cacheControl + "\r\n" + fields + "Connection: close\r\n\r\n";
+    }
     out += "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    // Nothing served here may be framed by another site, cached under a rebound name, or sniffed.
-    out +=
-        "X-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\nCache-Control: no-store\r\n"
-        "Referrer-Policy: no-referrer\r\nConnection: close\r\n\r\n";
+    // Nothing served here may be framed by another site or sniffed. The page's own files are cached by
+    // their content, checked with the server each time (a rebound name never reaches them: the Host check).
+    out += "X-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\nCache-Control: " + cacheControl +
+           "\r\n" + fields + "Referrer-Policy: no-referrer\r\nConnection: close\r\n\r\n";
     if (withBody) out += body;
     return out;
 }

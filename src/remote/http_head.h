@@ -14,6 +14,7 @@ inline constexpr int kHttpHeadLimit = 8192;
 struct HttpHead {
     QByteArray method;
     QByteArray path;                      // without the query
+    QByteArray query;                     // after the "?", if any
     QMap<QByteArray, QByteArray> fields;  // names in lower case
     QByteArray Field(const char* name) const { return fields.value(QByteArray(name)); }
 };
@@ -32,8 +33,9 @@ bool OriginAllowed(const QByteArray& origin, bool present, const QByteArray& hos
 // artwork; empty when it names nothing that is served.
 QString ResourceFor(const QByteArray& path);
 
-// A whole response with a body of its own.
+// A whole response with a body of its own. `fields`: more header lines, each ending in CRLF.
 QByteArray HttpResponse(int status, const QByteArray& contentType, const QByteArray& body,
-                        bool withBody = true);
+                        bool withBody = true, const QByteArray& cacheControl = "no-store",
+                        const QByteArray& fields = {});
 
 }  // namespace zanth

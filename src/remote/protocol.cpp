@@ -41,7 +41,7 @@ bool Fail(QString* error, const QString& why) {
 }
 
 bool ReadHello(const QJsonObject& o, RemoteMessage& m, QString* error) {
-    if (!o.value("v").isDouble() || o.value("v").toDouble() != kRemoteProtocolVersion)
+    if (!o.value("v").isDouble())
         return Fail(error, QStringLiteral("hello must say \"v\":%1").arg(kRemoteProtocolVersion));
     if (!o.value("token").isString()) return Fail(error, QStringLiteral("hello without a token"));
     m.token = o.value("token").toString();
@@ -65,6 +65,17 @@ QJsonArray Names(const QStringList& names) {
     return QJsonArray::fromStringList(names);
 }
 
+QString KeyNameOf(const std::vector<KeyName>& keys, int code) {
+    if (code < 0) return {};
+    for (const KeyName& k : keys)
+        if (k.scanCode == code) return QString::fromStdString(k.name);
+    return {};
+}
+
+QByteArray Compact(const QJsonObject& o) {
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
 }  // namespace
 
 int StickByteOf(double value) {
@@ -73,7 +84,8 @@ int StickByteOf(double value) {
     return 128 + static_cast<int>(std::lround(value * (value < 0 ? 128.0 : 127.0)));
 }
 
-std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString* error) {
+std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString* error, bool* otherVersion) {
+    if (otherVersion) *otherVersion = false;
     QJsonParseError parse{};
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
@@ -82,6 +94,7 @@ std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString*
     }
     const QJsonObject o = doc.object();
     if (o.contains("v") && o.value("v").toDouble(-1) != kRemoteProtocolVersion) {
+        if (otherVersion) *otherVersion = true;
         Fail(error,
              QStringLiteral("unsupported version; this program speaks \"v\":%1").arg(kRemoteProtocolVersion));
         return std::nullopt;
@@ -115,7 +128,8 @@ std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString*
     return m;
 }
 
-QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version) {
+QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version, const QString& robot,
+                            const std::vector<KeyName>& keys) {
     QJsonArray items;
     for (int i = 0; i < kInputItemCount; ++i) {
         const ControllerItem& it = model.item(i);
@@ -127,12 +141,15 @@ QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version
         o["rect"] = QJsonArray{it.left, it.top, it.width, it.height};
         o["up"] = it.upBitmapId;
         o["down"] = it.downBitmapId;
+        // The program's own binding, so that the page answers the same keys.
+        if (const QString key = KeyNameOf(keys, it.keyCode); !key.isEmpty()) o["key"] = key;
         items.append(o);
     }
     const ControllerItem& back = model.items[kItemBackground];
     QJsonObject hello{{"v", kRemoteProtocolVersion},
                       {"type", "hello"},
                       {"program", "Zanth-Emulator"},
+                      {"robot", robot.isEmpty() ? QStringLiteral("Zanth-Emulator") : robot},
                       {"version", version},
                       {"items", items},
                       {"background", back.upBitmapId},
@@ -140,7 +157,7 @@ QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version
     return QJsonDocument(hello).toJson(QJsonDocument::Compact);
 }
 
-QByteArray BuildRemoteState(const RemoteFeed& feed, int clients) {
+QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringList& mine) {
     QJsonObject battery{{"level", feed.batteryLevel ? QJsonValue(*feed.batteryLevel) : QJsonValue()},
                         {"colour", feed.batteryColour},
                         {"stale", feed.batteryStale}};
@@ -150,8 +167,26 @@ QByteArray BuildRemoteState(const RemoteFeed& feed, int clients) {
                      {"remote", Names(feed.remote)}};
     QJsonObject state{{"v", kRemoteProtocolVersion}, {"type", "state"},        {"link", feed.link},
                       {"battery", battery},          {"frame", feed.frameHex}, {"held", held},
-                      {"clients", clients}};
-    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+                      {"clients", clients},          {"mine", Names(mine)}};
+    return Compact(state);
+}
+
+QByteArray BuildRemoteReleased(RemoteRelease why) {
+    static const char* const kReasons[] = {"stop_all", "disconnect", "silence"};
+    return Compact(
+        {{"v", kRemoteProtocolVersion}, {"type", "released"}, {"reason", kReasons[static_cast<int>(why)]}});
+}
+
+QByteArray BuildRemoteRefused(RemoteRefused why, int limit) {
+    static const char* const kReasons[] = {"full", "token", "denied", "version"};
+    return Compact({{"v", kRemoteProtocolVersion},
+                    {"type", "refused"},
+                    {"reason", kReasons[static_cast<int>(why)]},
+                    {"limit", limit}});
+}
+
+QByteArray BuildRemoteWaiting() {
+    return Compact({{"v", kRemoteProtocolVersion}, {"type", "waiting"}});
 }
 
 QByteArray BuildRemoteError(const QString& reason) {

@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <array>
 #include <optional>
+#include <string>
+#include <vector>
+
+#include "base/app_context.h"
 
 namespace zanth {
 
@@ -25,8 +29,9 @@ struct RemoteMessage {
 };
 
 // Reads one text frame. Anything that is not a whole, valid message gives none and says why in `error`
-// (English, for the client's developer).
-std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString* error);
+// (English, for the client's developer); `otherVersion` tells a message of another protocol version.
+std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString* error,
+                                                bool* otherVersion = nullptr);
 
 // -1.0 .. 1.0 (right and down positive) to the stick byte the robot reads; 0 is the centre, 128.
 int StickByteOf(double value);
@@ -42,9 +47,19 @@ struct RemoteFeed {
     bool operator==(const RemoteFeed&) const = default;
 };
 
-// The program's side.
-QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version);
-QByteArray BuildRemoteState(const RemoteFeed& feed, int clients);
+// Why the program let go of a client's holds.
+enum class RemoteRelease { kStopAll, kDisconnect, kSilence };
+// Why a connection is closed after its upgrade: the page shows its own words for each.
+enum class RemoteRefused { kFull, kToken, kDenied, kVersion };
+
+// The program's side. `robot` names the robot; `keys` (may be empty) gives each item's key binding a name.
+QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version, const QString& robot = {},
+                            const std::vector<KeyName>& keys = {});
+// `mine`: what the client it goes to holds, as the program sees it.
+QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringList& mine = {});
+QByteArray BuildRemoteReleased(RemoteRelease why);
+QByteArray BuildRemoteRefused(RemoteRefused why, int limit);
+QByteArray BuildRemoteWaiting();
 QByteArray BuildRemoteError(const QString& reason);
 QByteArray BuildRemotePong();
 

@@ -26,6 +26,16 @@ void RemoteBoard::Greet(quint64 id, const QString& name) {
     auto it = clients_.find(id);
     if (it == clients_.end()) return;
     it->second.greeted = true;
+    it->second.view.waiting = false;
+    it->second.view.name = name;
+    it->second.view.since = QDateTime::currentDateTime();
+}
+
+void RemoteBoard::Wait(quint64 id, const QString& name) {
+    QMutexLocker lock(&mutex_);
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    it->second.view.waiting = true;
     it->second.view.name = name;
     it->second.view.since = QDateTime::currentDateTime();
 }
@@ -38,7 +48,11 @@ void RemoteBoard::Heard(quint64 id, const RemoteMessage& message, std::int64_t n
     // Its bytes may have come a while before they were read: silent by now, it has been let go on the wire
     // already, and its hold does not come back.
     const std::int64_t read = std::max(now, RemoteNowUs());
-    if (Silent(c, read)) c.hold.Clear();
+    if (Silent(c, read) && (c.hold.items.any() || c.hold.sticks != StickVotes{})) {
+        // Read before the timer let go of it: the page still hears why its hold went.
+        c.hold.Clear();
+        if (c.greeted) c.released = RemoteRelease::kSilence;
+    }
     c.heardUs = now;
     ++c.view.messages;
     const RemoteItems before = c.hold.items;
@@ -58,8 +72,10 @@ bool RemoteBoard::ReleaseSilent(std::int64_t now) {
     bool any = false;
     for (auto& [id, c] : clients_) {
         if (!Silent(c, now)) continue;
-        any = any || c.hold.items.any() || c.hold.sticks != StickVotes{};
+        if (c.hold.items.none() && c.hold.sticks == StickVotes{}) continue;
+        any = true;
         c.hold.Clear();
+        if (c.greeted) c.released = RemoteRelease::kSilence;
     }
     return any;
 }
@@ -72,17 +88,48 @@ RemoteInput RemoteBoard::Input(std::int64_t now) const {
     return input;
 }
 
-void RemoteBoard::ReleaseAll() {
+// Every greeted client is told, holding or not: a finger resting on its page must lift before it drives
+// again.
+void RemoteBoard::ReleaseAll(RemoteRelease why) {
     QMutexLocker lock(&mutex_);
-    for (auto& [id, c] : clients_) c.hold.Clear();
+    for (auto& [id, c] : clients_) {
+        c.hold.Clear();
+        if (c.greeted) c.released = why;
+    }
     presses_.reset();
+}
+
+std::vector<std::pair<quint64, RemoteRelease>> RemoteBoard::TakeReleased() {
+    QMutexLocker lock(&mutex_);
+    std::vector<std::pair<quint64, RemoteRelease>> told;
+    for (auto& [id, c] : clients_)
+        if (c.released) told.emplace_back(id, *std::exchange(c.released, std::nullopt));
+    return told;
+}
+
+std::map<quint64, QStringList> RemoteBoard::Mine(std::int64_t now) const {
+    QMutexLocker lock(&mutex_);
+    std::map<quint64, QStringList> mine;
+    for (const auto& [id, c] : clients_) {
+        if (!c.greeted) continue;
+        QStringList& names = mine[id];
+        if (Silent(c, now)) continue;
+        for (int i = 0; i < kInputItemCount; ++i)
+            if (c.hold.items.test(static_cast<std::size_t>(i)))
+                names.append(
+                    QString::fromUtf8(ItemIniKey(i).data(), static_cast<qsizetype>(ItemIniKey(i).size())));
+    }
+    return mine;
 }
 
 QList<RemoteClientView> RemoteBoard::Views() const {
     QMutexLocker lock(&mutex_);
     QList<RemoteClientView> views;
-    for (const auto& [id, c] : clients_)
-        if (c.greeted) views.append(c.view);
+    for (const auto& [id, c] : clients_) {
+        if (!c.greeted && !c.view.waiting) continue;
+        views.append(c.view);
+        views.back().id = id;
+    }
     return views;
 }
 

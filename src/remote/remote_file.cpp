@@ -14,14 +14,10 @@
 #include <csignal>
 #include <cstring>
 
+#include "remote/private_file.h"
+
 namespace zanth {
 namespace {
-
-constexpr qint64 kFileLimit = 64 * 1024;
-
-QString Reason(const QString& path, int error) {
-    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(strerror(error)));
-}
 
 // What is at the path now.
 struct Existing {
@@ -32,57 +28,15 @@ struct Existing {
 };
 
 Existing Look(const QString& path) {
-    Existing e;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        e.present = errno != ENOENT;
-        if (e.present) e.why = Reason(path, errno);
-        return e;
-    }
-    e.present = true;
-    struct stat st {};
-    QByteArray bytes;
-    if (::fstat(fd, &st) != 0) {
-        e.why = Reason(path, errno);
-    } else if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size > kFileLimit) {
-        e.why = QStringLiteral("%1: not a small regular file of this user").arg(path);
-    } else {
-        bytes.resize(st.st_size);
-        const ssize_t n = ::read(fd, bytes.data(), static_cast<size_t>(bytes.size()));
-        bytes.resize(n > 0 ? n : 0);
-        e.ours = true;
-    }
-    ::close(fd);
-    if (e.ours) e.pid = QJsonDocument::fromJson(bytes).object().value("pid").toInteger(0);
+    const PrivateRead r = ReadPrivateFile(path);
+    Existing e{r.present, r.ours, 0, r.why};
+    if (e.ours) e.pid = QJsonDocument::fromJson(r.bytes).object().value("pid").toInteger(0);
     return e;
 }
 
 bool Alive(qint64 pid) {
     if (pid <= 0 || pid > 0x7fffffff) return false;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-// Made private before the token is in it, under a name no one else can have taken first.
-bool WriteTemp(const QString& path, const QByteArray& bytes, QByteArray* temp, QString* why) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        *temp = QFile::encodeName(path +
-                                  QStringLiteral(".%1.%2.tmp")
-                                      .arg(QCoreApplication::applicationPid())
-                                      .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-        const int fd = ::open(temp->constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) break;
-        const bool written =
-            ::fchmod(fd, 0600) == 0 &&
-            ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size();
-        if (::close(fd) == 0 && written) return true;
-        ::unlink(temp->constData());
-        break;
-    }
-    *why = Reason(QString::fromLocal8Bit(*temp), errno);
-    return false;
 }
 
 }  // namespace
@@ -120,14 +74,7 @@ bool WriteRemoteFile(const QString& path, const QString& settingsPath, const Rem
                            {"token", status.token},
                            {"ws", QStringLiteral("ws://127.0.0.1:%1/ws").arg(status.port)},
                            {"urls", QJsonArray::fromStringList(status.pageUrls)}};
-    QByteArray temp;
-    if (!WriteTemp(path, QJsonDocument(info).toJson(), &temp, why)) return false;
-    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
-        *why = Reason(path, errno);
-        ::unlink(temp.constData());
-        return false;
-    }
-    return true;
+    return WritePrivateFile(path, QJsonDocument(info).toJson(), why);
 }
 
 void RemoveRemoteFile(const QString& path) {

@@ -23,20 +23,6 @@ constexpr int kTickMs = 50;
 constexpr std::int64_t kHelloUs = std::int64_t{RemoteServer::kHelloTimeoutMs} * 1000;
 constexpr std::int64_t kAnswerUs = 5'000'000;  // an answered request that is not read
 
-QByteArray ContentType(const QString& path) {
-    static const std::pair<const char*, const char*> kTypes[] = {
-        {".html", "text/html; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},
-        {".js", "text/javascript; charset=utf-8"},
-        {".svg", "image/svg+xml"},
-        {".json", "application/json"},
-        {".png", "image/png"},
-        {".webmanifest", "application/manifest+json"}};
-    for (const auto& [suffix, type] : kTypes)
-        if (path.endsWith(QLatin1String(suffix))) return type;
-    return "application/octet-stream";
-}
-
 QString AddressOf(QHostAddress a) {
     bool v4 = false;
     const quint32 ip4 = a.toIPv4Address(&v4);
@@ -70,10 +56,11 @@ QString HostName(const QHostAddress& a) {
 
 }  // namespace
 
-RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token)
+RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token, bool ask)
     : board_(std::move(board)),
       hello_(std::move(hello)),
       token_(std::move(token)),
+      ask_(ask),
       // Children, so that they move to the server's thread with the host.
       sockets_(QStringLiteral("Zanth-Emulator"), QWebSocketServer::NonSecureMode, this),
       timer_(this) {
@@ -252,30 +239,31 @@ void RemoteHost::ReadHead(QTcpSocket* socket) {
 void RemoteHost::Serve(QTcpSocket* socket, const HttpHead& head) {
     if (head.method != "GET" && head.method != "HEAD")
         return Answer(socket, 405, "text/plain", "GET only\n", true);
-    const QString name = ResourceFor(head.path);
-    QFile file(name);
-    if (name.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    const PageFile* file = pageFiles_.Get(ResourceFor(head.path));
+    if (!file) {
         qCDebug(lcRemote).noquote() << "not found:" << Printable(QString::fromLatin1(head.path.left(100)));
         return Answer(socket, 404, "text/plain", "not found\n", head.method == "GET");
     }
-    Answer(socket, 200, ContentType(name), file.readAll(), head.method == "GET");
+    Send(socket, PageAnswer(*file, head));
 }
 
 void RemoteHost::Answer(QTcpSocket* socket, int status, const QByteArray& type, const QByteArray& body,
                         bool withBody) {
+    Send(socket, HttpResponse(status, type, body, withBody));
+}
+
+void RemoteHost::Send(QTcpSocket* socket, const QByteArray& response) {
     if (auto it = wires_.find(socket); it != wires_.end()) it->second.answered = true;
-    socket->write(HttpResponse(status, type, body, withBody));
+    socket->write(response);
     socket->disconnectFromHost();
-    // A peer that never reads is cut off with the next round of the timer rather than waited for.
+    // A peer that never reads is cut off once the answer's time is up rather than waited for.
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(kAnswerUs / 1000, socket, [socket] { socket->abort(); });
 }
 
+// A WebSocket even when every place is taken: its hello is then refused in words the page can show.
+// The connections that have not said hello are bounded per address and in all.
 void RemoteHost::Upgrade(QTcpSocket* socket) {
-    if (Greeted() >= RemoteServer::kMaxClients) {
-        Refuse(AddressOf(socket), RemoteRefusal::kTooManyClients);
-        return Answer(socket, 503, "text/plain", "too many clients\n", true);
-    }
     // Before the WebSocket's own handler, which is connected with the handshake.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Arrived(socket); });
     sockets_.handleConnection(socket);
@@ -344,8 +332,15 @@ void RemoteHost::OnText(quint64 id, const QString& text) {
     if (c.allowance < 1.0) return Drop(c, RemoteRefusal::kFlood, QStringLiteral("too many messages"));
     c.allowance -= 1.0;
     QString error;
-    const std::optional<RemoteMessage> m = ParseRemoteMessage(text.toUtf8(), &error);
+    bool otherVersion = false;
+    const std::optional<RemoteMessage> m = ParseRemoteMessage(text.toUtf8(), &error, &otherVersion);
+    if (c.waiting) {
+        // Nothing it says counts before the user allowed it; a ping is still answered.
+        if (m && m->type == RemoteMessageType::kPing) Send(c, BuildRemotePong());
+        return;
+    }
     if (!c.greeted) {
+        if (otherVersion) return Drop(c, RemoteRefusal::kNoHello, error, RemoteRefused::kVersion);
         if (!m || m->type != RemoteMessageType::kHello)
             return Drop(c, RemoteRefusal::kNoHello, m ? QStringLiteral("say hello first") : error);
         return Greet(c, *m);
@@ -357,33 +352,6 @@ void RemoteHost::OnText(quint64 id, const QString& text) {
         Send(c, BuildRemotePong());
     else
         emit inputChanged();
-}
-
-void RemoteHost::Greet(Client& c, const RemoteMessage& m) {
-    // Compared in full whatever differs first, so the time taken tells nothing about the token.
-    const QByteArray given = m.token.toLatin1();
-    const QByteArray wanted = token_.toLatin1();
-    unsigned diff = given.size() == wanted.size() ? 0u : 1u;
-    for (qsizetype i = 0; i < wanted.size(); ++i)
-        diff |= static_cast<unsigned>(wanted[i] ^ (i < given.size() ? given[i] : 0));
-    if (diff != 0) return Drop(c, RemoteRefusal::kToken, QStringLiteral("wrong token"));
-    if (Greeted() >= RemoteServer::kMaxClients)
-        return Drop(c, RemoteRefusal::kTooManyClients, QStringLiteral("too many clients"));
-    if (auto w = wires_.find(c.tcp); w != wires_.end()) {
-        w->second.greeted = true;
-        w->second.budget.Greeted(RemoteNowUs());
-    }
-    c.greeted = true;
-    c.name = m.name.isEmpty() ? c.address : m.name;
-    board_->Greet(c.id, c.name);
-    board_->Heard(c.id, m, RemoteNowUs());
-    qCInfo(lcRemote).noquote() << "client arrived:" << Printable(c.name) << c.address;
-    emit clientEvent({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
-    emit changed();
-    if (Send(c, hello_)) {
-        quint64 version = 0;
-        Send(c, BuildRemoteState(board_->Feed(&version), Greeted()));
-    }
 }
 
 void RemoteHost::Bad(Client& c, const QString& reason) {
@@ -408,17 +376,22 @@ bool RemoteHost::Send(Client& c, const QByteArray& message) {
     return false;
 }
 
-void RemoteHost::Drop(Client& c, RemoteRefusal refusal, const QString& reason) {
+void RemoteHost::Drop(Client& c, RemoteRefusal refusal, const QString& reason,
+                      std::optional<RemoteRefused> told) {
     if (c.dropped) return;
     c.dropped = true;
     board_->Remove(c.id);
-    Refuse(c.address, refusal, c.greeted ? c.name : QString());
-    if (c.greeted) emit changed();
+    const bool listed = c.greeted || c.waiting;
+    Refuse(c.address, refusal, listed ? c.name : QString());
+    if (listed) emit changed();
     if (refusal == RemoteRefusal::kSlowReader) {
         c.socket->abort();
         return;
     }
-    if (!reason.isEmpty()) c.socket->sendTextMessage(QString::fromUtf8(BuildRemoteError(reason)));
+    if (told)
+        c.socket->sendTextMessage(QString::fromUtf8(BuildRemoteRefused(*told, RemoteServer::kMaxClients)));
+    else if (!reason.isEmpty())
+        c.socket->sendTextMessage(QString::fromUtf8(BuildRemoteError(reason)));
     c.socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason.left(100));
     // A peer that does not answer the close is cut off soon after.
     QPointer<QWebSocket> socket = c.socket;
@@ -440,7 +413,7 @@ void RemoteHost::OnGone(quint64 id) {
             qCInfo(lcRemote).noquote() << "client left:" << Printable(c.name) << c.address;
             emit clientEvent({RemoteEvent::Kind::kLeft, c.name, c.address, RemoteRefusal::kBadRequest});
         }
-        if (c.greeted) emit changed();
+        if (c.greeted || c.waiting) emit changed();
     }
     c.socket->deleteLater();
     // Erased later: this may run inside a loop over the clients.
@@ -472,6 +445,12 @@ int RemoteHost::Greeted() const {
     }));
 }
 
+int RemoteHost::Places() const {
+    return static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [](const auto& e) {
+        return (e.second.greeted || e.second.waiting) && !e.second.dropped;
+    }));
+}
+
 // ---- The timer: silence, slow starts, the state
 
 void RemoteHost::Tick() {
@@ -479,6 +458,7 @@ void RemoteHost::Tick() {
     if (board_->ReleaseSilent(now)) qCInfo(lcRemote) << "a silent client's input was released";
     Deadlines(now);
     TellRefusals(now);
+    TellReleased();
     Broadcast(now);
 }
 
@@ -503,20 +483,6 @@ void RemoteHost::Deadlines(std::int64_t now) {
         }
     }
     for (QWebSocket* socket : gone) socket->abort();
-}
-
-void RemoteHost::Broadcast(std::int64_t now) {
-    quint64 version = 0;
-    const RemoteFeed feed = board_->Feed(&version);
-    const std::int64_t since = now - lastStateUs_;
-    const bool due =
-        (version != feedVersion_ && since >= RemoteServer::kStatePeriodMs * 1000) || since >= 1'000'000;
-    if (!due) return;
-    feedVersion_ = version;
-    lastStateUs_ = now;
-    const QByteArray state = BuildRemoteState(feed, Greeted());
-    for (auto& [id, c] : clients_)
-        if (c.greeted) Send(c, state);
 }
 
 }  // namespace zanth

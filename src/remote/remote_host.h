@@ -8,10 +8,12 @@
 #include <QWebSocketServer>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "remote/http_head.h"
+#include "remote/page_files.h"
 #include "remote/remote_board.h"
 #include "remote/wire_budget.h"
 
@@ -24,13 +26,20 @@ namespace zanth {
 class RemoteHost : public QObject {
     Q_OBJECT
   public:
-    RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token);
+    RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token, bool ask);
     ~RemoteHost() override;
 
     // Listens on the loopback addresses (or every address with `lan`). On success `port` is the port
     // listened on and `hosts` the names a Host header may give; else `why` says what failed and `inUse`
     // whether another program holds the port.
     bool Listen(const RemoteOptions& options, quint16* port, QStringList* hosts, QString* why, bool* inUse);
+
+    // The user's word, on this host's thread.
+    void SetKey(const QString& key);  // every client is told its key is stale
+    void Remove(quint64 id);
+    void Answer(quint64 id, bool allow);
+    void SetAsk(bool ask) { ask_ = ask; }
+    void SetHello(const QByteArray& hello) { hello_ = hello; }
 
   signals:
     void changed();
@@ -60,7 +69,9 @@ class RemoteHost : public QObject {
         QString address;
         QString name;
         bool greeted = false;
+        bool waiting = false;  // gave the key; the user has not allowed it yet
         bool dropped = false;
+        QStringList mine;  // what its last state said it holds
         int badMessages = 0;
         double allowance = RemoteServer::kMaxMessagesPerSecond;  // messages it may send now
         std::int64_t lastUs = 0;
@@ -80,25 +91,33 @@ class RemoteHost : public QObject {
     void Serve(QTcpSocket* socket, const HttpHead& head);
     void Answer(QTcpSocket* socket, int status, const QByteArray& type, const QByteArray& body,
                 bool withBody);
+    void Send(QTcpSocket* socket, const QByteArray& response);
     void TakeWebSocket();
     void OnText(quint64 id, const QString& text);
     void OnBinary(quint64 id);
     void OnGone(quint64 id);
     void Greet(Client& c, const RemoteMessage& m);
+    void Admit(Client& c);
     void Bad(Client& c, const QString& reason);
     bool Send(Client& c, const QByteArray& message);
-    void Drop(Client& c, RemoteRefusal refusal, const QString& reason = {});
+    // `told`: the refusal the page shows, sent instead of an error.
+    void Drop(Client& c, RemoteRefusal refusal, const QString& reason = {},
+              std::optional<RemoteRefused> told = std::nullopt);
     void Refuse(const QString& address, RemoteRefusal refusal, const QString& detail = {});
     void Tick();
+    void TellReleased();
     void Broadcast(std::int64_t now);
     int Greeted() const;
+    int Places() const;  // greeted and waiting
 
     std::shared_ptr<RemoteBoard> board_;
     QByteArray hello_;
     QString token_;
+    bool ask_ = false;
     quint16 port_ = 0;
     QStringList hosts_;
     std::vector<std::unique_ptr<QTcpServer>> listeners_;
+    PageFiles pageFiles_;
     QWebSocketServer sockets_;
     std::map<QTcpSocket*, Wire> wires_;
     std::set<QTcpSocket*> reading_;  // HTTP requests whose head is not whole yet

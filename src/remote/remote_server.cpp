@@ -9,6 +9,7 @@
 #include "base/ui_text.h"
 #include "remote/log.h"
 #include "remote/remote_host.h"
+#include "remote/remote_key.h"
 
 // The page and the artwork are compiled into this static library; its resources are registered when asked
 // for, outside any namespace.
@@ -22,15 +23,6 @@ static void RegisterRemoteResources() {
 
 namespace zanth {
 namespace {
-
-QString NewToken() {
-    // 128 bits from the system's source of randomness.
-    quint32 words[4];
-    QRandomGenerator::system()->fillRange(words);
-    QString token;
-    for (quint32 w : words) token += QStringLiteral("%1").arg(w, 8, 16, QLatin1Char('0'));
-    return token;
-}
 
 QStringList PageUrls(quint16 port, bool lan, const QString& token) {
     QStringList urls;
@@ -74,10 +66,12 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
                          QString* reason) {
     Stop();
     board_ = std::make_shared<RemoteBoard>();
-    const QString token = NewToken();
+    if (!options.key.isEmpty()) key_ = options.key;
+    if (key_.isEmpty()) key_ = NewRemoteKey();
+    const QString token = key_;
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("remote"));
-    auto* host = new RemoteHost(board_, hello, token);
+    auto* host = new RemoteHost(board_, hello, token, options.ask);
     host->moveToThread(thread_);
     thread_->start();
     bool ok = false, inUse = false;
@@ -104,6 +98,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     started_.running = true;
     started_.port = port;
     started_.lan = options.lan;
+    started_.ask = options.ask;
     started_.token = token;
     started_.pageUrls = PageUrls(port, options.lan, token);
     qCInfo(lcRemote).noquote() << "remote control on port" << port
@@ -151,8 +146,42 @@ RemoteItems RemoteServer::TakePresses() {
     return board_ ? board_->TakePresses() : RemoteItems{};
 }
 
-void RemoteServer::ReleaseAll() {
-    if (board_) board_->ReleaseAll();
+void RemoteServer::ReleaseAll(RemoteRelease why) {
+    if (board_) board_->ReleaseAll(why);
+}
+
+// Waited for, so that what the window shows next is already so.
+void RemoteServer::OnHost(const std::function<void(RemoteHost&)>& job) {
+    if (!host_) return;
+    RemoteHost* host = host_;
+    QMetaObject::invokeMethod(
+        host, [host, &job] { job(*host); }, Qt::BlockingQueuedConnection);
+}
+
+void RemoteServer::SetKey(const QString& key) {
+    key_ = key;
+    if (!host_) return;
+    started_.token = key;
+    started_.pageUrls = PageUrls(started_.port, started_.lan, key);
+    OnHost([&key](RemoteHost& h) { h.SetKey(key); });
+    emit changed();
+}
+
+void RemoteServer::RemoveClient(quint64 id) {
+    OnHost([id](RemoteHost& h) { h.Remove(id); });
+}
+
+void RemoteServer::AnswerClient(quint64 id, bool allow) {
+    OnHost([id, allow](RemoteHost& h) { h.Answer(id, allow); });
+}
+
+void RemoteServer::SetAsk(bool ask) {
+    started_.ask = ask;
+    OnHost([ask](RemoteHost& h) { h.SetAsk(ask); });
+}
+
+void RemoteServer::SetHello(const QByteArray& hello) {
+    OnHost([&hello](RemoteHost& h) { h.SetHello(hello); });
 }
 
 void RemoteServer::Publish(const RemoteFeed& feed) {

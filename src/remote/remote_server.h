@@ -7,8 +7,11 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "remote/protocol.h"
 #include "remote/remote_input.h"
@@ -18,11 +21,18 @@ class QThread;
 namespace zanth {
 
 struct RemoteOptions {
+    RemoteOptions() = default;
+    RemoteOptions(quint16 port_, bool lan_, QString key_ = {}, bool ask_ = false)
+        : port(port_), lan(lan_), key(std::move(key_)), ask(ask_) {}
     quint16 port = 8765;  // 0: any free port (the tests)
     bool lan = false;     // every address of the machine, not only 127.0.0.1 and ::1
+    QString key;          // the key a hello must give; empty: the one of the last start (new at the first)
+    bool ask = false;     // a new client drives only once the user allowed it
 };
 
 struct RemoteClientView {
+    quint64 id = 0;
+    bool waiting = false;  // said hello with the key; the user has not allowed it yet
     QString name;
     QString address;
     QDateTime since;
@@ -34,9 +44,10 @@ struct RemoteStatus {
     QString reason;  // why it is not running after a failed start, in the UI language
     quint16 port = 0;
     bool lan = false;
-    QString token;         // 32 hex digits, new each time the server is turned on
+    bool ask = false;
+    QString token;         // the key: 32 hex digits, kept beside the settings file
     QStringList pageUrls;  // the page with the token in its fragment, by every address it is reached at
-    QList<RemoteClientView> clients;  // clients that said hello
+    QList<RemoteClientView> clients;  // clients that said hello, and those waiting to be allowed
     QString fileProblem;              // why the remote file could not be written, while running
 };
 
@@ -52,7 +63,10 @@ enum class RemoteRefusal {
     kFlood,        // over the message rate
     kSlowReader,   // the data it did not read grew past the limit
     kBadMessages,  // the third malformed message
+    kDenied,       // the user denied or removed it
 };
+// Kept beside the list: tables by refusal are sized by it.
+inline constexpr std::size_t kRemoteRefusalCount = static_cast<std::size_t>(RemoteRefusal::kDenied) + 1;
 const char* RemoteRefusalText(RemoteRefusal refusal, int language);
 
 // What the Link Monitor logs.
@@ -105,8 +119,18 @@ class RemoteServer : public QObject {
     // Items some client pressed since the last call, each once, whether still held or already let go.
     // Stop all, Disconnect and closing forget them with the holds. Any thread.
     RemoteItems TakePresses();
-    // Every client's input let go at once (Stop all, Disconnect, close); they may press again afterwards.
-    void ReleaseAll();
+    // Every client's input let go at once (Stop all, Disconnect, close); they may press again afterwards,
+    // and are told why.
+    void ReleaseAll(RemoteRelease why = RemoteRelease::kStopAll);
+    // A new key: every client is told its key is stale and closed.
+    void SetKey(const QString& key);
+    // One client is told it was denied and closed.
+    void RemoveClient(quint64 id);
+    // A client waiting to be allowed drives from now on, or is told it was denied.
+    void AnswerClient(quint64 id, bool allow);
+    void SetAsk(bool ask);
+    // What clients that say hello from now on are told first.
+    void SetHello(const QByteArray& hello);
     // What the clients are told next.
     void Publish(const RemoteFeed& feed);
     // Why the file that tells scripts where the server is could not be written; empty when it was.
@@ -119,11 +143,13 @@ class RemoteServer : public QObject {
 
   private:
     void EndHost(RemoteHost* host);
+    void OnHost(const std::function<void(RemoteHost&)>& job);
 
     std::shared_ptr<RemoteBoard> board_;
     QThread* thread_ = nullptr;
     RemoteHost* host_ = nullptr;
     RemoteStatus started_;
+    QString key_;  // kept over a restart of the server when no key is given
 };
 
 // A monotonic clock in microseconds, shared by the stick votes of every source.

@@ -60,7 +60,7 @@ class RefusalFold {
         std::int64_t seenUs = -1'000'000'000;
         int untold = 0;
     };
-    std::array<Slot, static_cast<std::size_t>(RemoteRefusal::kBadMessages) + 1> slots_{};
+    std::array<Slot, kRemoteRefusalCount> slots_{};
 };
 
 }  // namespace zanth

@@ -5,7 +5,8 @@
 # The page shows the truth: greyed out and frozen while the robot is disconnected, cleared by Stop all, and a
 # finger resting through either (or through a rotation) must lift before it drives again. Sticks: no jump on
 # touch-down, a full diagonal reaches the corner. Usable by keyboard alone. axe-core finds nothing to fault
-# connected, disconnected, refused and sideways, in English and Japanese.
+# connected, disconnected, refused and sideways, in English and Japanese. The page names the robot; a ninth
+# client reads why it may not drive; the key outlives a restart, so a phone need not scan again.
 source "$(dirname "$0")/lib.bash"
 source "$(dirname "$0")/../../scripts/deps.sh"
 AXE=$(zanth_npm_dir axe-core) || fail "axe-core could not be installed from npm"
@@ -93,6 +94,8 @@ try:
 
     print("-- two buttons and a stick at once reach the wire; letting go gives the neutral frame")
     open_page(f"#token={token}")
+    wait(lambda: driver.find_element(By.ID, "title").text == "Zanth-Emulator" and "Zanth-Emulator –" in driver.title,
+         lambda: f"the page does not name the robot: {driver.find_element(By.ID, 'title').text!r} {driver.title!r}")
     start = line_count()
     touch(item("L1"), item("R1"), (driver.find_element(By.ID, "stick-left"), 40, -30))
     wait(lambda: any({"L1", "R1"} <= b and s["LX"] > 128 and s["LY"] < 128 for b, s in frames(start)),
@@ -299,8 +302,54 @@ try:
     banner = driver.find_element(By.ID, "banner")
     wait(lambda: "refused" in banner.text, f"the page shows no refusal: {banner.text!r}")
     audit("refused", lambda: js("q('#banner').className") == "big")
+
+    print("-- a ninth client is told in words why it may not drive")
+    driver.get("about:blank")
+    driver.switch_to.new_window("tab")
+    driver.get(page + "#token=" + "0" * 32)  # this origin, refused itself: it holds no place
+    # Clients join one by one until the server says there is no place left.
+    held = driver.execute_async_script("""
+        const [url, token, done] = arguments;
+        window.held = [];
+        const next = () => {
+          const ws = new WebSocket(url);
+          ws.onopen = () => ws.send(JSON.stringify({v: 1, type: "hello", name: "held", token}));
+          ws.onmessage = (e) => {
+            const type = JSON.parse(e.data).type;
+            if (type === "hello") { window.held.push(ws); next(); }
+            else if (type === "refused") done(window.held.length);
+          };
+        };
+        next();""", f"ws://127.0.0.1:{port}/ws", token)
+    if held == 0:
+        sys.exit("FAIL: no place for a client at all")
+    holder = driver.current_window_handle
+    driver.switch_to.window(first)
+    driver.get(page + f"#token={token}")
+    wait(lambda: "8 clients already drive this robot" in driver.find_element(By.ID, "banner").text,
+         lambda: f"the ninth client is not told why: {driver.find_element(By.ID, 'banner').text!r}")
+    driver.switch_to.window(holder)
+    driver.close()
+    driver.switch_to.window(first)
 finally:
     driver.quit()
 EOF
 close_connected_emulator
+
+note "the key outlives a restart: the same code, and a client with the old key is let in"
+[ "$(stat -c %a "$WORK/run/remote.key")" = 600 ] || fail "the key is not kept private beside the settings"
+start_emulator --lang en --remote="$PORT"
+same_token() { [ "$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["token"])' \
+  "$WORK/run/remote.json" 2>/dev/null)" = "$TOKEN" ]; }
+wait_for 10 same_token || fail "a new key after the restart: every phone would have to scan again"
+/usr/bin/python3 - "$PORT" "$TOKEN" <<'EOF' || fail "the old key does not open after the restart"
+import asyncio, json, sys, websockets
+async def main():
+    async with websockets.connect(f"ws://127.0.0.1:{sys.argv[1]}/ws") as ws:
+        await ws.send(json.dumps({"v": 1, "type": "hello", "name": "after restart", "token": sys.argv[2]}))
+        told = json.loads(await asyncio.wait_for(ws.recv(), 10))
+        assert told["type"] == "hello", told
+asyncio.run(main())
+EOF
+close_emulator
 echo "PASS"

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "remote/remote_file.h"
+#include "remote/remote_key.h"
 
 namespace zanth {
 namespace {
@@ -108,6 +109,40 @@ TEST(RemoteFile, TwoSettingsFilesInOneFolderHaveAFileEachNamingItsSettings) {
             << ini;
     }
     EXPECT_TRUE(paths.first().endsWith("/remote.json"));  // where scripts have always looked
+}
+
+}  // namespace
+}  // namespace zanth
+
+namespace zanth {
+namespace {
+
+TEST(RemoteKey, OutlivesARestartIsPrivateAndIsNotFollowedThroughALink) {
+    QTemporaryDir dir;
+    const QString settings = dir.filePath("Class 3.ini");
+    const QString path = RemoteKeyPath(settings);
+    EXPECT_TRUE(path.endsWith("remote-Class 3.key"));
+    QString why;
+    const QString key = KeepRemoteKey(path, &why);
+    EXPECT_EQ(key.size(), 32);
+    EXPECT_EQ(KeepRemoteKey(path, &why), key);  // the next start
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(SaveRemoteKey(path, QString(32, 'b'), &why)) << why.toStdString();
+    EXPECT_EQ(KeepRemoteKey(path, &why), QString(32, 'b'));
+
+    // A link put in its place leads nowhere: the file it names is neither read nor written.
+    const QString elsewhere = dir.filePath("elsewhere");
+    Plant(elsewhere, 1);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::link(elsewhere, path));
+    why.clear();
+    EXPECT_TRUE(KeepRemoteKey(path, &why).isEmpty());
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(SaveRemoteKey(path, QString(32, 'c'), &why));
+    EXPECT_EQ(OwnerIn(elsewhere), 1);
+    EXPECT_EQ(DefaultRobotName(settings), "Class 3");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The message parser and the rules that fold remote input into the controller.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <utility>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include "model/controller_model.h"
 #include "remote/http_head.h"
 #include "remote/log.h"
+#include "remote/page_files.h"
 #include "remote/protocol.h"
 #include "remote/remote_board.h"
 #include "remote/remote_input.h"
@@ -239,6 +243,78 @@ TEST(RemoteHttp, PathsNameThePageItsFilesAndTheArtworkOnly) {
     EXPECT_EQ(head.path, "/");
     EXPECT_EQ(ParseHttpHead("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", &head), HeadParse::kBad);
     EXPECT_EQ(ParseHttpHead(QByteArray(kHttpHeadLimit + 1, 'x'), &head), HeadParse::kBad);
+}
+
+}  // namespace
+}  // namespace zanth
+
+namespace zanth {
+namespace {
+
+TEST(RemoteProtocol, TheProgramsNewMessagesSayWhatThePageShows) {
+    const auto json = [](const QByteArray& m) { return QJsonDocument::fromJson(m).object(); };
+    const std::pair<QByteArray, QJsonObject> cases[] = {
+        {BuildRemoteReleased(RemoteRelease::kStopAll),
+         {{"v", 1}, {"type", "released"}, {"reason", "stop_all"}}},
+        {BuildRemoteReleased(RemoteRelease::kDisconnect),
+         {{"v", 1}, {"type", "released"}, {"reason", "disconnect"}}},
+        {BuildRemoteReleased(RemoteRelease::kSilence),
+         {{"v", 1}, {"type", "released"}, {"reason", "silence"}}},
+        {BuildRemoteRefused(RemoteRefused::kFull, 8),
+         {{"v", 1}, {"type", "refused"}, {"reason", "full"}, {"limit", 8}}},
+        {BuildRemoteRefused(RemoteRefused::kToken, 8),
+         {{"v", 1}, {"type", "refused"}, {"reason", "token"}, {"limit", 8}}},
+        {BuildRemoteRefused(RemoteRefused::kDenied, 8),
+         {{"v", 1}, {"type", "refused"}, {"reason", "denied"}, {"limit", 8}}},
+        {BuildRemoteRefused(RemoteRefused::kVersion, 8),
+         {{"v", 1}, {"type", "refused"}, {"reason", "version"}, {"limit", 8}}},
+        {BuildRemoteWaiting(), {{"v", 1}, {"type", "waiting"}}},
+    };
+    for (const auto& [built, want] : cases) EXPECT_EQ(json(built), want) << built.toStdString();
+    EXPECT_EQ(json(BuildRemoteState({}, 2, {"L1", "R2"})).value("mine").toArray(), (QJsonArray{"L1", "R2"}));
+
+    ControllerModel model;
+    model.items[kItemL1].keyCode = 44;
+    const QJsonObject hello = json(BuildRemoteHello(model, "1", "Class 3", {{44, "Z"}}));
+    EXPECT_EQ(hello.value("robot").toString(), "Class 3");
+    for (const QJsonValue& item : hello.value("items").toArray()) {
+        const bool l1 = item.toObject().value("name").toString() == "L1";
+        EXPECT_EQ(item.toObject().value("key").toString(), l1 ? "Z" : "")
+            << item.toObject().value("name").toString().toStdString();
+    }
+    bool other = false;
+    EXPECT_FALSE(ParseRemoteMessage(R"({"v":2,"type":"hello","token":"a"})", nullptr, &other));
+    EXPECT_TRUE(other);
+}
+
+TEST(RemoteHttp, FilesAreNamedByTheirContentGzippedAndNotSentAgain) {
+    const std::optional<PageFile> page = LoadPageFile(":/remote/index.html");
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(page->gzipped.isEmpty());
+    struct Case {
+        QByteArray request;
+        const char* status;
+        bool gzip;
+        const char* cache;
+    };
+    const QByteArray tag = '"' + page->hash + '"';
+    const Case cases[] = {
+        {"GET / HTTP/1.1\r\nAccept-Encoding: gzip, br\r\n\r\n", "200", true, "no-cache"},
+        {"GET / HTTP/1.1\r\nAccept-Encoding: gzip;q=0\r\n\r\n", "200", false, "no-cache"},
+        {"GET / HTTP/1.1\r\n\r\n", "200", false, "no-cache"},
+        {"GET /?v=" + page->hash + " HTTP/1.1\r\n\r\n", "200", false, "immutable"},
+        {"GET / HTTP/1.1\r\nIf-None-Match: " + tag + "\r\n\r\n", "304", false, "no-cache"},
+        {"GET / HTTP/1.1\r\nIf-None-Match: \"0000\"\r\n\r\n", "200", false, "no-cache"},
+    };
+    for (const Case& c : cases) {
+        HttpHead head;
+        ASSERT_EQ(ParseHttpHead(c.request, &head), HeadParse::kOk);
+        const QByteArray answer = PageAnswer(*page, head);
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 " + QByteArray(c.status))) << c.request.toStdString();
+        EXPECT_EQ(answer.contains("Content-Encoding: gzip"), c.gzip) << c.request.toStdString();
+        EXPECT_TRUE(answer.contains(c.cache)) << c.request.toStdString();
+        EXPECT_TRUE(answer.contains("ETag: " + tag));
+    }
 }
 
 }  // namespace

@@ -15,139 +15,41 @@
 
 #include "model/controller_model.h"
 #include "remote/remote_server.h"
+#include "server_fixture.h"
 
 namespace zanth {
 namespace {
 
 using namespace std::chrono_literals;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// A client as a script or a page would be, with what it heard.
-struct Client {
-    explicit Client(const QString& origin = {}) : socket(origin) {
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& t) {
-            heard.append(QJsonDocument::fromJson(t.toUtf8()).object());
-        });
-        QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
-    }
-    void Open(quint16 port) { socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port))); }
-    bool Connected() {
-        return WaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState || closed; }) &&
-               !closed;
-    }
-    void Say(const char* json) { socket.sendTextMessage(QString::fromUtf8(json)); }
-    void Hello(const QString& token) {
-        socket.sendTextMessage(
-            QStringLiteral(R"({"v":1,"type":"hello","name":"t","token":"%1"})").arg(token));
-    }
-    bool Heard(const char* type) {
-        return WaitFor([&] {
-            for (const QJsonObject& o : heard)
-                if (o.value("type").toString() == QLatin1String(type)) return true;
-            return false;
-        });
-    }
-    QWebSocket socket;
-    QList<QJsonObject> heard;
-    bool closed = false;
-};
-
-// A WebSocket frame as a client sends it, masked with a zero mask so the payload stays as it is.
-QByteArray Frame(int opcode, const QByteArray& payload, bool fin = true) {
-    return QByteArray(1, static_cast<char>((fin ? 0x80 : 0) | opcode)) +
-           QByteArray(1, static_cast<char>(0x80 | payload.size())) + QByteArray(4, '\0') + payload;
-}
-
-// A client on a bare TCP socket: it says what it likes on the wire, and reads no more than it must.
-struct RawClient {
-    explicit RawClient(quint16 port, bool reads = true) {
-        if (!reads) socket.setReadBufferSize(16);  // the server's data piles up
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        connected = socket.waitForConnected(5000);
-        QObject::connect(&socket, &QTcpSocket::disconnected, [this] { closed = true; });
-    }
-    bool Upgrade(quint16 port) {
-        socket.write("GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                     "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
-        return WaitFor([&] { return socket.bytesAvailable() > 0; });  // the 101
-    }
-    void Hello(const QString& token) {
-        socket.write(Frame(1, QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(token).toUtf8()));
-    }
-    QTcpSocket socket;
-    bool connected = false;
-    bool closed = false;
-};
-
-class RemoteServerTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        QObject::connect(&server_, &RemoteServer::clientEvent, [this](const RemoteEvent& e) {
-            if (e.kind == RemoteEvent::Kind::kRefused) refusals_.append(e.refusal);
-        });
-        ASSERT_TRUE(server_.Start({0, false}, BuildRemoteHello(model_, "1"), 0, nullptr));
-        port_ = server_.status().port;
-        token_ = server_.status().token;
-    }
-    // A client that said hello and was greeted.
-    std::unique_ptr<Client> Greeted() {
-        auto c = std::make_unique<Client>();
-        c->Open(port_);
-        EXPECT_TRUE(c->Connected());
-        c->Hello(token_);
-        EXPECT_TRUE(c->Heard("hello"));
-        return c;
-    }
-    bool Refused(RemoteRefusal r) {
-        return WaitFor([&] { return refusals_.contains(r); });
-    }
-    bool Holds(int item) { return server_.Input().items.test(static_cast<std::size_t>(item)); }
-    // The answer's status line to a raw request.
-    QByteArray Get(const QByteArray& path, const QByteArray& host) {
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, port_);
-        if (!s.waitForConnected(5000)) return {};
-        s.write("GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
-        WaitFor([&] { return s.canReadLine(); });
-        return s.readLine().trimmed();
-    }
-    QByteArray Here() const { return "127.0.0.1:" + QByteArray::number(port_); }
-
-    ControllerModel model_;
-    RemoteServer server_;
-    quint16 port_ = 0;
-    QString token_;
-    QList<RemoteRefusal> refusals_;
-};
-
 TEST_F(RemoteServerTest, TheTokenOpensTheApiAndAnythingElseFirstClosesIt) {
     auto good = Greeted();
     EXPECT_TRUE(good->Heard("state"));
     EXPECT_EQ(server_.clientCount(), 1);
+    // A page is told in words it can show (a stale key, another version); a stranger gets an error.
     struct Case {
         QString first;
         RemoteRefusal refusal;
+        const char* told;
+        const char* reason;
     };
-    const Case cases[] = {{QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(QString(32, '0')),
-                           RemoteRefusal::kToken},
-                          {QStringLiteral(R"({"type":"press","item":"L1"})"), RemoteRefusal::kNoHello},
-                          {QStringLiteral("{"), RemoteRefusal::kNoHello}};
+    const Case cases[] = {
+        {QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(QString(32, '0')),
+         RemoteRefusal::kToken, "refused", "token"},
+        {QStringLiteral(R"({"v":2,"type":"hello","token":"%1"})").arg(token_), RemoteRefusal::kNoHello,
+         "refused", "version"},
+        {QStringLiteral(R"({"type":"press","item":"L1"})"), RemoteRefusal::kNoHello, "error", nullptr},
+        {QStringLiteral("{"), RemoteRefusal::kNoHello, "error", nullptr}};
     for (const Case& c : cases) {
         Client bad;
         bad.Open(port_);
         ASSERT_TRUE(bad.Connected());
         bad.socket.sendTextMessage(c.first);
         EXPECT_TRUE(WaitFor([&] { return bad.closed; })) << c.first.toStdString();
-        EXPECT_TRUE(bad.Heard("error"));
+        EXPECT_TRUE(bad.Heard(c.told)) << c.first.toStdString();
+        if (c.reason) {
+            EXPECT_EQ(Last(bad, "refused").value("reason").toString(), QLatin1String(c.reason));
+        }
         EXPECT_TRUE(Refused(c.refusal));
     }
     EXPECT_EQ(server_.clientCount(), 1);
@@ -225,6 +127,17 @@ TEST_F(RemoteServerTest, FiftyConnectionsAtOnceGetNoMoreThanTheLimit) {
     EXPECT_LE(server_.clientCount(), RemoteServer::kMaxClients);
     EXPECT_TRUE(Refused(RemoteRefusal::kTooManyClients));
     EXPECT_TRUE(Holds(kItemL2));
+    // One that said hello too many is told why, with the limit, before it is closed.
+    const auto refusedOne = [&] {
+        return std::find_if(crowd.begin(), crowd.end(),
+                            [](const auto& c) { return !Last(*c, "refused").isEmpty(); });
+    };
+    ASSERT_TRUE(WaitFor([&] { return refusedOne() != crowd.end(); }));
+    const auto told = refusedOne();
+    const QJsonObject refused = Last(**told, "refused");
+    EXPECT_EQ(refused.value("reason").toString(), QStringLiteral("full"));
+    EXPECT_EQ(refused.value("limit").toInt(), RemoteServer::kMaxClients);
+    EXPECT_TRUE(WaitFor([&] { return (*told)->closed; }));
 }
 
 TEST_F(RemoteServerTest, SilenceReleasesAndASpeakerAfterwardsDoesNotGetItsPressBack) {
@@ -241,6 +154,8 @@ TEST_F(RemoteServerTest, SilenceReleasesAndASpeakerAfterwardsDoesNotGetItsPressB
     c->Say(R"({"type":"ping"})");
     ASSERT_TRUE(c->Heard("pong"));
     EXPECT_FALSE(Holds(kItemL1));
+    ASSERT_TRUE(c->Heard("released"));
+    EXPECT_EQ(Last(*c, "released").value("reason").toString(), QStringLiteral("silence"));
 }
 
 TEST_F(RemoteServerTest, AClosedSocketAndReleaseAllLetGo) {

@@ -1,0 +1,108 @@
+// The host's clients as the user sees them: the key checked, a place found, the user asked, and what
+// the user decides later (a new key, Remove, Allow or Deny).
+#include <QWebSocket>
+#include <map>
+#include <vector>
+
+#include "remote/log.h"
+#include "remote/remote_host.h"
+
+namespace zanth {
+
+void RemoteHost::Greet(Client& c, const RemoteMessage& m) {
+    // Compared in full whatever differs first, so the time taken tells nothing about the token.
+    const QByteArray given = m.token.toLatin1();
+    const QByteArray wanted = token_.toLatin1();
+    unsigned diff = given.size() == wanted.size() ? 0u : 1u;
+    for (qsizetype i = 0; i < wanted.size(); ++i)
+        diff |= static_cast<unsigned>(wanted[i] ^ (i < given.size() ? given[i] : 0));
+    if (diff != 0)
+        return Drop(c, RemoteRefusal::kToken, QStringLiteral("wrong token"), RemoteRefused::kToken);
+    if (Places() >= RemoteServer::kMaxClients)
+        return Drop(c, RemoteRefusal::kTooManyClients, QStringLiteral("too many clients"),
+                    RemoteRefused::kFull);
+    if (auto w = wires_.find(c.tcp); w != wires_.end()) {
+        w->second.greeted = true;
+        w->second.budget.Greeted(RemoteNowUs());
+    }
+    c.name = m.name.isEmpty() ? c.address : m.name;
+    if (!ask_) return Admit(c);
+    c.waiting = true;
+    board_->Wait(c.id, c.name);
+    qCInfo(lcRemote).noquote() << "client waits to be allowed:" << Printable(c.name) << c.address;
+    Send(c, BuildRemoteWaiting());
+    emit changed();
+}
+
+void RemoteHost::Admit(Client& c) {
+    c.waiting = false;
+    c.greeted = true;
+    // The wait for the user is no silence of its own.
+    if (auto w = wires_.find(c.tcp); w != wires_.end()) w->second.arrivalUs = RemoteNowUs();
+    board_->Greet(c.id, c.name);
+    RemoteMessage hello;
+    hello.type = RemoteMessageType::kHello;
+    board_->Heard(c.id, hello, RemoteNowUs());
+    qCInfo(lcRemote).noquote() << "client arrived:" << Printable(c.name) << c.address;
+    emit clientEvent({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
+    emit changed();
+    if (Send(c, hello_)) {
+        quint64 version = 0;
+        Send(c, BuildRemoteState(board_->Feed(&version), Greeted()));
+    }
+}
+
+void RemoteHost::SetKey(const QString& key) {
+    token_ = key;
+    std::vector<quint64> ids;
+    for (const auto& [id, c] : clients_)
+        if (!c.dropped) ids.push_back(id);
+    for (quint64 id : ids)
+        if (auto it = clients_.find(id); it != clients_.end())
+            Drop(it->second, RemoteRefusal::kToken, QStringLiteral("new key"), RemoteRefused::kToken);
+}
+
+void RemoteHost::Remove(quint64 id) {
+    const auto it = clients_.find(id);
+    if (it == clients_.end() || (!it->second.greeted && !it->second.waiting)) return;
+    Drop(it->second, RemoteRefusal::kDenied, QStringLiteral("removed"), RemoteRefused::kDenied);
+}
+
+void RemoteHost::Answer(quint64 id, bool allow) {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || !it->second.waiting || it->second.dropped) return;
+    Client& c = it->second;
+    if (!allow) return Drop(c, RemoteRefusal::kDenied, QStringLiteral("denied"), RemoteRefused::kDenied);
+    Admit(c);
+}
+
+// Before the state that shows the holds gone, so that the page knows why they went.
+void RemoteHost::TellReleased() {
+    for (const auto& [id, why] : board_->TakeReleased()) {
+        auto it = clients_.find(id);
+        if (it != clients_.end() && it->second.greeted) Send(it->second, BuildRemoteReleased(why));
+    }
+}
+
+// Each client hears what it holds itself; a change of that goes out as soon as a change of the feed may.
+void RemoteHost::Broadcast(std::int64_t now) {
+    quint64 version = 0;
+    const RemoteFeed feed = board_->Feed(&version);
+    std::map<quint64, QStringList> mine = board_->Mine(now);
+    bool moved = version != feedVersion_;
+    for (const auto& [id, c] : clients_)
+        if (c.greeted && !c.dropped && mine[id] != c.mine) moved = true;
+    const std::int64_t since = now - lastStateUs_;
+    const bool due = (moved && since >= RemoteServer::kStatePeriodMs * 1000) || since >= 1'000'000;
+    if (!due) return;
+    feedVersion_ = version;
+    lastStateUs_ = now;
+    const int greeted = Greeted();
+    for (auto& [id, c] : clients_) {
+        if (!c.greeted || c.dropped) continue;
+        c.mine = mine[id];
+        Send(c, BuildRemoteState(feed, greeted, c.mine));
+    }
+}
+
+}  // namespace zanth

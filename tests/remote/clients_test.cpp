@@ -1,0 +1,144 @@
+// What the user does to the clients (a new key, Remove, Ask) and what each client is told of its own holds.
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "server_fixture.h"
+
+namespace zanth {
+namespace {
+
+QStringList Mine(const Client& c) {
+    QStringList names;
+    for (const QJsonValue& v : RemoteServerTest::Last(c, "state").value("mine").toArray())
+        names << v.toString();
+    return names;
+}
+
+TEST_F(RemoteServerTest, ANewKeyEndsEveryClientAndOnlyTheNewKeyOpens) {
+    auto a = Greeted();
+    auto b = Greeted();
+    server_.SetKey(QString(32, 'a'));
+    for (Client* c : {a.get(), b.get()}) {
+        ASSERT_TRUE(c->Heard("refused"));
+        EXPECT_EQ(Last(*c, "refused").value("reason").toString(), QStringLiteral("token"));
+        EXPECT_TRUE(WaitFor([&] { return c->closed; }));
+    }
+    EXPECT_EQ(server_.status().token, QString(32, 'a'));
+    EXPECT_TRUE(server_.status().pageUrls.first().endsWith(QString(32, 'a')));
+    token_ = QString(32, 'a');
+    auto fresh = Greeted();
+    EXPECT_EQ(server_.clientCount(), 1);
+}
+
+TEST_F(RemoteServerTest, RemoveEndsThatClientOnly) {
+    auto a = Greeted();
+    auto b = Greeted();
+    ASSERT_EQ(server_.status().clients.size(), 2);
+    server_.RemoveClient(server_.status().clients.first().id);
+    ASSERT_TRUE(WaitFor([&] { return a->closed || b->closed; }));
+    Client& gone = a->closed ? *a : *b;
+    Client& kept = a->closed ? *b : *a;
+    EXPECT_EQ(Last(gone, "refused").value("reason").toString(), QStringLiteral("denied"));
+    kept.Say(R"({"type":"press","item":"L1"})");
+    EXPECT_TRUE(WaitFor([&] { return Holds(kItemL1); }));
+    EXPECT_FALSE(kept.closed);
+}
+
+class AskingServerTest : public RemoteServerTest {
+  protected:
+    AskingServerTest() { options_.ask = true; }
+    // A client that gave the key and waits.
+    std::unique_ptr<Client> Waiting(const char* name) {
+        auto c = std::make_unique<Client>();
+        c->Open(port_);
+        EXPECT_TRUE(c->Connected());
+        c->socket.sendTextMessage(
+            QStringLiteral(R"({"v":1,"type":"hello","name":"%1","token":"%2"})").arg(name, token_));
+        EXPECT_TRUE(c->Heard("waiting"));
+        return c;
+    }
+    quint64 IdOf(const char* name) {
+        for (const RemoteClientView& v : server_.status().clients)
+            if (v.name == QLatin1String(name) && v.waiting) return v.id;
+        return 0;
+    }
+};
+
+TEST_F(AskingServerTest, ANewClientDrivesOnlyOnceAllowedAndADeniedOneIsTold) {
+    auto pupil = Waiting("Pupil");
+    auto stranger = Waiting("Stranger");
+    ASSERT_TRUE(WaitFor([&] { return IdOf("Pupil") != 0 && IdOf("Stranger") != 0; }));
+    pupil->Say(R"({"type":"press","item":"L1"})");
+    pupil->Say(R"({"type":"ping"})");  // its pong says the press before it was read
+    ASSERT_TRUE(pupil->Heard("pong"));
+    EXPECT_EQ(server_.clientCount(), 0);
+    server_.AnswerClient(IdOf("Pupil"), true);
+    server_.AnswerClient(IdOf("Stranger"), false);
+    ASSERT_TRUE(pupil->Heard("hello"));
+    EXPECT_FALSE(Holds(kItemL1));  // what it said while waiting does not count
+    pupil->Say(R"({"type":"press","item":"R1"})");
+    EXPECT_TRUE(WaitFor([&] { return Holds(kItemR1); }));
+    ASSERT_TRUE(stranger->Heard("refused"));
+    EXPECT_EQ(Last(*stranger, "refused").value("reason").toString(), QStringLiteral("denied"));
+    EXPECT_TRUE(WaitFor([&] { return stranger->closed; }));
+    EXPECT_EQ(server_.clientCount(), 1);
+}
+
+TEST_F(RemoteServerTest, EachClientHearsItsOwnHoldsAndWhyTheProgramLetGo) {
+    auto a = Greeted();
+    auto b = Greeted();
+    a->Say(R"({"type":"press","item":"L1"})");
+    b->Say(R"({"type":"press","item":"R1"})");
+    ASSERT_TRUE(WaitFor([&] { return Mine(*a) == QStringList{"L1"} && Mine(*b) == QStringList{"R1"}; }));
+    const std::pair<RemoteRelease, const char*> cases[] = {{RemoteRelease::kStopAll, "stop_all"},
+                                                           {RemoteRelease::kDisconnect, "disconnect"}};
+    for (const auto& [why, reason] : cases) {
+        a->heard.clear();
+        b->heard.clear();
+        a->Say(R"({"type":"press","item":"L1"})");
+        ASSERT_TRUE(WaitFor([&] { return Holds(kItemL1); }));
+        server_.ReleaseAll(why);
+        for (Client* c : {a.get(), b.get()}) {
+            ASSERT_TRUE(c->Heard("released")) << reason;
+            EXPECT_EQ(Last(*c, "released").value("reason").toString(), QLatin1String(reason));
+            EXPECT_TRUE(WaitFor([&] { return c->Heard("state") && Mine(*c).isEmpty(); })) << reason;
+        }
+        EXPECT_FALSE(Holds(kItemL1));
+    }
+}
+
+// Every file the page could load, asked again with the tag the browser kept: a reload of the whole page,
+// pictures and all, costs a phone no more than 10 KB.
+TEST_F(RemoteServerTest, AReloadOfEveryFileWeighsUnderTenKilobytes) {
+    const auto get = [&](const QString& path, const QByteArray& tag) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port_);
+        if (!s.waitForConnected(5000)) return QByteArray();
+        s.write("GET " + path.toLatin1() + " HTTP/1.1\r\nHost: " + Here() +
+                "\r\nAccept-Encoding: gzip\r\nIf-None-Match: " + tag + "\r\n\r\n");
+        QByteArray answer;
+        WaitFor([&] {
+            answer += s.readAll();
+            return s.state() == QAbstractSocket::UnconnectedState;
+        });
+        return answer + s.readAll();
+    };
+    QStringList paths{"/"};
+    for (const QString& name : QDir(":/remote").entryList(QDir::Files)) paths << "/" + name;
+    for (int id = 129; id <= 177; ++id) paths << QStringLiteral("/art/%1.svg").arg(id);
+    qsizetype reload = 0;
+    for (const QString& path : paths) {
+        const QByteArray first = get(path, "none");
+        const qsizetype at = first.indexOf("ETag: ");
+        ASSERT_GE(at, 0) << path.toStdString();
+        const QByteArray tag = first.mid(at + 6, first.indexOf("\r\n", at) - at - 6);
+        const QByteArray again = get(path, tag);
+        EXPECT_TRUE(again.startsWith("HTTP/1.1 304")) << path.toStdString();
+        reload += again.size();
+    }
+    EXPECT_LE(reload, 10 * 1024) << paths.size() << " files";
+}
+
+}  // namespace
+}  // namespace zanth
