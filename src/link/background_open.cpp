@@ -73,7 +73,7 @@ void BackgroundOpener::Cancel() {
     thread_.Stop();
     if (nudgeFd_ >= 0) close(nudgeFd_);
     nudgeFd_ = -1;
-    // What the tries ended meanwhile sent is still on its way: it is for no try now.
+    // Results the ended tries sent may still be on their way: they count for no try now.
     ++generation_;
     std::lock_guard lock(mutex_);
     port_.reset();
