@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "base/app_context.h"
 #include "control/log.h"
@@ -211,15 +212,23 @@ void LinkTraffic::Play(const std::string& path) {
         SessionFileError fault;
         auto played =
             std::make_shared<PlayedSession>(PrepareForPlaying(ReadSessionFile(path, &fault, &cancel_)));
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, fault, played, generation] {
-                if (generation != loadGeneration_) return;  // cancelled, or replaced by another Play
-                loader_.join();
-                OnLoaded(path, fault, std::move(*played));
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(loadedMutex_);
+            loaded_ = Loaded{path, fault, played, generation};
+        }
+        QMetaObject::invokeMethod(this, "TakeLoaded", Qt::QueuedConnection);
     });
+}
+
+void LinkTraffic::TakeLoaded() {
+    std::optional<Loaded> loaded;
+    {
+        std::lock_guard lock(loadedMutex_);
+        loaded = std::exchange(loaded_, std::nullopt);
+    }
+    if (!loaded || loaded->generation != loadGeneration_) return;  // cancelled, or replaced by another Play
+    loader_.join();
+    OnLoaded(loaded->path, loaded->fault, std::move(*loaded->played));
 }
 
 void LinkTraffic::OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played) {

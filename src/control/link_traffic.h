@@ -3,6 +3,8 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -88,6 +90,15 @@ class LinkTraffic : public QObject {
     void recordingFailed(const QString& error);
 
   private:
+    // What the reader hands back, under loadedMutex_: a std::mutex, which ThreadSanitizer sees, where the
+    // queued call itself carries nothing of ours.
+    struct Loaded {
+        std::string path;
+        SessionFileError fault;
+        std::shared_ptr<PlayedSession> played;
+        std::uint64_t generation = 0;
+    };
+    Q_INVOKABLE void TakeLoaded();
     void OnLoaded(const std::string& path, const SessionFileError& fault, PlayedSession played);
     void CancelLoading();
     void ReleasePlayed();
@@ -111,6 +122,8 @@ class LinkTraffic : public QObject {
     std::thread loader_;
     std::atomic<bool> cancel_{false};
     std::uint64_t loadGeneration_ = 0;
+    std::mutex loadedMutex_;
+    std::optional<Loaded> loaded_;
     // The session handed to the link: its size and where its neutral messages stand.
     std::size_t playedCount_ = 0;
     std::vector<PlayedGap> gaps_;

@@ -56,8 +56,10 @@ QString HostName(const QHostAddress& a) {
 
 }  // namespace
 
-RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token, bool ask)
+RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token, bool ask,
+                       HostCalls* calls)
     : board_(std::move(board)),
+      calls_(calls),
       hello_(std::move(hello)),
       token_(std::move(token)),
       ask_(ask),
@@ -71,6 +73,10 @@ RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QSt
 
 // A socket that is aborted or deleted says `disconnected` at once, and its handlers erase from these very
 // lists: each list is taken whole first, and every socket is cut from this host before it goes.
+void RemoteHost::TakeCall() {
+    calls_->Take();  // may delete this host
+}
+
 RemoteHost::~RemoteHost() {
     timer_.stop();
     listeners_.clear();

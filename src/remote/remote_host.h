@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "remote/host_calls.h"
 #include "remote/http_head.h"
 #include "remote/page_files.h"
 #include "remote/remote_board.h"
@@ -26,7 +27,9 @@ namespace zanth {
 class RemoteHost : public QObject {
     Q_OBJECT
   public:
-    RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token, bool ask);
+    // `calls`: where the server's calls wait for this host's thread (the server's; it outlives the host).
+    RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QString token, bool ask,
+               HostCalls* calls);
     ~RemoteHost() override;
 
     // Listens on the loopback addresses (or every address with `lan`). On success `port` is the port
@@ -40,6 +43,9 @@ class RemoteHost : public QObject {
     void Answer(quint64 id, bool allow);
     void SetAsk(bool ask) { ask_ = ask; }
     void SetHello(const QByteArray& hello) { hello_ = hello; }
+
+    // The server's waiting call, run here.
+    Q_INVOKABLE void TakeCall();
 
   signals:
     void changed();
@@ -111,6 +117,7 @@ class RemoteHost : public QObject {
     int Places() const;  // greeted and waiting
 
     std::shared_ptr<RemoteBoard> board_;
+    HostCalls* calls_;
     QByteArray hello_;
     QString token_;
     bool ask_ = false;

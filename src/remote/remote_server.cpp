@@ -71,7 +71,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     const QString token = key_;
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("remote"));
-    auto* host = new RemoteHost(board_, hello, token, options.ask);
+    auto* host = new RemoteHost(board_, hello, token, options.ask, &calls_);
     host->moveToThread(thread_);
     thread_->start();
     bool ok = false, inUse = false;
@@ -79,8 +79,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     QStringList hosts;
     QString why;
     // Binding takes a moment and tells at once whether the port can be had.
-    QMetaObject::invokeMethod(
-        host, [&] { ok = host->Listen(options, &port, &hosts, &why, &inUse); }, Qt::BlockingQueuedConnection);
+    calls_.Run(host, [&] { ok = host->Listen(options, &port, &hosts, &why, &inUse); });
     if (!ok) {
         EndHost(host);
         started_.reason =
@@ -109,8 +108,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
 
 // The clients go with the host, on its thread; their holds leave the board with them.
 void RemoteServer::EndHost(RemoteHost* host) {
-    QMetaObject::invokeMethod(
-        host, [host] { delete host; }, Qt::BlockingQueuedConnection);
+    calls_.Run(host, [host] { delete host; });
     thread_->quit();
     thread_->wait();
     delete thread_;
@@ -154,8 +152,7 @@ void RemoteServer::ReleaseAll(RemoteRelease why) {
 void RemoteServer::OnHost(const std::function<void(RemoteHost&)>& job) {
     if (!host_) return;
     RemoteHost* host = host_;
-    QMetaObject::invokeMethod(
-        host, [host, &job] { job(*host); }, Qt::BlockingQueuedConnection);
+    calls_.Run(host, [host, &job] { job(*host); });
 }
 
 void RemoteServer::SetKey(const QString& key) {

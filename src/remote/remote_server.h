@@ -13,6 +13,7 @@
 #include <memory>
 #include <utility>
 
+#include "remote/host_calls.h"
 #include "remote/protocol.h"
 #include "remote/remote_input.h"
 
@@ -148,6 +149,7 @@ class RemoteServer : public QObject {
     std::shared_ptr<RemoteBoard> board_;
     QThread* thread_ = nullptr;
     RemoteHost* host_ = nullptr;
+    HostCalls calls_;
     RemoteStatus started_;
     QString key_;  // kept over a restart of the server when no key is given
 };
