@@ -5,6 +5,8 @@
 #include "input/gamepad_names.h"
 #include "input/gamepad_reader.h"
 #include "input/keyboard_reader.h"
+#include "link/background_open.h"
+#include "link/link_worker.h"
 #include "model/settings.h"
 #include "sound/sound_player.h"
 
@@ -25,7 +27,48 @@ class ReaderSource final : public GamepadSource {
     int language_;
 };
 
+class WorkerLink final : public LinkHandle {
+  public:
+    explicit WorkerLink(LinkWorker& link) : link_(link) {}
+    bool Start(std::unique_ptr<Port> port, std::string* why) override {
+        return link_.Start(std::move(port), why);
+    }
+    void Stop(std::optional<ControllerFrame> finalFrame) override { link_.Stop(finalFrame); }
+    bool IsRunning() const override { return link_.IsRunning(); }
+    LinkProof::Counts Counts() const override { return {link_.MessagesLeft(), link_.GarbageTurns()}; }
+
+  private:
+    LinkWorker& link_;
+};
+
+class ThreadOpener final : public PortOpener {
+  public:
+    void Listen(QObject* context, Outcomes outcomes) override {
+        QObject::connect(&opener_, &BackgroundOpener::opened, context, std::move(outcomes.opened));
+        QObject::connect(&opener_, &BackgroundOpener::gaveUp, context, std::move(outcomes.gaveUp));
+        QObject::connect(&opener_, &BackgroundOpener::tryFailed, context, std::move(outcomes.tryFailed));
+    }
+    bool Begin(const std::string& device, OpenFn open, int periodMs, int tries, int delayMs,
+               std::string* why) override {
+        return opener_.Begin(device, std::move(open), periodMs, tries, why, delayMs);
+    }
+    void TryNow() override { opener_.TryNow(); }
+    void Cancel() override { opener_.Cancel(); }
+    std::unique_ptr<Port> Take() override { return opener_.Take(); }
+
+  private:
+    BackgroundOpener opener_;
+};
+
 }  // namespace
+
+std::unique_ptr<LinkHandle> MakeLinkHandle(LinkWorker& link) {
+    return std::make_unique<WorkerLink>(link);
+}
+
+std::unique_ptr<PortOpener> MakePortOpener() {
+    return std::make_unique<ThreadOpener>();
+}
 
 SessionParts MakeDevices(const AppContext& app) {
     auto sound = std::make_unique<SoundPlayer>();
@@ -40,6 +83,7 @@ SessionParts MakeDevices(const AppContext& app) {
     parts.gamepad = std::make_unique<GamepadReader>(app.language);
     parts.sound = std::move(sound);
     parts.gamepads = MakeGamepadSource(app.language);
+    parts.opener = MakePortOpener();
     return parts;
 }
 

@@ -12,11 +12,9 @@
 #include "input/apply.h"
 #include "input/devices.h"
 #include "input/rumble_rules.h"
-#include "link/background_open.h"
 #include "link/frame_decode.h"
 #include "link/link_worker.h"
 #include "link/port.h"
-#include "link/port_watcher.h"
 #include "link/wire.h"
 #include "remote/remote_file.h"
 #include "sound/sound_output.h"
@@ -36,18 +34,11 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
                                QObject* parent)
     : QObject(parent),
       app_(app),
-      ports_(settings.ports),
       keyboard_(std::move(parts.keyboard)),
       gamepad_(std::move(parts.gamepad)),
       sound_(std::move(parts.sound)),
       gamepads_(std::move(parts.gamepads)),
-      openPort_(std::move(parts.openPort)),
-      listDevices_(std::move(parts.listDevices)),
-      opener_(std::make_unique<BackgroundOpener>()),
       link_(std::make_unique<LinkWorker>()),
-      remembered_(settings.portDevice),
-      preferred_(settings.portDevice),
-      comPortIndex_(settings.port),
       background_(settings.background == 1 ? 1 : 0),
       rumble_(std::make_unique<RumbleRules>()),
       readError_(settings.readError),
@@ -57,24 +48,8 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     SetUpTaps();
     gamepad_->Choose(model_.pad);
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
-    if (openPort_) {
-        openLink_ = [open = openPort_](const std::string& device, int, std::string* reason) {
-            return open(device, reason);
-        };
-    } else {
-        openPort_ = [](const std::string& device, std::string* reason) {
-            return OpenLinkPort(device, -1, reason);
-        };
-        openLink_ = OpenLinkPort;
-    }
     connect(link_.get(), &LinkWorker::batteryReply, this, &ControlSession::OnBatteryReply);
-    connect(link_.get(), &LinkWorker::linkFailed, this, &ControlSession::OnLinkFailed);
-    connect(opener_.get(), &BackgroundOpener::opened, this, &ControlSession::OnPortOpened);
-    connect(opener_.get(), &BackgroundOpener::gaveUp, this, &ControlSession::OnOpenGaveUp);
-    connect(opener_.get(), &BackgroundOpener::tryFailed, this, [this](const QString& reason) {
-        if (state_.link == LinkState::kReconnecting) NotePort(PortWhat::kTry, reason.toStdString());
-    });
-    SetUpPorts(std::move(parts.deviceRoot));
+    SetUpSupervisor(parts, settings);
     connect(link_.get(), &LinkWorker::messageSent, this, [this](const SentMessage& m) {
         if (m.playedIndex < 0) std::copy(m.bytes.begin() + 1, m.bytes.end(), lastSent_.emplace().begin());
     });
@@ -101,7 +76,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
 ControlSession::~ControlSession() {
     // Whoever listened may be gone already.
     remote_->blockSignals(true);
-    opener_->Cancel();
+    supervisor_->CancelTries();
     if (!closed_) {
         // The neutral frame first, as at Close: nothing below may hold the robot with a press on it.
         remote_->ReleaseAll();
@@ -111,7 +86,7 @@ ControlSession::~ControlSession() {
     }
     RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
     remote_->Stop();
-    if (watcher_) watcher_->Stop();
+    supervisor_->ports().StopWatching();
     if (!closed_) sound_->Close();
 }
 
@@ -187,7 +162,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         else
             latch_.Clear();  // a played session is on the wire: what was pressed meanwhile went nowhere
         if (!inputs.batteryDisplay) state_.meterValue = 0;
-        ConfirmLink(false);
+        supervisor_->ConfirmLink(false);
         UpdateStale();
     } else {
         latch_.Clear();

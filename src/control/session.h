@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/app_context.h"
-#include "control/link_proof.h"
+#include "control/link_supervisor.h"
 #include "control/monitor_model.h"
 #include "control/press_latch.h"
 #include "input/input_state.h"
@@ -28,7 +28,6 @@ class QSocketNotifier;
 
 namespace zanth {
 
-class BackgroundOpener;
 class FrameDecoder;
 class GamepadDevice;
 class GamepadSource;
@@ -37,7 +36,6 @@ class LinkTraffic;
 enum class PlayEnd;
 class LinkWorker;
 class Port;
-class PortWatcher;
 class RumbleRules;
 class SoundOutput;
 
@@ -49,14 +47,9 @@ struct PanelInputs {
     bool batteryDisplay = true;
 };
 
-// kConnecting: a network bridge is being reached (off the GUI thread). kReconnecting: the port was lost and
-// is reopened about once a second until it is back or the user disconnects. kPortLost: lost, and no
-// reopening could be started.
-enum class LinkState { kDisconnected, kConnected, kPortLost, kConnecting, kReconnecting };
-
 // What the window shows. The session keeps it current: after every tick, and between ticks it says so with
 // stateChanged().
-struct PanelState {
+struct PanelState : LinkStatus {
     // The last poll of the device succeeded (the status boxes say "Ready"); not the same as the model's
     // gamepadReady, which says a gamepad device is open.
     bool keyboardReadable = false;
@@ -64,34 +57,15 @@ struct PanelState {
     std::string gamepadDescription;  // the open gamepad's name and kind; empty when none is open
     std::string padAbsent;           // the chosen pad's name while it is not connected; else empty
     std::string axisLine = "80:80:80:80";
-    LinkState link = LinkState::kDisconnected;
-    std::optional<LinkFailure> failure;  // why the port was lost (kPortLost, kReconnecting)
-    int meterValue = 0;                  // 0 = empty, else the battery level pinned to the meter's range
+    int meterValue = 0;  // 0 = empty, else the battery level pinned to the meter's range
     Rgb meterColour{0, 0, 255};
     bool meterStale = false;  // connected and asking, but no valid reply for a while
     int remoteClients = 0;    // remote-control clients that said hello
-
-    // Connect was pressed and Disconnect was not: the button offers Disconnect.
-    bool engaged() const {
-        return link == LinkState::kConnected || link == LinkState::kConnecting ||
-               link == LinkState::kReconnecting;
-    }
-    // The two settings dialogs change what the link sends, so they stay shut while it runs or may run again.
-    bool settingsEnabled() const { return !engaged(); }
 };
 
 // Slider positions the tick moved (the gamepad's right stick, a pending self-neutral); the window follows.
 struct SliderMoves {
     std::optional<int> x, y;
-};
-
-struct ConnectResult {
-    // kConnecting: a network bridge is being reached; connectFailed() or stateChanged() tells how it ended.
-    enum class Outcome { kIgnored, kConnected, kDisconnected, kFailed, kConnecting };
-    Outcome outcome = Outcome::kIgnored;
-    std::string port;    // "COM3"
-    std::string device;  // what it stands for; empty when none
-    std::string reason;  // kFailed: why, in the active language where the system gives no text
 };
 
 // The parts the session drives. Tests hand in their own; the program the real devices.
@@ -104,6 +78,8 @@ struct SessionParts {
     std::unique_ptr<GamepadSource> gamepads;
     // Opens the device a port stands for; empty = the serial port.
     std::function<std::unique_ptr<Port>(const std::string& device, std::string* reason)> openPort;
+    // Opens ports off the GUI thread (a network bridge, a lost port); empty = a BackgroundOpener.
+    std::unique_ptr<PortOpener> opener;
     // The system's serial devices in the order COM1, COM2, ... counts them; empty = the scan of
     // `deviceRoot`. Given, the list is read at start and when a port stands for nothing, and not watched.
     std::function<std::vector<std::string>()> listDevices;
@@ -118,20 +94,15 @@ struct SessionParts {
 class ControlSession : public QObject {
     Q_OBJECT
   public:
-    static constexpr int kPortCount = 48;
+    static constexpr int kPortCount = LinkSupervisor::kPortCount;
     // Without a valid battery reply for this long, the meter shows that the robot is not answering.
     static constexpr std::uint32_t kNoReplyMs = 1000;
     static constexpr int kMeterMin = 50;
     static constexpr int kMeterMax = 80;
-    // A lost port is tried again this often: a little under a second, so that a device back just after a
-    // try is open again within a second.
-    static constexpr int kReopenPeriodMs = 900;
-    // What proves a reopened port back, and which links were failed tries: LinkProof.
-    // After this many failed tries in a row the tries slow down, up to kReopenSlowestMs apart.
-    static constexpr int kQuickFailuresBeforeBackOff = 3;
-    static constexpr int kReopenSlowestMs = 4000;
-    // How long after a reopened link died the next try may start, after `quickFailures` such deaths in a row.
-    static int ReopenDelayMs(int quickFailures);
+    // The tries to reopen a lost port and their back-off: LinkSupervisor.
+    static constexpr int kReopenPeriodMs = LinkSupervisor::kReopenPeriodMs;
+    static constexpr int kQuickFailuresBeforeBackOff = LinkSupervisor::kQuickFailuresBeforeBackOff;
+    static int ReopenDelayMs(int quickFailures) { return LinkSupervisor::ReopenDelayMs(quickFailures); }
 
     ControlSession(const AppContext& app, const Settings& settings, SessionParts parts,
                    QObject* parent = nullptr);
@@ -142,8 +113,8 @@ class ControlSession : public QObject {
     const PanelState& state() const { return state_; }
     bool connected() const { return state_.link == LinkState::kConnected; }
     // The link runs on an open port: connected, or a reopened port not yet proved.
-    bool linkRunning() const;
-    int comPortIndex() const { return comPortIndex_; }
+    bool linkRunning() const { return supervisor_->linkRunning(); }
+    int comPortIndex() const { return supervisor_->ports().comPortIndex(); }
     int backgroundInput() const { return background_; }
     SoundOutput& sound() { return *sound_; }
     // The operation settings dialog's names and gamepad; only when SessionParts::gamepads was given.
@@ -166,18 +137,18 @@ class ControlSession : public QObject {
     // The Connect/Disconnect button with port `selection` (0 = COM1) chosen.
     ConnectResult ToggleConnection(int selection);
     // What each of COM1..COM48 stands for (empty: nothing), as the port list shows it now.
-    std::vector<std::string> PortDevices() const;
+    std::vector<std::string> PortDevices() const { return supervisor_->ports().Devices(); }
     // The same with what the system tells about each device; kept current as devices come and go.
-    const std::vector<SerialDevice>& PortTable() const { return table_; }
+    const std::vector<SerialDevice>& PortTable() const { return supervisor_->ports().table(); }
     // The labels of the port list: "COM3 — FT232R USB UART (ttyUSB0)", "COM7".
-    std::vector<std::string> PortLabels() const;
+    std::vector<std::string> PortLabels() const { return supervisor_->ports().Labels(); }
     // The entry the port list should select: the one that opens the device chosen last (at start the one
     // remembered from the last connect), else `current`, else the saved port index; -1 for none.
-    int PortSelection(int current) const;
+    int PortSelection(int current) const { return supervisor_->ports().Selection(current); }
     // The user chose entry `index` of the port list: the selection follows its device from now on.
-    void NotePortChoice(int index);
+    void NotePortChoice(int index) { supervisor_->ports().NoteChoice(index); }
     // The stable name of the device last connected, saved beside PORT.
-    const std::string& rememberedDevice() const { return remembered_; }
+    const std::string& rememberedDevice() const { return supervisor_->ports().remembered(); }
 
     // Centres the right stick's X or Y; answers the slider position of the centre.
     int CentreX();
@@ -257,23 +228,8 @@ class ControlSession : public QObject {
     void SetRightStick(const PanelInputs& inputs, int sliderX, int sliderY, SliderMoves& moves);
     void UpdateStale();
     void OnBatteryReply(int value);
-    void OnLinkFailed(const LinkFailure& failure);
-    void OnPortOpened();
-    void OnOpenGaveUp(const QString& reason);
-    void OnPortsChanged();
-    ConnectResult Connect(int selection);
-    bool StartLink(std::unique_ptr<Port> port, std::string* why);
-    void Connected(int selection, const SerialDevice& entry);
-    void LinkOpened();
-    void ConfirmLink(bool replied);
-    void Reopen(const std::string& device, int delayMs);
-    // A row of the monitor about the lost port: its loss, a try that failed, its return.
-    using PortWhat = MonitorModel::PortEvent::What;
-    void NotePort(PortWhat what, const std::string& reason);
+    void SetUpSupervisor(SessionParts& parts, const Settings& settings);
     void Disconnect();
-    void SetUpPorts(std::string deviceRoot);
-    void RefreshPorts();
-    std::vector<SerialDevice> ScanPorts() const;
     void ClearMeter();
     void FoldRemoteItems(ControllerModel& model, const RemoteInput& input, bool tick);
     void FoldSticks(ControllerModel& model, const RemoteInput& input);
@@ -297,36 +253,17 @@ class ControlSession : public QObject {
 
     const AppContext& app_;
     ControllerModel model_;
-    std::map<std::string, std::string> ports_;
     std::unique_ptr<KeyboardDevice> keyboard_;
     std::unique_ptr<GamepadDevice> gamepad_;
     std::unique_ptr<SoundOutput> sound_;
     std::unique_ptr<GamepadSource> gamepads_;
-    std::function<std::unique_ptr<Port>(const std::string&, std::string*)> openPort_;
-    // The same off the GUI thread, woken when the tries end.
-    std::function<std::unique_ptr<Port>(const std::string&, int wakeFd, std::string*)> openLink_;
-    std::function<std::vector<std::string>()> listDevices_;
-    std::string deviceRoot_;
-    std::vector<SerialDevice> table_;  // what COM1..COM48 open, as the port list shows it
-    std::unique_ptr<PortWatcher> watcher_;
-    std::unique_ptr<BackgroundOpener> opener_;
     std::unique_ptr<LinkWorker> link_;
-    SerialDevice linkDevice_;    // what the link opened; reopened by its stable name
-    int pendingSelection_ = -1;  // kConnecting: the entry being connected
-    std::uint32_t lostTick_ = 0;
-    std::uint32_t openedTick_ = 0;  // when the running link's port opened
-    LinkProof proof_;               // what the running link has shown since then
-    std::string reopening_;         // what the tries to reopen a lost port open
-    int triesSinceLost_ = 0;
-    int quickFailures_ = 0;                 // failed tries in a row (LinkProof::FailedTry)
-    std::string remembered_;                // saved as SYSTEM/PORTDEVICE
-    std::string preferred_;                 // the stable name of the device the port list follows
-    std::unique_ptr<LinkTraffic> traffic_;  // after link_: it listens to it
+    std::unique_ptr<LinkTraffic> traffic_;        // after link_: it listens to it
+    std::unique_ptr<LinkSupervisor> supervisor_;  // after traffic_: it writes to its monitor
     std::function<bool()> windowIsActive_;
     PanelState state_;
     PanelInputs lastInputs_;
     std::chrono::steady_clock::time_point sampledAt_;  // when the link last asked for a fresh frame
-    int comPortIndex_ = 0;
     int background_ = 0;
     int padRetryTicks_ = 0;
     std::unique_ptr<RumbleRules> rumble_;
