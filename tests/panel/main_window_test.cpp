@@ -13,11 +13,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSlider>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
@@ -448,92 +446,6 @@ TEST_F(MainWindowTest, ConnectFailureNamesDeviceAndReason) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_TRUE(bridged->lastConnectError().contains("bridge is running"))
         << bridged->lastConnectError().toStdString();
-}
-
-TEST_F(MainWindowTest, SoundListToggleAndLabels) {
-    WriteConfig("[SOUND]\n2_FILE=C:\\Sounds\\horn.wav\n3_FILE=/x/y/beep.wav\n3_NAME=Beep\n4_ON=2\n");
-    auto w = Open();
-    auto* list = w->soundList();
-    EXPECT_EQ(list->topLevelItem(1)->text(2), "horn.wav");
-    EXPECT_EQ(list->topLevelItem(2)->text(2), "Beep");
-    EXPECT_EQ(list->topLevelItem(0)->text(2), "");
-    EXPECT_EQ(list->topLevelItem(3)->text(1), "ON");
-    emit list->itemDoubleClicked(list->topLevelItem(3), 0);
-    EXPECT_EQ(list->topLevelItem(3)->text(1), "OFF");
-    EXPECT_TRUE(list->topLevelItem(3)->toolTip(0).contains("ON/OFF: OFF"))  // the row's tip follows
-        << list->topLevelItem(3)->toolTip(0).toStdString();
-    EXPECT_EQ(w->model().soundEffects[3].enabled, 0);
-    emit list->itemDoubleClicked(list->topLevelItem(3), 0);
-    EXPECT_EQ(w->model().soundEffects[3].enabled, 1);
-
-    // Return and Space switch the current row as a double click does.
-    list->setCurrentItem(list->topLevelItem(3));
-    for (int key : {Qt::Key_Return, Qt::Key_Space}) {
-        const int before = w->model().soundEffects[3].enabled;
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(list, &press);
-        EXPECT_NE(w->model().soundEffects[3].enabled, before) << key;
-    }
-}
-
-// The list shows only the start of the sound's name and hides Repeat: every cell of a row tells the whole
-// row in the window's language, as plain text whatever the names hold.
-TEST_F(MainWindowTest, SoundRowTipTellsTheWholeRow) {
-    WriteConfig(
-        "[SOUND]\n2_FILE=/x/y/horn.wav\n2_NAME=<b>Horn</b>\n2_REPEAT=1\n3_FILE=/x/y/beep.wav\n3_NAME=Beep\n");
-    // What a tip reads as: rich text is laid out the way the tool tip lays it out.
-    auto shown = [](const QString& tip) {
-        if (!Qt::mightBeRichText(tip)) return tip;
-        QTextDocument document;
-        document.setHtml(tip);
-        return document.toPlainText().replace(QChar::LineSeparator, '\n').replace(QChar::Nbsp, ' ');
-    };
-    struct Case {
-        int language, row;
-        const char* tip;
-    } cases[] = {
-        {0, 0,
-         "Controller: 1\nON/OFF: ON\nSound: No sound file is set, so nothing plays (choose one in Sound "
-         "Setting)\nRepeat: OFF"},
-        {0, 1, "Controller: 2\nON/OFF: ON\nSound: <b>Horn</b>\n  /x/y/horn.wav\nRepeat: ON"},
-        {1, 2, "コントローラ: 3\nON/OFF: ON\n音名: Beep\n  /x/y/beep.wav\n繰り返し: OFF"},
-    };
-    for (const Case& c : cases) {
-        auto w = Open(c.language);
-        const QTreeWidgetItem* row = w->soundList()->topLevelItem(c.row);
-        EXPECT_EQ(shown(row->toolTip(0)).toStdString(), c.tip);
-        for (int column = 1; column < 4; ++column) EXPECT_EQ(row->toolTip(column), row->toolTip(0)) << column;
-    }
-}
-
-// The columns are wider than the list: it scrolls sideways to Repeat with the arrow keys and the wheel.
-TEST_F(MainWindowTest, SoundListScrollsToRepeat) {
-    auto w = Open();
-    w->show();
-    QTreeWidget* list = w->soundList();
-    const QScrollBar* bar = list->horizontalScrollBar();
-    auto repeatInSight = [&] {
-        const QRect cell = list->visualItemRect(list->topLevelItem(0));
-        const int left = list->header()->sectionViewportPosition(3);
-        return cell.isValid() && left >= 0 &&
-               left + list->header()->sectionSize(3) <= list->viewport()->width();
-    };
-    ASSERT_FALSE(repeatInSight());
-    EXPECT_TRUE(bar->isVisible());  // for the mouse
-    list->setFocus();
-    list->setCurrentItem(list->topLevelItem(0));
-    for (int i = 0; i < 100 && !repeatInSight(); ++i) {
-        QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
-        QApplication::sendEvent(list, &right);
-    }
-    EXPECT_TRUE(repeatInSight()) << bar->value() << " of " << bar->maximum();
-    list->horizontalScrollBar()->setValue(0);
-    for (int i = 0; i < 100 && !repeatInSight(); ++i) {
-        QWheelEvent turn(QPointF(10, 10), list->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
-                         QPoint(-120, 0), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(list->viewport(), &turn);
-    }
-    EXPECT_TRUE(repeatInSight()) << list->horizontalScrollBar()->value();
 }
 
 TEST_F(MainWindowTest, ClosingSavesTheSettings) {
