@@ -36,6 +36,12 @@ TEST_F(RemoteServerTest, TheTokenOpensTheApiAndAnythingElseFirstClosesIt) {
     const Case cases[] = {
         {QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(QString(32, '0')),
          RemoteRefusal::kToken, "refused", "token"},
+        // Right but for its last character: every character counts.
+        {QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})")
+             .arg(token_.left(31) + (token_.endsWith('0') ? '1' : '0')),
+         RemoteRefusal::kToken, "refused", "token"},
+        {QStringLiteral(R"({"v":1,"type":"hello","token":"%1"})").arg(token_.left(31)), RemoteRefusal::kToken,
+         "refused", "token"},
         {QStringLiteral(R"({"v":2,"type":"hello","token":"%1"})").arg(token_), RemoteRefusal::kNoHello,
          "refused", "version"},
         {QStringLiteral(R"({"type":"press","item":"L1"})"), RemoteRefusal::kNoHello, "error", nullptr},
@@ -91,13 +97,26 @@ TEST_F(RemoteServerTest, AHugeFrameAndAFloodAreDroppedAndOthersKeepTheirInput) {
     keeper->Say(R"({"type":"press","item":"R1"})");
     ASSERT_TRUE(WaitFor([&] { return Holds(kItemR1); }));
 
+    // The limits a script relies on: a message of 4096 bytes, and 200 messages a second.
+    const auto sized = [](int bytes) {
+        QByteArray m = R"({"type":"ping")";
+        return m.append(QByteArray(bytes - m.size() - 1, ' ')).append('}');
+    };
     auto huge = Greeted();
-    huge->Say(QByteArray(RemoteServer::kMaxFrameBytes + 1, ' ').prepend("{").append("}").constData());
+    huge->Say(sized(4096).constData());
+    EXPECT_TRUE(huge->Heard("pong"));
+    huge->Say(sized(4097).constData());
     EXPECT_TRUE(WaitFor([&] { return huge->closed; }));
     EXPECT_TRUE(Refused(RemoteRefusal::kFrameTooLarge));
 
+    auto burst = Greeted();
+    for (int i = 0; i < 190; ++i) burst->Say(R"({"type":"ping"})");
+    burst->Say(R"({"type":"press","item":"L1"})");
+    EXPECT_TRUE(WaitFor([&] { return Holds(kItemL1); }));
+    EXPECT_FALSE(burst->closed);
+
     auto flood = Greeted();
-    for (int i = 0; i < RemoteServer::kMaxMessagesPerSecond * 3; ++i) flood->Say(R"({"type":"ping"})");
+    for (int i = 0; i < 600; ++i) flood->Say(R"({"type":"ping"})");
     EXPECT_TRUE(WaitFor([&] { return flood->closed; }));
     EXPECT_TRUE(Refused(RemoteRefusal::kFlood));
 
@@ -123,8 +142,8 @@ TEST_F(RemoteServerTest, FiftyConnectionsAtOnceGetNoMoreThanTheLimit) {
     }));
     for (auto& c : crowd)
         if (c->socket.state() == QAbstractSocket::ConnectedState) c->Hello(token_);
-    WaitFor([&] { return server_.clientCount() >= RemoteServer::kMaxClients; });
-    EXPECT_LE(server_.clientCount(), RemoteServer::kMaxClients);
+    WaitFor([&] { return server_.clientCount() >= 8; });
+    EXPECT_LE(server_.clientCount(), 8);
     EXPECT_TRUE(Refused(RemoteRefusal::kTooManyClients));
     EXPECT_TRUE(Holds(kItemL2));
     // One that said hello too many is told why, with the limit, before it is closed.
@@ -136,7 +155,7 @@ TEST_F(RemoteServerTest, FiftyConnectionsAtOnceGetNoMoreThanTheLimit) {
     const auto told = refusedOne();
     const QJsonObject refused = Last(**told, "refused");
     EXPECT_EQ(refused.value("reason").toString(), QStringLiteral("full"));
-    EXPECT_EQ(refused.value("limit").toInt(), RemoteServer::kMaxClients);
+    EXPECT_EQ(refused.value("limit").toInt(), 8);
     EXPECT_TRUE(WaitFor([&] { return (*told)->closed; }));
 }
 
@@ -198,13 +217,12 @@ TEST_F(RemoteServerTest, StrangersWithoutHelloHoldNoPlaceAndGoAfterASecond) {
 TEST_F(RemoteServerTest, AGreetedClientSilentForLongIsClosedAndItsPlaceFreed) {
     RawClient raw(port_);
     ASSERT_TRUE(raw.Upgrade(port_));
+    // Timed from before the hello left: the server heard it later still.
+    const auto said = std::chrono::steady_clock::now();
     raw.Hello(token_);
     ASSERT_TRUE(WaitFor([&] { return server_.clientCount() == 1; }));
-    const auto quiet = std::chrono::steady_clock::now();
-    EXPECT_TRUE(WaitFor([&] { return server_.clientCount() == 0; },
-                        std::chrono::milliseconds(RemoteServer::kGoneMs) + 5s));
-    EXPECT_GE(std::chrono::steady_clock::now() - quiet,
-              std::chrono::milliseconds(RemoteServer::kGoneMs) - 100ms);
+    EXPECT_TRUE(WaitFor([&] { return server_.clientCount() == 0; }, 10s + 5s));
+    EXPECT_GE(std::chrono::steady_clock::now() - said, 10s);
 }
 
 TEST_F(RemoteServerTest, FramesQtTakesInSilenceArePaidForToo) {
