@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -310,6 +311,23 @@ TEST_F(SessionTest, CloseLeavesTheRobotNeutralBeforeAnyFileIsTouched) {
     EXPECT_EQ(writes.back().first, BuildMessage(NeutralFrame(true), false));
     EXPECT_EQ(writes.back().second, before) << "a file was touched before the last message";
     EXPECT_NE(FolderPrint(dir_.path().toStdString()), before);  // the settings were saved, after it
+}
+
+// Scripts find the server by remote.json: it lasts exactly while the server runs, whether Stop or Close ends
+// it.
+TEST_F(SessionTest, TheRemoteFileLastsWhileTheServerRuns) {
+    auto s = Make();
+    const QString file = dir_.filePath(QStringLiteral("remote.json"));
+    for (bool closing : {false, true}) {
+        QString reason;
+        ASSERT_TRUE(s->StartRemote({0, false}, &reason)) << reason.toStdString();
+        EXPECT_TRUE(WaitFor([&] { return QFileInfo::exists(file); }));
+        if (closing)
+            s->Close(SettingsPath());
+        else
+            s->StopRemote();
+        EXPECT_FALSE(QFileInfo::exists(file)) << (closing ? "after Close" : "after Stop");
+    }
 }
 
 TEST_F(SessionTest, DisconnectAndCloseReturnInTimeOnALineThatTakesNothing) {
