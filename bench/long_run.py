@@ -8,17 +8,26 @@ Phase 2: CYCLES Connect/Disconnect presses.
 Resident memory, open descriptors, threads and CPU are sampled every SAMPLE seconds; at the end the growth of
 each from the first minute on (phase 1) and from the start (phase 2) is printed, with the CPU share of one core.
 
-usage: bench/long_run.py BUILD_DIR [--minutes 60] [--cycles 500] [--sample 30]
-"""
-import argparse, fcntl, os, signal, struct, subprocess, tempfile, time
+With --soak, instead: a school day's use. Connected, the Link Monitor open, the remote-control server on and one
+client (python3-websockets) pressing an item every 200 ms for MINUTES; resident memory at the start and the end,
+and its slope (least squares, MB per hour) from the first minute on and from the eleventh (the monitor's
+ten-minute battery window full) on, where the run is long enough.
 
-from figures_common import cleanup, spawn, xdo
+--emulator runs another build's program against this build's simulator.
+
+usage: bench/long_run.py BUILD_DIR [--minutes 60] [--cycles 500] [--sample 30] [--soak] [--emulator PATH]
+"""
+import argparse, asyncio, fcntl, json, os, signal, struct, subprocess, tempfile, threading, time
+
+from figures_common import cleanup, free_port, read_info, spawn, xdo
 
 parser = argparse.ArgumentParser()
 parser.add_argument("build")
 parser.add_argument("--minutes", type=float, default=60)
 parser.add_argument("--cycles", type=int, default=500)
 parser.add_argument("--sample", type=float, default=30)
+parser.add_argument("--soak", action="store_true")
+parser.add_argument("--emulator")
 opts = parser.parse_args()
 build = os.path.abspath(opts.build)
 work = tempfile.mkdtemp(prefix="zanth-long.")
@@ -101,30 +110,82 @@ def sim_lines():
         return f.read().count(b"\n")
 
 
-try:
-    r, w = os.pipe()
-    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-noreset", "-nolisten", "tcp"],
-          pass_fds=[w], stderr=subprocess.DEVNULL)
-    os.close(w)
-    os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
-    os.environ.pop("WAYLAND_DISPLAY", None)
 
-    sim_log = os.path.join(work, "sim.log")
-    sim_out = open(os.path.join(work, "sim.out"), "w+")
-    spawn([f"{build}/tools/robot_sim/zanth-robot-sim", "--keep-open", "--log", sim_log], stdout=sim_out)
-    deadline = time.monotonic() + 10
-    while not open(sim_out.name).readline().endswith("\n") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    pty = open(sim_out.name).readline().strip()
-    run = os.path.join(work, "run")
-    os.makedirs(run)
-    subprocess.run([f"{build}/tools/ini_tool/zanth-ini", f"{run}/Zanth-Emulator.ini", "PORTS", "COM1", pty],
-                   check=True)
-    emu = spawn([f"{build}/zanth-emulator", "--lang", "en"], cwd=run, env=dict(os.environ, SDL_AUDIODRIVER="dummy"),
-                stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "emulator.log"), "w"))
-    wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
-    xdo("windowfocus", "--sync", wid)
+def rss_slope(samples, since_s):
+    """Least-squares slope of resident memory in MB per hour over the samples taken from since_s on."""
+    points = [(s["at"], s["rss"]) for s in samples if s["at"] >= since_s]
+    if len(points) < 3:
+        return None
+    mt = sum(t for t, _ in points) / len(points)
+    mr = sum(r for _, r in points) / len(points)
+    var = sum((t - mt) ** 2 for t, _ in points)
+    return sum((t - mt) * (r - mr) for t, r in points) / var * 3600 if var else None
+
+
+async def presser(url, token, stop):
+    """One client: an item pressed every 200 ms and let go 100 ms later, by turns; everything the server sends
+    is read, as a phone's page does."""
+    import websockets
+    items = ["1", "2", "3", "4", "L1", "R1"]
+    async with websockets.connect(url, max_size=None) as ws:
+        await ws.send(json.dumps({"v": 1, "type": "hello", "name": "soak", "token": token}))
+        if json.loads(await ws.recv()).get("type") != "hello":
+            raise SystemExit("soak client refused")
+
+        async def drain():
+            async for _ in ws:
+                pass
+
+        reader = asyncio.ensure_future(drain())
+        n, start = 0, time.monotonic()
+        while not stop.is_set():
+            item = items[n % len(items)]
+            await ws.send(json.dumps({"v": 1, "type": "press", "item": item}))
+            await asyncio.sleep(0.1)
+            await ws.send(json.dumps({"v": 1, "type": "release", "item": item}))
+            n += 1
+            await asyncio.sleep(max(0.0, start + n * 0.2 - time.monotonic()))
+        reader.cancel()
+
+
+def soak(emu, wid, run, port):
+    probe = Probe(emu.pid)
+    xdo("mousemove", "--window", wid, "740", "438", "click", "1")  # Connect
+    time.sleep(1.5)
+    xdo("windowfocus", "--sync", wid, "key", "F1")  # the help menu: manual, about, the monitor
+    time.sleep(0.3)
+    xdo("key", "Down", "Down", "Down", "Return")
     time.sleep(1.0)
+    if not xdo("search", "--onlyvisible", "--name", "Link Monitor"):
+        raise SystemExit("the link monitor did not open")
+    stop = threading.Event()
+    client = threading.Thread(target=lambda: asyncio.run(presser(f"ws://127.0.0.1:{port}/ws",
+                                                                 read_info(run)["token"], stop)), daemon=True)
+    client.start()
+    print(f"soak: {opts.minutes:g} min connected, Link Monitor open, a remote client pressing every 200 ms")
+    print("   time  RSS MB  fds  threads  CPU %")
+    samples, start = [], time.monotonic()
+    while time.monotonic() - start < opts.minutes * 60 and client.is_alive():
+        time.sleep(max(0.0, start + (len(samples) + 1) * opts.sample - time.monotonic()))
+        s = probe.sample()
+        s["at"] = time.monotonic() - start
+        samples.append(s)
+        print(f"{s['at']:7.0f}  {s['rss']:6.1f}  {s['fds']:3d}  {s['threads']:7d}  {s['cpu']:5.2f}", flush=True)
+    if not client.is_alive():
+        print("the soak client ended early")
+    stop.set()
+    client.join(5)
+    first, last = samples[0], samples[-1]
+    print(f"RSS start {first['rss']:.1f} MB, end {last['rss']:.1f} MB ({last['rss'] - first['rss']:+.1f} MB "
+          f"over {last['at'] / 60:.1f} min)")
+    for since, what in ((60, "from the first minute on"), (660, "with the battery window full (from 11 min)")):
+        slope = rss_slope(samples, since)
+        if slope is not None:
+            print(f"RSS slope {what}: {slope:+.2f} MB/h")
+    report("soak", samples, 0)
+
+
+def input_phases(emu, wid):
     probe = Probe(emu.pid)
     no_pad = pad_possible()
     print(f"gamepad: {'plugged and unplugged every minute' if no_pad is None else 'not plugged: ' + no_pad}")
@@ -195,6 +256,39 @@ try:
     base = max(0, int(60 / opts.sample) - 1)  # the sample at the end of the first minute
     report("phase 1 (connected, input)", samples, base)
     report("phase 2 (connect cycles)", cycle_samples, 0)
+
+
+try:
+    r, w = os.pipe()
+    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-noreset", "-nolisten", "tcp"],
+          pass_fds=[w], stderr=subprocess.DEVNULL)
+    os.close(w)
+    os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
+    os.environ.pop("WAYLAND_DISPLAY", None)
+
+    sim_log = os.path.join(work, "sim.log")
+    sim_out = open(os.path.join(work, "sim.out"), "w+")
+    spawn([f"{build}/tools/robot_sim/zanth-robot-sim", "--keep-open", "--log", sim_log], stdout=sim_out)
+    deadline = time.monotonic() + 10
+    while not open(sim_out.name).readline().endswith("\n") and time.monotonic() < deadline:
+        time.sleep(0.05)
+    pty = open(sim_out.name).readline().strip()
+    run = os.path.join(work, "run")
+    os.makedirs(run)
+    subprocess.run([f"{build}/tools/ini_tool/zanth-ini", f"{run}/Zanth-Emulator.ini", "PORTS", "COM1", pty],
+                   check=True)
+    port = free_port() if opts.soak else None
+    args = [f"--remote={port}"] if opts.soak else []
+    program = os.path.abspath(opts.emulator) if opts.emulator else f"{build}/zanth-emulator"
+    emu = spawn([program, "--lang", "en", *args], cwd=run,
+                env=dict(os.environ, SDL_AUDIODRIVER="dummy"), stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "emulator.log"), "w"))
+    wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
+    xdo("windowfocus", "--sync", wid)
+    time.sleep(1.0)
+    if opts.soak:
+        soak(emu, wid, run, port)
+    else:
+        input_phases(emu, wid)
     emu.send_signal(signal.SIGTERM)
     emu.wait(15)
 finally:

@@ -3,9 +3,10 @@
 Xvfb: taps of 10, 30 and 50 ms from the keyboard (XTest), the mouse on the picture, one of the program's virtual
 pads and a remote-control client, each at a random phase of the wire's rhythm, counted when a message to the
 robot carries them; then key and pad presses held at random phases, timed against the next message. The frames are read
-off the simulator's output with their arrival times. Prints, never asserts.
+off the simulator's output with their arrival times. Prints, never asserts. --emulator runs another build's
+program against this build's simulator (before/after).
 
-usage: bench/tap_figures.py BUILD_DIR [--taps N] [--presses N] [--sources key,mouse,pad,remote]
+usage: bench/tap_figures.py BUILD_DIR [--taps N] [--presses N] [--sources key,mouse,pad,remote] [--emulator PATH]
 """
 import asyncio, json, os, random, statistics, subprocess, sys, tempfile, time
 
@@ -17,6 +18,7 @@ build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/test")
 taps = int(sys.argv[sys.argv.index("--taps") + 1]) if "--taps" in sys.argv else 30
 presses = int(sys.argv[sys.argv.index("--presses") + 1]) if "--presses" in sys.argv else 100
 sources = sys.argv[sys.argv.index("--sources") + 1].split(",") if "--sources" in sys.argv else ["key", "mouse", "pad", "remote"]
+emulator = os.path.abspath(sys.argv[sys.argv.index("--emulator") + 1]) if "--emulator" in sys.argv else None
 work = tempfile.mkdtemp(prefix="zanth-taps.")
 LENGTHS_MS = [10, 30, 50]
 
@@ -64,7 +66,7 @@ try:
     pads = os.open(fifo, os.O_RDWR | os.O_NONBLOCK)
     port = free_port()
     env = dict(os.environ, SDL_AUDIODRIVER="dummy", ZANTH_VIRTUAL_PADS="Pad@7a01:0001", ZANTH_VIRTUAL_PAD_INPUT=fifo)
-    emu = spawn([f"{build}/zanth-emulator", "--lang", "en", f"--remote={port}"], cwd=run, env=env,
+    emu = spawn([emulator or f"{build}/zanth-emulator", "--lang", "en", f"--remote={port}"], cwd=run, env=env,
                 stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "emulator.log"), "w"))
     wid = xdo("search", "--sync", "--onlyvisible", "--name", "Zanth").split()[0]
     xdo("windowfocus", "--sync", wid)
