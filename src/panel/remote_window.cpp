@@ -38,6 +38,7 @@ RemoteWindow::RemoteWindow(const AppContext& app, ControlSession& session, QWidg
     auto* layout = new QVBoxLayout(this);
     on_ = new QCheckBox(Tr(Msg::kRemoteOn), this);
     lan_ = new QCheckBox(Tr(Msg::kRemoteLan), this);
+    lanChosen_ = session_.remoteSettings().lan;
     lanNote_ = Plain(new QLabel(Tr(Msg::kRemoteLanNote), this));
     lanNote_->setWordWrap(true);
     lanNote_->setStyleSheet("color: #a00000;");
@@ -145,6 +146,7 @@ void RemoteWindow::Connect() {
     });
     // A change of mode or port starts the server afresh; the key stays, so open pages come back.
     connect(lan_, &QCheckBox::clicked, this, [this](bool lan) {
+        lanChosen_ = lan;
         if (session_.remoteStatus().running) Start(lan, session_.remoteStatus().port);
         Refresh();
     });
@@ -187,7 +189,8 @@ void RemoteWindow::Start(bool lan, quint16 port) {
 void RemoteWindow::Refresh() {
     const RemoteStatus s = session_.remoteStatus();
     on_->setChecked(s.running);
-    lan_->setChecked(s.running ? s.lan : session_.remoteSettings().lan);
+    if (s.running) lanChosen_ = s.lan;
+    lan_->setChecked(lanChosen_);
     lanNote_->setVisible(lan_->isChecked());
     QString status = s.running             ? Tr(Msg::kRemoteRunning).arg(s.port)
                      : !s.reason.isEmpty() ? Tr(Msg::kRemoteFailed).arg(s.reason)

@@ -61,6 +61,7 @@ class RemoteWindow : public QWidget {
     ControlSession& session_;
     QCheckBox* on_ = nullptr;
     QCheckBox* lan_ = nullptr;
+    bool lanChosen_ = false;  // LAN mode as ticked while the server is off: the next start's
     QLabel* lanNote_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* addressCaption_ = nullptr;

@@ -109,6 +109,13 @@ TEST_F(RemoteWindowTest, OnLanClientsAndOff) {
     remote_->onCheck()->click();
     EXPECT_FALSE(window_->session().remoteStatus().running);
     EXPECT_FALSE(remote_->addressLabel()->isVisible());
+
+    // While off, LAN mode is chosen for the next start, and stays as chosen.
+    remote_->lanCheck()->click();
+    EXPECT_FALSE(remote_->lanCheck()->isChecked());
+    remote_->onCheck()->click();
+    ASSERT_TRUE(window_->session().remoteStatus().running);
+    EXPECT_FALSE(window_->session().remoteStatus().lan);
 }
 
 // A FIFO in the place of the server's file (anyone who may write the folder can put one there) neither holds
