@@ -16,6 +16,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "panel/battery_plot.h"
 #include "panel/plain_text.h"
 
@@ -235,10 +237,15 @@ void LinkMonitorWindow::Refresh() {
     if (at > 0 && added > 0) bar->setValue(at + added);
     RefreshLabels();
     const MonitorModel& m = traffic_.monitor();
-    // The plot moves on by a pixel every second or so: once a second is enough, and at once when it is new.
-    if (refreshes_++ % kPlotEvery == 0 || plottedVersion_ != m.historyVersion()) {
+    // The plot moves on by a pixel every second or so: once a second is enough, also while replies come eight
+    // a second (rebuilding ten minutes of them on every refresh cost time and churned the heap); at once only
+    // while it shows nothing yet, so that the first reply appears when it comes.
+    const bool fresh = plottedVersion_ != m.historyVersion();
+    if (refreshes_++ % kPlotEvery == 0 || (fresh && plotEmpty_)) {
         plottedVersion_ = m.historyVersion();
-        plot_->SetPlot(m.PlotAt(LinkClockUs()));
+        MonitorModel::Plot plot = m.PlotAt(LinkClockUs());
+        plotEmpty_ = plot.runs.empty() && plot.gaps.empty();
+        plot_->SetPlot(std::move(plot));
     }
 }
 

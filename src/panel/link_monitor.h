@@ -92,6 +92,7 @@ class LinkMonitorWindow : public QWidget {
     QTimer refresh_;
     int refreshes_ = 0;
     std::uint64_t plottedVersion_ = ~0ull;
+    bool plotEmpty_ = true;  // the plot shown has no reply and no gap
     bool messageBoxes_ = true;
 };
 

@@ -22,6 +22,8 @@
 
 #include "control/devices_factory.h"
 #include "control/link_traffic.h"
+#include "link/link_worker.h"
+#include "panel/battery_plot.h"
 #include "panel/link_monitor.h"
 
 #include "panel/main_window.h"
@@ -51,6 +53,41 @@ class LinkMonitorTest : public ::testing::Test {
     QTemporaryDir dir_;
     std::unique_ptr<AppContext> app_;
 };
+
+// Replies come eight a second: the plot is rebuilt from its ten minutes of them once a second (every fourth
+// refresh), not on every refresh, while the first reply shows at the refresh after it.
+TEST_F(LinkMonitorTest, ThePlotIsRebuiltOnceASecondAndAtOnceForTheFirstReply) {
+    app_ = std::make_unique<AppContext>(StartupInfo{"English", false, dir_.path().toStdString(), {}, {}});
+    ControllerModel model;
+    LinkWorker link;
+    LinkTraffic traffic(*app_, model, link);
+    LinkMonitorWindow window(*app_, traffic);
+    auto reply = [&] {
+        ReplyRead r;
+        r.status = ReplyRead::Status::kOk;
+        r.level = 70;
+        r.atUs = LinkClockUs();
+        traffic.monitor().OnReply(r);
+    };
+    auto shown = [&] {
+        const MonitorModel::Plot& plot = window.plot()->plot();
+        return plot.runs.empty() ? std::size_t{0} : plot.runs.back().size();
+    };
+    window.Refresh();
+    reply();
+    window.Refresh();
+    ASSERT_EQ(shown(), 1u);
+    int rebuilds = 0;
+    for (int refresh = 0; refresh < 8; ++refresh) {
+        reply();
+        reply();
+        const std::size_t before = shown();
+        window.Refresh();
+        rebuilds += shown() != before;
+    }
+    EXPECT_GE(rebuilds, 1);
+    EXPECT_LE(rebuilds, 3);
+}
 
 // A played session gives way to Escape and to the mouse, and the window stays open; the monitor is one
 // window, kept (with its place) when it is closed.
