@@ -53,7 +53,7 @@ void ControlSession::Disconnect() {
     supervisor_->CancelTries();
     // Remote clients let go too: after a new Connect they must press again.
     remote_->ReleaseAll(RemoteRelease::kDisconnect);
-    FoldRemoteItems(model_, {}, true);
+    InputMixer::LetGoOfRemote(model_);
     // Leave the robot with nothing pressed before the port closes.
     supervisor_->Disconnect(NeutralFrame(model_.ledItem().latched != 0));
     // A recording ends here: the next Connect is another drive, perhaps of another robot.
@@ -104,7 +104,7 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
         // that nothing a client says can reach the last frame.
         remote_->blockSignals(true);
         remote_->ReleaseAll();
-        FoldRemoteItems(model_, {}, true);
+        InputMixer::LetGoOfRemote(model_);
         gamepad_->Shutdown();
         keyboard_->Shutdown();
         if (state_.engaged()) Disconnect();

@@ -1,5 +1,5 @@
-// The session's side of remote control: the server's life, its clients' input folded into the frame like
-// the keyboard's and the gamepad's, and what the clients are told.
+// The session's side of remote control: the server's life and what the clients are told. Their input is
+// one source of the input mixer's.
 #include "base/clock.h"
 #include "control/link_traffic.h"
 #include "control/log.h"
@@ -124,7 +124,7 @@ void ControlSession::StartRemoteAtOpen() {
 void ControlSession::StopRemoteForClose() {
     RemoveRemoteFile(RemoteFilePath(QString::fromStdString(app_.configPath)));
     remote_->Stop();
-    FoldRemoteItems(model_, {}, true);
+    InputMixer::LetGoOfRemote(model_);
 }
 
 RemoteStatus ControlSession::remoteStatus() const {
@@ -133,22 +133,8 @@ RemoteStatus ControlSession::remoteStatus() const {
 
 void ControlSession::StopAllRemoteInput() {
     remote_->ReleaseAll();
-    FoldRemoteItems(model_, {}, true);
+    InputMixer::LetGoOfRemote(model_);
     if (linkRunning() && !traffic_->playing()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
-}
-
-void ControlSession::FoldRemoteItems(ControllerModel& model, const RemoteInput& input, bool tick) {
-    ApplyRemoteItems(model, input.items, tick);
-}
-
-void ControlSession::FoldSticks(ControllerModel& model, const RemoteInput& input) {
-    const std::array<int, 4> merged =
-        sticks_.Merge({model.leftStickX, model.leftStickY, model.rightStickX, model.rightStickY},
-                      input.sticks, RemoteNowUs());
-    model.leftStickX = merged[0];
-    model.leftStickY = merged[1];
-    model.rightStickX = merged[2];
-    model.rightStickY = merged[3];
 }
 
 void ControlSession::PublishRemote() {

@@ -45,6 +45,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       remote_(std::make_unique<RemoteServer>()),
       remoteSettings_(settings.remote) {
     BuildModel(model_, app_, settings);
+    mixer_ = std::make_unique<InputMixer>(model_, *keyboard_, *gamepad_, *remote_);
     SetUpTaps();
     gamepad_->Choose(model_.pad);
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
@@ -135,17 +136,13 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
             if (model_.gamepadReady) qCInfo(lcInput) << "gamepad found";
         }
     }
-    TakeTaps();
+    mixer_->TakePresses(model_);
     PollDevices();
     Rumble();
-    const RemoteInput remote = RemoteWithTaps();
-    FoldRemoteItems(model_, remote, true);
     UpdateSounds(model_, *sound_);
-    model_.leftStickX = StickByte(model_.item(kItemStickLeft), model_.item(kItemStickRight), gamepad_->padLX);
-    model_.leftStickY = StickByte(model_.item(kItemStickUp), model_.item(kItemStickDown), gamepad_->padLY);
     SetRightStick(inputs, sliderX, sliderY, moves);
     localRight_ = {model_.rightStickX, model_.rightStickY};
-    FoldSticks(model_, remote);
+    mixer_->Sticks(model_);
 
     char axes[64];
     std::snprintf(axes, sizeof axes, "%02x:%02x:%02x:%02x", model_.leftStickX & 0xFF,
@@ -158,14 +155,14 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
                                                       (gamepad_->padRYChanged && gamepad_->padRY != 128));
         if (traffic_->LiveFrameGoesOut(padMoved ? PlayEnd::kGamepad : LivePress(model_)))
-            link_->SetFrame(FrameWithTaps(model_), inputs.batteryDisplay);
+            link_->SetFrame(mixer_->FrameWithTaps(model_), inputs.batteryDisplay);
         else
-            latch_.Clear();  // a played session is on the wire: what was pressed meanwhile went nowhere
+            mixer_->ClearTaps();  // a played session is on the wire: what was pressed meanwhile went nowhere
         if (!inputs.batteryDisplay) state_.meterValue = 0;
         supervisor_->ConfirmLink(false);
         UpdateStale();
     } else {
-        latch_.Clear();
+        mixer_->ClearTaps();
     }
     PublishRemote();
     return moves;
@@ -174,22 +171,13 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
 void ControlSession::PollDevices() {
     // A failed poll releases what that device held, so nothing stays pressed on the robot.
     const bool padWasReady = state_.gamepadReadable;
-    state_.gamepadReadable = gamepad_->Poll() == 0;
+    const InputMixer::Readable readable = mixer_->TickItems(model_);
+    state_.gamepadReadable = readable.gamepad;
+    state_.keyboardReadable = readable.keyboard;
     state_.gamepadDescription = gamepad_->Description();
     state_.padAbsent = !model_.pad.any() && state_.gamepadDescription.empty() ? model_.pad.name : "";
     traffic_->SetPadInUse(state_.gamepadDescription);
-    if (state_.gamepadReadable)
-        ApplyGamepad(model_, *gamepad_);
-    else
-        ReleaseGamepadItems(model_, *gamepad_);
-    ShowPadAndMouseTaps();
     if (padWasReady && !state_.gamepadReadable) qCInfo(lcInput) << "gamepad not readable";
-
-    state_.keyboardReadable = keyboard_->Poll() == 0;
-    if (state_.keyboardReadable)
-        ApplyKeyboard(model_, KeysWithTaps());
-    else
-        ReleaseKeyboardItems(model_);
 }
 
 void ControlSession::Rumble() {
@@ -220,31 +208,11 @@ ControllerFrame ControlSession::SampleFrame() {
     now.invalidate = nullptr;
     now.rightStickX = localRight_[0];
     now.rightStickY = localRight_[1];
-    GamepadSticks sticks = *gamepad_;
-    if (gamepad_->Poll() == 0) {
-        ApplyPadButtons(now, gamepad_->state);
-        ApplyPov(now, gamepad_->state);
-        ApplyLeftStick(now, gamepad_->state, sticks);
-        // The right stick as the tick would take it: the gamepad's reading once it differs from the last one.
-        auto right = [&](int binding, int last, int& stick) {
-            const int code = now.axisBindings[static_cast<std::size_t>(binding)].axisIndex;
-            if (code < 0 || code > 5 || now.gamepadReady != 1) return;
-            const int value = RightStickValue(now, gamepad_->state, code);
-            if (value != last) stick = value;
-        };
-        right(kAxisRX, gamepad_->padRX, now.rightStickX);
-        right(kAxisRY, gamepad_->padRY, now.rightStickY);
-    }
-    if (keyboard_->Poll() == 0) ApplyKeyboard(now, *keyboard_);
-    const RemoteInput remote = remote_->Input();
-    FoldRemoteItems(now, remote, false);
-    now.leftStickX = StickByte(now.item(kItemStickLeft), now.item(kItemStickRight), sticks.padLX);
-    now.leftStickY = StickByte(now.item(kItemStickUp), now.item(kItemStickDown), sticks.padLY);
-    FoldSticks(now, remote);
+    mixer_->Sample(now);
     // The LED flips on the tick's press edges only.
     now.ledItem().latched = model_.ledItem().latched;
-    TakeTaps();  // after the devices' reads: a tap up to this moment rides this frame
-    return FrameWithTaps(now);
+    mixer_->TakePresses(model_);  // after the devices' reads: a tap up to this moment rides this frame
+    return mixer_->FrameWithTaps(now);
 }
 
 void ControlSession::StopPlayback(PlayEnd why) {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "base/app_context.h"
+#include "control/input_mixer.h"
 #include "control/link_supervisor.h"
 #include "control/monitor_model.h"
-#include "control/press_latch.h"
 #include "input/input_state.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
@@ -28,7 +28,6 @@ class QSocketNotifier;
 
 namespace zanth {
 
-class FrameDecoder;
 class GamepadDevice;
 class GamepadSource;
 class KeyboardDevice;
@@ -231,8 +230,6 @@ class ControlSession : public QObject {
     void SetUpSupervisor(SessionParts& parts, const Settings& settings);
     void Disconnect();
     void ClearMeter();
-    void FoldRemoteItems(ControllerModel& model, const RemoteInput& input, bool tick);
-    void FoldSticks(ControllerModel& model, const RemoteInput& input);
     void PublishRemote();
     void StartRemoteAtOpen();
     QByteArray RemoteHello() const;
@@ -241,15 +238,8 @@ class ControlSession : public QObject {
     // ---- Taps (session_taps.cpp)
     void SetUpTaps();
     void WatchKeyEvents();
-    void TakeKeyTaps();
-    void TakeTaps();
-    void TakePadTaps();
     void ResampleIfLate();
     void WatchPadBeforeMessage();
-    KeyStates KeysWithTaps();
-    RemoteInput RemoteWithTaps();
-    void ShowPadAndMouseTaps();
-    ControllerFrame FrameWithTaps(const ControllerModel& model);
 
     const AppContext& app_;
     ControllerModel model_;
@@ -276,19 +266,12 @@ class ControlSession : public QObject {
     bool remoteTouched_ = false;     // the user turned it on or off: [REMOTE] is written at close
     QString remoteKeyProblem_;
     std::optional<quint16> remoteThisRun_;
-    StickMerge sticks_;                        // the other sources' sticks against the remote clients'
     std::array<int, 2> localRight_{128, 128};  // the right stick as the sliders and the gamepad make it
     std::optional<ControllerFrame> lastSent_;
     int remoteListTicks_ = 0;
-    // Presses shorter than the time between two samples: kept on the frames until a message carried them,
-    // and shown to the next tick (keys, remote and pad through their own flags, which the tick reads afresh).
-    PressLatch latch_;
-    std::unique_ptr<FrameDecoder> decoder_;
+    std::unique_ptr<InputMixer> mixer_;  // every source folded into the model and the frame
     std::unique_ptr<QSocketNotifier> keyNotifier_;
     QTimer* padLead_ = nullptr;  // asks the pad for presses in the moments before a message leaves
-    KeyStates keyTaps_{};
-    ItemSet remoteTaps_, padTaps_, mouseTaps_;
-    ItemSet mouseHeldByTick_;  // clicks the tick holds for one tick
 };
 
 }  // namespace zanth
