@@ -28,6 +28,19 @@ constexpr std::uint32_t kWheelSettleMs = 300;
 // Ticks counted before the next search for a gamepad while none is open: every 22nd tick searches.
 constexpr int kPadSearchCount = 20;
 
+// The session's output as the sound settings dialog may use it: play and stop.
+class SoundPreview final : public SoundOutput {
+  public:
+    explicit SoundPreview(SoundOutput& output) : output_(output) {}
+    void Start(const std::string& file) override { output_.Start(file); }
+    void Retrigger(const std::string& file) override { output_.Retrigger(file); }
+    void Stop() override { output_.Stop(); }
+    bool available() const override { return output_.available(); }
+
+  private:
+    SoundOutput& output_;
+};
+
 }  // namespace
 
 ControlSession::ControlSession(const AppContext& app, const Settings& settings, SessionParts parts,
@@ -37,6 +50,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       keyboard_(std::move(parts.keyboard)),
       gamepad_(std::move(parts.gamepad)),
       sound_(std::move(parts.sound)),
+      preview_(std::make_unique<SoundPreview>(*sound_)),
       gamepads_(std::move(parts.gamepads)),
       link_(std::make_unique<LinkWorker>()),
       background_(settings.background == 1 ? 1 : 0),
@@ -257,6 +271,12 @@ void ControlSession::SoundsChanged() {
     // Files may have changed on disk too: what was decoded before is dropped, not only what was renamed.
     sound_->ClearCache();
     sound_->Preload(SoundFiles(model_));
+}
+
+void ControlSession::LendGamepads(const std::function<void(const GamepadSource&)>& use) {
+    SuspendGamepad();
+    use(*gamepads_);
+    ResumeGamepad();
 }
 
 void ControlSession::SuspendGamepad() {

@@ -115,9 +115,15 @@ class ControlSession : public QObject {
     bool linkRunning() const { return supervisor_->linkRunning(); }
     int comPortIndex() const { return supervisor_->ports().comPortIndex(); }
     int backgroundInput() const { return background_; }
+    // The session's own sound output, whose device and files it keeps (tests look at it).
     SoundOutput& sound() { return *sound_; }
-    // The operation settings dialog's names and gamepad; only when SessionParts::gamepads was given.
-    const GamepadSource& gamepads() const { return *gamepads_; }
+    // What the sound settings dialog's Play and Stop drive: the session's output, for playing and stopping
+    // only; opening, closing and the loaded files stay the session's.
+    SoundOutput& soundPreview() { return *preview_; }
+    // The operation settings dialog reads the gamepads itself (their names, the pads connected, one of its
+    // own for the live view and Detect): while `use` runs the session lets go of its own gamepad, and it
+    // takes it back afterwards at the level BACK asks for. Only when SessionParts::gamepads was given.
+    void LendGamepads(const std::function<void(const GamepadSource&)>& use);
     LinkWorker& link() { return *link_; }
     // The monitor, the recorder and the player of recorded sessions.
     LinkTraffic& traffic() { return *traffic_; }
@@ -246,6 +252,7 @@ class ControlSession : public QObject {
     std::unique_ptr<KeyboardDevice> keyboard_;
     std::unique_ptr<GamepadDevice> gamepad_;
     std::unique_ptr<SoundOutput> sound_;
+    std::unique_ptr<SoundOutput> preview_;  // over sound_
     std::unique_ptr<GamepadSource> gamepads_;
     std::unique_ptr<LinkWorker> link_;
     std::unique_ptr<LinkTraffic> traffic_;        // after link_: it listens to it

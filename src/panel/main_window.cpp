@@ -179,23 +179,23 @@ void MainWindow::ShowConnectFailure(const ConnectResult& r) {
 // ---- The two settings dialogs
 
 void MainWindow::OnOperationSetting() {
-    OperationSettingsDialog dialog(app_, session_->gamepads(), FillMappingRows(model()), this);
-    dialog.setNamesEncoding(model().textEncoding);
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
-    session_->SuspendGamepad();
-    dialog.setPadChoice(model().pad);
-    dialog.setRumble(model().rumble);
-    if (dialog.exec() == QDialog::Accepted) {
+    session_->LendGamepads([this](const GamepadSource& gamepads) {
+        OperationSettingsDialog dialog(app_, gamepads, FillMappingRows(model()), this);
+        dialog.setNamesEncoding(model().textEncoding);
+        dialog.setPadChoice(model().pad);
+        dialog.setRumble(model().rumble);
+        if (dialog.exec() != QDialog::Accepted) return;
         ApplyMappingRows(dialog.rows(), model());
         session_->ChoosePad(dialog.padChoice());
         session_->SetRumble(dialog.rumble());
-    }
-    session_->ResumeGamepad();
+    });
     update();
 }
 
 void MainWindow::OnSoundSetting() {
-    SoundSettingsDialog dialog(app_, session_->sound(), RowsFromModel(model()), model().textEncoding, this);
+    SoundSettingsDialog dialog(app_, session_->soundPreview(), RowsFromModel(model()), model().textEncoding,
+                               this);
     if (dialog.exec() != QDialog::Accepted) return;
     ApplyRows(dialog.rows(), model());
     ShowSoundLabels();
