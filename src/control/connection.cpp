@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "control/devices_factory.h"
+#include "control/input_mixer.h"
 #include "control/link_traffic.h"
 #include "control/log.h"
 #include "control/session.h"

@@ -1,6 +1,7 @@
 // The session's side of remote control: the server's life and what the clients are told. Their input is
 // one source of the input mixer's.
 #include "base/clock.h"
+#include "control/input_mixer.h"
 #include "control/link_traffic.h"
 #include "control/log.h"
 #include "control/session.h"

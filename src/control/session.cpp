@@ -7,15 +7,12 @@
 #include <utility>
 
 #include "base/clock.h"
+#include "control/input_mixer.h"
 #include "control/link_traffic.h"
 #include "control/log.h"
-#include "input/apply.h"
 #include "input/devices.h"
 #include "input/rumble_rules.h"
-#include "link/frame_decode.h"
 #include "link/link_worker.h"
-#include "link/port.h"
-#include "link/wire.h"
 #include "remote/remote_file.h"
 #include "sound/sound_output.h"
 #include "sound/sound_rules.h"

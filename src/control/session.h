@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "base/app_context.h"
-#include "control/input_mixer.h"
 #include "control/link_supervisor.h"
 #include "control/monitor_model.h"
+#include "control/press_latch.h"
 #include "input/input_state.h"
 #include "link/frame.h"
 #include "link/link_failure.h"
@@ -29,6 +29,7 @@ class QSocketNotifier;
 namespace zanth {
 
 class GamepadDevice;
+class InputMixer;
 class GamepadSource;
 class KeyboardDevice;
 class LinkTraffic;

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "control/input_mixer.h"
 #include "control/link_traffic.h"
 #include "control/session.h"
 #include "input/devices.h"
