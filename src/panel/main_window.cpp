@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <filesystem>
+#include <optional>
 
 #include "base/paths.h"
 #include "base/reason_text.h"
@@ -180,15 +181,17 @@ void MainWindow::ShowConnectFailure(const ConnectResult& r) {
 
 void MainWindow::OnOperationSetting() {
     // The dialog reads the gamepad itself for its live view; two owners of one device would fight over it.
-    session_->LendGamepads([this](const GamepadSource& gamepads) {
-        OperationSettingsDialog dialog(app_, gamepads, FillMappingRows(model()), this);
-        dialog.setNamesEncoding(model().textEncoding);
-        dialog.setPadChoice(model().pad);
-        dialog.setRumble(model().rumble);
-        if (dialog.exec() != QDialog::Accepted) return;
-        ApplyMappingRows(dialog.rows(), model());
-        session_->ChoosePad(dialog.padChoice());
-        session_->SetRumble(dialog.rumble());
+    // It lets go of its own pad only after the session took its back, so that the device stays open.
+    std::optional<OperationSettingsDialog> dialog;
+    session_->LendGamepads([&](const GamepadSource& gamepads) {
+        dialog.emplace(app_, gamepads, FillMappingRows(model()), this);
+        dialog->setNamesEncoding(model().textEncoding);
+        dialog->setPadChoice(model().pad);
+        dialog->setRumble(model().rumble);
+        if (dialog->exec() != QDialog::Accepted) return;
+        ApplyMappingRows(dialog->rows(), model());
+        session_->ChoosePad(dialog->padChoice());
+        session_->SetRumble(dialog->rumble());
     });
     update();
 }
