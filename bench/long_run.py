@@ -166,7 +166,8 @@ def soak(emu, wid, run, port):
     print("   time  RSS MB  fds  threads  CPU %")
     samples, start = [], time.monotonic()
     while time.monotonic() - start < opts.minutes * 60 and client.is_alive():
-        time.sleep(max(0.0, start + (len(samples) + 1) * opts.sample - time.monotonic()))
+        # The first sample as the soak begins: the start figure is taken before the soak's own growth.
+        time.sleep(max(0.0, start + len(samples) * opts.sample - time.monotonic()))
         s = probe.sample()
         s["at"] = time.monotonic() - start
         samples.append(s)
