@@ -56,9 +56,10 @@ void ControlSession::Disconnect() {
     remote_->ReleaseAll(RemoteRelease::kDisconnect);
     InputMixer::LetGoOfRemote(model_);
     // Leave the robot with nothing pressed before the port closes.
-    supervisor_->Disconnect(NeutralFrame(model_.ledItem().latched != 0));
+    supervisor_->StopLink(NeutralFrame(model_.ledItem().latched != 0));
     // A recording ends here: the next Connect is another drive, perhaps of another robot.
     traffic_->EndWithLink();
+    supervisor_->Disconnect();
     ClearMeter();
 }
 

@@ -143,10 +143,12 @@ void LinkSupervisor::CancelTries() {
     opener_->Cancel();
 }
 
-void LinkSupervisor::Disconnect(const ControllerFrame& finalFrame) {
-    opener_->Cancel();
-    // Leave the robot with nothing pressed before the port closes.
+void LinkSupervisor::StopLink(const ControllerFrame& finalFrame) {
     if (linkRunning()) link_->Stop(finalFrame);
+}
+
+void LinkSupervisor::Disconnect() {
+    opener_->Cancel();
     if (status_.link == LinkState::kReconnecting)
         qCInfo(lcControl).noquote() << "disconnected; no more tries to reopen" << Q(linkDevice_.stableName);
     else

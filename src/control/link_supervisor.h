@@ -110,8 +110,10 @@ class LinkSupervisor : public QObject {
     ConnectResult Connect(int selection);
     // Ends the tries to open or reopen at once, a network connect under way included.
     void CancelTries();
-    // The tries end, and the link, when it runs, sends `finalFrame` last and closes the port.
-    void Disconnect(const ControllerFrame& finalFrame);
+    // The link, when it runs, sends `finalFrame` last and closes the port.
+    void StopLink(const ControllerFrame& finalFrame);
+    // The tries end and the state is kDisconnected.
+    void Disconnect();
     void OnLinkFailed(const LinkFailure& failure);
     // A tick (`replied`: false) or a valid battery reply: a reopened port may have proved itself back.
     void ConfirmLink(bool replied);
