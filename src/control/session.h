@@ -89,8 +89,10 @@ struct SessionParts {
 };
 
 // The controller at work, apart from any window: the model, the input devices, the sound effects and the link
-// to the robot. It runs the 50 ms control tick, connects and disconnects, and keeps the battery meter's
-// rules. The window builds the controls, paints, routes the mouse and keys, and shows state().
+// to the robot. It runs the 50 ms control tick and ties the parts to it: the input mixer (every source folded
+// into the frame), the link supervisor (connect, reopen, the port list), the remote-control server; and it
+// keeps the battery meter's rules. The window builds the controls, paints, routes the mouse and keys, and
+// shows state().
 class ControlSession : public QObject {
     Q_OBJECT
   public:
