@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest = nul == std::string_view::npos ? std::string_view() : rest.substr(nul + 1);
     }
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
-    if (cl.language && *cl.language != 0 && *cl.language != 1) std::abort();
+    if (cl.language && *cl.language != zanth::Language::kEnglish &&
+        *cl.language != zanth::Language::kJapanese)
+        std::abort();
     if (cl.config && cl.config->empty()) std::abort();
     // A refused argument comes from what was given: a whole argument, an option missing its value, or the
     // value of "--lang=VALUE".
@@ -26,7 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool given = false;
         for (const std::string& a : args) given = given || a.find(cl.faultArg) != std::string::npos;
         if (!given) std::abort();
-        if (zanth::CommandLineFaultText(cl, static_cast<int>(size % 2)).empty()) std::abort();
+        if (zanth::CommandLineFaultText(cl, size % 2 ? zanth::Language::kJapanese : zanth::Language::kEnglish)
+                .empty())
+            std::abort();
     }
 
     zanth::StartupInfo info;

@@ -85,7 +85,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const zanth::CommandLine cl = zanth::ParseCommandLine(args);
     // Help, version and refusals are answered before anything needs a display.
-    const int language = cl.language.value_or(SystemLanguageName().rfind("Japanese", 0) == 0 ? 1 : 0);
+    const zanth::Language language =
+        cl.language.value_or(SystemLanguageName().rfind("Japanese", 0) == 0 ? zanth::Language::kJapanese
+                                                                            : zanth::Language::kEnglish);
     if (cl.fault != zanth::CommandLine::Fault::kNone) {
         std::fputs(zanth::CommandLineFaultText(cl, language).c_str(), stderr);
         return 2;
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Zanth-Emulator");
     zanth::InstallQtTranslations(qapp, context->language);
-    if (context->language == 1) zanth::UseJapaneseFont();
+    if (context->japanese()) zanth::UseJapaneseFont();
     if (const auto status = zanth::SettleSettingsFile(info, context, claim, cl.chooseConfig)) return *status;
     const zanth::AppContext& app = *context;
     zanth::FailSafe failSafe;

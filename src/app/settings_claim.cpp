@@ -60,7 +60,7 @@ FileLock::Result ClaimSettingsFile(const std::string& path) {
     return FileLock::Acquire(path, missing);
 }
 
-void PrintSettingsInUse(const std::string& path, const LockHolder& holder, int language) {
+void PrintSettingsInUse(const std::string& path, const LockHolder& holder, Language language) {
     const std::string text = std::string("zanth-emulator: ") + UiText(Msg::kSettingsInUse, language) +
                              "\n  " + path + "\n" + DescribeHolder(holder, language) + "\n" +
                              UiText(Msg::kSettingsInUseOption, language) + "\n";

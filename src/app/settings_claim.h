@@ -16,7 +16,7 @@ inline constexpr int kExitSettingsInUse = 3;
 FileLock::Result ClaimSettingsFile(const std::string& path);
 
 // The refusal as the terminal shows it: the file, who holds it, and how to start with another one.
-void PrintSettingsInUse(const std::string& path, const LockHolder& holder, int language);
+void PrintSettingsInUse(const std::string& path, const LockHolder& holder, Language language);
 
 // Whether a box can be shown to someone: a display is named and Qt is not told to draw off-screen.
 bool DisplayAvailable();

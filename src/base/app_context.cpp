@@ -74,9 +74,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--lang") {
             const auto v = value();
             if (v == "ja")
-                cl.language = 1;
+                cl.language = Language::kJapanese;
             else if (v == "en")
-                cl.language = 0;
+                cl.language = Language::kEnglish;
             else if (v)
                 refuse(CommandLine::Fault::kBadLanguage, *v);
         } else if (name == "--config") {
@@ -115,7 +115,7 @@ const char* Version() {
     return kVersionNumber;
 }
 
-std::string HelpText(int language) {
+std::string HelpText(Language language) {
     return UiText(Msg::kHelp, language);
 }
 
@@ -123,7 +123,7 @@ std::string VersionText() {
     return std::string("zanth-emulator ") + Version() + "\n";
 }
 
-std::string CommandLineFaultText(const CommandLine& cl, int language) {
+std::string CommandLineFaultText(const CommandLine& cl, Language language) {
     Msg id = Msg::kUnknownOption;
     switch (cl.fault) {
         case CommandLine::Fault::kNone:
@@ -156,9 +156,9 @@ AppContext::AppContext(const StartupInfo& info) {
         return;
     }
     localeOk_ = true;
-    language = info.languageName.rfind("Japanese", 0) == 0 ? 1 : 0;
-    if (info.leftShiftDown) language = 0;
-    if (info.languageOverride) language = *info.languageOverride == 1 ? 1 : 0;
+    language = info.languageName.rfind("Japanese", 0) == 0 ? Language::kJapanese : Language::kEnglish;
+    if (info.leftShiftDown) language = Language::kEnglish;
+    if (info.languageOverride) language = *info.languageOverride;
 
     keyNames.reserve(kKeys.size() + 1);
     keyNames.push_back({-1, UiText(Msg::kNone, language)});

@@ -21,7 +21,7 @@ struct StartupInfo {
     std::string languageName;      // English name of the system language, e.g. "Japanese"; empty = unknown
     bool leftShiftDown = false;    // left Shift held at start-up forces English
     std::string currentDirectory;  // where a portable settings file is looked for; empty = unreadable
-    std::optional<int> languageOverride;        // --lang: 1 Japanese, 0 English
+    std::optional<Language> languageOverride;   // --lang
     std::optional<std::string> configOverride;  // --config PATH
     // Homes of the settings and Data folders (see paths.h). Without any of them, the start folder holds
     // everything, as it did before the program was installable.
@@ -41,7 +41,7 @@ struct CommandLine {
         kBadLanguage,
         kBadRemotePort
     };
-    std::optional<int> language;
+    std::optional<Language> language;
     std::optional<std::string> config;
     bool chooseConfig = false;      // --choose-config: ask for the settings file in a file dialog at start
     bool remote = false;            // --remote: the remote-control server on for this run
@@ -53,10 +53,10 @@ struct CommandLine {
 };
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// What --help, --version and a refused argument print, in the language given (1 = Japanese).
-std::string HelpText(int language);
+// What --help, --version and a refused argument print, in the language given.
+std::string HelpText(Language language);
 std::string VersionText();
-std::string CommandLineFaultText(const CommandLine& cl, int language);
+std::string CommandLineFaultText(const CommandLine& cl, Language language);
 
 // The project's version, e.g. "1.0.0.2".
 const char* Version();
@@ -73,7 +73,7 @@ class AppContext {
     // empty key table and no settings file, after telling the user "Don't get localization!".
     bool localeOk() const { return localeOk_; }
 
-    int language = 0;  // 1 = Japanese texts, 0 = English
+    Language language = Language::kEnglish;
     std::string configPath;
     std::string defaultConfigPath;  // where the settings would be without --config
     std::string dataFolder;         // sound and mapping files; may not exist yet
@@ -84,7 +84,7 @@ class AppContext {
     // Whether the battery reply is asked for: 1 after a normal start, 0 when the language was unknown.
     int batteryDisplay = 0;
 
-    bool japanese() const { return language == 1; }
+    bool japanese() const { return language == Language::kJapanese; }
     // The text of `id` in the active language.
     const char* Tr(Msg id) const { return UiText(id, language); }
     // Picks the text of the active language.

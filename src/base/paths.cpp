@@ -91,19 +91,19 @@ Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>&
     return where;
 }
 
-const char* ManualFileName(bool japanese) {
-    return japanese ? "Zanthエミュレータ取扱説明書.pdf" : "Zanth-Emulator_10_ENG.pdf";
+const char* ManualFileName(Language language) {
+    return language == Language::kJapanese ? "Zanthエミュレータ取扱説明書.pdf" : "Zanth-Emulator_10_ENG.pdf";
 }
 
 std::string InstalledDocFolder() {
     return ZANTH_DOC_DIR;
 }
 
-std::string FindManual(const std::string& settingsDir, bool japanese, const std::string& docDir,
+std::string FindManual(const std::string& settingsDir, Language language, const std::string& docDir,
                        const FileCheck& isFile) {
     for (const std::string& dir : {settingsDir, docDir}) {
         if (dir.empty()) continue;
-        std::string path = JoinPath(dir, ManualFileName(japanese));
+        std::string path = JoinPath(dir, ManualFileName(language));
         if (isFile(path)) return path;
     }
     return {};

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/ui_text.h"
+
 namespace zanth {
 
 // Where the settings file, the Data folder and the manuals are. The rules are plain functions over the
@@ -42,13 +44,13 @@ Locations ResolveLocations(const PathEnv& env, const std::optional<std::string>&
                            const FileCheck& isFile = IsRegularFile, const FileCheck& isLink = IsSymbolicLink);
 
 // The file name of the manual in the language given.
-const char* ManualFileName(bool japanese);
+const char* ManualFileName(Language language);
 
 // Where `cmake --install` put the manuals (compiled in from the install prefix).
 std::string InstalledDocFolder();
 
 // The manual to open: beside the settings, else in the installed doc folder; empty when neither has it.
-std::string FindManual(const std::string& settingsDir, bool japanese,
+std::string FindManual(const std::string& settingsDir, Language language,
                        const std::string& docDir = InstalledDocFolder(),
                        const FileCheck& isFile = IsRegularFile);
 

@@ -35,7 +35,7 @@ const std::vector<Known>& KnownReasons() {
                                               {Msg::kReasonPathTooLong, Msg::kReasonBadHost}};
         for (const auto& [first, last] : blocks)
             for (int i = static_cast<int>(first); i <= static_cast<int>(last); ++i)
-                k.push_back({UiText(static_cast<Msg>(i), 0), static_cast<Msg>(i)});
+                k.push_back({UiText(static_cast<Msg>(i), Language::kEnglish), static_cast<Msg>(i)});
         std::stable_sort(k.begin(), k.end(),
                          [](const Known& a, const Known& b) { return a.english.size() > b.english.size(); });
         return k;
@@ -80,8 +80,8 @@ bool MatchAt(std::string_view text, std::string_view pattern, std::size_t& lengt
 
 }  // namespace
 
-std::string ReasonText(std::string_view reason, int language) {
-    if (language != 1) return std::string(reason);
+std::string ReasonText(std::string_view reason, Language language) {
+    if (language != Language::kJapanese) return std::string(reason);
     std::string out;
     std::size_t pos = 0;
     while (pos < reason.size()) {
@@ -92,7 +92,7 @@ std::string ReasonText(std::string_view reason, int language) {
             std::size_t length = 0;
             std::string number;
             if (!MatchAt(reason.substr(pos), k.english, length, number)) continue;
-            std::string words = UiText(k.id, 1);
+            std::string words = UiText(k.id, Language::kJapanese);
             for (std::size_t hole; (hole = words.find("%1")) != std::string::npos;)
                 words.replace(hole, 2, number);
             out += words;

@@ -6,10 +6,10 @@
 
 namespace zanth {
 
-const char* UiText(Msg id, int language) {
+const char* UiText(Msg id, Language language) {
     const auto i = static_cast<std::size_t>(id);
     if (i >= static_cast<std::size_t>(Msg::kCount)) return "";
-    return language == 1 ? JapaneseTexts()[i] : EnglishTexts()[i];
+    return language == Language::kJapanese ? JapaneseTexts()[i] : EnglishTexts()[i];
 }
 
 }  // namespace zanth

@@ -2,6 +2,9 @@
 
 namespace zanth {
 
+// The language the program speaks to the user, settled once at start (see AppContext).
+enum class Language { kEnglish, kJapanese };
+
 // Every text the user reads, by its role. The two language tables in ui_text.cpp hold one entry for each;
 // code never spells a text pair inline.
 enum class Msg : int {
@@ -312,7 +315,7 @@ enum class Msg : int {
     kCount
 };
 
-// The text of `id` in the language given (1 = Japanese, anything else English), UTF-8.
-const char* UiText(Msg id, int language);
+// The text of `id` in the language given, UTF-8.
+const char* UiText(Msg id, Language language);
 
 }  // namespace zanth

@@ -15,7 +15,7 @@ namespace {
 
 class ReaderSource final : public GamepadSource {
   public:
-    explicit ReaderSource(int language) : names_(language), language_(language) {}
+    explicit ReaderSource(Language language) : names_(language), language_(language) {}
     const GamepadNames& names() const override { return names_; }
     std::unique_ptr<GamepadDevice> NewGamepad() const override {
         return std::make_unique<GamepadReader>(language_);
@@ -24,7 +24,7 @@ class ReaderSource final : public GamepadSource {
 
   private:
     GamepadNames names_;
-    int language_;
+    Language language_;
 };
 
 class WorkerLink final : public LinkHandle {
@@ -91,7 +91,7 @@ std::unique_ptr<ControlSession> MakeSession(const AppContext& app, const Setting
     return std::make_unique<ControlSession>(app, settings, MakeDevices(app));
 }
 
-std::unique_ptr<GamepadSource> MakeGamepadSource(int language) {
+std::unique_ptr<GamepadSource> MakeGamepadSource(Language language) {
     return std::make_unique<ReaderSource>(language);
 }
 

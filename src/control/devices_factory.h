@@ -21,7 +21,7 @@ std::unique_ptr<ControlSession> MakeSession(const AppContext& app, const Setting
 std::unique_ptr<LinkHandle> MakeLinkHandle(LinkWorker& link);
 std::unique_ptr<PortOpener> MakePortOpener();
 
-// Button and axis names in `language` (1 Japanese, else English), and the system's gamepads.
-std::unique_ptr<GamepadSource> MakeGamepadSource(int language);
+// Button and axis names in `language`, and the system's gamepads.
+std::unique_ptr<GamepadSource> MakeGamepadSource(Language language);
 
 }  // namespace zanth

@@ -320,14 +320,14 @@ void LinkTraffic::Ended(PlayEnd why) {
             break;
     }
     // In the window's language; the log says it in English, as it says everything.
-    const auto say = [by](int language) {
+    const auto say = [by](Language language) {
         return by == Msg::kCount ? std::string(UiText(Msg::kPlaybackFinished, language))
                                  : Format(UiText(Msg::kPlaybackStopped, language), {UiText(by, language)});
     };
     endNote_ = say(app_.language);
     played_.reset();
     ReleasePlayed();
-    qCInfo(lcControl, "playback ended: %s", say(0).c_str());
+    qCInfo(lcControl, "playback ended: %s", say(Language::kEnglish).c_str());
 }
 
 // Once the link has let go of the session handed to it: a large one is given back to the system. (Its gaps

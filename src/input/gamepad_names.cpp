@@ -21,7 +21,7 @@ std::optional<std::string> NameOf(const std::array<CodeName, N>& names, int code
 
 }  // namespace
 
-GamepadNames::GamepadNames(int language) {
+GamepadNames::GamepadNames(Language language) {
     const std::string none = UiText(Msg::kNone, language);
     buttonNames[0] = {-1, none};
     const std::string button = UiText(Msg::kPadButton, language);

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "base/ui_text.h"
+
 namespace zanth {
 
 // A code (button index or axis code, -1 = none) with the name the settings dialog shows for it.
@@ -15,8 +17,7 @@ struct CodeName {
 // not on which gamepad is plugged in, so the dialog can name bindings while none is there.
 class GamepadNames {
   public:
-    // `language` 1 gives the Japanese names, any other value the English ones.
-    explicit GamepadNames(int language = 0);
+    explicit GamepadNames(Language language = Language::kEnglish);
 
     // Position of a code in buttonNames / axisNames (0 is "none", for code -1), -1 when absent.
     int ButtonIndex(int code) const;

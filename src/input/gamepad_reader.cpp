@@ -75,7 +75,7 @@ struct GamepadReader::Device {
     ~Device() { Detach(); }
 };
 
-GamepadReader::GamepadReader(int language)
+GamepadReader::GamepadReader(Language language)
     : GamepadNames(language), language_(language), absBitsReader_(ReadAbsBits) {}
 
 int PickPad(const std::vector<PadChoice>& connected, const PadChoice& wanted) {

@@ -27,8 +27,7 @@ enum class GamepadKind {
 // `state`.
 class GamepadReader final : public GamepadDevice, public GamepadNames {
   public:
-    // `language` 1 gives the Japanese names, any other value the English ones.
-    explicit GamepadReader(int language = 0);
+    explicit GamepadReader(Language language = Language::kEnglish);
     ~GamepadReader() override;
     GamepadReader(const GamepadReader&) = delete;
     GamepadReader& operator=(const GamepadReader&) = delete;
@@ -87,7 +86,7 @@ class GamepadReader final : public GamepadDevice, public GamepadNames {
     void CollectPresses();
     void ForgetPresses();
 
-    int language_ = 0;
+    Language language_ = Language::kEnglish;
     AbsBitsReader absBitsReader_;
     PadChoice choice_;
 

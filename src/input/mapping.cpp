@@ -215,7 +215,7 @@ std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, c
     }
 }
 
-std::array<std::string, kDataViewRows> DataViewLabels(int language) {
+std::array<std::string, kDataViewRows> DataViewLabels(Language language) {
     std::array<std::string, kDataViewRows> labels;
     std::size_t n = 0;
     static const char* const kAxes[6] = {"X", "Y", "Z", "RX", "RY", "RZ"};

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ui_text.h"
 #include "input/input_state.h"
 #include "model/ini_file.h"
 
@@ -90,7 +91,7 @@ std::optional<std::string> ApplyGamepadChoice(MappingEntry& row, int position, c
 // The live data view: one row per value of a gamepad reading. Buttons come last so that the few values a
 // gamepad actually moves (axes, sliders, hats) are on screen without scrolling.
 inline constexpr int kDataViewRows = 164;
-std::array<std::string, kDataViewRows> DataViewLabels(int language);
+std::array<std::string, kDataViewRows> DataViewLabels(Language language);
 std::array<std::string, kDataViewRows> DataViewValues(const GamepadState& state);
 
 // File-dialog filter "desc|pattern|desc|pattern||" in the form QFileDialog takes ("desc (patterns);;...").

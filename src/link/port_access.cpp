@@ -107,7 +107,7 @@ std::string PermissionHint(const std::string& device) {
         if (const struct group* g = getgrgid(st.st_gid); g != nullptr && g->gr_name != nullptr)
             group = g->gr_name;
     }
-    std::string hint = UiText(Msg::kReasonDialout, 0);
+    std::string hint = UiText(Msg::kReasonDialout, Language::kEnglish);
     for (std::size_t hole; (hole = hint.find("%1")) != std::string::npos;) hint.replace(hole, 2, group);
     return hint;
 }

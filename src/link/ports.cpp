@@ -28,7 +28,7 @@ constexpr const char* kPrefixes[] = {"ttyUSB", "ttyACM", "rfcomm", "ttyS"};
 
 std::string DevicePathRefusal(std::string_view device) {
     if (device.size() <= kMaxDevicePathBytes) return {};
-    std::string text = UiText(Msg::kReasonPathTooLong, 0);
+    std::string text = UiText(Msg::kReasonPathTooLong, Language::kEnglish);
     if (const std::size_t hole = text.find("%1"); hole != std::string::npos)
         text.replace(hole, 2, std::to_string(kMaxDevicePathBytes));
     return text;

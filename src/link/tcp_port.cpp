@@ -197,10 +197,11 @@ bool ParseTcpAddress(const std::string& address, std::string* host, std::string*
     if (!rest.empty() && rest.front() == '[') {
         // An IPv6 address holds colons of its own: only one after the brackets starts the port.
         const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos) return fail(UiText(Msg::kReasonBadHost, 0));
+        if (close == std::string_view::npos) return fail(UiText(Msg::kReasonBadHost, Language::kEnglish));
         name = rest.substr(1, close - 1);
         const std::string_view after = rest.substr(close + 1);
-        if (!after.empty() && after.front() != ':') return fail(UiText(Msg::kReasonBadHost, 0));
+        if (!after.empty() && after.front() != ':')
+            return fail(UiText(Msg::kReasonBadHost, Language::kEnglish));
         hasPort = !after.empty();
         if (hasPort) number = after.substr(1);
     } else if (const std::size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
@@ -208,12 +209,13 @@ bool ParseTcpAddress(const std::string& address, std::string* host, std::string*
         number = rest.substr(colon + 1);
         hasPort = true;
     }
-    if (name.empty()) return fail(UiText(Msg::kReasonNoHost, 0));
-    if (name.find_first_of("[]/ ") != std::string_view::npos) return fail(UiText(Msg::kReasonBadHost, 0));
-    if (!hasPort || number.empty()) return fail(UiText(Msg::kReasonNoTcpPort, 0));
+    if (name.empty()) return fail(UiText(Msg::kReasonNoHost, Language::kEnglish));
+    if (name.find_first_of("[]/ ") != std::string_view::npos)
+        return fail(UiText(Msg::kReasonBadHost, Language::kEnglish));
+    if (!hasPort || number.empty()) return fail(UiText(Msg::kReasonNoTcpPort, Language::kEnglish));
     if (number.size() > 5 || number.find_first_not_of("0123456789") != std::string_view::npos ||
         std::stoi(std::string(number)) < 1 || std::stoi(std::string(number)) > 65535)
-        return fail(UiText(Msg::kReasonTcpPortRange, 0));
+        return fail(UiText(Msg::kReasonTcpPortRange, Language::kEnglish));
     *host = name;
     *port = number;
     return true;

@@ -75,9 +75,9 @@ std::string_view ItemIniKey(int index) {
     return (index >= 0 && index < kItemCount) ? kItemTable[index].iniKey : std::string_view{};
 }
 
-const char* ItemTableName(int index, bool japanese) {
+const char* ItemTableName(int index, Language language) {
     if (index < 0 || index >= kItemCount) return "";
-    return japanese ? kItemTable[index].ja : kItemTable[index].en;
+    return language == Language::kJapanese ? kItemTable[index].ja : kItemTable[index].en;
 }
 
 void BuildItem(ControllerItem& item, const AppContext& app, const StoredBinding& stored,

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "base/ui_text.h"
 #include "model/pad_choice.h"
 
 namespace zanth {
@@ -153,8 +154,8 @@ class ControllerModel {
 
 // Settings key of item `index` (ItemIndex): its identity in the settings file, the same in both languages.
 std::string_view ItemIniKey(int index);
-// The built-in name of item `index` in English or Japanese, whatever the active language.
-const char* ItemTableName(int index, bool japanese);
+// The built-in name of item `index` in `language`, whatever the active one.
+const char* ItemTableName(int index, Language language);
 
 // Builds the whole model from the built-in item table and the settings read at start: language-dependent
 // names, bindings, axis bindings, the 16 sound effects and the slider resolution. Cannot fail: anything

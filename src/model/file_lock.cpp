@@ -217,7 +217,7 @@ LockHolder FindLockHolder(std::string_view locks, dev_t dev, ino_t ino) {
     return {};
 }
 
-std::string DescribeHolder(const LockHolder& holder, int language) {
+std::string DescribeHolder(const LockHolder& holder, Language language) {
     if (holder.pid <= 0) return UiText(Msg::kSettingsHeldUnknown, language);
     std::string text = UiText(Msg::kSettingsHeldBy, language);
     const std::string command = holder.command.empty() ? "?" : holder.command;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/ui_text.h"
+
 namespace zanth {
 
 // Who holds a lock: the process id (0 when it cannot be told, e.g. from another pid namespace) and its
@@ -67,9 +69,9 @@ class FileLock {
 // pid 0 when none is listed. The command is left empty.
 LockHolder FindLockHolder(std::string_view locks, dev_t dev, ino_t ino);
 
-// "Held by zanth-emulator (process 4711)." in the language given (1 = Japanese); without a pid, that another
+// "Held by zanth-emulator (process 4711)." in the language given; without a pid, that another
 // program holds it.
-std::string DescribeHolder(const LockHolder& holder, int language);
+std::string DescribeHolder(const LockHolder& holder, Language language);
 
 // The process's command name from /proc/PID/comm; "" when it cannot be read.
 std::string CommandOfProcess(long pid);

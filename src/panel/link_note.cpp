@@ -10,7 +10,7 @@
 namespace zanth {
 namespace {
 
-QString Why(const LinkFailure& f, int language) {
+QString Why(const LinkFailure& f, Language language) {
     auto tr = [language](Msg id) { return QString::fromUtf8(UiText(id, language)); };
     switch (f.kind) {
         case LinkFailure::Kind::kUnplugged:
@@ -35,7 +35,7 @@ QString Why(const LinkFailure& f, int language) {
 
 }  // namespace
 
-LinkNote ComposeLinkNote(const PanelState& s, int language, const QFontMetrics& metrics, int width) {
+LinkNote ComposeLinkNote(const PanelState& s, Language language, const QFontMetrics& metrics, int width) {
     auto tr = [language](Msg id) { return QString::fromUtf8(UiText(id, language)); };
     if (s.link == LinkState::kConnecting) return {tr(Msg::kConnecting), tr(Msg::kConnecting)};
     const bool lost = s.link == LinkState::kPortLost || s.link == LinkState::kReconnecting;

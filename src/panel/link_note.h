@@ -16,7 +16,7 @@ struct LinkNote {
     QString text;
     QString tip;
 };
-LinkNote ComposeLinkNote(const PanelState& state, int language, const QFontMetrics& metrics, int width);
+LinkNote ComposeLinkNote(const PanelState& state, Language language, const QFontMetrics& metrics, int width);
 
 // Right of the battery meter the panel is plain for three lines of text; below them the controller's body
 // begins, and a further line would be drawn over it. The link note and the played session's note take

@@ -211,13 +211,13 @@ void MainWindow::OpenManual() {
     // Beside the settings, then where the program was installed. The viewer runs on its own; the window does
     // not wait for it.
     const std::string beside = FolderOf(app_.configPath);
-    const std::string file = FindManual(beside, app_.japanese());
+    const std::string file = FindManual(beside, app_.language);
     if (file.empty()) {
         // A menu entry that does nothing looks broken: say which file was looked for, and where.
         QStringList places;
         for (const std::string& dir : {beside, InstalledDocFolder()})
             if (!dir.empty()) places << QDir::toNativeSeparators(QString::fromStdString(dir));
-        const QString name = QString::fromUtf8(ManualFileName(app_.japanese()));
+        const QString name = QString::fromUtf8(ManualFileName(app_.language));
         qCWarning(lcControl).noquote() << "manual" << name << "not found in" << places.join(", ");
         lastMessage_ = Tr(Msg::kManualNotFound).arg(name, places.join("\n"));
         if (messageBoxes_) ShowPlainBox(this, QMessageBox::Warning, Tr(Msg::kCaptionWarning), lastMessage_);

@@ -7,12 +7,13 @@
 
 namespace zanth {
 
-bool InstallQtTranslations(QCoreApplication& app, int language) {
+bool InstallQtTranslations(QCoreApplication& app, Language language) {
     // The desktop's own file chooser speaks the desktop's language, whatever the program's: where the two
     // differ, Qt's own chooser is used, which follows the program.
     const bool japaneseDesktop = QLocale::system().language() == QLocale::Japanese;
-    if ((language == 1) != japaneseDesktop) QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    if (language != 1) return false;
+    if ((language == Language::kJapanese) != japaneseDesktop)
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    if (language != Language::kJapanese) return false;
     const QLocale japanese(QLocale::Japanese, QLocale::Japan);
     QLocale::setDefault(japanese);
     auto* translator = new QTranslator(&app);

@@ -1,4 +1,5 @@
 #pragma once
+#include "base/ui_text.h"
 
 class QCoreApplication;
 
@@ -9,6 +10,6 @@ namespace zanth {
 // Answers whether Qt's texts are now Japanese; false in English, or when the translations are not installed
 // (Qt's texts then stay English, everything else works). Where the desktop speaks another language than the
 // program, the file choosers are Qt's own rather than the desktop's, so that they speak the program's.
-bool InstallQtTranslations(QCoreApplication& app, int language);
+bool InstallQtTranslations(QCoreApplication& app, Language language);
 
 }  // namespace zanth

@@ -136,8 +136,8 @@ QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version
         const std::string_view key = ItemIniKey(i);
         QJsonObject o;
         o["name"] = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-        o["en"] = QString::fromUtf8(ItemTableName(i, false));
-        o["ja"] = QString::fromUtf8(ItemTableName(i, true));
+        o["en"] = QString::fromUtf8(ItemTableName(i, Language::kEnglish));
+        o["ja"] = QString::fromUtf8(ItemTableName(i, Language::kJapanese));
         o["rect"] = QJsonArray{it.left, it.top, it.width, it.height};
         o["up"] = it.upBitmapId;
         o["down"] = it.downBitmapId;

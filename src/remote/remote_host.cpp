@@ -430,8 +430,8 @@ void RemoteHost::OnGone(quint64 id) {
 void RemoteHost::Refuse(const QString& address, RemoteRefusal refusal, const QString& detail) {
     const RefusalFold::Told told = refusals_.Count(refusal, RemoteNowUs());
     if (told.log) {
-        QString line =
-            QStringLiteral("refused %1 - %2").arg(address, QString::fromUtf8(RemoteRefusalText(refusal, 0)));
+        QString line = QStringLiteral("refused %1 - %2")
+                           .arg(address, QString::fromUtf8(RemoteRefusalText(refusal, Language::kEnglish)));
         if (!detail.isEmpty()) line += QStringLiteral(" (%1)").arg(Printable(detail));
         qCInfo(lcRemote).noquote() << line;
     }
@@ -442,7 +442,8 @@ void RemoteHost::TellRefusals(std::int64_t now) {
     for (const auto& [refusal, count] : refusals_.Due(now))
         qCInfo(lcRemote).noquote() << QStringLiteral("refused %1 more in the last second - %2")
                                           .arg(count)
-                                          .arg(QString::fromUtf8(RemoteRefusalText(refusal, 0)));
+                                          .arg(QString::fromUtf8(
+                                              RemoteRefusalText(refusal, Language::kEnglish)));
 }
 
 int RemoteHost::Greeted() const {

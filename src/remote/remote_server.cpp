@@ -48,7 +48,7 @@ std::int64_t RemoteNowUs() {
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-const char* RemoteRefusalText(RemoteRefusal refusal, int language) {
+const char* RemoteRefusalText(RemoteRefusal refusal, Language language) {
     return UiText(static_cast<Msg>(static_cast<int>(Msg::kRemoteRefusedHost) + static_cast<int>(refusal)),
                   language);
 }
@@ -62,7 +62,7 @@ RemoteServer::~RemoteServer() {
     Stop();
 }
 
-bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, int language,
+bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, Language language,
                          QString* reason) {
     Stop();
     board_ = std::make_shared<RemoteBoard>();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/ui_text.h"
 #include "remote/host_calls.h"
 #include "remote/protocol.h"
 #include "remote/remote_input.h"
@@ -68,7 +69,7 @@ enum class RemoteRefusal {
 };
 // Kept beside the list: tables by refusal are sized by it.
 inline constexpr std::size_t kRemoteRefusalCount = static_cast<std::size_t>(RemoteRefusal::kDenied) + 1;
-const char* RemoteRefusalText(RemoteRefusal refusal, int language);
+const char* RemoteRefusalText(RemoteRefusal refusal, Language language);
 
 // What the Link Monitor logs.
 struct RemoteEvent {
@@ -108,8 +109,8 @@ class RemoteServer : public QObject {
     ~RemoteServer() override;
 
     // Starts listening; `hello` is what every client is told after its own hello. False with the reason in
-    // the UI language (`language` 1 = Japanese) when the port cannot be had.
-    bool Start(const RemoteOptions& options, const QByteArray& hello, int language, QString* reason);
+    // the UI language when the port cannot be had.
+    bool Start(const RemoteOptions& options, const QByteArray& hello, Language language, QString* reason);
     void Stop();
     bool running() const { return host_ != nullptr; }
     RemoteStatus status() const;

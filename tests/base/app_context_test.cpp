@@ -16,15 +16,18 @@ AppContext MakeApp(std::string language, bool shift = false, std::string dir = "
 }
 
 TEST(Language, ChosenBySystemLanguageShiftAndOption) {
+    using enum Language;
     struct Case {
         const char* system;
         bool shift;
-        std::optional<int> option;
-        int expected;
+        std::optional<Language> option;
+        Language expected;
     } cases[] = {
-        {"Japanese", false, {}, 1}, {"Japanese", true, {}, 0},          {"English", false, {}, 0},
-        {"English", true, {}, 0},   {"Japanese (Japan)", false, {}, 1}, {"Japan", false, {}, 0},
-        {"English", false, 1, 1},   {"Japanese", false, 0, 0},          {"Japanese", true, 1, 1},
+        {"Japanese", false, {}, kJapanese},         {"Japanese", true, {}, kEnglish},
+        {"English", false, {}, kEnglish},           {"English", true, {}, kEnglish},
+        {"Japanese (Japan)", false, {}, kJapanese}, {"Japan", false, {}, kEnglish},
+        {"English", false, kJapanese, kJapanese},   {"Japanese", false, kEnglish, kEnglish},
+        {"Japanese", true, kJapanese, kJapanese},
     };
     for (const Case& c : cases) {
         StartupInfo info{c.system, c.shift, "/tmp", c.option, {}};
@@ -87,7 +90,7 @@ TEST(SettingsPath, HomeAndFileCheckReachTheRules) {
 
 // Windows on different settings files can be told apart; the default file adds nothing to the title.
 TEST(SettingsPath, TitleNamesAnyFileButTheDefault) {
-    const std::string program = UiText(Msg::kWindowTitle, 0);
+    const std::string program = UiText(Msg::kWindowTitle, Language::kEnglish);
     const std::string home = "/home/op/.config/zanth-emulator/Zanth-Emulator.ini";
     const struct {
         std::optional<std::string> config;
@@ -110,7 +113,7 @@ TEST(SettingsPath, TitleNamesAnyFileButTheDefault) {
 TEST(Startup, UnknownLanguageRunsWithEmptyTableAndNoSettings) {
     auto app = MakeApp("");
     EXPECT_FALSE(app.localeOk());
-    EXPECT_EQ(app.language, 0);
+    EXPECT_EQ(app.language, Language::kEnglish);
     EXPECT_EQ(app.keyNameCount(), 0);
     EXPECT_EQ(app.FindScanCodeByName("Q"), -1);
     EXPECT_EQ(app.FindNameByScanCode(-1), std::nullopt);
@@ -122,10 +125,10 @@ TEST(Startup, UnknownLanguageRunsWithEmptyTableAndNoSettings) {
 
 TEST(CommandLine, Options) {
     auto cl = ParseCommandLine({"--lang", "ja", "--config=/x/y.ini", "-platform", "offscreen", "--reverse"});
-    EXPECT_EQ(cl.language, 1);
+    EXPECT_EQ(cl.language, Language::kJapanese);
     EXPECT_EQ(cl.config, "/x/y.ini");
     EXPECT_EQ(cl.fault, CommandLine::Fault::kNone);
-    EXPECT_EQ(ParseCommandLine({"--lang=en"}).language, 0);
+    EXPECT_EQ(ParseCommandLine({"--lang=en"}).language, Language::kEnglish);
     EXPECT_TRUE(ParseCommandLine({"-h"}).help);
     EXPECT_TRUE(ParseCommandLine({"--lang", "en", "--version"}).version);
     EXPECT_TRUE(ParseCommandLine({"--choose-config"}).chooseConfig);
@@ -160,12 +163,12 @@ TEST(CommandLine, RefusedArgumentsNameTheFirstFault) {
 
 TEST(CommandLine, FaultTextNamesTheArgumentAndPointsToHelp) {
     const CommandLine cl = ParseCommandLine({"--bogus"});
-    for (int language : {0, 1}) {
+    for (Language language : {Language::kEnglish, Language::kJapanese}) {
         const std::string text = CommandLineFaultText(cl, language);
         EXPECT_NE(text.find("--bogus"), std::string::npos) << text;
         EXPECT_NE(text.find("zanth-emulator --help"), std::string::npos) << text;
     }
-    EXPECT_EQ(CommandLineFaultText(ParseCommandLine({}), 0), "");
+    EXPECT_EQ(CommandLineFaultText(ParseCommandLine({}), Language::kEnglish), "");
 }
 
 TEST(CutUtf8, NeverSplitsACharacter) {

@@ -93,18 +93,19 @@ TEST(Manual, BesideTheSettingsThenInstalled) {
     const std::string ja = "Zanthエミュレータ取扱説明書.pdf";
     const std::string cfg = "/home/op/.config/zanth-emulator";
     const std::string doc = "/usr/share/doc/zanth-emulator";
+    using enum Language;
     struct Case {
         std::set<std::string> files;
-        bool japanese;
+        Language language;
         std::string expected;
     } cases[] = {
-        {{cfg + "/" + en, doc + "/" + en}, false, cfg + "/" + en},
-        {{doc + "/" + en, doc + "/" + ja}, true, doc + "/" + ja},
-        {{cfg + "/" + en}, true, ""},  // never the other language's
-        {{}, false, ""},
+        {{cfg + "/" + en, doc + "/" + en}, kEnglish, cfg + "/" + en},
+        {{doc + "/" + en, doc + "/" + ja}, kJapanese, doc + "/" + ja},
+        {{cfg + "/" + en}, kJapanese, ""},  // never the other language's
+        {{}, kEnglish, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(FindManual(cfg, c.japanese, doc, FilesAre(c.files)), c.expected);
-    EXPECT_EQ(FindManual("", false, doc, FilesAre({doc + "/" + en})), doc + "/" + en);
+    for (const Case& c : cases) EXPECT_EQ(FindManual(cfg, c.language, doc, FilesAre(c.files)), c.expected);
+    EXPECT_EQ(FindManual("", kEnglish, doc, FilesAre({doc + "/" + en})), doc + "/" + en);
 }
 
 class Folders : public ::testing::Test {

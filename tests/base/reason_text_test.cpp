@@ -33,17 +33,17 @@ TEST(ReasonText, CommonReasonsInJapaneseAndAsGivenInEnglish) {
         "larger than 64 MB",
     };
     for (const std::string& reason : reasons) {
-        const std::string ja = ReasonText(reason, 1);
+        const std::string ja = ReasonText(reason, Language::kJapanese);
         // "MB" is a name, the rest is ours.
         std::string words = ja;
         if (const auto at = words.find("MB"); at != std::string::npos) words.erase(at, 2);
         EXPECT_FALSE(HasLatinLetter(words)) << reason << " -> " << ja;
-        EXPECT_EQ(ReasonText(reason, 0), reason);
+        EXPECT_EQ(ReasonText(reason, Language::kEnglish), reason);
     }
-    EXPECT_EQ(ReasonText("larger than 64 MB", 1), "64 MB を超えています");
+    EXPECT_EQ(ReasonText("larger than 64 MB", Language::kJapanese), "64 MB を超えています");
     // A reason it does not know stays as the system gave it; a known one only where a word starts.
-    EXPECT_EQ(ReasonText("Exec format error", 1), "Exec format error");
-    EXPECT_EQ(ReasonText("Xnot a serial device", 1), "Xnot a serial device");
+    EXPECT_EQ(ReasonText("Exec format error", Language::kJapanese), "Exec format error");
+    EXPECT_EQ(ReasonText("Xnot a serial device", Language::kJapanese), "Xnot a serial device");
 }
 
 }  // namespace

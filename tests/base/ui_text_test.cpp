@@ -21,8 +21,8 @@ TEST(UiText, TablesStayAlignedWithATextForEveryEntry) {
                                    Msg::kOff,          Msg::kSoundDlgPlay, Msg::kSoundDlgStop};
     for (int i = 0; i < static_cast<int>(Msg::kCount); ++i) {
         const Msg id = static_cast<Msg>(i);
-        const std::string_view ja = UiText(id, 1);
-        const std::string_view en = UiText(id, 0);
+        const std::string_view ja = UiText(id, Language::kJapanese);
+        const std::string_view en = UiText(id, Language::kEnglish);
         EXPECT_FALSE(ja.empty()) << i;
         EXPECT_FALSE(en.empty()) << i;
         EXPECT_TRUE(Ascii(en)) << i << ": " << en;

@@ -264,7 +264,7 @@ TEST(PadPlace, FromTheSystemsTree) {
 }
 
 TEST(JoystickNames, ListsAndLookupsInBothLanguages) {
-    GamepadReader ja(1), en(0);
+    GamepadReader ja(Language::kJapanese), en(Language::kEnglish);
     EXPECT_EQ(ja.ButtonName(-1), "なし");
     EXPECT_EQ(ja.ButtonName(19), "ボタン -20");
     EXPECT_EQ(ja.AxisName(3), "RX軸");

@@ -38,7 +38,7 @@ class MappingTest : public testing::Test {
 
     fs::path dir_;
     AppContext app_{StartupInfo{"English", false, "/nonexistent", {}, {}}};
-    GamepadReader names_{0};
+    GamepadReader names_{Language::kEnglish};
     ControllerModel model_;
 };
 
@@ -201,8 +201,8 @@ TEST_F(MappingTest, FileFailuresAreReportedAndDestroyNothing) {
 }
 
 TEST(DataView, LabelsAndFormatsInRecordOrderWithButtonsLast) {
-    const auto en = DataViewLabels(0);
-    const auto ja = DataViewLabels(1);
+    const auto en = DataViewLabels(Language::kEnglish);
+    const auto ja = DataViewLabels(Language::kJapanese);
     EXPECT_EQ(en[19], "V Slider -2");
     EXPECT_EQ(en[163], "Button-128");
     EXPECT_EQ(ja[11], "パッド -4");

@@ -124,7 +124,7 @@ TEST(PortCatalog, ADevicePathTooLongIsRefusedNeverCut) {
     std::string reason;
     EXPECT_EQ(OpenLinkPort(table[0].path, -1, &reason), nullptr);
     EXPECT_NE(reason.find("path too long"), std::string::npos) << reason;
-    EXPECT_NE(ReasonText(reason, 1), reason);
+    EXPECT_NE(ReasonText(reason, Language::kJapanese), reason);
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ TEST(SerialPortOpen, PermissionDeniedNamesTheDialoutGroup) {
     EXPECT_NE(reason.find("Permission denied"), std::string::npos) << reason;
     EXPECT_NE(reason.find("usermod -aG dialout"), std::string::npos) << reason;
     // In Japanese only the command and the group's name stay as they are.
-    std::string ja = ReasonText(reason, 1);
+    std::string ja = ReasonText(reason, Language::kJapanese);
     EXPECT_NE(ja.find("usermod -aG dialout"), std::string::npos) << ja;
     for (const std::string name : {"sudo", "usermod", "-aG", "$USER", "dialout"})
         for (std::size_t at; (at = ja.find(name)) != std::string::npos;) ja.erase(at, name.size());

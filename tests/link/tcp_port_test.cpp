@@ -66,7 +66,7 @@ TEST(TcpPort, AddressesOfTheFormTcpHostPortAndWhyOthersAreRefused) {
             EXPECT_NE(reason.find(c.says), std::string::npos) << c.address << ": " << reason;
             // Shown to the user: in Japanese too, except for what the program never hands the parser.
             if (c.address.rfind("tcp://", 0) == 0) {
-                EXPECT_NE(ReasonText(reason, 1), reason) << reason;
+                EXPECT_NE(ReasonText(reason, Language::kJapanese), reason) << reason;
             }
         }
     }

@@ -31,9 +31,10 @@ bool HasLatinLetter(const QString& text) {
 class JapaneseTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::unique_ptr<MainWindow> Open(int language, const std::string& settings = "") {
+    std::unique_ptr<MainWindow> Open(Language language, const std::string& settings = "") {
         std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << settings;
-        StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
+        const char* system = language == Language::kJapanese ? "Japanese" : "English";
+        StartupInfo info{system, false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
         auto w = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
         w->setMessageBoxesEnabled(false);
@@ -45,9 +46,10 @@ class JapaneseTest : public ::testing::Test {
 
 TEST_F(JapaneseTest, QtsOwnTextsFollowTheLanguage) {
     auto qtText = [] { return QCoreApplication::translate("QFileDialog", "Look in:"); };
-    EXPECT_FALSE(InstallQtTranslations(*qApp, 0));
+    EXPECT_FALSE(InstallQtTranslations(*qApp, Language::kEnglish));
     EXPECT_EQ(qtText(), "Look in:");
-    ASSERT_TRUE(InstallQtTranslations(*qApp, 1)) << "qt6-translations-l10n is not installed";
+    ASSERT_TRUE(InstallQtTranslations(*qApp, Language::kJapanese))
+        << "qt6-translations-l10n is not installed";
     EXPECT_FALSE(HasLatinLetter(qtText())) << qtText().toStdString();
     EXPECT_FALSE(HasLatinLetter(QCoreApplication::translate("QPlatformTheme", "Cancel")));
     EXPECT_EQ(QLocale().language(), QLocale::Japanese);
@@ -66,7 +68,8 @@ TEST_F(JapaneseTest, QtsOwnTextsFollowTheLanguage) {
 TEST_F(JapaneseTest, AFailedConnectSaysWhyInJapanese) {
     const QString notATty = dir_.filePath("plain");
     std::ofstream(notATty.toStdString()) << "";
-    auto w = Open(1, "[PORTS]\nCOM1=/nonexistent/tty\nCOM2=" + notATty.toStdString() + "\n");
+    auto w =
+        Open(Language::kJapanese, "[PORTS]\nCOM1=/nonexistent/tty\nCOM2=" + notATty.toStdString() + "\n");
     for (int port : {0, 1}) {
         w->portCombo()->setCurrentIndex(port);
         w->ConnectOrDisconnect();
@@ -80,9 +83,9 @@ TEST_F(JapaneseTest, AFailedConnectSaysWhyInJapanese) {
 TEST_F(JapaneseTest, AManualThatNothingCanShowIsReported) {
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(dir_.path());
-    for (int language : {0, 1}) {
+    for (Language language : {Language::kEnglish, Language::kJapanese}) {
         auto w = Open(language);
-        const QString name = QString::fromUtf8(ManualFileName(language == 1));
+        const QString name = QString::fromUtf8(ManualFileName(language));
         std::ofstream(dir_.filePath(name).toStdString()) << "%PDF-1.4\n";
         // The offscreen platform opens nothing, as a desktop without a PDF viewer.
         w->OpenManual();
@@ -90,7 +93,7 @@ TEST_F(JapaneseTest, AManualThatNothingCanShowIsReported) {
             << w->lastMessage().toStdString();
         QString words = w->lastMessage();
         words.remove(QDir(dir_.path()).absoluteFilePath(name)).remove("PDF");
-        EXPECT_EQ(HasLatinLetter(words), language == 0) << w->lastMessage().toStdString();
+        EXPECT_EQ(HasLatinLetter(words), language == Language::kEnglish) << w->lastMessage().toStdString();
     }
     QDir::setCurrent(cwd);
 }
@@ -105,8 +108,10 @@ TEST_F(JapaneseTest, WrappedLinesKeepTheirLastWordsTogether) {
     EXPECT_EQ(metrics.horizontalAdvance(KeepLineEndsTogether("あいう")), metrics.horizontalAdvance("あいう"));
     EXPECT_EQ(KeepLineEndsTogether("Not connected"), "Not connected");
     for (int id = 0; id < static_cast<int>(Msg::kCount); ++id) {
-        const QString text = KeepLineEndsTogether(
-            QString::fromUtf8(UiText(static_cast<Msg>(id), 1)).replace("%1", "60").replace("%2", "60"));
+        const QString text =
+            KeepLineEndsTogether(QString::fromUtf8(UiText(static_cast<Msg>(id), Language::kJapanese))
+                                     .replace("%1", "60")
+                                     .replace("%2", "60"));
         for (const QString& paragraph : text.split('\n')) {
             for (int width = 100; width <= 480; width += 3) {
                 QTextLayout layout(paragraph, font);  // wraps at word boundaries, as a label does

@@ -57,8 +57,9 @@ class MainWindowTest : public ::testing::Test {
     std::string ConfigPath() const { return dir_.filePath("Zanth-Emulator.ini").toStdString(); }
     void WriteConfig(const std::string& text) { std::ofstream(ConfigPath()) << text; }
 
-    std::unique_ptr<MainWindow> Open(int language = 0) {
-        StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
+    std::unique_ptr<MainWindow> Open(Language language = Language::kEnglish) {
+        const char* system = language == Language::kJapanese ? "Japanese" : "English";
+        StartupInfo info{system, false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
         auto w = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
         w->setMessageBoxesEnabled(false);
@@ -82,14 +83,14 @@ class MainWindowTest : public ::testing::Test {
 
 TEST_F(MainWindowTest, TextsInBothLanguages) {
     struct Case {
-        int language;
+        Language language;
         const char *connect, *close, *title, *legend, *heading0, *heading2;
         int width0;
     } cases[] = {
-        {0, "Connect", "CLOSE", "Zanth-Emulator Version 1.0.0.2", "Keyboard Setting", "Controller", "Sound",
-         60},
-        {1, "接続", "閉じる", "Zanthエミュレータ Version 1.0.0.2", "キーボード設定の表示", "コントローラ",
-         "音名", 50},
+        {Language::kEnglish, "Connect", "CLOSE", "Zanth-Emulator Version 1.0.0.2", "Keyboard Setting",
+         "Controller", "Sound", 60},
+        {Language::kJapanese, "接続", "閉じる", "Zanthエミュレータ Version 1.0.0.2", "キーボード設定の表示",
+         "コントローラ", "音名", 50},
     };
     for (const Case& c : cases) {
         auto w = Open(c.language);
@@ -109,7 +110,7 @@ TEST_F(MainWindowTest, TextsInBothLanguages) {
         EXPECT_EQ(w->portCombo()->itemText(47), "COM48");
         EXPECT_EQ(w->resolutionCombo()->count(), 5);
     }
-    auto ja = Open(1);
+    auto ja = Open(Language::kJapanese);
     EXPECT_EQ(ja->soundList()->topLevelItem(12)->text(0), QString::fromUtf8("パッド 上"));
 }
 
@@ -490,13 +491,13 @@ TEST_F(MainWindowTest, SaveSettingsAsNeverReplacesAFileThatWasNotRead) {
 
 TEST_F(MainWindowTest, HelpMenuAndAboutBoxInBothLanguages) {
     struct Case {
-        int language;
+        Language language;
         const char *manual, *about, *caption, *version;
     } cases[] = {
-        {0, "Display Manual[pdf]", "&About Zanth-Emulator...", "About Zanth-Emulator",
+        {Language::kEnglish, "Display Manual[pdf]", "&About Zanth-Emulator...", "About Zanth-Emulator",
          "Zanth-Emulator Version 1.0.0.2"},
-        {1, "ﾏﾆｭｱﾙ[pdf]を表示", "バージョン情報 Zanthエミュレータ(&A)...", "バージョン情報 Zanthエミュレータ",
-         "Zanthエミュレータ Version 1.0.0.2"},
+        {Language::kJapanese, "ﾏﾆｭｱﾙ[pdf]を表示", "バージョン情報 Zanthエミュレータ(&A)...",
+         "バージョン情報 Zanthエミュレータ", "Zanthエミュレータ Version 1.0.0.2"},
     };
     for (const Case& c : cases) {
         auto w = Open(c.language);
@@ -534,10 +535,11 @@ TEST_F(MainWindowTest, ManualOpensInTheViewerAndAMissingOneIsNamedWithWhereItWas
     UrlCatcher catcher;
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(dir_.path());
-    for (int language : {0, 1}) {
+    for (Language language : {Language::kEnglish, Language::kJapanese}) {
         auto w = Open(language);
-        const QString name = language == 1 ? QString::fromUtf8("Zanthエミュレータ取扱説明書.pdf")
-                                           : QStringLiteral("Zanth-Emulator_10_ENG.pdf");
+        const QString name = language == Language::kJapanese
+                                 ? QString::fromUtf8("Zanthエミュレータ取扱説明書.pdf")
+                                 : QStringLiteral("Zanth-Emulator_10_ENG.pdf");
         w->OpenManual();  // no file here: nothing is opened, and the file and the folders are named
         EXPECT_TRUE(catcher.opened.isEmpty());
         for (const QString& part : {name, dir_.path(), QString::fromStdString(InstalledDocFolder())})
@@ -553,7 +555,8 @@ TEST_F(MainWindowTest, ManualOpensInTheViewerAndAMissingOneIsNamedWithWhereItWas
 }
 
 TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutTheLampTellsNoReplyAndALostPortIsNamed) {
-    for (int language : {0, 1}) {
+    for (Language language : {Language::kEnglish, Language::kJapanese}) {
+        const bool ja = language == Language::kJapanese;
         int master = -1, slave = -1;
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         const std::string device = ttyname(slave);
@@ -563,7 +566,7 @@ TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutTheLampTellsNoRepl
         w->portCombo()->setCurrentIndex(2);
         w->ConnectOrDisconnect();
         ASSERT_TRUE(w->connected()) << w->lastConnectError().toStdString();
-        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(language ? "切断" : "Disconnect"));
+        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(ja ? "切断" : "Disconnect"));
         EXPECT_FALSE(w->operationButton()->isEnabled());
         EXPECT_FALSE(w->soundButton()->isEnabled());
         // No reply comes: the lamp still shows the messages going out, never in the green of a robot that
@@ -586,13 +589,13 @@ TEST_F(MainWindowTest, WhileConnectedTheSettingsButtonsAreShutTheLampTellsNoRepl
         // The reason before the device.
         const QString note = w->linkNote()->text();
         EXPECT_EQ(QString(note).remove(QChar(0x2060)).section('\n', 1, 1),
-                  QString::fromUtf8(language ? "取り外されました" : "unplugged"))
+                  QString::fromUtf8(ja ? "取り外されました" : "unplugged"))
             << note.toStdString();
         EXPECT_EQ(note.section('\n', -1), QString::fromStdString(device));
         EXPECT_FALSE(w->linkNote()->isHidden());
         EXPECT_FALSE(w->operationButton()->isEnabled());
         w->ConnectOrDisconnect();
-        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(language ? "接続" : "Connect"));
+        EXPECT_EQ(w->connectButton()->text(), QString::fromUtf8(ja ? "接続" : "Connect"));
         EXPECT_TRUE(w->operationButton()->isEnabled());
         EXPECT_TRUE(w->soundButton()->isEnabled());
         EXPECT_TRUE(w->linkNote()->isHidden());

@@ -55,16 +55,16 @@ TEST(Manuals, NameEveryMenuEntryAndMonitorControl) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const struct {
-        int language;
+        Language language;
         const char* manual;
-    } manuals[] = {{0, "manual-en.md"}, {1, "manual-ja.md"}};
+    } manuals[] = {{Language::kEnglish, "manual-en.md"}, {Language::kJapanese, "manual-ja.md"}};
     for (const auto& m : manuals) {
         QFile file(QString(ZANTH_SOURCE_DIR "/docs/") + m.manual);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << m.manual;
         const QString manual = QString::fromUtf8(file.readAll());
 
-        const AppContext app(
-            StartupInfo{m.language == 1 ? "Japanese" : "English", false, dir.path().toStdString(), {}, {}});
+        const char* system = m.language == Language::kJapanese ? "Japanese" : "English";
+        const AppContext app(StartupInfo{system, false, dir.path().toStdString(), {}, {}});
         MainWindow window(app, MakeSession(app, LoadSettings(app.configPath)));
         window.setMessageBoxesEnabled(false);
         QStringList texts;
@@ -82,7 +82,8 @@ TEST(Manuals, NameEveryMenuEntryAndMonitorControl) {
 // Where the settings and the Data folder lie, as --help says it: every path it names ($XDG_..., ~/...)
 // appears in each manual, so that a manual cannot send the user to the start folder alone.
 TEST(Manuals, SayWhereTheSettingsLieAsHelpDoes) {
-    for (const auto& [language, name] : {std::pair{0, "manual-en.md"}, std::pair{1, "manual-ja.md"}}) {
+    for (const auto& [language, name] :
+         {std::pair{Language::kEnglish, "manual-en.md"}, std::pair{Language::kJapanese, "manual-ja.md"}}) {
         QFile file(QString(ZANTH_SOURCE_DIR "/docs/") + name);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
         const QString manual = QString::fromUtf8(file.readAll());

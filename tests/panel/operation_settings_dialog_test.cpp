@@ -52,9 +52,9 @@ void PressKey(QWidget* to, int key, int scanCode) {
 template <class Base>
 class DialogFixture : public Base {
   protected:
-    void Open(int language = 0) {
-        app_ = std::make_unique<AppContext>(
-            StartupInfo{language == 1 ? "Japanese" : "English", false, "/nonexistent", {}, {}});
+    void Open(Language language = Language::kEnglish) {
+        app_ = std::make_unique<AppContext>(StartupInfo{
+            language == Language::kJapanese ? "Japanese" : "English", false, "/nonexistent", {}, {}});
         gamepads_ = MakeGamepadSource(app_->language);
         BuildModel(model_, *app_, Settings{});
         rows_ = FillMappingRows(model_);
@@ -100,11 +100,11 @@ class OperationSettingsDialogPadTest : public DialogFixture<test::VirtualGamepad
 };
 
 TEST_F(OperationSettingsDialogTest, TextsInBothLanguages) {
-    const std::pair<int, const char*> cases[] = {
-        {1,
+    const std::pair<Language, const char*> cases[] = {
+        {Language::kJapanese,
          "操作設定|キーボード|ゲームパッド|ゲームパッドデータ|設定保存|設定読込|キャンセル|コントローラ|値|"
          "X軸|なし"},
-        {0,
+        {Language::kEnglish,
          "Operation Setting|Keyboard|Game Pad|Game Pad Data|Save|Load|Cancel|Controller|Value|X-Axis|none"},
     };
     for (auto [language, expected] : cases) {

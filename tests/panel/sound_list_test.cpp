@@ -25,8 +25,9 @@ class SoundListTest : public ::testing::Test {
     void WriteConfig(const std::string& text) {
         std::ofstream(dir_.filePath("Zanth-Emulator.ini").toStdString()) << text;
     }
-    std::unique_ptr<MainWindow> Open(int language = 0) {
-        StartupInfo info{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
+    std::unique_ptr<MainWindow> Open(Language language = Language::kEnglish) {
+        const char* system = language == Language::kJapanese ? "Japanese" : "English";
+        StartupInfo info{system, false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
         auto w = std::make_unique<MainWindow>(*app_, MakeSession(*app_, LoadSettings(app_->configPath)));
         w->setMessageBoxesEnabled(false);
@@ -75,15 +76,17 @@ TEST_F(SoundListTest, SoundRowTipTellsTheWholeRow) {
         document.setHtml(tip);
         return document.toPlainText().replace(QChar::LineSeparator, '\n').replace(QChar::Nbsp, ' ');
     };
+    using enum Language;
     struct Case {
-        int language, row;
+        Language language;
+        int row;
         const char* tip;
     } cases[] = {
-        {0, 0,
+        {kEnglish, 0,
          "Controller: 1\nON/OFF: ON\nSound: No sound file is set, so nothing plays (choose one in Sound "
          "Setting)\nRepeat: OFF"},
-        {0, 1, "Controller: 2\nON/OFF: ON\nSound: <b>Horn</b>\n  /x/y/horn.wav\nRepeat: ON"},
-        {1, 2, "コントローラ: 3\nON/OFF: ON\n音名: Beep\n  /x/y/beep.wav\n繰り返し: OFF"},
+        {kEnglish, 1, "Controller: 2\nON/OFF: ON\nSound: <b>Horn</b>\n  /x/y/horn.wav\nRepeat: ON"},
+        {kJapanese, 2, "コントローラ: 3\nON/OFF: ON\n音名: Beep\n  /x/y/beep.wav\n繰り返し: OFF"},
     };
     for (const Case& c : cases) {
         auto w = Open(c.language);

@@ -52,9 +52,9 @@ void WriteWav(const std::string& path) {
 
 class SoundSettingsDialogTest : public ::testing::Test {
   protected:
-    std::unique_ptr<SoundSettingsDialog> Open(int language, std::vector<SoundSettingRow> rows) {
-        app_ = std::make_unique<AppContext>(
-            StartupInfo{language == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}});
+    std::unique_ptr<SoundSettingsDialog> Open(Language language, std::vector<SoundSettingRow> rows) {
+        const char* system = language == Language::kJapanese ? "Japanese" : "English";
+        app_ = std::make_unique<AppContext>(StartupInfo{system, false, dir_.path().toStdString(), {}, {}});
         auto dlg = std::make_unique<SoundSettingsDialog>(*app_, output_, std::move(rows));
         dlg->setMessageSink([this](const QString& caption, const QString& text) {
             shown_.push_back({caption, text});
@@ -97,7 +97,7 @@ TEST_F(SoundSettingsDialogTest, PlaybackTimeIsCheckedWhenTheBoxIsLeft) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
-        auto dlg = Open(0, TwoRows());
+        auto dlg = Open(Language::kEnglish, TwoRows());
         shown_.clear();
         LeavePlayTime(*dlg, c.typed);
         ASSERT_EQ(shown_.size(), c.caption.isEmpty() ? 0u : 1u);
@@ -111,14 +111,14 @@ TEST_F(SoundSettingsDialogTest, PlaybackTimeIsCheckedWhenTheBoxIsLeft) {
 }
 
 TEST_F(SoundSettingsDialogTest, TextsInBothLanguages) {
-    auto en = Open(0, TwoRows());
+    auto en = Open(Language::kEnglish, TwoRows());
     EXPECT_EQ(en->windowTitle(), "Sound Setting");
     EXPECT_EQ(en->list()->headerItem()->text(4), "End Type");
     EXPECT_EQ(Cell(*en, 0, 4), "File Length");
     LeavePlayTime(*en, "x");
     EXPECT_EQ(shown_.back().text, "Invalied Value");
 
-    auto ja = Open(1, TwoRows());
+    auto ja = Open(Language::kJapanese, TwoRows());
     EXPECT_EQ(ja->windowTitle(), QString::fromUtf8("効果音設定"));
     EXPECT_EQ(Cell(*ja, 1, 2), QString::fromUtf8("ファイル長"));
     EXPECT_EQ(ja->fileLengthEdit()->text(), QString::fromUtf8("不明"));
@@ -130,7 +130,7 @@ TEST_F(SoundSettingsDialogTest, TextsInBothLanguages) {
 TEST_F(SoundSettingsDialogTest, RowChangeFillsTheControlsAndEditsGoIntoTheCurrentRow) {
     const std::string wav = dir_.filePath("tone.wav").toStdString();
     WriteWav(wav);
-    auto dlg = Open(0, TwoRows());
+    auto dlg = Open(Language::kEnglish, TwoRows());
     EXPECT_EQ(dlg->currentRow(), 0);
     EXPECT_EQ(dlg->nameEdit()->text(), "beep");
     EXPECT_EQ(dlg->playTimeEdit()->text(), "3.0");
@@ -183,7 +183,7 @@ TEST_F(SoundSettingsDialogTest, AFileThePlayerWouldRefuseIsNamedOnceWhenChosenOr
     WriteWav(wav);
     const std::string fifo = dir_.filePath("pipe.wav").toStdString();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    auto dlg = Open(0, TwoRows());
+    auto dlg = Open(Language::kEnglish, TwoRows());
     auto leave = [&] {
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
         QApplication::sendEvent(dlg->fileEdit(), &out);
@@ -213,7 +213,7 @@ TEST_F(SoundSettingsDialogTest, AFileThePlayerWouldRefuseIsNamedOnceWhenChosenOr
 }
 
 TEST_F(SoundSettingsDialogTest, TypedTextsAreHeldToTheirByteLimits) {
-    auto dlg = Open(1, TwoRows());
+    auto dlg = Open(Language::kJapanese, TwoRows());
     dlg->nameEdit()->clear();
     // 21 three-byte characters would be 63 bytes: the 21st is refused.
     for (int i = 0; i < 21; ++i) {
@@ -245,7 +245,7 @@ TEST_F(SoundSettingsDialogTest, ByteLimitsCountInTheSettingsFilesEncoding) {
 }
 
 TEST_F(SoundSettingsDialogTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
-    auto dlg = Open(0, TwoRows());
+    auto dlg = Open(Language::kEnglish, TwoRows());
     for (QLineEdit* edit : {dlg->nameEdit(), dlg->fileEdit(), dlg->playTimeEdit()}) {
         edit->setFocus();
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
@@ -257,7 +257,7 @@ TEST_F(SoundSettingsDialogTest, EnterInTheEditBoxesDoesNotCloseTheDialog) {
 }
 
 TEST_F(SoundSettingsDialogTest, PlayAndStop) {
-    auto dlg = Open(0, TwoRows());
+    auto dlg = Open(Language::kEnglish, TwoRows());
     dlg->playButton()->click();  // row 0 has no file
     dlg->list()->setCurrentItem(dlg->list()->topLevelItem(1));
     dlg->playButton()->click();

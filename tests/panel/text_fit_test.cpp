@@ -190,14 +190,15 @@ class FitWalker {
     }
 };
 
-class TextFitTest : public ::testing::TestWithParam<int> {
+class TextFitTest : public ::testing::TestWithParam<Language> {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        StartupInfo info{GetParam() == 1 ? "Japanese" : "English", false, dir_.path().toStdString(), {}, {}};
+        const char* system = GetParam() == Language::kJapanese ? "Japanese" : "English";
+        StartupInfo info{system, false, dir_.path().toStdString(), {}, {}};
         app_ = std::make_unique<AppContext>(info);
         // The program's font in Japanese, as main() sets it.
-        if (app_->language == 1) UseJapaneseFont();
+        if (app_->japanese()) UseJapaneseFont();
     }
     void TearDown() override { QApplication::setFont(font_); }
     // Shown, so that layouts and style sheets have settled.
@@ -377,8 +378,10 @@ TEST_P(TextFitTest, AboutBox) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLanguages, TextFitTest, ::testing::Values(0, 1),
-                         [](const auto& info) { return info.param == 1 ? "Japanese" : "English"; });
+INSTANTIATE_TEST_SUITE_P(BothLanguages, TextFitTest,
+                         ::testing::Values(Language::kEnglish, Language::kJapanese), [](const auto& info) {
+                             return info.param == Language::kJapanese ? "Japanese" : "English";
+                         });
 
 }  // namespace
 }  // namespace zanth

@@ -84,7 +84,7 @@ bool Hear(QTcpSocket& s, const QByteArray& what) {
 TEST(RemoteArrival, APressReadOnlyAfterTheSilenceLimitHoldsNothing) {
     ControllerModel model;
     RemoteServer server;
-    ASSERT_TRUE(server.Start({0, false}, BuildRemoteHello(model, "1"), 0, nullptr));
+    ASSERT_TRUE(server.Start({0, false}, BuildRemoteHello(model, "1"), Language::kEnglish, nullptr));
     const RemoteStatus s = server.status();
     QTcpSocket raw;
     raw.connectToHost(QHostAddress::LocalHost, s.port);

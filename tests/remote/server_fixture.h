@@ -92,7 +92,7 @@ class RemoteServerTest : public ::testing::Test {
         QObject::connect(&server_, &RemoteServer::clientEvent, [this](const RemoteEvent& e) {
             if (e.kind == RemoteEvent::Kind::kRefused) refusals_.append(e.refusal);
         });
-        ASSERT_TRUE(server_.Start(options_, BuildRemoteHello(model_, "1"), 0, nullptr));
+        ASSERT_TRUE(server_.Start(options_, BuildRemoteHello(model_, "1"), Language::kEnglish, nullptr));
         port_ = server_.status().port;
         token_ = server_.status().token;
     }

@@ -263,7 +263,7 @@ TEST(RemoteServerEnd, StopsWhateverItsConnectionsAreDoing) {
         for (End end : {End::kStop, End::kLan, End::kClose}) {
             ControllerModel model;
             auto server = std::make_unique<RemoteServer>();
-            ASSERT_TRUE(server->Start({0, false}, BuildRemoteHello(model, "1"), 0, nullptr));
+            ASSERT_TRUE(server->Start({0, false}, BuildRemoteHello(model, "1"), Language::kEnglish, nullptr));
             const RemoteStatus s = server->status();
             RawClient raw(s.port, false);
             ASSERT_TRUE(raw.connected);
@@ -282,7 +282,7 @@ TEST(RemoteServerEnd, StopsWhateverItsConnectionsAreDoing) {
             }
             if (end == End::kStop) server->Stop();
             if (end == End::kLan) {
-                ASSERT_TRUE(server->Start({0, true}, {}, 0, nullptr));
+                ASSERT_TRUE(server->Start({0, true}, {}, Language::kEnglish, nullptr));
             }
             if (end == End::kClose) server.reset();
             EXPECT_TRUE(WaitFor([&] { return greeted.closed; }));
@@ -294,7 +294,7 @@ TEST(RemoteServerEnd, StopsWhateverItsConnectionsAreDoing) {
 TEST(RemoteServerLan, ListensOnEveryAddressAndStillChecksTheToken) {
     ControllerModel model;
     RemoteServer server;
-    ASSERT_TRUE(server.Start({0, true}, BuildRemoteHello(model, "1"), 0, nullptr));
+    ASSERT_TRUE(server.Start({0, true}, BuildRemoteHello(model, "1"), Language::kEnglish, nullptr));
     const RemoteStatus s = server.status();
     EXPECT_TRUE(s.lan);
     EXPECT_EQ(s.token.size(), 32);
@@ -306,7 +306,7 @@ TEST(RemoteServerLan, ListensOnEveryAddressAndStillChecksTheToken) {
     // A second server cannot have the same port, and says so.
     RemoteServer second;
     QString reason;
-    EXPECT_FALSE(second.Start({s.port, false}, {}, 0, &reason));
+    EXPECT_FALSE(second.Start({s.port, false}, {}, Language::kEnglish, &reason));
     EXPECT_FALSE(reason.isEmpty());
 }
 
