@@ -127,7 +127,6 @@ bool RemoteHost::Listen(const RemoteOptions& options, quint16* port, QStringList
     }
     *port = port_;
     *hosts = hosts_;
-    timer_.start(kTickMs);
     return true;
 }
 
@@ -135,6 +134,8 @@ bool RemoteHost::Listen(const RemoteOptions& options, quint16* port, QStringList
 
 void RemoteHost::Accept(QTcpServer* server) {
     Prune();
+    // The timer runs only while there is something to watch: an idle server wakes nobody.
+    if (!timer_.isActive()) timer_.start(kTickMs);
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         socket->setParent(this);
         const QString address = AddressOf(socket);
@@ -467,6 +468,7 @@ void RemoteHost::Tick() {
     TellRefusals(now);
     TellReleased();
     Broadcast(now);
+    if (wires_.empty() && clients_.empty() && !refusals_.Untold()) timer_.stop();
 }
 
 // A connection has a second to say hello; a client silent for long has lost its network and its place.

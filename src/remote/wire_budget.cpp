@@ -90,4 +90,8 @@ std::vector<std::pair<RemoteRefusal, int>> RefusalFold::Due(std::int64_t now) {
     return due;
 }
 
+bool RefusalFold::Untold() const {
+    return std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.untold > 0; });
+}
+
 }  // namespace zanth

@@ -53,6 +53,8 @@ class RefusalFold {
     Told Count(RemoteRefusal refusal, std::int64_t now);
     // Counts not yet logged whose second is over; each is then forgotten.
     std::vector<std::pair<RemoteRefusal, int>> Due(std::int64_t now);
+    // Whether counts wait to be logged.
+    bool Untold() const;
 
   private:
     struct Slot {
