@@ -19,7 +19,7 @@ usage: bench/long_run.py BUILD_DIR [--minutes 60] [--cycles 500] [--sample 30] [
 """
 import argparse, asyncio, fcntl, json, os, signal, struct, subprocess, tempfile, threading, time
 
-from figures_common import cleanup, free_port, read_info, spawn, xdo
+from figures_common import cleanup, free_port, read_info, spawn, start_xvfb, xdo
 
 parser = argparse.ArgumentParser()
 parser.add_argument("build")
@@ -260,12 +260,7 @@ def input_phases(emu, wid):
 
 
 try:
-    r, w = os.pipe()
-    spawn(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-r", "-noreset", "-nolisten", "tcp"],
-          pass_fds=[w], stderr=subprocess.DEVNULL)
-    os.close(w)
-    os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
-    os.environ.pop("WAYLAND_DISPLAY", None)
+    start_xvfb()
 
     sim_log = os.path.join(work, "sim.log")
     sim_out = open(os.path.join(work, "sim.out"), "w+")
