@@ -30,16 +30,6 @@ class RemoteWindow : public QWidget {
     QLabel* qrLabel() const { return qr_; }
     QTableWidget* clientTable() const { return clients_; }
     QPushButton* stopAllButton() const { return stopAll_; }
-    QPushButton* newKeyButton() const { return newKey_; }
-    QPushButton* removeButton() const { return remove_; }
-    QCheckBox* askCheck() const { return ask_; }
-    QLabel* askLabel() const { return askQuestion_; }
-    QPushButton* allowButton() const { return allow_; }
-    QPushButton* denyButton() const { return deny_; }
-    QLabel* lanKeyNote() const { return lanKeyNote_; }
-    QLineEdit* robotEdit() const { return robot_; }
-    QSpinBox* portBox() const { return port_; }
-    QComboBox* interfaceBox() const { return interface_; }
     // Shows the server's state; called when it changes, and while shown once a second for the counts.
     void Refresh();
 
