@@ -312,6 +312,7 @@ enum class Msg : int {
     kRemotePort,
     kRemoteInterface,
     kRemoteLanKeyNote,
+    kRemoteKeyNotKept,  // %1: why
     kCount
 };
 

@@ -327,6 +327,8 @@ constexpr UiTextTable kEnglish{
     "Address in the code:",
     "The key travels unencrypted over the Wi-Fi: anyone on this network can read it. Press New key after a "
     "lesson, and remove clients you do not know.",
+    "The key could not be kept beside the settings file (%1): it lasts until the program closes, and phones "
+    "must scan the code again after a restart.",
 };
 
 static_assert(UiTextTableComplete(kEnglish), "the English table lacks entries at its end");

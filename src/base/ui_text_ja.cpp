@@ -328,6 +328,8 @@ constexpr UiTextTable kJapanese{
     "キーは暗号化されずに Wi-Fi "
     "を流れます。同じネットワークの人はキーを読み取れます。授業の後は「新しいキー」を押し、"
     "知らないクライアントは削除してください。",
+    "キーを設定ファイルの横に保存できませんでした (%1)。このキーはプログラムを閉じるまで有効です。"
+    "再起動後はコードを読み取り直してください。",
 };
 
 static_assert(UiTextTableComplete(kJapanese), "the Japanese table lacks entries at its end");

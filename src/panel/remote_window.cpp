@@ -197,6 +197,8 @@ void RemoteWindow::Refresh() {
                                            : Tr(Msg::kRemoteOff);
     // Scripts cannot find the server: said here, not only on stderr (the label shows plain text).
     if (s.running && !s.fileProblem.isEmpty()) status += QLatin1Char('\n') + s.fileProblem;
+    if (s.running && !session_.remoteKeyProblem().isEmpty())
+        status += QLatin1Char('\n') + Tr(Msg::kRemoteKeyNotKept).arg(session_.remoteKeyProblem());
     if (status_->text() != status) status_->setText(status);
 
     QStringList links;

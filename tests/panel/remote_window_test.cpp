@@ -123,10 +123,13 @@ TEST_F(RemoteWindowTest, OnLanClientsAndOff) {
 TEST_F(RemoteWindowTest, AServerFileThatCannotBeWrittenIsShownAndNeverWaitedOn) {
     const QByteArray fifo = QFile::encodeName(dir_.filePath("remote.json"));
     ASSERT_EQ(mkfifo(fifo.constData(), 0666), 0);
+    // The key's file too: the key then lasts for this run, and the window says why.
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir_.filePath("remote.key")).constData(), 0666), 0);
     remote_->onCheck()->click();
     ASSERT_TRUE(window_->session().remoteStatus().running);
-    EXPECT_TRUE(remote_->statusLabel()->text().contains(dir_.filePath("remote.json")))
-        << remote_->statusLabel()->text().toStdString();
+    for (const char* file : {"remote.json", "remote.key"})
+        EXPECT_TRUE(remote_->statusLabel()->text().contains(dir_.filePath(file)))
+            << remote_->statusLabel()->text().toStdString();
     EXPECT_EQ(remote_->statusLabel()->textFormat(), Qt::PlainText);
     remote_->onCheck()->click();
     struct stat st {};
