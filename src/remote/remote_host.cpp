@@ -71,12 +71,12 @@ RemoteHost::RemoteHost(std::shared_ptr<RemoteBoard> board, QByteArray hello, QSt
     connect(&timer_, &QTimer::timeout, this, &RemoteHost::Tick);
 }
 
-// A socket that is aborted or deleted says `disconnected` at once, and its handlers erase from these very
-// lists: each list is taken whole first, and every socket is cut from this host before it goes.
 void RemoteHost::TakeCall() {
     calls_->Take();  // may delete this host
 }
 
+// A socket that is aborted or deleted says `disconnected` at once, and its handlers erase from these very
+// lists: each list is taken whole first, and every socket is cut from this host before it goes.
 RemoteHost::~RemoteHost() {
     timer_.stop();
     listeners_.clear();
@@ -86,6 +86,9 @@ RemoteHost::~RemoteHost() {
         if (w.alive) socket->disconnect(this);
     for (const auto& [id, c] : clients) {
         board_->Remove(id);
+        // A client that left has its socket deleted later and its entry erased later still: in between,
+        // only the entry is left.
+        if (!c.socket) continue;
         c.socket->disconnect(this);
         c.socket->abort();
         delete c.socket;

@@ -70,7 +70,7 @@ class RemoteHost : public QObject {
     };
     struct Client {
         quint64 id = 0;
-        QWebSocket* socket = nullptr;
+        QPointer<QWebSocket> socket;  // null once deleted: its entry is erased only after that
         QTcpSocket* tcp = nullptr;
         QString address;
         QString name;
