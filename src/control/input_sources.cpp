@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "input/apply.h"
-#include "link/frame.h"
 #include "input/devices.h"
+#include "link/frame.h"
 #include "remote/remote_server.h"
 
 namespace zanth {
