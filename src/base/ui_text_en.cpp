@@ -329,6 +329,35 @@ constexpr UiTextTable kEnglish{
     "lesson, and remove clients you do not know.",
     "The key could not be kept beside the settings file (%1): it lasts until the program closes, and phones "
     "must scan the code again after a restart.",
+    "STOP",
+    "Stops the robot at once: only the neutral frame goes out until the stop is released in this window. "
+    "Stop key: %1 (works while connected, whichever window has the focus).",
+    "STOPPED by %1 at %2",
+    "the stop key",
+    "the STOP button",
+    "remote client %1",
+    "the gamepad (Back + Start)",
+    "the end of the match",
+    "Release...",
+    "The robot was stopped by %1 at %2.\n\nRelease the stop? Each key, gamepad button, stick, slider and "
+    "remote client drives again once it has been let go.",
+    "DISABLED: the robot gets the neutral frame",
+    "Enable",
+    "Disable",
+    "Let go of: %1",
+    "keyboard",
+    "gamepad",
+    "mouse",
+    "sliders",
+    "remote clients",
+    "Stop key:",
+    "Start disabled (Enable before driving)",
+    "Gamepad stop: Back + Start held together",
+    "The stop key works only while this window has the focus (%1).",
+    "Stopped by %1",
+    "Stop released: each source drives again once let go",
+    "Enabled",
+    "Disabled",
 };
 
 static_assert(UiTextTableComplete(kEnglish), "the English table lacks entries at its end");
