@@ -122,15 +122,20 @@ void MainWindow::ControllerTick() {
 void MainWindow::ShowState() {
     const PanelState& s = session_->state();
     // Widgets are touched only on a change: the tick shows the state every 50 ms.
-    auto setText = [](auto* w, const QString& text) {
-        if (w->text() != text) w->setText(text);
+    auto setText = [this](auto* w, const QString& text) {
+        // A line edit composes its text on every call: what it was given last is kept here instead.
+        QString& shown = shownTexts_[w];
+        if (shown == text && !shown.isNull()) return;
+        shown = text.isNull() ? QString("") : text;
+        w->setText(text);
     };
     setText(keyboardStatus_, Tr(s.keyboardReadable ? Msg::kKeyboardReady : Msg::kKeyboardNotReady));
     // While the chosen pad is away no other drives this window: the status names the one it waits for.
     const QString padStatus = !s.padAbsent.empty()
                                   ? Tr(Msg::kGamepadAbsent).arg(QString::fromStdString(s.padAbsent))
                                   : Tr(s.gamepadReadable ? Msg::kGamepadReady : Msg::kGamepadNotReady);
-    if (gamepadStatus_->text() != padStatus) {
+    if (QString& shown = shownTexts_[gamepadStatus_]; shown != padStatus || shown.isNull()) {
+        shown = padStatus;
         gamepadStatus_->setText(padStatus);
         gamepadStatus_->setCursorPosition(0);
     }

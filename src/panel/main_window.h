@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QHash>
 #include <QEvent>
 #include <QPixmap>
 #include <QTimer>
@@ -182,6 +183,7 @@ class MainWindow : public QDialog {
     QCheckBox* legendCheck_ = nullptr;
     QLineEdit* keyboardStatus_ = nullptr;
     QLineEdit* gamepadStatus_ = nullptr;
+    QHash<const QWidget*, QString> shownTexts_;  // what ShowState set last, by widget
     QTreeWidget* soundList_ = nullptr;
     BatteryMeter* batteryMeter_ = nullptr;
     QLabel* linkNote_ = nullptr;
