@@ -111,6 +111,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return cl;
 }
 
+int BindableKeyByName(std::string_view name) {
+    for (const KeyRow& k : kKeys)
+        if (name == k.name) return k.scanCode;
+    return -1;
+}
+
+std::string BindableKeyName(int scanCode) {
+    for (const KeyRow& k : kKeys)
+        if (k.scanCode == scanCode) return k.name;
+    return {};
+}
+
 const char* Version() {
     return kVersionNumber;
 }

@@ -15,6 +15,11 @@ struct KeyName {
     std::string name;
 };
 
+// The bindable keys' table without an AppContext (settings read before one exists): the scan code of a key's
+// exact name (-1 when no bindable key has it), and the name of a scan code (empty when none).
+int BindableKeyByName(std::string_view name);
+std::string BindableKeyName(int scanCode);
+
 // What the application object needs to know of the machine it starts on. Gathered by main() from the
 // desktop (system language, left Shift held, current directory) so that the rules below stay testable.
 struct StartupInfo {

@@ -341,6 +341,29 @@ enum class Msg : int {
     kMonitorStopReleased,
     kMonitorEnabled,
     kMonitorDisabled,
+    // The practice match: its dialog and the Link Monitor's summary
+    kMenuMatch,
+    kMatchTitle,
+    kMatchName,
+    kMatchColumnPhase,
+    kMatchColumnLength,
+    kMatchColumnSound,
+    kMatchColumnDrives,
+    kMatchAdd,
+    kMatchRemove,
+    kMatchUp,
+    kMatchDown,
+    kMatchStart,
+    kMatchPause,
+    kMatchResume,
+    kMatchAbort,
+    kMatchNotStarted,
+    kMatchPaused,  // %1: the phase's name
+    kMatchEnded,
+    kMatchAborted,
+    kMatchNewPhase,   // %1: its number from 1
+    kMatchSummary,    // %1 name, %2 drive time, %3 lowest level, %4 time with the port lost, %5 stops
+    kMatchNoBattery,  // the lowest battery when no reply came
     kCount
 };
 

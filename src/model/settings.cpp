@@ -14,6 +14,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "model/settings_sections.h"
 
 namespace zanth {
 namespace {
@@ -115,14 +116,16 @@ std::string DanglingLinkReason(const std::string& path) {
 }
 
 // Every section the program writes; PORTS is only ever read.
-constexpr std::string_view kWrittenSections[] = {kSystem, kController, kJoystick, kSound, kRemote};
+constexpr std::string_view kWrittenSections[] = {kSystem, kController,  kJoystick,    kSound,
+                                                 kRemote, kStopSection, kMatchSection};
 
 // Writes into `now` (the file as changed from outside) the keys whose value this run changed since
 // `base`.
 void WriteOwnChanges(IniFile& now, const Baseline& base, const ControllerModel& model, int comPortIndex,
-                     const std::string& portDevice, const RemoteSettings* remote) {
+                     const std::string& portDevice, const RemoteSettings* remote, const StopSettings* stop,
+                     const MatchPlan* match) {
     IniFile mine = IniFile::Parse(base.read);
-    WriteSettings(mine, model, comPortIndex, portDevice, remote);
+    WriteSettings(mine, model, comPortIndex, portDevice, remote, stop, match);
     const IniFile read = IniFile::Parse(base.read);
     const IniFile before = IniFile::Parse(base.written);
     for (const std::string_view section : kWrittenSections) {
@@ -153,7 +156,9 @@ std::string PortDevice(const IniFile& file, const std::string& key) {
 void RememberSettingsAsRead(const std::string& path, const Settings& settings,
                             const ControllerModel& startModel) {
     IniFile start = IniFile::Parse(settings.text);
-    WriteSettings(start, startModel, settings.port, settings.portDevice);
+    // STOP and MATCH as read, so that a close save that was handed them unchanged keeps an outside edit.
+    WriteSettings(start, startModel, settings.port, settings.portDevice, nullptr, &settings.stop,
+                  &settings.match);
     KeepBaseline(path, Baseline{settings.text, start.Serialize()});
 }
 
@@ -186,6 +191,8 @@ Settings ReadSettings(const IniFile& file) {
     s.remote.lan = file.GetInt(kRemote, "LAN", 0) == 1;
     s.remote.ask = file.GetInt(kRemote, "ASK", 0) == 1;
     s.remote.name = file.GetString(kRemote, "NAME", "", IniFile::kWholeValue);
+    s.stop = ReadStopSettings(file);
+    s.match = ReadMatchPlan(file);
     s.sliderResolution = file.GetInt(kSystem, "SLIDER", 0);
     if (s.sliderResolution < 0 || s.sliderResolution > 4) s.sliderResolution = 0;
     s.pad.guid = file.GetString(kSystem, kPadGuidKey, "", IniFile::kWholeValue);
@@ -213,7 +220,8 @@ Settings LoadSettings(const std::string& path) {
 }
 
 void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
-                   const std::string& portDevice, const RemoteSettings* remote) {
+                   const std::string& portDevice, const RemoteSettings* remote, const StopSettings* stop,
+                   const MatchPlan* match) {
     for (std::size_t i = 0; i < model.axisBindings.size(); ++i) {
         file.WriteInt(kJoystick, kAxisKeys[i], model.axisBindings[i].axisIndex);
     }
@@ -256,15 +264,19 @@ void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex
         if (!remote->name.empty() || file.HasKey(kRemote, "NAME"))
             file.WriteString(kRemote, "NAME", remote->name);
     }
+    if (stop) WriteStopSettings(file, *stop);
+    if (match) WriteMatchPlan(file, *match);
 }
 
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
-                        const std::string& portDevice, const RemoteSettings* remote) {
-    return SaveSettingsAs(path, path, model, comPortIndex, portDevice, remote);
+                        const std::string& portDevice, const RemoteSettings* remote, const StopSettings* stop,
+                        const MatchPlan* match) {
+    return SaveSettingsAs(path, path, model, comPortIndex, portDevice, remote, stop, match);
 }
 
 SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,
-                          int comPortIndex, const std::string& portDevice, const RemoteSettings* remote) {
+                          int comPortIndex, const std::string& portDevice, const RemoteSettings* remote,
+                          const StopSettings* stop, const MatchPlan* match) {
     if (path.empty()) return SaveResult{false, "No settings file path (the start-up directory is unknown)"};
     // Read afresh: another instance, or the user, may have changed the file while the window ran. A file
     // that exists but cannot be read is left alone: saving over it would replace everything it holds with
@@ -277,9 +289,9 @@ SaveResult SaveSettingsAs(const std::string& from, const std::string& path, cons
     std::optional<Baseline> base = from == path ? BaselineOf(path) : std::nullopt;
     const bool merge = base && (base->merged || file.Serialize() != base->read);
     if (merge)
-        WriteOwnChanges(file, *base, model, comPortIndex, portDevice, remote);
+        WriteOwnChanges(file, *base, model, comPortIndex, portDevice, remote, stop, match);
     else
-        WriteSettings(file, model, comPortIndex, portDevice, remote);
+        WriteSettings(file, model, comPortIndex, portDevice, remote, stop, match);
     // The first save into ~/.config/zanth-emulator makes that folder (private, as the XDG rules ask).
     if (std::string made = MakeFolders(FolderOf(path)); !made.empty()) return SaveResult{false, made};
     SaveResult saved = file.Save(path);

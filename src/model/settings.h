@@ -3,9 +3,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "model/controller_model.h"
 #include "model/ini_file.h"
+#include "model/match_plan.h"
 
 namespace zanth {
 
@@ -37,6 +39,21 @@ struct RemoteSettings {
     bool operator==(const RemoteSettings&) const = default;
 };
 
+// Section STOP: the emergency stop and enable. Each key is written only once it differs from its default
+// (or the file has it already), so a first-run file is as before.
+struct StopSettings {
+    static constexpr int kSpace = 57;
+    // KEY: the stop key by name: "SPACE", "PAUSE", "SCROLL LOCK" or a name of the bindable keys' table ("F2",
+    // "Q", "NUM 0"), any case. Held here as its scan code (Linux key code); a name not known reads as Space.
+    int key = kSpace;
+    bool startDisabled = false;  // STARTDISABLED: 1 sends the neutral frame after Connect until Enable
+    bool padChord = false;       // PADCHORD: 1 lets Back + Start held together on the gamepad stop the robot
+    bool operator==(const StopSettings&) const = default;
+};
+// The stop key's name as KEY holds it, and the scan code of a name (-1 for a name that is no stop key).
+std::string StopKeyName(int scanCode);
+int StopKeyByName(std::string_view name);
+
 // Everything the program reads from the settings file, read once at start. A default-constructed Settings
 // is what a missing file gives.
 struct Settings {
@@ -54,6 +71,11 @@ struct Settings {
     PadChoice pad;       // SYSTEM/PADGUID, PADNAME, PADPLACE: the chosen pad; none: the first one found
     bool rumble = true;  // SYSTEM/RUMBLE: 0 turns the pad's warnings off
     RemoteSettings remote;
+    StopSettings stop;
+    // Section MATCH: NAME, PHASES (the count), PHASE1..PHASEn = "name,seconds,sound,drives" (the name may
+    // hold commas: the last three fields are counted from the end). A phase that cannot be read is left out;
+    // a section missing, or with no phase left, gives MatchPlan::Default(); names and values as SanePlan.
+    MatchPlan match = MatchPlan::Default();
     TextEncoding encoding = TextEncoding::kUtf8;  // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,
                             // unreadable, a directory): the program must then leave it untouched
@@ -70,9 +92,11 @@ Settings ReadSettings(const IniFile& file);
 // when not empty, SYSTEM/PORTDEVICE into it and saves it atomically. A file that cannot be read now is left
 // unchanged and the save fails with the reason. Not to be called when the Settings the model was built from
 // has a readError: the model then holds defaults, not the user's values. An empty path fails with a reason.
-// `remote`, when given, is written as section REMOTE after everything else.
+// `remote`, when given, is written as section REMOTE after everything else; then `stop` (STOP) and `match`
+// (MATCH), when given, each only where it differs from its default or the file already has the section.
 SaveResult SaveSettings(const std::string& path, const ControllerModel& model, int comPortIndex,
-                        const std::string& portDevice = {}, const RemoteSettings* remote = nullptr);
+                        const std::string& portDevice = {}, const RemoteSettings* remote = nullptr,
+                        const StopSettings* stop = nullptr, const MatchPlan* match = nullptr);
 // Remembers, for later saves of `path` by SaveSettings, the file as it was read (`settings.text`) and what
 // this run would have written into it then (`startModel`, built from `settings`, with its PORT and
 // PORTDEVICE). A save that finds the file as it was read writes it as it always has; one that finds it
@@ -84,12 +108,14 @@ void RememberSettingsAsRead(const std::string& path, const Settings& settings,
 // saved atomically at `path`. "Save Settings As": the copy starts a second window on its own file.
 SaveResult SaveSettingsAs(const std::string& from, const std::string& path, const ControllerModel& model,
                           int comPortIndex, const std::string& portDevice = {},
-                          const RemoteSettings* remote = nullptr);
+                          const RemoteSettings* remote = nullptr, const StopSettings* stop = nullptr,
+                          const MatchPlan* match = nullptr);
 // What SaveSettings writes, in its fixed order: the axis bindings, every input item's bindings, the sound
 // effects, SYSTEM/SLIDER, SYSTEM/PORT, then SYSTEM/PORTDEVICE when a device is remembered, the chosen pad
 // once one was chosen and RUMBLE once it was turned off. Without these, that order is the section and key
 // order of a first-run file.
 void WriteSettings(IniFile& file, const ControllerModel& model, int comPortIndex,
-                   const std::string& portDevice = {}, const RemoteSettings* remote = nullptr);
+                   const std::string& portDevice = {}, const RemoteSettings* remote = nullptr,
+                   const StopSettings* stop = nullptr, const MatchPlan* match = nullptr);
 
 }  // namespace zanth
