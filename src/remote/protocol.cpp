@@ -29,7 +29,8 @@ std::optional<RemoteMessageType> TypeOf(const QString& type) {
         {"release", RemoteMessageType::kRelease},
         {"sticks", RemoteMessageType::kSticks},
         {"release_all", RemoteMessageType::kReleaseAll},
-        {"ping", RemoteMessageType::kPing}};
+        {"ping", RemoteMessageType::kPing},
+        {"stop", RemoteMessageType::kStop}};
     for (const auto& [name, value] : kTypes)
         if (type == QLatin1String(name)) return value;
     return std::nullopt;
@@ -74,6 +75,22 @@ QString KeyNameOf(const std::vector<KeyName>& keys, int code) {
 
 QByteArray Compact(const QJsonObject& o) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QString Text(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QJsonObject DriveObject(const RemoteDriveState& d) {
+    QJsonObject drive{{"stopped", d.stopped}, {"enabled", d.enabled}};
+    if (d.stopped) {
+        drive["stopped_by"] = Text(d.stoppedBy);
+        drive["stopped_at"] = Text(d.stoppedAt);
+    }
+    drive["match"] = d.matchPhase.empty() && d.matchTime.empty()
+                         ? QJsonValue()
+                         : QJsonObject{{"phase", Text(d.matchPhase)}, {"time", Text(d.matchTime)}};
+    return drive;
 }
 
 }  // namespace
@@ -123,6 +140,7 @@ std::optional<RemoteMessage> ParseRemoteMessage(const QByteArray& text, QString*
             break;
         case RemoteMessageType::kReleaseAll:
         case RemoteMessageType::kPing:
+        case RemoteMessageType::kStop:
             break;
     }
     return m;
@@ -151,13 +169,21 @@ QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version
                       {"program", "Zanth-Emulator"},
                       {"robot", robot.isEmpty() ? QStringLiteral("Zanth-Emulator") : robot},
                       {"version", version},
+                      {"minor", kRemoteProtocolMinor},
                       {"items", items},
                       {"background", back.upBitmapId},
                       {"size", QJsonArray{kPictureWidth, kPictureHeight}}};
     return QJsonDocument(hello).toJson(QJsonDocument::Compact);
 }
 
-QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringList& mine) {
+QByteArray WithRemoteDrive(const QByteArray& hello, const RemoteDriveState& drive) {
+    QJsonObject o = QJsonDocument::fromJson(hello).object();
+    o["drive"] = DriveObject(drive);
+    return Compact(o);
+}
+
+QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringList& mine,
+                            const RemoteDriveState& drive) {
     QJsonObject battery{{"level", feed.batteryLevel ? QJsonValue(*feed.batteryLevel) : QJsonValue()},
                         {"colour", feed.batteryColour},
                         {"stale", feed.batteryStale}};
@@ -167,7 +193,7 @@ QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringLi
                      {"remote", Names(feed.remote)}};
     QJsonObject state{{"v", kRemoteProtocolVersion}, {"type", "state"},        {"link", feed.link},
                       {"battery", battery},          {"frame", feed.frameHex}, {"held", held},
-                      {"clients", clients},          {"mine", Names(mine)}};
+                      {"clients", clients},          {"mine", Names(mine)},    {"drive", DriveObject(drive)}};
     return Compact(state);
 }
 

@@ -15,9 +15,12 @@ namespace zanth {
 
 class ControllerModel;
 
+// "v" of every message; a change here breaks older clients. The minor version, said in the program's hello,
+// grows with what an older client may ignore (1: the stop and the drive state).
 inline constexpr int kRemoteProtocolVersion = 1;
+inline constexpr int kRemoteProtocolMinor = 1;
 
-enum class RemoteMessageType { kHello, kPress, kRelease, kSticks, kReleaseAll, kPing };
+enum class RemoteMessageType { kHello, kPress, kRelease, kSticks, kReleaseAll, kPing, kStop };
 
 // One message of a client. `sticks`: lx, ly, rx, ry as stick bytes (0..255, 128 = centre).
 struct RemoteMessage {
@@ -47,6 +50,18 @@ struct RemoteFeed {
     bool operator==(const RemoteFeed&) const = default;
 };
 
+// Whether the robot may be driven, and the match, as every client is told. Times are the program's wall
+// clock, "19:30:05"; the match's time left as shown, "1:59".
+struct RemoteDriveState {
+    bool stopped = false;
+    std::string stoppedBy;  // who stopped it, in the program's words
+    std::string stoppedAt;
+    bool enabled = true;
+    std::string matchPhase;  // both empty when no match runs
+    std::string matchTime;
+    bool operator==(const RemoteDriveState&) const = default;
+};
+
 // Why the program let go of a client's holds.
 enum class RemoteRelease { kStopAll, kDisconnect, kSilence };
 // Why a connection is closed after its upgrade: the page shows its own words for each.
@@ -55,8 +70,11 @@ enum class RemoteRefused { kFull, kToken, kDenied, kVersion };
 // The program's side. `robot` names the robot; `keys` (may be empty) gives each item's key binding a name.
 QByteArray BuildRemoteHello(const ControllerModel& model, const QString& version, const QString& robot = {},
                             const std::vector<KeyName>& keys = {});
+// The hello as a client is told it now, with the drive state of the moment.
+QByteArray WithRemoteDrive(const QByteArray& hello, const RemoteDriveState& drive);
 // `mine`: what the client it goes to holds, as the program sees it.
-QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringList& mine = {});
+QByteArray BuildRemoteState(const RemoteFeed& feed, int clients, const QStringList& mine = {},
+                            const RemoteDriveState& drive = {});
 QByteArray BuildRemoteReleased(RemoteRelease why);
 QByteArray BuildRemoteRefused(RemoteRefused why, int limit);
 QByteArray BuildRemoteWaiting();

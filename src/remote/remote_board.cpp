@@ -153,4 +153,14 @@ RemoteFeed RemoteBoard::Feed(quint64* version) const {
     return feed_;
 }
 
+void RemoteBoard::SetDrive(const RemoteDriveState& drive) {
+    QMutexLocker lock(&mutex_);
+    drive_ = drive;
+}
+
+RemoteDriveState RemoteBoard::Drive() const {
+    QMutexLocker lock(&mutex_);
+    return drive_;
+}
+
 }  // namespace zanth

@@ -38,6 +38,8 @@ class RemoteBoard {
     void SetFeed(const RemoteFeed& feed);
     // The feed and a number that changes with it.
     RemoteFeed Feed(quint64* version) const;
+    void SetDrive(const RemoteDriveState& drive);
+    RemoteDriveState Drive() const;
 
   private:
     struct Client {
@@ -54,6 +56,7 @@ class RemoteBoard {
     RemoteItems presses_;  // press edges not yet taken
     RemoteFeed feed_;
     quint64 feedVersion_ = 0;
+    RemoteDriveState drive_;
 };
 
 }  // namespace zanth

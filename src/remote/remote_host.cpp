@@ -360,6 +360,8 @@ void RemoteHost::OnText(quint64 id, const QString& text) {
     board_->Heard(id, *m, now);
     if (m->type == RemoteMessageType::kPing)
         Send(c, BuildRemotePong());
+    else if (m->type == RemoteMessageType::kStop)
+        AskStop(c);
     else
         emit inputChanged();
 }

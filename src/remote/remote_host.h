@@ -51,6 +51,7 @@ class RemoteHost : public QObject {
     void changed();
     void clientEvent(const zanth::RemoteEvent& event);
     void inputChanged();  // a client pressed, released or moved a stick
+    void stopAsked(quint64 clientId, const QString& clientName);
 
   private:
     // Every TCP connection from its accept until its socket is gone.
@@ -104,6 +105,7 @@ class RemoteHost : public QObject {
     void OnGone(quint64 id);
     void Greet(Client& c, const RemoteMessage& m);
     void Admit(Client& c);
+    void AskStop(const Client& c);
     void Bad(Client& c, const QString& reason);
     bool Send(Client& c, const QByteArray& message);
     // `told`: the refusal the page shows, sent instead of an error.
@@ -134,7 +136,7 @@ class RemoteHost : public QObject {
     QTimer timer_;
     quint64 feedVersion_ = 0;
     std::int64_t lastStateUs_ = 0;
-    bool feedSent_ = false;
+    DrivePacer drive_;
 };
 
 }  // namespace zanth

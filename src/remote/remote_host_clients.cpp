@@ -46,10 +46,17 @@ void RemoteHost::Admit(Client& c) {
     qCInfo(lcRemote).noquote() << "client arrived:" << Printable(c.name) << c.address;
     emit clientEvent({RemoteEvent::Kind::kArrived, c.name, c.address, RemoteRefusal::kBadRequest});
     emit changed();
-    if (Send(c, hello_)) {
+    const RemoteDriveState drive = drive_.Next(board_->Drive(), RemoteNowUs());
+    if (Send(c, WithRemoteDrive(hello_, drive))) {
         quint64 version = 0;
-        Send(c, BuildRemoteState(board_->Feed(&version), Greeted()));
+        Send(c, BuildRemoteState(board_->Feed(&version), Greeted(), {}, drive));
     }
+}
+
+// Every ask counts: the session decides what a stop of a stopped robot does.
+void RemoteHost::AskStop(const Client& c) {
+    qCInfo(lcRemote).noquote() << "client asked to stop the robot:" << Printable(c.name) << c.address;
+    emit stopAsked(c.id, c.name);
 }
 
 void RemoteHost::SetKey(const QString& key) {
@@ -89,7 +96,8 @@ void RemoteHost::Broadcast(std::int64_t now) {
     quint64 version = 0;
     const RemoteFeed feed = board_->Feed(&version);
     std::map<quint64, QStringList> mine = board_->Mine(now);
-    bool moved = version != feedVersion_;
+    const RemoteDriveState drive = drive_.Next(board_->Drive(), now);
+    bool moved = version != feedVersion_ || drive != drive_.told();
     for (const auto& [id, c] : clients_)
         if (c.greeted && !c.dropped && mine[id] != c.mine) moved = true;
     const std::int64_t since = now - lastStateUs_;
@@ -97,11 +105,12 @@ void RemoteHost::Broadcast(std::int64_t now) {
     if (!due) return;
     feedVersion_ = version;
     lastStateUs_ = now;
+    drive_.Told(drive, now);
     const int greeted = Greeted();
     for (auto& [id, c] : clients_) {
         if (!c.greeted || c.dropped) continue;
         c.mine = mine[id];
-        Send(c, BuildRemoteState(feed, greeted, c.mine));
+        Send(c, BuildRemoteState(feed, greeted, c.mine, drive));
     }
 }
 

@@ -30,6 +30,7 @@ void ApplyRemoteMessage(RemoteHold& hold, const RemoteMessage& message, std::int
             break;
         case RemoteMessageType::kHello:
         case RemoteMessageType::kPing:
+        case RemoteMessageType::kStop:  // the session stops the robot; the hold stays as it is
             break;
     }
 }

@@ -66,6 +66,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
                          QString* reason) {
     Stop();
     board_ = std::make_shared<RemoteBoard>();
+    board_->SetDrive(drive_);
     if (!options.key.isEmpty()) key_ = options.key;
     if (key_.isEmpty()) key_ = NewRemoteKey();
     const QString token = key_;
@@ -93,6 +94,7 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     connect(host_, &RemoteHost::changed, this, &RemoteServer::changed);
     connect(host_, &RemoteHost::clientEvent, this, &RemoteServer::clientEvent);
     connect(host_, &RemoteHost::inputChanged, this, &RemoteServer::inputChanged);
+    connect(host_, &RemoteHost::stopAsked, this, &RemoteServer::stopAsked);
     started_ = {};
     started_.running = true;
     started_.port = port;
@@ -183,6 +185,11 @@ void RemoteServer::SetHello(const QByteArray& hello) {
 
 void RemoteServer::Publish(const RemoteFeed& feed) {
     if (board_) board_->SetFeed(feed);
+}
+
+void RemoteServer::SetDriveState(const RemoteDriveState& drive) {
+    drive_ = drive;
+    if (board_) board_->SetDrive(drive);
 }
 
 }  // namespace zanth

@@ -135,6 +135,9 @@ class RemoteServer : public QObject {
     void SetHello(const QByteArray& hello);
     // What the clients are told next.
     void Publish(const RemoteFeed& feed);
+    // Whether the robot is stopped or disabled, and the match: told every client on change and with its
+    // hello, kept over a restart of the server. GUI thread.
+    void SetDriveState(const RemoteDriveState& drive);
     // Why the file that tells scripts where the server is could not be written; empty when it was.
     void SetFileProblem(const QString& why) { started_.fileProblem = why; }
 
@@ -142,6 +145,9 @@ class RemoteServer : public QObject {
     void changed();  // clients came or went, the server started or stopped
     void clientEvent(const zanth::RemoteEvent& event);
     void inputChanged();  // a client pressed, released or moved a stick
+    // A client allowed to drive asked to stop the robot (each time it asks). Only the main window releases a
+    // stop: no client can.
+    void stopAsked(quint64 clientId, const QString& clientName);
 
   private:
     void EndHost(RemoteHost* host);
@@ -152,6 +158,7 @@ class RemoteServer : public QObject {
     RemoteHost* host_ = nullptr;
     HostCalls calls_;
     RemoteStatus started_;
+    RemoteDriveState drive_;
     QString key_;  // kept over a restart of the server when no key is given
 };
 

@@ -94,4 +94,17 @@ bool RefusalFold::Untold() const {
     return std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.untold > 0; });
 }
 
+RemoteDriveState DrivePacer::Next(const RemoteDriveState& drive, std::int64_t now) const {
+    RemoteDriveState next = drive;
+    if (next.matchPhase == told_.matchPhase && next.matchTime != told_.matchTime &&
+        now - timeUs_ < kMatchTimeUs)
+        next.matchTime = told_.matchTime;
+    return next;
+}
+
+void DrivePacer::Told(const RemoteDriveState& told, std::int64_t now) {
+    if (told.matchTime != told_.matchTime) timeUs_ = now;
+    told_ = told;
+}
+
 }  // namespace zanth

@@ -42,6 +42,22 @@ class WireBudget {
     std::int64_t lastUs_ = 0;
 };
 
+// What the clients are told of the drive state: a stop, an enable or a new phase at once, the match's time
+// left at most once a second, however finely the clock that sets it ticks.
+class DrivePacer {
+  public:
+    static constexpr std::int64_t kMatchTimeUs = 1'000'000;
+
+    // `drive` as it may be told at `now`: its time left held back to the one told last while that is new.
+    RemoteDriveState Next(const RemoteDriveState& drive, std::int64_t now) const;
+    void Told(const RemoteDriveState& told, std::int64_t now);
+    const RemoteDriveState& told() const { return told_; }
+
+  private:
+    RemoteDriveState told_;
+    std::int64_t timeUs_ = -kMatchTimeUs;
+};
+
 // Per reason: the first refusal after a quiet second is logged and gets a Monitor row; the ones after it
 // within the second are counted and logged together once the second is over.
 class RefusalFold {

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "server_fixture.h"
 
@@ -83,6 +86,64 @@ TEST_F(AskingServerTest, ANewClientDrivesOnlyOnceAllowedAndADeniedOneIsTold) {
     EXPECT_EQ(Last(*stranger, "refused").value("reason").toString(), QStringLiteral("denied"));
     EXPECT_TRUE(WaitFor([&] { return stranger->closed; }));
     EXPECT_EQ(server_.clientCount(), 1);
+}
+
+TEST_F(AskingServerTest, AStopIsHeardOnceWithItsClientsNameAndNeverFromOneThatWaits) {
+    std::vector<std::pair<quint64, std::string>> asked;
+    QObject::connect(&server_, &RemoteServer::stopAsked,
+                     [&](quint64 id, const QString& name) { asked.emplace_back(id, name.toStdString()); });
+    const auto stopThenPing = [](Client& c) {
+        c.heard.clear();
+        c.Say(R"({"type":"stop"})");
+        c.Say(R"({"type":"ping"})");
+        return c.Heard("pong");
+    };
+    auto pupil = Waiting("Pupil");
+    ASSERT_TRUE(WaitFor([&] { return IdOf("Pupil") != 0; }));
+    const quint64 id = IdOf("Pupil");
+    ASSERT_TRUE(stopThenPing(*pupil));
+    server_.AnswerClient(id, true);
+    ASSERT_TRUE(pupil->Heard("hello"));
+    ASSERT_TRUE(stopThenPing(*pupil));
+    ASSERT_TRUE(WaitFor([&] { return !asked.empty(); }));
+    pupil->Say(R"({"type":"ping"})");  // anything queued behind the stop would have come by its pong
+    ASSERT_TRUE(pupil->Heard("pong"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(asked, (std::vector<std::pair<quint64, std::string>>{{id, "Pupil"}}));
+}
+
+TEST_F(RemoteServerTest, TheDriveStateReachesEveryClientAndANewOnesHello) {
+    auto a = Greeted();
+    auto b = Greeted();
+    const auto drive = [](const QJsonObject& o) { return o.value("drive").toObject(); };
+    EXPECT_FALSE(drive(Last(*a, "hello")).value("stopped").toBool());
+    server_.SetDriveState({true, "remote client Pupil", "19:30:05", false, "Drive", "1:59"});
+    for (Client* c : {a.get(), b.get()})
+        EXPECT_TRUE(WaitFor([&] { return drive(Last(*c, "state")).value("stopped").toBool(); }));
+    auto late = Greeted();
+    const QJsonObject told = drive(Last(*late, "hello"));
+    EXPECT_EQ(told.value("stopped_by").toString().toStdString(), "remote client Pupil");
+    EXPECT_FALSE(told.value("enabled").toBool());
+    EXPECT_EQ(told.value("match").toObject().value("time").toString().toStdString(), "1:59");
+}
+
+// A clock that ticks far finer than a second: each client still hears at most one time left a second.
+TEST_F(RemoteServerTest, TheMatchTimeReachesAClientAtMostOnceASecond) {
+    auto c = Greeted();
+    QStringList times;
+    QObject::connect(&c->socket, &QWebSocket::textMessageReceived, [&](const QString& t) {
+        const QJsonValue match = QJsonDocument::fromJson(t.toUtf8()).object().value("drive")["match"];
+        const QString time = match["time"].toString();
+        if (match.isObject() && (times.isEmpty() || times.back() != time)) times.append(time);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    for (int tick = 0; std::chrono::steady_clock::now() - start < 2500ms; ++tick) {
+        server_.SetDriveState({false, "", "", true, "Drive", std::to_string(tick)});
+        WaitFor([] { return false; }, 10ms);  // the clock's pace, not a wait for anything
+    }
+    ASSERT_TRUE(WaitFor([&] { return times.size() >= 2; }));
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(times.size(), static_cast<qsizetype>(seconds) + 1) << times.join(' ').toStdString();
 }
 
 TEST_F(RemoteServerTest, EachClientHearsItsOwnHoldsAndWhyTheProgramLetGo) {

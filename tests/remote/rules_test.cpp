@@ -40,6 +40,7 @@ TEST(RemoteProtocol, ReadsEveryMessageAndRefusesWhatIsNotOne) {
         {R"({"type":"sticks","lx":"1"})", false},
         {R"({"type":"release_all"})", true, RemoteMessageType::kReleaseAll},
         {R"({"type":"ping"})", true, RemoteMessageType::kPing},
+        {R"({"v":1,"type":"stop"})", true, RemoteMessageType::kStop},
         {R"({"v":2,"type":"ping"})", false},
         {R"({"type":"jump"})", false},
         {R"(["ping"])", false},
@@ -203,6 +204,36 @@ TEST(RemoteWire, RefusalsAreToldOnceASecondPerReasonWithOneRowPerBurst) {
     }
 }
 
+TEST(RemoteWire, TheMatchTimeGoesOutOnceASecondAndEveryOtherChangeAtOnce) {
+    const auto drive = [](const char* phase, const char* time, bool stopped = false) {
+        RemoteDriveState d;
+        d.matchPhase = phase;
+        d.matchTime = time;
+        d.stopped = stopped;
+        return d;
+    };
+    struct Step {
+        std::int64_t atMs;
+        RemoteDriveState set;
+        const char* toldTime;  // the time this step tells
+    };
+    const Step steps[] = {
+        {0, drive("Countdown", "0:05"), "0:05"},      {400, drive("Countdown", "0:04"), "0:05"},  // held back
+        {999, drive("Countdown", "0:03"), "0:05"},    {1000, drive("Countdown", "0:03"), "0:03"},
+        {1100, drive("Drive", "2:00"), "2:00"},        // a new phase at once, with its time
+        {1200, drive("Drive", "1:59", true), "2:00"},  // the stop goes, the time waits
+        {2100, drive("Drive", "1:58", true), "1:58"}, {2150, drive("", ""), ""},  // the match ended
+    };
+    DrivePacer pacer;
+    for (const Step& s : steps) {
+        const RemoteDriveState told = pacer.Next(s.set, s.atMs * 1000);
+        EXPECT_EQ(told.matchTime, s.toldTime) << s.atMs;
+        EXPECT_EQ(told.matchPhase, s.set.matchPhase) << s.atMs;
+        EXPECT_EQ(told.stopped, s.set.stopped) << s.atMs;
+        pacer.Told(told, s.atMs * 1000);
+    }
+}
+
 TEST(RemoteWire, ClientTextReachesTheLogWithoutControlCharacters) {
     const std::pair<QString, QString> cases[] = {
         {QStringLiteral("evil\r\nzanth.remote: forged"), QStringLiteral("evil\\r\\nzanth.remote: forged")},
@@ -272,11 +303,27 @@ TEST(RemoteProtocol, TheProgramsNewMessagesSayWhatThePageShows) {
     };
     for (const auto& [built, want] : cases) EXPECT_EQ(json(built), want) << built.toStdString();
     EXPECT_EQ(json(BuildRemoteState({}, 2, {"L1", "R2"})).value("mine").toArray(), (QJsonArray{"L1", "R2"}));
+    // The drive state: who stopped the robot only while it is stopped, the match only while one runs.
+    const std::pair<RemoteDriveState, QJsonObject> drives[] = {
+        {{}, {{"stopped", false}, {"enabled", true}, {"match", QJsonValue()}}},
+        {{true, "the stop key", "19:30:05", false, "Drive", "1:59"},
+         {{"stopped", true},
+          {"stopped_by", "the stop key"},
+          {"stopped_at", "19:30:05"},
+          {"enabled", false},
+          {"match", QJsonObject{{"phase", "Drive"}, {"time", "1:59"}}}}},
+    };
+    for (const auto& [drive, want] : drives) {
+        EXPECT_EQ(json(BuildRemoteState({}, 1, {}, drive)).value("drive").toObject(), want);
+        EXPECT_EQ(json(WithRemoteDrive(BuildRemoteHello(ControllerModel{}, "1"), drive)).value("drive"),
+                  want);
+    }
 
     ControllerModel model;
     model.items[kItemL1].keyCode = 44;
     const QJsonObject hello = json(BuildRemoteHello(model, "1", "Class 3", {{44, "Z"}}));
     EXPECT_EQ(hello.value("robot").toString(), "Class 3");
+    EXPECT_EQ(hello.value("minor").toInt(), kRemoteProtocolMinor);
     for (const QJsonValue& item : hello.value("items").toArray()) {
         const bool l1 = item.toObject().value("name").toString() == "L1";
         EXPECT_EQ(item.toObject().value("key").toString(), l1 ? "Z" : "")
