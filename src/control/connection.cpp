@@ -46,6 +46,8 @@ ConnectResult ControlSession::ToggleConnection(int selection) {
         r.outcome = ConnectResult::Outcome::kDisconnected;
         return r;
     }
+    // A drive team that starts disabled does so at every connect: the robot on the line may be another.
+    if (stopSettings_.startDisabled) SetEnabled(false);
     return supervisor_->Connect(selection);
 }
 
@@ -117,7 +119,7 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
     const SaveResult saved =
         readError_.empty()
             ? SaveSettings(settingsPath, model_, comPortIndex(), rememberedDevice(),
-                           remoteTouched_ ? &remoteSettings_ : nullptr)
+                           remoteTouched_ ? &remoteSettings_ : nullptr, &stopSettings_)
             : SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
     // Last: closing the sound may wait for a file being decoded, and the settings must not.
     sound_->Close();

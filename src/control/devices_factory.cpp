@@ -4,7 +4,9 @@
 #include "base/paths.h"
 #include "input/gamepad_names.h"
 #include "input/gamepad_reader.h"
+#include "input/keyboard_backend.h"
 #include "input/keyboard_reader.h"
+#include "input/stop_key.h"
 #include "link/background_open.h"
 #include "link/link_worker.h"
 #include "model/settings.h"
@@ -84,6 +86,12 @@ SessionParts MakeDevices(const AppContext& app) {
     parts.sound = std::move(sound);
     parts.gamepads = MakeGamepadSource(app.language);
     parts.opener = MakePortOpener();
+    // The desktop-wide stop key needs an X server: on any other display the window's own key events stop.
+    parts.stopKey = [](std::function<void()> onPress) -> std::unique_ptr<StopKeyGrab> {
+        void* display = nullptr;
+        if (ProbeQtDisplay(&display) != QtDisplayKind::kX11) return nullptr;
+        return MakeX11StopKeyGrab("", std::move(onPress));
+    };
     return parts;
 }
 

@@ -122,6 +122,25 @@ void LinkTraffic::NoteRemote(const RemoteEvent& event) {
     monitor_.OnRemote(note, LinkClockUs());
 }
 
+void LinkTraffic::NoteDrive(DriveNote what, const std::string& who) {
+    switch (what) {
+        case DriveNote::kStopped:
+            monitor_.OnDrive(app_.Tr(Msg::kStop), Format(app_.Tr(Msg::kMonitorStopped), {who}),
+                             LinkClockUs());
+            break;
+        case DriveNote::kReleased:
+            monitor_.OnDrive(app_.Tr(Msg::kStop), app_.Tr(Msg::kMonitorStopReleased), LinkClockUs());
+            break;
+        case DriveNote::kEnabled:
+        case DriveNote::kDisabled: {
+            const std::string text =
+                app_.Tr(what == DriveNote::kEnabled ? Msg::kMonitorEnabled : Msg::kMonitorDisabled);
+            monitor_.OnDrive(text, text, LinkClockUs());
+            break;
+        }
+    }
+}
+
 void LinkTraffic::SetRemoteClients(const QList<RemoteClientView>& clients) {
     QStringList each;
     for (const RemoteClientView& c : clients)

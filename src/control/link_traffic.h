@@ -23,6 +23,9 @@ class AppContext;
 class LinkWorker;
 
 // How a played session ended.
+// What the monitor is told of the emergency stop and enable.
+enum class DriveNote { kStopped, kReleased, kEnabled, kDisabled };
+
 enum class PlayEnd { kFinished, kKey, kMouse, kGamepad, kRemote, kEscape, kStop, kPortLost, kDisconnected };
 
 // Listens to the wire: feeds the monitor, writes the recorded session, and plays a recorded one back
@@ -71,6 +74,8 @@ class LinkTraffic : public QObject {
 
     // A remote-control client arrived, left or was refused: a row in the monitor.
     void NoteRemote(const RemoteEvent& event);
+    // The robot was stopped (by `who`, as the banner names it), released, enabled or disabled.
+    void NoteDrive(DriveNote what, const std::string& who);
     // The remote clients as the monitor lists them; empty when none.
     void SetRemoteClients(const QList<RemoteClientView>& clients);
     const QString& remoteClients() const { return remoteClients_; }

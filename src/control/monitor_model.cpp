@@ -103,6 +103,15 @@ void MonitorModel::OnRemote(const std::string& note, std::int64_t atUs) {
     Push(row);
 }
 
+void MonitorModel::OnDrive(const std::string& label, const std::string& note, std::int64_t atUs) {
+    Row row;
+    row.kind = Row::Kind::kDrive;
+    row.label = label;
+    row.note = note;
+    row.noteAtUs = atUs;
+    Push(row);
+}
+
 void MonitorModel::OnPortEvent(const PortEvent& event) {
     Row row;
     row.kind = Row::Kind::kPort;
@@ -203,6 +212,10 @@ MonitorText::Fields MonitorText::Of(const MonitorModel::Row& row) const {
             break;
         case Kind::kRemote:
             f[1] = app_.Tr(Msg::kMonitorRemote);
+            f[6] = row.note;
+            break;
+        case Kind::kDrive:
+            f[1] = row.label;
             f[6] = row.note;
             break;
         case Kind::kPort:

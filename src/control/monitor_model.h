@@ -34,13 +34,15 @@ class MonitorModel {
     };
     struct Row {
         // kRemote: a remote-control client arrived, left or was refused; `note` says which, in the UI
-        // language. kPort: an event of a lost port.
-        enum class Kind : std::uint8_t { kSent, kReply, kRemote, kPort };
+        // language. kPort: an event of a lost port. kDrive: the robot stopped, released, enabled or
+        // disabled; `label` names which, `note` who.
+        enum class Kind : std::uint8_t { kSent, kReply, kRemote, kPort, kDrive };
         Kind kind = Kind::kSent;
         SentMessage sent;
         bool gapFiller = false;  // a neutral message a played session's pause was filled with
         ReplyRead reply;
         std::string note;
+        std::string label;
         std::int64_t noteAtUs = 0;
         PortEvent port;
         std::int64_t atUs() const {
@@ -50,6 +52,7 @@ class MonitorModel {
                 case Kind::kReply:
                     return reply.atUs;
                 case Kind::kRemote:
+                case Kind::kDrive:
                     return noteAtUs;
                 case Kind::kPort:
                     break;
@@ -83,6 +86,7 @@ class MonitorModel {
     void OnPortError(std::int64_t atUs);
     // A row of its own for a remote-control client's arrival, departure or refusal; counts nothing.
     void OnRemote(const std::string& note, std::int64_t atUs);
+    void OnDrive(const std::string& label, const std::string& note, std::int64_t atUs);
     void OnPortEvent(const PortEvent& event);
 
     // Paused, no rows are added; counters and the plot go on.

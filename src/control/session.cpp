@@ -12,6 +12,7 @@
 #include "control/log.h"
 #include "input/devices.h"
 #include "input/rumble_rules.h"
+#include "input/stop_key.h"
 #include "link/link_worker.h"
 #include "remote/remote_file.h"
 #include "sound/sound_output.h"
@@ -54,7 +55,8 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       rumble_(std::make_unique<RumbleRules>()),
       readError_(settings.readError),
       remote_(std::make_unique<RemoteServer>()),
-      remoteSettings_(settings.remote) {
+      remoteSettings_(settings.remote),
+      stopSettings_(settings.stop) {
     BuildModel(model_, app_, settings);
     mixer_ = std::make_unique<InputMixer>(model_, *keyboard_, *gamepad_, *remote_);
     SetUpTaps();
@@ -62,6 +64,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     traffic_ = std::make_unique<LinkTraffic>(app_, model_, *link_);
     connect(link_.get(), &LinkWorker::batteryReply, this, &ControlSession::OnBatteryReply);
     SetUpSupervisor(parts, settings);
+    SetUpStop(parts);
     connect(link_.get(), &LinkWorker::messageSent, this, [this](const SentMessage& m) {
         if (m.playedIndex < 0) std::copy(m.bytes.begin() + 1, m.bytes.end(), lastSent_.emplace().begin());
     });
@@ -76,7 +79,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
     connect(link_.get(), &LinkWorker::frameWanted, this, [this] {
         sampledAt_ = std::chrono::steady_clock::now();
         if (linkRunning() && !traffic_->playing()) {
-            link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+            link_->SetFrame(Gated(SampleFrame()), lastInputs_.batteryDisplay);
             WatchPadBeforeMessage();
         }
     });
@@ -88,6 +91,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
 ControlSession::~ControlSession() {
     // Whoever listened may be gone already.
     remote_->blockSignals(true);
+    stopKey_.reset();  // its thread calls into this session
     supervisor_->CancelTries();
     if (!closed_) {
         // The neutral frame first, as at Close: nothing below may hold the robot with a press on it.
@@ -147,6 +151,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
             if (model_.gamepadReady) qCInfo(lcInput) << "gamepad found";
         }
     }
+    const int ledBefore = model_.ledItem().latched;
     mixer_->TakePresses(model_);
     PollDevices();
     Rumble();
@@ -154,6 +159,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
     SetRightStick(inputs, sliderX, sliderY, moves);
     localRight_ = {model_.rightStickX, model_.rightStickY};
     mixer_->Sticks(model_);
+    GateTick(ledBefore);
 
     // Written by hand: a formatted print on every tick was a noticeable share of the idle program's time.
     static constexpr char kHex[] = "0123456789abcdef";
@@ -170,7 +176,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
         const bool padMoved = model_.gamepadReady && ((gamepad_->padRXChanged && gamepad_->padRX != 128) ||
                                                       (gamepad_->padRYChanged && gamepad_->padRY != 128));
         if (traffic_->LiveFrameGoesOut(padMoved ? PlayEnd::kGamepad : LivePress(model_)))
-            link_->SetFrame(mixer_->FrameWithTaps(model_), inputs.batteryDisplay);
+            link_->SetFrame(Gated(mixer_->FrameWithTaps(model_)), inputs.batteryDisplay);
         else
             mixer_->ClearTaps();  // a played session is on the wire: what was pressed meanwhile went nowhere
         if (!inputs.batteryDisplay) state_.meterValue = 0;
@@ -233,7 +239,7 @@ ControllerFrame ControlSession::SampleFrame() {
 void ControlSession::StopPlayback(PlayEnd why) {
     if (!traffic_->playing()) return;
     traffic_->StopPlaying(why);
-    if (linkRunning()) link_->SetFrame(SampleFrame(), lastInputs_.batteryDisplay);
+    if (linkRunning()) link_->SetFrame(Gated(SampleFrame()), lastInputs_.batteryDisplay);
 }
 
 int ControlSession::CentreX() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/app_context.h"
+#include "control/drive_gate.h"
 #include "control/link_supervisor.h"
 #include "control/monitor_model.h"
 #include "control/press_latch.h"
@@ -38,6 +39,7 @@ class LinkWorker;
 class Port;
 class RumbleRules;
 class SoundOutput;
+class StopKeyGrab;
 
 // What the window's controls say, handed to every tick as plain values.
 struct PanelInputs {
@@ -61,6 +63,15 @@ struct PanelState : LinkStatus {
     Rgb meterColour{0, 0, 255};
     bool meterStale = false;  // connected and asking, but no valid reply for a while
     int remoteClients = 0;    // remote-control clients that said hello
+    // The emergency stop and enable: the stop in force, whether enabled, whether the robot is driven now,
+    // and the sources that must let go before it is.
+    std::optional<StopRecord> stop;
+    bool enabled = true;
+    bool driving = false;
+    Holding letGo{};
+    // The stop key reaches the program only while its window has the focus: why (empty when it is grabbed
+    // for the whole desktop, or not wanted now).
+    std::string stopKeyProblem;
 };
 
 // Slider positions the tick moved (the gamepad's right stick, a pending self-neutral); the window follows.
@@ -86,6 +97,9 @@ struct SessionParts {
     // The folder holding dev/ and sys/ for the port list and its watcher; empty = $ZANTH_DEVICE_ROOT, else
     // "/". Tests and end-to-end runs plug devices into a tree of their own.
     std::string deviceRoot;
+    // Takes the stop key from the whole desktop while connected; `onPress` runs on a thread of its own.
+    // Empty, or a null answer: the key works while the window has the focus (StopKeyPressed).
+    std::function<std::unique_ptr<StopKeyGrab>(std::function<void()> onPress)> stopKey;
 };
 
 // The controller at work, apart from any window: the model, the input devices, the sound effects and the link
@@ -188,6 +202,20 @@ class ControlSession : public QObject {
     // could not be read at start.
     SaveResult SaveCopy(const std::string& settingsPath, const std::string& path) const;
 
+    // ---- The emergency stop and enable (session_stop.cpp)
+    // Stops the robot: from now on only the neutral frame goes out, a played session ends, and every source
+    // must let go once the stop is released. Anyone may stop; `who` names a remote client.
+    void EmergencyStop(StopBy by, const std::string& who = {});
+    // The main window left the stop (after asking, unless the match ended it). False when nothing was
+    // stopped.
+    bool ReleaseStop();
+    void SetEnabled(bool on);
+    // The stop key pressed while the window has the focus (the desktop-wide grab takes it otherwise).
+    void StopKeyPressed();
+    const StopSettings& stopSettings() const { return stopSettings_; }
+    // The stop key, Start disabled and the gamepad's chord, as Operation Setting changed them.
+    void SetStopSettings(const StopSettings& settings);
+
     // ---- Remote control (remote_control.cpp)
     // Turns the server on (the user's choice, kept in [REMOTE] at close). False with the reason.
     bool StartRemote(const RemoteOptions& options, QString* reason);
@@ -244,6 +272,14 @@ class ControlSession : public QObject {
     QByteArray RemoteHello() const;
     void WriteRemoteFileNow();
     void StopRemoteForClose();
+    // ---- The stop (session_stop.cpp)
+    void SetUpStop(SessionParts& parts);
+    // After the sources' items and sticks: whether the robot is driven this tick.
+    void GateTick(int ledBefore);
+    Holding WhatSourcesHold() const;
+    void GrabStopKey();
+    void PublishDrive();
+    ControllerFrame Gated(const ControllerFrame& frame) const;
     // ---- Taps (session_taps.cpp)
     void SetUpTaps();
     void WatchKeyEvents();
@@ -282,6 +318,12 @@ class ControlSession : public QObject {
     std::unique_ptr<InputMixer> mixer_;  // every source folded into the model and the frame
     std::unique_ptr<QSocketNotifier> keyNotifier_;
     QTimer* padLead_ = nullptr;  // asks the pad for presses in the moments before a message leaves
+    StopSettings stopSettings_;
+    std::unique_ptr<DriveGate> gate_;
+    std::function<std::unique_ptr<StopKeyGrab>(std::function<void()>)> makeStopKey_;
+    std::unique_ptr<StopKeyGrab> stopKey_;
+    bool stopKeyGrabbed_ = false;
+    bool chordHeld_ = false;  // Back + Start were down at the last tick
 };
 
 }  // namespace zanth

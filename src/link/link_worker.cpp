@@ -213,6 +213,11 @@ bool LinkWorker::TakeMessage(Outgoing& out) {
     bool turnedFresh = false;
     {
         std::lock_guard lock(mutex_);
+        if (Halted()) {
+            if (!frame_) return false;
+            out.message = BuildMessage(NeutralFrame(LedLit(*frame_)), replyWanted_);
+            return true;
+        }
         if (playing_ && playedNext_ < played_.size()) {
             out.message = played_[playedNext_].bytes;
             out.playedIndex = static_cast<int>(playedNext_);

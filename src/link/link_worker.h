@@ -65,6 +65,15 @@ class LinkWorker : public QObject {
     // Ends the played session at once: the next message carries the frame set.
     void StopPlaying();
     bool Playing() const { return playing_.load(); }
+    // While halted only the neutral frame goes out, with the LED and the command byte of the frame set, and a
+    // played session sends nothing. From any thread: a stop key watched on a thread of its own halts the
+    // link before the GUI thread hears of it, and a stuck GUI thread cannot delay it.
+    void Halt(bool on) { halted_.store(on); }
+    // Halts until ClearStop, whatever Halt says meanwhile: the stop key's thread calls it, and a tick that
+    // had not heard of the stop yet cannot undo it.
+    void StopNow() { stopped_.store(true); }
+    void ClearStop() { stopped_.store(false); }
+    bool Halted() const { return halted_.load() || stopped_.load(); }
 
   signals:
     // A battery reply that parsed, from the message just sent.
@@ -126,6 +135,8 @@ class LinkWorker : public QObject {
     Clock::time_point playedEpoch_;  // when offset 0 of the played session is
     std::uint64_t playGeneration_ = 0;
     std::atomic<bool> playing_{false};
+    std::atomic<bool> halted_{false};
+    std::atomic<bool> stopped_{false};
     std::atomic<std::uint64_t> messagesSent_{0};
     std::atomic<std::uint64_t> messagesLeft_{0};
     std::atomic<std::uint64_t> garbageTurns_{0};

@@ -157,6 +157,7 @@ void MainWindow::ShowState() {
     setText(remoteMark_, mark);
     remoteMark_->setVisible(!mark.isEmpty());
     ShowLinkReadouts();
+    ShowStop();
 }
 
 // ---- Connect / Disconnect

@@ -1,12 +1,13 @@
 #pragma once
 #include <QDialog>
-#include <QHash>
 #include <QEvent>
+#include <QHash>
 #include <QPixmap>
 #include <QTimer>
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -112,6 +113,14 @@ class MainWindow : public QDialog {
     const QString& lastMessage() const { return lastMessage_; }
     // Tests switch modal message boxes off; the text is still kept in lastConnectError() or lastMessage().
     void setMessageBoxesEnabled(bool on) { messageBoxes_ = on; }
+    // The STOP button, the banner (who stopped the robot and when) with its Release / Enable, and
+    // Enable / Disable.
+    QPushButton* stopButton() const { return stopButton_; }
+    QLabel* stopBanner() const { return stopBanner_; }
+    QPushButton* releaseButton() const { return releaseButton_; }
+    QPushButton* enableButton() const { return enableButton_; }
+    // Tests answer the question before a stop is released themselves.
+    void setReleaseAnswer(std::function<bool(const QString&)> answer) { confirmRelease_ = std::move(answer); }
 
     void done(int result) override;
     // Escape, CLOSE and the window's close button: while connected they ask first.
@@ -162,6 +171,13 @@ class MainWindow : public QDialog {
     bool DrawnPressed(int item) const;
     void ShowLinkError(const std::string& error);
     void ShowActivityMark(Msg mark);
+    // ---- The emergency stop and enable (main_window_stop.cpp)
+    void BuildStopControls();
+    void ShowStop();
+    void OnReleaseClicked();
+    bool AskRelease(const QString& question);
+    // The stop key while the window has the focus; true when it was taken.
+    bool StopKey(QKeyEvent* key);
     QString Tr(Msg id) const { return QString::fromUtf8(app_.Tr(id)); }
 
     const AppContext& app_;
@@ -212,6 +228,11 @@ class MainWindow : public QDialog {
     QAction* stopAction_ = nullptr;
     QString lastLinkError_;
     std::optional<std::uint32_t> shownItems_;  // the played frame's items the picture shows, while playing
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* enableButton_ = nullptr;
+    QPushButton* releaseButton_ = nullptr;
+    QLabel* stopBanner_ = nullptr;
+    std::function<bool(const QString&)> confirmRelease_ = [this](const QString& q) { return AskRelease(q); };
     std::uint64_t blinkSeen_ = 0;
     std::chrono::steady_clock::time_point blinkAt_{};
 };

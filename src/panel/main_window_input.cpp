@@ -178,6 +178,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         const auto button = static_cast<QMouseEvent*>(event)->button();
         if (button == Qt::RightButton || (button == Qt::LeftButton && selfNeutralCheck_->isChecked()))
             widget == sliderX_ ? NeutralX() : NeutralY();
+    } else if (type == QEvent::KeyPress && StopKey(static_cast<QKeyEvent*>(event))) {
+        return true;
     } else if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) &&
                ArrowKey(static_cast<QKeyEvent*>(event), type)) {
         return true;

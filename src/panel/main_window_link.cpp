@@ -64,6 +64,7 @@ void MainWindow::BuildLinkControls() {
     activityMark_->setGeometry(10, 10, 84, 30);
     activityMark_->setAlignment(Qt::AlignCenter);
     activityMark_->hide();
+    BuildStopControls();
     // Play reads the file off the GUI thread; a file that cannot be played is named when that is known.
     connect(&session_->traffic(), &LinkTraffic::playOutcome, this, [this](const QString& error) {
         if (!error.isEmpty()) ShowLinkError(error.toStdString());
