@@ -35,6 +35,7 @@
   let retryTimer = 0;
   let pingTimer = 0;
   let state = null;
+  let drive = null;         // whether the robot is stopped or disabled, and the match (a program before 1.1: none)
   let robotName = "";
   // The first answer usually comes at once: the page says it is waiting only when it does not.
   let patient = true;
@@ -99,7 +100,7 @@
   function lost() {
     ws = null;
     ready = waiting = false;
-    state = null;
+    state = drive = null;
     clearInterval(pingTimer);
     render();
   }
@@ -115,9 +116,11 @@
         controls.build(message);
         clearInterval(pingTimer);
         pingTimer = setInterval(ping, PING_MS);
+        takeDrive(message.drive);
         break;
       case "state":
         state = message;
+        takeDrive(message.drive);
         // Shown whatever the link; a hold the program dropped counts as Stop all only while driving.
         if (controls.showState(state) && live()) stopAll();
         break;
@@ -137,6 +140,17 @@
         break;
     }
     render();
+  }
+
+  // A stop or a disable from anywhere: every finger on this page lets go, and lifts before it drives again.
+  function takeDrive(told) {
+    const was = halted();
+    drive = told && typeof told === "object" ? told : null;
+    if (!was && halted() && live()) stopAll();
+  }
+
+  function halted() {
+    return !!drive && (drive.stopped === true || drive.enabled === false);
   }
 
   function ping() {
@@ -162,6 +176,26 @@
     controls.letGo();
     send({ type: "release_all" });
   }
+
+  // The stop goes first, then this page lets go of everything; again while stopped, it is harmless.
+  const stopButton = $("stop");
+  stopButton.textContent = T.stop;
+  stopButton.setAttribute("aria-label", T.stopLabel);
+  function stopRobot() {
+    if (!ready) return;
+    send({ type: "stop" });
+    stopAll();
+    if (navigator.vibrate) navigator.vibrate(60);
+    render();
+  }
+  // On the touch itself, not on the click after it: no wait, and a finger that slides off still stops.
+  stopButton.addEventListener("pointerdown", (event) => {
+    event.preventDefault();
+    stopRobot();
+  });
+  // The keyboard's Enter and Space (a click with no pointer behind it).
+  stopButton.addEventListener("click", (event) => { if (event.detail === 0) stopRobot(); });
+  stopButton.addEventListener("contextmenu", (event) => event.preventDefault());
 
   // Every touch forgotten at once: the program is told to let go of everything this page holds.
   function releaseAll() {
@@ -229,7 +263,7 @@
   // ---- What the page shows
 
   function render() {
-    const frozen = !live() || stopped;
+    const frozen = !live() || stopped || halted();
     controls.setLive(!frozen);
     if (frozen) controls.letGo();
     document.body.classList.toggle("frozen", frozen);
@@ -245,6 +279,24 @@
     document.title = (robotName ? robotName + " – " : "") + "Zanth-Emulator";
     renderBattery();
     renderBanner(link);
+    renderMatch();
+    stopButton.disabled = !ready;
+  }
+
+  function renderMatch() {
+    const match = ready && drive && drive.match && typeof drive.match === "object" ? drive.match : null;
+    $("match").hidden = !match;
+    $("match").setAttribute("aria-label", T.match);
+    $("match-phase").textContent = match ? String(match.phase || "").slice(0, 40) : "";
+    $("match-time").textContent = match ? String(match.time || "").slice(0, 12) : "";
+  }
+
+  // Who and when, as the program says them: its words are shown as they are, never as markup.
+  function stoppedText() {
+    const by = String(drive.stopped_by || "").slice(0, 80), at = String(drive.stopped_at || "").slice(0, 12);
+    const head = by ? T.stoppedBy.replace(/%([12])/g, (_, n) => (n === "1" ? by : at))
+      : T.stoppedAt.replace("%1", () => at);
+    return head + "\n" + T.stopRelease;
   }
 
   function renderBattery() {
@@ -270,10 +322,12 @@
       text = silent ? T.programSilent : everReady ? T.programLost : patient ? "" : T.waiting;
       kind = everReady ? "" : "info";
     }
+    else if (drive && drive.stopped === true) { text = stoppedText(); kind = "stop"; }
     else if (!state) { text = patient ? "" : T.waiting; kind = "info"; }
     else if (link === "disconnected") { text = T.robotOff; kind = "info"; }
     else if (link === "connecting") { text = T.robotConnecting; kind = "info"; }
     else if (link === "reconnecting") text = T.robotLost;
+    else if (drive && drive.enabled === false) { text = T.disabled; kind = "info"; }
     else if (stopped) { text = T.stopped; kind = "info"; }
     else if (link === "connected" && state.battery && state.battery.stale) text = T.noReply;
     banner.hidden = text === "";

@@ -36,6 +36,13 @@ window.Zanth = window.Zanth || {};
       stopped: "The program let go of everything: lift your fingers, then touch again.",
       fullScreen: "Full screen",
       mayDim: "The screen may turn off while you drive: this address is not secure, so the page cannot keep it awake.",
+      stop: "STOP",
+      stopLabel: "Stop the robot",
+      stoppedBy: "STOPPED by %1 at %2",
+      stoppedAt: "STOPPED at %1",
+      stopRelease: "Only the program's window releases the stop.",
+      disabled: "DISABLED: the robot gets the neutral frame until Enable is pressed in the program.",
+      match: "Match",
     },
     ja: {
       title: "リモート操作",
@@ -69,6 +76,13 @@ window.Zanth = window.Zanth || {};
       stopped: "プログラムがすべての入力を解除しました。指を離してから、もう一度触れてください。",
       fullScreen: "全画面",
       mayDim: "操作中に画面が消えることがあります。このアドレスは安全な接続ではないため、ページは画面をつけたままにできません。",
+      stop: "停止",
+      stopLabel: "ロボットを停止",
+      stoppedBy: "停止中: %2 に %1 が停止",
+      stoppedAt: "停止中: %1 に停止",
+      stopRelease: "停止の解除はプログラムの画面でのみ行えます。",
+      disabled: "無効: プログラムで「有効にする」を押すまで、ロボットにはニュートラルを送っています。",
+      match: "試合",
     },
   };
 
