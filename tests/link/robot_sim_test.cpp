@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -161,6 +162,31 @@ TEST(RobotSim, EndsWhenItsPeerClosesAndLogs) {
     std::getline(in, logged);
     EXPECT_EQ(logged, lines[0]);
     std::filesystem::remove(log);
+}
+
+double MonotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A measurement compares the arrival with its own clock: the stamp lies between the send and the line read.
+TEST(RobotSim, TimestampsTellTheArrivalOnTheMonotonicClock) {
+    SimProcess sim({"--silent", "--timestamps"});
+    ASSERT_FALSE(sim.path().empty());
+    auto port = Connect(sim);
+    ASSERT_NE(port, nullptr);
+    const double before = MonotonicSeconds();
+    ASSERT_TRUE(Send(*port, NeutralFrame(true), true));
+    const std::string line = sim.ReadLine(5000);
+    const double after = MonotonicSeconds();
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_match(line, m, std::regex(R"((k FF FF FF 80 80 80 80 F3 \| .*) \| at (\d+\.\d{6}))")))
+        << line;
+    const double at = std::stod(m[2].str());
+    EXPECT_GE(at, before - 1e-6);
+    EXPECT_LE(at, after + 1e-6);
 }
 
 TEST(RobotSim, WaitsForAPeerAndEndsOnSigterm) {

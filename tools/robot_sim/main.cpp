@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <random>
@@ -61,6 +62,8 @@ Options:
   --delay MS         answer MS milliseconds late
   --garbage          answer with random bytes that are not a battery reply
   --log PATH         also append every message line to this file
+  --timestamps       end every message line with " | at <seconds>": when its last byte was read, on the
+                     system's monotonic clock (CLOCK_MONOTONIC), to the microsecond
   --keep-open        keep running when the peer closes the line or the connection (for reconnects); end
                      with SIGTERM
   --help             this text
@@ -79,6 +82,7 @@ struct Options {
     bool garbage = false;
     std::string logPath;
     bool keepOpen = false;
+    bool timestamps = false;
 };
 
 int signalPipe[2] = {-1, -1};
@@ -139,6 +143,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
             if (ok) o->logPath = v;
         } else if (arg == "--keep-open") {
             o->keepOpen = true;
+        } else if (arg == "--timestamps") {
+            o->timestamps = true;
         } else {
             ok = false;
         }
@@ -211,6 +217,15 @@ std::vector<std::uint8_t> MakeReply(const Options& o, std::mt19937& random) {
     }
     std::string text = "BB " + std::to_string(CurrentLevel(o)) + " ";
     return {text.begin(), text.end()};
+}
+
+// The monotonic clock as seconds with six decimals: the clock other programs on the machine can compare with.
+std::string MonotonicText() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    char text[40];
+    std::snprintf(text, sizeof text, "%lld.%06ld", static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
+    return text;
 }
 
 void WriteAll(int fd, const std::uint8_t* data, std::size_t n) {
@@ -351,11 +366,15 @@ int main(int argc, char** argv) {
             }
             break;
         }
+        // Taken before any line is written: a measurement needs the arrival, not our own output's pace.
+        const std::string arrival = o.timestamps ? MonotonicText() : std::string();
         reader.Feed(buffer, static_cast<std::size_t>(got));
 
         Message message;
         while (reader.Next(message)) {
-            std::string line = zanth::sim::DescribeMessage(message) + "\n";
+            std::string line = zanth::sim::DescribeMessage(message);
+            if (o.timestamps) line += " | at " + arrival;
+            line += "\n";
             std::fputs(line.c_str(), stdout);
             std::fflush(stdout);
             if (log != nullptr) {
