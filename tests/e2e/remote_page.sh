@@ -6,7 +6,8 @@
 # finger resting through either (or through a rotation) must lift before it drives again. Sticks: no jump on
 # touch-down, a full diagonal reaches the corner. Usable by keyboard alone. axe-core finds nothing to fault
 # connected, disconnected, refused and sideways, in English and Japanese. The page names the robot; a ninth
-# client reads why it may not drive; the key outlives a restart, so a phone need not scan again.
+# client reads why it may not drive; the key outlives a restart, so a phone need not scan again. The page's
+# STOP stops the robot: a red banner names the page, nothing it touches drives, a second STOP is harmless.
 source "$(dirname "$0")/lib.bash"
 source "$(dirname "$0")/../../scripts/deps.sh"
 AXE=$(zanth_npm_dir axe-core) || fail "axe-core could not be installed from npm"
@@ -329,8 +330,38 @@ try:
     wait(lambda: "8 clients already drive this robot" in driver.find_element(By.ID, "banner").text,
          lambda: f"the ninth client is not told why: {driver.find_element(By.ID, 'banner').text!r}")
     driver.switch_to.window(holder)
+    # Their places free once the program has answered their close.
+    driver.execute_async_script("""
+        const done = arguments[0];
+        Promise.all(window.held.map((ws) => new Promise((closed) => { ws.onclose = closed; ws.close(); })))
+          .then(() => done());""")
     driver.close()
     driver.switch_to.window(first)
+
+    print("-- the page's STOP: the banner names this page, the controls grey out and drive nothing; again is harmless")
+    driver.get("about:blank")  # the refused page takes no new hello of its own
+    open_page(f"#token={token}")
+    wait(live, "the page is not live before the stop")
+    stop = driver.find_element(By.ID, "stop")
+    if min(stop.size["width"], stop.size["height"]) < 44:
+        sys.exit(f"FAIL: the STOP is smaller than a thumb: {stop.size}")
+    banner = lambda: js("q('#banner').textContent")
+    fingers("touchStart", at(item("L1")))
+    wait(lambda: lit("L1"), "L1 not held before the stop")
+    fingers("touchStart", at(item("L1")), at(stop))
+    wait(lambda: not live() and "STOPPED by" in banner() and "Browser" in banner(),
+         lambda: f"no stop banner naming this page: {shown()}")
+    stays_neutral("the robot drove while stopped")
+    fingers("touchEnd")
+    fingers("touchStart", at(item("L1")))
+    stays_neutral("a touch drove while stopped")
+    fingers("touchEnd")
+    fingers("touchStart", at(stop))
+    fingers("touchEnd")
+    stays_neutral("a second STOP drove")
+    if "STOPPED by" not in banner():
+        sys.exit(f"FAIL: the stop banner went after a second STOP: {shown()}")
+    audit("stopped", lambda: js("q('#banner').className") == "stop")
 finally:
     driver.quit()
 EOF
