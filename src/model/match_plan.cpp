@@ -19,6 +19,11 @@ std::string SaneName(std::string name, std::size_t limit) {
 
 }  // namespace
 
+MatchPlan MatchPlan::Default() {
+    return MatchPlan{"Practice",
+                     {{"Countdown", 5, -1, false}, {"Drive", 90, -1, true}, {"Endgame", 30, -1, true}}};
+}
+
 MatchPlan SanePlan(MatchPlan plan) {
     plan.name = SaneName(std::move(plan.name), MatchPlan::kNameLimit);
     if (plan.name.empty()) plan.name = MatchPlan::Default().name;

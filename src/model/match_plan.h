@@ -27,10 +27,7 @@ struct MatchPlan {
 
     // "Practice": a 5 s countdown in which nothing drives, 1:30 of driving and a 0:30 endgame (its start is
     // the warning). No sounds: a fresh settings file has no sound effects to play.
-    static MatchPlan Default() {
-        return MatchPlan{"Practice",
-                         {{"Countdown", 5, -1, false}, {"Drive", 90, -1, true}, {"Endgame", 30, -1, true}}};
-    }
+    static MatchPlan Default();
 };
 
 // `plan` made safe to run and to store: names cut to their limits (an empty match name becomes the

@@ -212,6 +212,7 @@ Settings LoadSettings(const std::string& path) {
     if (!error.empty()) {
         Settings s;
         s.readError = error;
+        s.match = MatchPlan::Default();
         return s;
     }
     Settings s = ReadSettings(file);

@@ -75,7 +75,9 @@ struct Settings {
     // Section MATCH: NAME, PHASES (the count), PHASE1..PHASEn = "name,seconds,sound,drives" (the name may
     // hold commas: the last three fields are counted from the end). A phase that cannot be read is left out;
     // a section missing, or with no phase left, gives MatchPlan::Default(); names and values as SanePlan.
-    MatchPlan match = MatchPlan::Default();
+    // Left empty by a Settings made in code (a throwing default here trips GCC 12's uninitialised-use
+    // warning in every Settings{}); SanePlan, which the clock and the dialog apply, makes that the default.
+    MatchPlan match;
     TextEncoding encoding = TextEncoding::kUtf8;  // of the file: CP932 when written by the Windows program
     std::string readError;  // non-empty when the file exists but could not be read (too large,
                             // unreadable, a directory): the program must then leave it untouched
