@@ -34,7 +34,6 @@ std::string StopTimeText(const StopRecord& stop) {
 
 bool DriveGate::Stop(StopBy by, std::string who, std::chrono::system_clock::time_point at) {
     driving_ = false;
-    waiting_.fill(true);  // until a source is seen, it is taken to hold something
     if (stop_) return false;
     stop_ = StopRecord{by, std::move(who), at};
     return true;
@@ -43,25 +42,25 @@ bool DriveGate::Stop(StopBy by, std::string who, std::chrono::system_clock::time
 bool DriveGate::Release(ReleaseBy by) {
     if (!MayRelease(by) || !stop_) return false;
     stop_.reset();
+    waiting_.fill(true);
     return true;
 }
 
 void DriveGate::SetEnabled(bool on) {
     if (on == enabled_) return;
     enabled_ = on;
-    if (!on) {
-        driving_ = false;
-        waiting_.fill(true);
-    }
+    driving_ = false;
+    waiting_.fill(true);
 }
 
 bool DriveGate::Drives(const Holding& holding) {
-    // Whatever a source holds while the robot is held must be let go of before the robot drives again: a
-    // key held down at the moment the stop ends would move it at once. A source that let go meanwhile drives.
+    // Whatever a source holds when the robot is let go must be let go of before the robot drives: a key held
+    // down at that moment would move it at once. Each source counts from then, so that one not read while
+    // the robot was held (a window not active) is not taken for one that let go.
     const bool open = !stop_ && enabled_;
     bool anyWaiting = false;
     for (std::size_t i = 0; i < waiting_.size(); ++i) {
-        waiting_[i] = holding[i] && (!open || waiting_[i]);
+        waiting_[i] = waiting_[i] && (holding[i] || !open);
         anyWaiting = anyWaiting || waiting_[i];
     }
     driving_ = open && !anyWaiting;

@@ -34,7 +34,7 @@ std::string StopTimeText(const StopRecord& stop);
 // While it may not, only the neutral frame goes out. Plain rules: the session asks, the link obeys.
 class DriveGate {
   public:
-    explicit DriveGate(bool startDisabled) : enabled_(!startDisabled) { waiting_.fill(startDisabled); }
+    explicit DriveGate(bool startDisabled) : enabled_(!startDisabled) { waiting_.fill(true); }
 
     // Anyone may stop, also while stopped: the first stop is the one kept, until released.
     // True when this stopped the robot.
@@ -51,13 +51,14 @@ class DriveGate {
     void SetEnabled(bool on);
 
     // Called with what each source holds this moment: the robot drives when neither stopped nor disabled and
-    // every source has let go since it was either.
+    // every source was seen holding nothing since the stop was released or the robot enabled.
     bool Drives(const Holding& holding);
     // Without news of the sources: the answer of the last Drives.
     bool driving() const { return driving_; }
     bool enabled() const { return enabled_; }
     const std::optional<StopRecord>& stop() const { return stop_; }
-    // Sources still holding something since the stop or the disable ended.
+    // Sources not yet seen holding nothing since the stop was released or the robot enabled (all of them
+    // while it is held).
     const Holding& waiting() const { return waiting_; }
 
   private:

@@ -127,7 +127,7 @@ void MainWindow::ShowStop() {
                          Msg::kSourceRemote};
     for (std::size_t i = 0; i < kDriveSourceCount; ++i)
         if (s.letGo[i]) waiting << Tr(names[i]);
-    if (!waiting.isEmpty() && !s.stop)
+    if (!waiting.isEmpty() && !s.stop && s.enabled)
         text += (text.isEmpty() ? "" : "  ") + Tr(Msg::kLetGoNote).arg(waiting.join(", "));
     if (stopBanner_->text() != text) stopBanner_->setText(text);
     if (stopBanner_->styleSheet() != "QLabel { font-weight: bold; border-radius: 6px; " + style + " }")

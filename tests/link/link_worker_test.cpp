@@ -153,6 +153,37 @@ TEST_F(LinkWorkerTest, StaleFrameGoesOutNeutralUntilFreshOnesCome) {
     worker.Stop(std::nullopt);
 }
 
+// A halted link sends the neutral frame with the LED of the frame set, however fresh the frames; a stop
+// holds it until cleared, whatever Halt says meanwhile (a tick that had not heard of the stop yet).
+TEST_F(LinkWorkerTest, HaltAndStopSendNeutralWithTheFramesLed) {
+    ControllerFrame pressed = NeutralFrame(false);
+    pressed[2] &= 0xFB;  // L1
+    QObject::connect(
+        &worker, &LinkWorker::frameWanted, &worker, [&] { worker.SetFrame(pressed, true); },
+        Qt::DirectConnection);
+    Begin({});
+    worker.SetFrame(pressed, true);
+    const std::string neutral =
+        "k FF FF FF 80 80 80 80 FB | buttons: - | RX=128 RY=128 LX=128 LY=128 | LED off";
+    auto next = [&](auto wanted) {
+        std::string line;
+        for (int i = 0; i < 20 && !wanted(line); ++i) line = sim->ReadLine(5000);
+        return line;
+    };
+    auto isNeutral = [&](const std::string& line) { return line == neutral; };
+    auto isHeld = [](const std::string& line) { return line.find("L1 |") != std::string::npos; };
+    EXPECT_TRUE(isHeld(next(isHeld)));
+    worker.Halt(true);
+    EXPECT_EQ(next(isNeutral), neutral);
+    EXPECT_EQ(sim->ReadLine(5000), neutral);  // and stays so
+    worker.StopNow();
+    worker.Halt(false);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(sim->ReadLine(5000), neutral);
+    worker.ClearStop();
+    EXPECT_TRUE(isHeld(next(isHeld)));
+    worker.Stop(std::nullopt);
+}
+
 // Told by how the discard ended, not by a stopwatch: on a loaded machine Stop may take long for other
 // reasons.
 TEST_F(LinkWorkerTest, StopDoesNotWaitOutTheOpeningDiscard) {
