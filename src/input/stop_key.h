@@ -30,5 +30,8 @@ class StopKeyGrab {
 // not while a native Wayland window has it. Grab still answers true there.
 std::unique_ptr<StopKeyGrab> MakeX11StopKeyGrab(const std::string& displayName,
                                                 std::function<void()> onPress);
+// The same on the server of an already open Xlib display (the one Qt uses; ProbeQtDisplay gives it): null
+// when `xlibDisplay` is null or the server cannot be reached.
+std::unique_ptr<StopKeyGrab> MakeX11StopKeyGrabBeside(void* xlibDisplay, std::function<void()> onPress);
 
 }  // namespace zanth

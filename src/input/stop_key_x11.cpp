@@ -275,4 +275,9 @@ std::unique_ptr<StopKeyGrab> MakeX11StopKeyGrab(const std::string& displayName,
     return std::make_unique<X11StopKeyGrab>(display, wakeFd, std::move(onPress));
 }
 
+std::unique_ptr<StopKeyGrab> MakeX11StopKeyGrabBeside(void* xlibDisplay, std::function<void()> onPress) {
+    if (!xlibDisplay) return nullptr;
+    return MakeX11StopKeyGrab(DisplayString(static_cast<Display*>(xlibDisplay)), std::move(onPress));
+}
+
 }  // namespace zanth

@@ -84,7 +84,7 @@ class StopKeyTest : public testing::Test {
         while (event.type != MapNotify);
         XSetInputFocus(other_, window_, RevertToParent, CurrentTime);
         XSync(other_, False);
-        grab_ = MakeX11StopKeyGrab(display_, [this] { ++presses_; });
+        grab_ = MakeX11StopKeyGrabBeside(other_, [this] { ++presses_; });
         ASSERT_NE(grab_, nullptr);
     }
     void TearDown() override {
