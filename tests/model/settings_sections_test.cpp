@@ -69,6 +69,24 @@ TEST_F(SettingsSectionsTest, ChangedSectionsReadBackTheSame) {
     EXPECT_EQ(back.match, MatchPlan::Default());
 }
 
+// The close save of a file changed meanwhile, handed the sections as they were read, keeps the outside edits.
+TEST_F(SettingsSectionsTest, AnOutsideEditOfTheSectionsIsKept) {
+    // Written otherwise than the program would: the program's own spelling is no change of this run's.
+    std::ofstream(path_, std::ios::binary)
+        << "[STOP]\nKEY=pause\n[MATCH]\nNAME=A\nPHASES=1\nPHASE1=P, 5,-1,1\n";
+    const Settings read = LoadSettings(path_);
+    StartupInfo info;
+    info.languageName = "English";
+    ControllerModel model;
+    BuildModel(model, AppContext(info), read);
+    RememberSettingsAsRead(path_, read, model);
+    std::ofstream(path_, std::ios::binary) << "[STOP]\nKEY=F2\n[MATCH]\nNAME=B\nPHASES=1\nPHASE1=P,5,-1,1\n";
+    ASSERT_TRUE(SaveSettings(path_, model, read.port, {}, nullptr, &read.stop, &read.match).ok);
+    const Settings now = LoadSettings(path_);
+    EXPECT_EQ(now.stop.key, StopKeyByName("F2"));
+    EXPECT_EQ(now.match.name, "B");
+}
+
 TEST_F(SettingsSectionsTest, BadValuesGiveTheirDefaults) {
     const std::string longName(60, 'n');
     const struct {
