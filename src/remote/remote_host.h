@@ -6,10 +6,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocketServer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "remote/host_calls.h"
@@ -43,6 +45,7 @@ class RemoteHost : public QObject {
     void Answer(quint64 id, bool allow);
     void SetAsk(bool ask) { ask_ = ask; }
     void SetHello(const QByteArray& hello) { hello_ = hello; }
+    void SetStopHook(std::function<void()> hook) { stopHook_ = std::move(hook); }
 
     // The server's waiting call, run here.
     Q_INVOKABLE void TakeCall();
@@ -137,6 +140,7 @@ class RemoteHost : public QObject {
     quint64 feedVersion_ = 0;
     std::int64_t lastStateUs_ = 0;
     DrivePacer drive_;
+    std::function<void()> stopHook_;
 };
 
 }  // namespace zanth

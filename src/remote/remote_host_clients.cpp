@@ -55,6 +55,7 @@ void RemoteHost::Admit(Client& c) {
 
 // Every ask counts: the session decides what a stop of a stopped robot does.
 void RemoteHost::AskStop(const Client& c) {
+    if (stopHook_) stopHook_();
     qCInfo(lcRemote).noquote() << "client asked to stop the robot:" << Printable(c.name) << c.address;
     emit stopAsked(c.id, c.name);
 }

@@ -80,7 +80,10 @@ bool RemoteServer::Start(const RemoteOptions& options, const QByteArray& hello, 
     QStringList hosts;
     QString why;
     // Binding takes a moment and tells at once whether the port can be had.
-    calls_.Run(host, [&] { ok = host->Listen(options, &port, &hosts, &why, &inUse); });
+    calls_.Run(host, [&] {
+        host->SetStopHook(stopHook_);
+        ok = host->Listen(options, &port, &hosts, &why, &inUse);
+    });
     if (!ok) {
         EndHost(host);
         started_.reason =
@@ -185,6 +188,11 @@ void RemoteServer::SetHello(const QByteArray& hello) {
 
 void RemoteServer::Publish(const RemoteFeed& feed) {
     if (board_) board_->SetFeed(feed);
+}
+
+void RemoteServer::SetStopHook(std::function<void()> hook) {
+    stopHook_ = std::move(hook);
+    OnHost([this](RemoteHost& h) { h.SetStopHook(stopHook_); });
 }
 
 void RemoteServer::SetDriveState(const RemoteDriveState& drive) {

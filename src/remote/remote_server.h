@@ -138,6 +138,10 @@ class RemoteServer : public QObject {
     // Whether the robot is stopped or disabled, and the match: told every client on change and with its
     // hello, kept over a restart of the server. GUI thread.
     void SetDriveState(const RemoteDriveState& drive);
+    // Run on the server's own thread the moment a client's stop is read, before stopAsked reaches the
+    // session's thread: the session halts the link there, so that the stop reaches the robot even while its
+    // own thread is busy. Kept over a restart of the server.
+    void SetStopHook(std::function<void()> hook);
     // Why the file that tells scripts where the server is could not be written; empty when it was.
     void SetFileProblem(const QString& why) { started_.fileProblem = why; }
 
@@ -159,6 +163,7 @@ class RemoteServer : public QObject {
     HostCalls calls_;
     RemoteStatus started_;
     RemoteDriveState drive_;
+    std::function<void()> stopHook_;
     QString key_;  // kept over a restart of the server when no key is given
 };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <future>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,6 +111,16 @@ TEST_F(AskingServerTest, AStopIsHeardOnceWithItsClientsNameAndNeverFromOneThatWa
     ASSERT_TRUE(pupil->Heard("pong"));
     QCoreApplication::processEvents();
     EXPECT_EQ(asked, (std::vector<std::pair<quint64, std::string>>{{id, "Pupil"}}));
+}
+
+// The session's thread may be stuck in a file or a dialog: the stop is handed on from the server's own.
+TEST_F(RemoteServerTest, AStopRunsTheHookWhileTheSessionsThreadIsBusy) {
+    std::promise<void> hooked;
+    server_.SetStopHook([&hooked] { hooked.set_value(); });
+    auto c = Greeted();
+    c->Say(R"({"type":"stop"})");
+    c->socket.flush();
+    EXPECT_EQ(hooked.get_future().wait_for(5s), std::future_status::ready);  // no events run meanwhile
 }
 
 TEST_F(RemoteServerTest, TheDriveStateReachesEveryClientAndANewOnesHello) {
