@@ -352,7 +352,7 @@ constexpr UiTextTable kEnglish{
     "remote clients",
     "Stop key:",
     "Start disabled (Enable before driving)",
-    "Gamepad stop: Back + Start held together",
+    "Gamepad stop: Back + Start together",
     "The stop key works only while this window has the focus (%1).",
     "Stopped by %1",
     "Stop released: each source drives again once let go",

@@ -119,7 +119,8 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
     const SaveResult saved =
         readError_.empty()
             ? SaveSettings(settingsPath, model_, comPortIndex(), rememberedDevice(),
-                           remoteTouched_ ? &remoteSettings_ : nullptr, &stopSettings_)
+                           remoteTouched_ ? &remoteSettings_ : nullptr, &stopSettings_,
+                           &matchPlan_)
             : SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
     // Last: closing the sound may wait for a file being decoded, and the settings must not.
     sound_->Close();

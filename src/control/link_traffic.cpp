@@ -141,6 +141,10 @@ void LinkTraffic::NoteDrive(DriveNote what, const std::string& who) {
     }
 }
 
+void LinkTraffic::NoteMatch(const std::string& summary) {
+    monitor_.OnDrive(app_.Tr(Msg::kMatchTitle), summary, LinkClockUs());
+}
+
 void LinkTraffic::SetRemoteClients(const QList<RemoteClientView>& clients) {
     QStringList each;
     for (const RemoteClientView& c : clients)

@@ -76,6 +76,8 @@ class LinkTraffic : public QObject {
     void NoteRemote(const RemoteEvent& event);
     // The robot was stopped (by `who`, as the banner names it), released, enabled or disabled.
     void NoteDrive(DriveNote what, const std::string& who);
+    // The one line that sums up a practice match.
+    void NoteMatch(const std::string& summary);
     // The remote clients as the monitor lists them; empty when none.
     void SetRemoteClients(const QList<RemoteClientView>& clients);
     const QString& remoteClients() const { return remoteClients_; }

@@ -58,6 +58,7 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
       remoteSettings_(settings.remote),
       stopSettings_(settings.stop) {
     BuildModel(model_, app_, settings);
+    SetMatchPlan(settings.match);
     mixer_ = std::make_unique<InputMixer>(model_, *keyboard_, *gamepad_, *remote_);
     SetUpTaps();
     gamepad_->Choose(model_.pad);
@@ -159,6 +160,7 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
     SetRightStick(inputs, sliderX, sliderY, moves);
     localRight_ = {model_.rightStickX, model_.rightStickY};
     mixer_->Sticks(model_);
+    if (state_.matchState == MatchState::kRunning || state_.matchState == MatchState::kPaused) MatchTick();
     GateTick(ledBefore);
 
     // Written by hand: a formatted print on every tick was a noticeable share of the idle program's time.

@@ -13,6 +13,7 @@
 #include "base/app_context.h"
 #include "control/drive_gate.h"
 #include "control/link_supervisor.h"
+#include "control/match_clock.h"
 #include "control/monitor_model.h"
 #include "control/press_latch.h"
 #include "input/input_state.h"
@@ -72,6 +73,13 @@ struct PanelState : LinkStatus {
     // The stop key reaches the program only while its window has the focus: why (empty when it is grabbed
     // for the whole desktop, or not wanted now).
     std::string stopKeyProblem;
+    // The practice match: its state, the phase it is in and the time left ("1:59"; empty when none runs),
+    // and whether the match holds the robot (a countdown, a pause).
+    MatchState matchState = MatchState::kIdle;
+    std::string matchPhase;
+    std::string matchTime;
+    std::int64_t matchLeftMs = 0;
+    bool matchHolds = false;
 };
 
 // Slider positions the tick moved (the gamepad's right stick, a pending self-neutral); the window follows.
@@ -216,6 +224,19 @@ class ControlSession : public QObject {
     // The stop key, Start disabled and the gamepad's chord, as Operation Setting changed them.
     void SetStopSettings(const StopSettings& settings);
 
+    // ---- The practice match (session_match.cpp)
+    // Starts `plan` (kept for the next run): its phases sound, the robot is held where a phase does not
+    // drive, the drive is recorded to a file named after the match, and at its end the robot is stopped and
+    // the monitor sums it up. False while one runs.
+    bool StartMatch(const MatchPlan& plan);
+    // Pauses a running match, resumes a paused one.
+    bool PauseMatch();
+    bool AbortMatch();
+    const MatchClock& match() const { return match_; }
+    // The plan as it will be saved; the next Start takes it.
+    const MatchPlan& matchPlan() const { return matchPlan_; }
+    void SetMatchPlan(const MatchPlan& plan);
+
     // ---- Remote control (remote_control.cpp)
     // Turns the server on (the user's choice, kept in [REMOTE] at close). False with the reason.
     bool StartRemote(const RemoteOptions& options, QString* reason);
@@ -280,6 +301,11 @@ class ControlSession : public QObject {
     void GrabStopKey();
     void PublishDrive();
     ControllerFrame Gated(const ControllerFrame& frame) const;
+    // ---- The match (session_match.cpp)
+    void MatchTick();
+    void EndMatch();
+    void RecordMatch();
+    void PlayPhaseSound(int phase);
     // ---- Taps (session_taps.cpp)
     void SetUpTaps();
     void WatchKeyEvents();
@@ -324,6 +350,10 @@ class ControlSession : public QObject {
     std::unique_ptr<StopKeyGrab> stopKey_;
     bool stopKeyGrabbed_ = false;
     bool chordHeld_ = false;  // Back + Start were down at the last tick
+    MatchClock match_;
+    MatchPlan matchPlan_;
+    std::optional<MatchTally> tally_;  // while a match runs
+    bool matchRecording_ = false;      // the recording under way is the match's
 };
 
 }  // namespace zanth

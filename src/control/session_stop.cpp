@@ -143,8 +143,9 @@ void ControlSession::GateTick(int ledBefore) {
         if (chord && !chordHeld_) EmergencyStop(StopBy::kGamepad);
         chordHeld_ = chord;
     }
-    const bool wasDriving = gate_->driving();
-    const bool driving = gate_->Drives(WhatSourcesHold());
+    const bool wasDriving = state_.driving;
+    // A match's countdown or pause holds the robot too, without a stop to leave.
+    const bool driving = gate_->Drives(WhatSourcesHold()) && !state_.matchHolds;
     // Nothing a source does while the robot is held changes it, the LED included.
     if (!wasDriving) model_.ledItem().latched = ledBefore;
     link_->Halt(!driving);
@@ -163,11 +164,13 @@ void ControlSession::PublishDrive() {
         drive.stoppedAt = StopTimeText(*state_.stop);
     }
     drive.enabled = gate_->enabled();
+    drive.matchPhase = state_.matchTime.empty() ? std::string() : state_.matchPhase;
+    drive.matchTime = state_.matchTime;
     remote_->SetDriveState(drive);
 }
 
 ControllerFrame ControlSession::Gated(const ControllerFrame& frame) const {
-    return gate_->driving() ? frame : NeutralFrame(LedLit(frame));
+    return state_.driving ? frame : NeutralFrame(LedLit(frame));
 }
 
 }  // namespace zanth

@@ -158,6 +158,7 @@ void MainWindow::ShowState() {
     remoteMark_->setVisible(!mark.isEmpty());
     ShowLinkReadouts();
     ShowStop();
+    ShowMatch();
 }
 
 // ---- Connect / Disconnect
@@ -194,10 +195,13 @@ void MainWindow::OnOperationSetting() {
         dialog->setNamesEncoding(model().textEncoding);
         dialog->setPadChoice(model().pad);
         dialog->setRumble(model().rumble);
+        dialog->setStopSettings(session_->stopSettings());
         if (dialog->exec() != QDialog::Accepted) return;
         ApplyMappingRows(dialog->rows(), model());
         session_->ChoosePad(dialog->padChoice());
         session_->SetRumble(dialog->rumble());
+        session_->SetStopSettings(dialog->stopSettings());
+        stopButton_->setToolTip(StopTip());
     });
     update();
 }

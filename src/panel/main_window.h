@@ -31,6 +31,7 @@ namespace zanth {
 class BatteryMeter;
 class LinkIndicator;
 class LinkMonitorWindow;
+class MatchDialog;
 class RemoteWindow;
 
 // The main window: the controller picture with its controls. The controller itself (model, devices, sound,
@@ -117,6 +118,9 @@ class MainWindow : public QDialog {
     // Enable / Disable.
     QPushButton* stopButton() const { return stopButton_; }
     QLabel* stopBanner() const { return stopBanner_; }
+    // The practice match's dialog (once opened) and the time left the window shows.
+    MatchDialog* matchDialog() const { return match_; }
+    QLabel* matchTime() const { return matchTime_; }
     QPushButton* releaseButton() const { return releaseButton_; }
     QPushButton* enableButton() const { return enableButton_; }
     // Tests answer the question before a stop is released themselves.
@@ -173,6 +177,11 @@ class MainWindow : public QDialog {
     void ShowActivityMark(Msg mark);
     // ---- The emergency stop and enable (main_window_stop.cpp)
     void BuildStopControls();
+    // ---- The practice match (main_window_match.cpp)
+    void BuildMatchControls();
+    void OpenMatch();
+    void ShowMatch();
+    QString StopTip() const;
     void ShowStop();
     void OnReleaseClicked();
     bool AskRelease(const QString& question);
@@ -232,6 +241,9 @@ class MainWindow : public QDialog {
     QPushButton* enableButton_ = nullptr;
     QPushButton* releaseButton_ = nullptr;
     QLabel* stopBanner_ = nullptr;
+    MatchDialog* match_ = nullptr;  // made on first use, then only hidden
+    QLabel* matchPhase_ = nullptr;
+    QLabel* matchTime_ = nullptr;
     std::function<bool(const QString&)> confirmRelease_ = [this](const QString& q) { return AskRelease(q); };
     std::uint64_t blinkSeen_ = 0;
     std::chrono::steady_clock::time_point blinkAt_{};

@@ -46,8 +46,7 @@ void MainWindow::BuildStopControls() {
         "QPushButton { background: #c00000; color: white; font-size: 26px; font-weight: bold; border: 3px "
         "solid "
         "#600000; border-radius: 10px; } QPushButton:pressed { background: #800000; }");
-    stopButton_->setToolTip(
-        PlainTip(Tr(Msg::kStopTip).arg(QString::fromStdString(StopKeyName(session_->stopSettings().key)))));
+    stopButton_->setToolTip(StopTip());
     connect(stopButton_, &QPushButton::pressed, this, [this] { session_->EmergencyStop(StopBy::kButton); });
 
     enableButton_ = new QPushButton(this);
@@ -69,6 +68,10 @@ void MainWindow::BuildStopControls() {
     releaseButton_->setFocusPolicy(Qt::NoFocus);
     releaseButton_->setAutoDefault(false);
     connect(releaseButton_, &QPushButton::clicked, this, &MainWindow::OnReleaseClicked);
+}
+
+QString MainWindow::StopTip() const {
+    return PlainTip(Tr(Msg::kStopTip).arg(QString::fromStdString(StopKeyName(session_->stopSettings().key))));
 }
 
 // A stop is left only by this deliberate act; the end of a match stopped the robot as planned and asks

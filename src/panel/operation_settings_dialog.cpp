@@ -84,7 +84,7 @@ void OperationSettingsDialog::BuildControls() {
     auto text = [&](Msg id) { return QString::fromUtf8(app.Tr(id)); };
 
     setWindowTitle(text(Msg::kOperationTitle));
-    setFixedSize(Du(0, 0, 437, 267).size());
+    setFixedSize(Du(0, 0, 437, 285).size());
 
     // Creation order is the tab order: list, keyboard, game pad, data view, then the buttons.
     settingGroup_ = new QGroupBox(text(Msg::kOperationTitle), this);
@@ -136,6 +136,7 @@ void OperationSettingsDialog::BuildControls() {
     okButton_->setDefault(true);
     cancelButton_ = new QPushButton(text(Msg::kCancel), this);
     cancelButton_->setGeometry(Du(380, 246, 50, 14));
+    BuildStopRow();
 }
 
 void OperationSettingsDialog::FillControls() {

@@ -14,6 +14,7 @@
 #include "input/input_state.h"
 #include "input/mapping.h"
 #include "model/pad_choice.h"
+#include "model/settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -59,6 +60,10 @@ class OperationSettingsDialog : public QDialog {
     const PadChoice& padChoice() const { return chosen_; }
     void setRumble(bool on);
     bool rumble() const;
+    // The stop key, Start disabled and the gamepad's stop chord (operation_settings_stop.cpp).
+    void setStopSettings(const StopSettings& stop);
+    StopSettings stopSettings() const;
+    QComboBox* stopKeyBox() const { return stopKey_; }
     int currentRow() const { return current_; }
 
     // Replaces the file dialogs (tests).
@@ -98,6 +103,7 @@ class OperationSettingsDialog : public QDialog {
   private:
     TextEncoding namesEncoding_ = TextEncoding::kUtf8;
     void BuildControls();
+    void BuildStopRow();
     void FillControls();
     void ConnectSignals();
     void OnRowChanged(int r);
@@ -172,6 +178,9 @@ class OperationSettingsDialog : public QDialog {
     QLabel* padChoiceLabel_ = nullptr;
     QComboBox* padChoice_ = nullptr;
     QCheckBox* rumble_ = nullptr;
+    QComboBox* stopKey_ = nullptr;
+    QCheckBox* startDisabled_ = nullptr;
+    QCheckBox* padChord_ = nullptr;
     QTreeWidget* dataList_ = nullptr;
     QPushButton* saveButton_ = nullptr;
     QPushButton* loadButton_ = nullptr;
