@@ -40,6 +40,7 @@ class MatchDialog : public QDialog {
 
     const MatchPlan& plan() const { return plan_; }
     void SetPlan(const MatchPlan& plan);
+    // The clock as it stands; the caller calls it on every tick while the dialog is shown.
     void Show(const MatchView& view);
 
     QLineEdit* nameEdit() const { return name_; }
