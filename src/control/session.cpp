@@ -92,7 +92,8 @@ ControlSession::ControlSession(const AppContext& app, const Settings& settings, 
 ControlSession::~ControlSession() {
     // Whoever listened may be gone already.
     remote_->blockSignals(true);
-    stopKey_.reset();  // its thread calls into this session
+    stopKey_.reset();          // its thread calls into this session
+    remote_->SetStopHook({});  // the server's thread would call into the link
     supervisor_->CancelTries();
     if (!closed_) {
         // The neutral frame first, as at Close: nothing below may hold the robot with a press on it.

@@ -233,6 +233,8 @@ class ControlSession : public QObject {
     bool PauseMatch();
     bool AbortMatch();
     const MatchClock& match() const { return match_; }
+    // Time left as the clock says now (before a start: the whole plan's).
+    std::int64_t MatchTimeLeftMs() const;
     // The plan as it will be saved; the next Start takes it.
     const MatchPlan& matchPlan() const { return matchPlan_; }
     void SetMatchPlan(const MatchPlan& plan);

@@ -36,6 +36,10 @@ bool ControlSession::StartMatch(const MatchPlan& plan) {
     return true;
 }
 
+std::int64_t ControlSession::MatchTimeLeftMs() const {
+    return match_.TimeLeftMs(MatchNow());
+}
+
 void ControlSession::SetMatchPlan(const MatchPlan& plan) {
     if (match_.SetPlan(plan)) matchPlan_ = match_.plan();
 }
@@ -80,7 +84,11 @@ void ControlSession::EndMatch() {
             qCWarning(lcControl).noquote() << "the match's recording:" << QString::fromStdString(error);
         matchRecording_ = false;
     }
-    if (tally_) traffic_->NoteMatch(MatchSummaryText(*tally_, app_.language));
+    if (tally_) {
+        const std::string summary = MatchSummaryText(*tally_, app_.language);
+        qCInfo(lcControl).noquote() << QString::fromStdString(summary);
+        traffic_->NoteMatch(summary);
+    }
     tally_.reset();
     MatchTick();
 }
@@ -88,15 +96,7 @@ void ControlSession::EndMatch() {
 // Once per control tick while a match is under way, and at each change of it.
 void ControlSession::MatchTick() {
     const MatchTime now = MatchNow();
-    for (const MatchEvent& e : match_.Advance(now)) {
-        if (e.kind == MatchEvent::Kind::kEnded) {
-            qCInfo(lcControl) << "match ended";
-            EmergencyStop(StopBy::kMatchEnd);
-            EndMatch();
-            return;
-        }
-        PlayPhaseSound(e.phase);
-    }
+    // The span since the last tick counts as what it was: fed before the events change it.
     if (tally_) {
         MatchSample sample;
         sample.now = now;
@@ -106,6 +106,15 @@ void ControlSession::MatchTick() {
         sample.stopped = state_.stop.has_value() || !state_.enabled;
         sample.drives = match_.Drives(now);
         tally_->Feed(sample);
+    }
+    for (const MatchEvent& e : match_.Advance(now)) {
+        if (e.kind == MatchEvent::Kind::kEnded) {
+            qCInfo(lcControl) << "match ended";
+            EmergencyStop(StopBy::kMatchEnd);
+            EndMatch();
+            return;
+        }
+        PlayPhaseSound(e.phase);
     }
     const int phase = match_.phase();
     const auto& phases = match_.plan().phases;

@@ -27,7 +27,9 @@ bool OffCentre(int value) {
 
 void ControlSession::SetUpStop(SessionParts& parts) {
     gate_ = std::make_unique<DriveGate>(stopSettings_.startDisabled);
-    // A client may stop the robot; none may release it.
+    // A client may stop the robot; none may release it. The server's thread halts the link as it reads the
+    // stop, as the stop key's thread does: a busy GUI thread does not delay it.
+    remote_->SetStopHook([link = link_.get()] { link->StopNow(); });
     connect(remote_.get(), &RemoteServer::stopAsked, this,
             [this](quint64, const QString& name) { EmergencyStop(StopBy::kRemote, name.toStdString()); });
     makeStopKey_ = std::move(parts.stopKey);

@@ -67,7 +67,7 @@ void MainWindow::ShowMatch() {
         MatchView view;
         view.state = s.matchState;
         view.phaseName = s.matchPhase;
-        view.timeLeftMs = s.matchLeftMs;
+        view.timeLeftMs = session_->MatchTimeLeftMs();
         match_->Show(view);
     }
 }
