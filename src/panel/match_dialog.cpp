@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -90,6 +91,14 @@ MatchDialog::MatchDialog(const AppContext& app, const MatchPlan& plan, const QSt
     connect(table_, &QTableWidget::cellChanged, this, &MatchDialog::TakeCell);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &MatchDialog::UpdateEnabled);
     FillTable();
+    table_->resizeColumnsToContents();
+    // Every column whole, and room for a name longer than the default ones: the table would scroll sideways
+    // and hide whether a phase drives.
+    int width = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width() +
+                fontMetrics().horizontalAdvance(QStringLiteral("Countdown to the endgame"));
+    for (int c = kName + 1; c < kColumns; ++c)
+        width += std::max(table_->horizontalHeader()->sectionSizeHint(c), table_->columnWidth(c));
+    table_->setMinimumWidth(width);
     Show(MatchView{MatchState::kIdle, {}, MatchClock(plan_).TimeLeftMs(MatchTime{0})});
 }
 
@@ -102,6 +111,8 @@ QWidget* MatchDialog::BuildButtons() {
     up_ = new QPushButton(Tr(Msg::kMatchUp), box);
     down_ = new QPushButton(Tr(Msg::kMatchDown), box);
     start_ = new QPushButton(Tr(Msg::kMatchStart), box);
+    // Enter starts the match: the dialog is opened to run one. The other buttons take no Enter.
+    start_->setDefault(true);
     pause_ = new QPushButton(Tr(Msg::kMatchPause), box);
     abort_ = new QPushButton(Tr(Msg::kMatchAbort), box);
     for (QPushButton* b : {add_, remove_, up_, down_}) row->addWidget(b);

@@ -44,7 +44,7 @@ find_window 5 "^Zanth" >/dev/null
 xdotool key m
 find_window 10 "^Practice Match$" || fail "no match dialog"
 DIALOG=$FOUND
-xdotool mousemove --window "$DIALOG" 201 240 click 1
+timeout 10 xdotool windowfocus --sync "$DIALOG" key Return  # Start is the default button
 wait_for 5 grep -q "match started: Final" "$WORK/emulator.log" || fail "the match did not start: $(tail -3 "$WORK/emulator.log")"
 wait_for 3 last_is "$NEUTRAL" || fail "the countdown did not hold the robot: $(tail -n1 "$SIM_LOG")"
 wait_for 10 last_is "k FF FF EF" || fail "the drive phase did not drive"
