@@ -1,11 +1,10 @@
 // X11 back-end of the stop key: a passive grab of one key on the root window, on a connection and a thread of
-// its own. Every Xlib call on that connection is made on the grab's thread (after it is opened and before it
-// is closed), so Xlib needs no XInitThreads; Grab and Release hand their work over and wait for the answer.
+// its own. Every Xlib call on that connection after it is opened is made on the grab's thread, so it needs no
+// lock of ours; Grab and Release hand their work over and wait for the answer.
 // Xlib's macros (KeyPress, None, Bool, ...) clash with Qt's names, so this file includes no Qt header.
-#include <X11/XKBlib.h>
-#include <X11/Xlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +18,13 @@
 #include <utility>
 
 #include "input/stop_key.h"
+
+// Last: Xlibint.h defines min and max as macros.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace zanth {
 namespace {
@@ -57,6 +63,9 @@ int NoteError(Display* display, XErrorEvent* error) {
 thread_local bool onGrabConnection = false;
 std::atomic<XIOErrorHandler> replacedIoHandler{nullptr};
 
+// When a handler returns, libX11 1.8 hands the display back to the call that found the loss unlocked, and
+// that call unlocks it once more: harmless with glibc's mutexes, and seen only when the server goes in the
+// middle of a call, since a closed connection is noticed by the grab before Xlib reads from it (MarkLost).
 int NoteConnectionLost(Display* display) {
     if (onGrabConnection) return 0;
     const XIOErrorHandler replaced = replacedIoHandler.load();
@@ -82,9 +91,6 @@ class X11StopKeyGrab final : public StopKeyGrab {
         Wake();
         thread_.join();
         close(wakeFd_);
-        const bool wasOn = std::exchange(onGrabConnection, true);
-        XCloseDisplay(display_);  // the server drops this connection's grabs with it
-        onGrabConnection = wasOn;
     }
     X11StopKeyGrab(const X11StopKeyGrab&) = delete;
     X11StopKeyGrab& operator=(const X11StopKeyGrab&) = delete;
@@ -128,15 +134,34 @@ class X11StopKeyGrab final : public StopKeyGrab {
             TakeEvents();  // also those a round trip of Serve has queued
             pollfd ready[2] = {{wakeFd_, POLLIN, 0}, {lost_ ? -1 : ConnectionNumber(display_), POLLIN, 0}};
             if (poll(ready, 2, -1) < 0 && errno != EINTR) break;
-            if (ready[1].revents & (POLLHUP | POLLERR)) lost_ = true;  // never polled again: no spinning
+            if ((ready[1].revents & (POLLHUP | POLLERR)) || ((ready[1].revents & POLLIN) && PeerClosed()))
+                MarkLost();  // never polled again: no spinning
             if (ready[0].revents & POLLIN) {
                 std::uint64_t count;
                 [[maybe_unused]] const auto got = read(wakeFd_, &count, sizeof count);
             }
         }
+        // Here, not in the destructor: a connection that Xlib found lost stays locked to this thread. The
+        // server drops the connection's grabs with it.
+        XCloseDisplay(display_);
         std::lock_guard lock(mutex_);
         ended_ = true;
         answered_.notify_all();
+    }
+
+    // The server closed the connection (or reset it: it ended with our requests unread).
+    bool PeerClosed() const {
+        char byte;
+        const auto got = recv(ConnectionNumber(display_), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    }
+    // Seen here before Xlib saw it: Xlib is told as its own I/O error path would (the flag makes every later
+    // call, XCloseDisplay's included, leave the connection alone). That path itself, when it runs after a
+    // handler returned, unlocks the display once too often (libX11 1.8); this way it runs only when the
+    // server goes in the middle of a request.
+    void MarkLost() {
+        lost_ = true;
+        display_->flags = display_->flags | XlibDisplayIOError;
     }
 
     // Carries out the request waiting, if any. False once the grab is to end.
@@ -149,6 +174,7 @@ class X11StopKeyGrab final : public StopKeyGrab {
         lock.unlock();
         // Every key event the server sent before this request is taken first: a press it delivered to the
         // grab before Release still stops the robot.
+        if (!lost_ && PeerClosed()) MarkLost();
         if (!lost_) XSync(display_, False);
         TakeEvents();
         Answer answer;
