@@ -34,7 +34,7 @@ std::string StopTimeText(const StopRecord& stop);
 // While it may not, only the neutral frame goes out. Plain rules: the session asks, the link obeys.
 class DriveGate {
   public:
-    explicit DriveGate(bool startDisabled) : enabled_(!startDisabled) { waiting_.fill(true); }
+    explicit DriveGate(bool startDisabled) : enabled_(!startDisabled) {}
 
     // Anyone may stop, also while stopped: the first stop is the one kept, until released.
     // True when this stopped the robot.

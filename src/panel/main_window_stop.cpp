@@ -71,7 +71,11 @@ void MainWindow::BuildStopControls() {
 }
 
 QString MainWindow::StopTip() const {
-    return PlainTip(Tr(Msg::kStopTip).arg(QString::fromStdString(StopKeyName(session_->stopSettings().key))));
+    QString tip = Tr(Msg::kStopTip).arg(QString::fromStdString(StopKeyName(session_->stopSettings().key)));
+    // Connected without the desktop-wide grab (another program holds the key, no X server): said here.
+    if (const std::string& problem = session_->state().stopKeyProblem; !problem.empty())
+        tip += "\n\n" + Tr(Msg::kStopKeyWindowOnly).arg(QString::fromStdString(problem));
+    return PlainTip(tip);
 }
 
 // A stop is left only by this deliberate act; the end of a match stopped the robot as planned and asks
@@ -141,6 +145,7 @@ void MainWindow::ShowStop() {
     const QString enableText = Tr(s.enabled ? Msg::kDisable : Msg::kEnable);
     if (enableButton_->text() != enableText) enableButton_->setText(enableText);
     enableButton_->setEnabled(!s.stop);
+    if (const QString tip = StopTip(); stopButton_->toolTip() != tip) stopButton_->setToolTip(tip);
 }
 
 }  // namespace zanth

@@ -304,6 +304,31 @@ TEST_F(PlaybackTest, AKeyPressStopsPlaybackAndTheLiveFrameGoesNext) {
     EXPECT_EQ(sent_[i].bytes[3], 0xFB) << "L1 held, L2 not";
 }
 
+// A stop ends a played session like a key does, and from then on only the neutral frame goes out, whatever
+// a source holds; the monitor says who stopped it.
+TEST_F(PlaybackTest, AStopEndsPlaybackAndOnlyTheNeutralFrameFollows) {
+    Connect({});
+    std::string error;
+    ASSERT_TRUE(PlayNow(HeldL2Session(PathOf("l2.zsr"), 200), &error)) << error;
+    ASSERT_TRUE(Drive([&] { return !sent_.empty() && sent_.back().playedIndex >= 2; }, 10s));
+    session_->EmergencyStop(StopBy::kRemote, "phone");
+    EXPECT_FALSE(traffic().playing());
+    Key(kItemL1, true);
+    const std::size_t after = sent_.size();
+    ASSERT_TRUE(Drive([&] { return sent_.size() >= after + 4; }, 5s));
+    const ControllerFrame neutral = NeutralFrame(true);
+    for (std::size_t i = after + 1; i < sent_.size(); ++i) {
+        EXPECT_EQ(sent_[i].playedIndex, -1) << i;
+        EXPECT_TRUE(std::equal(neutral.begin(), neutral.end(), sent_[i].bytes.begin() + 1)) << i;
+    }
+    bool told = false;
+    const MonitorModel& monitor = traffic().monitor();
+    for (std::size_t i = 0; i < monitor.rowCount() && !told; ++i)
+        told = monitor.row(i).kind == MonitorModel::Row::Kind::kDrive &&
+               monitor.row(i).note.find("phone") != std::string::npos;
+    EXPECT_TRUE(told);
+}
+
 struct Damaged {
     const char* what;
     std::string path;
