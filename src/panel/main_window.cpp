@@ -201,7 +201,6 @@ void MainWindow::OnOperationSetting() {
         session_->ChoosePad(dialog->padChoice());
         session_->SetRumble(dialog->rumble());
         session_->SetStopSettings(dialog->stopSettings());
-        stopButton_->setToolTip(StopTip());
     });
     update();
 }

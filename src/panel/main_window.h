@@ -241,6 +241,7 @@ class MainWindow : public QDialog {
     QPushButton* enableButton_ = nullptr;
     QPushButton* releaseButton_ = nullptr;
     QLabel* stopBanner_ = nullptr;
+    std::string stopTipFor_;        // the stop key and its problem the STOP button's tip was composed for
     MatchDialog* match_ = nullptr;  // made on first use, then only hidden
     QLabel* matchPhase_ = nullptr;
     QLabel* matchTime_ = nullptr;

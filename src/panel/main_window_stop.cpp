@@ -46,7 +46,6 @@ void MainWindow::BuildStopControls() {
         "QPushButton { background: #c00000; color: white; font-size: 26px; font-weight: bold; border: 3px "
         "solid "
         "#600000; border-radius: 10px; } QPushButton:pressed { background: #800000; }");
-    stopButton_->setToolTip(StopTip());
     connect(stopButton_, &QPushButton::pressed, this, [this] { session_->EmergencyStop(StopBy::kButton); });
 
     enableButton_ = new QPushButton(this);
@@ -145,7 +144,12 @@ void MainWindow::ShowStop() {
     const QString enableText = Tr(s.enabled ? Msg::kDisable : Msg::kEnable);
     if (enableButton_->text() != enableText) enableButton_->setText(enableText);
     enableButton_->setEnabled(!s.stop);
-    if (const QString tip = StopTip(); stopButton_->toolTip() != tip) stopButton_->setToolTip(tip);
+    // Composed only when what it says changed: ShowStop runs with every tick.
+    const std::string tipFor = std::to_string(session_->stopSettings().key) + s.stopKeyProblem;
+    if (tipFor != stopTipFor_) {
+        stopTipFor_ = tipFor;
+        stopButton_->setToolTip(StopTip());
+    }
 }
 
 }  // namespace zanth
