@@ -76,11 +76,6 @@ class X11StopKeyGrab final : public StopKeyGrab {
   public:
     X11StopKeyGrab(Display* display, int wakeFd, std::function<void()> onPress)
         : display_(display), onPress_(std::move(onPress)), wakeFd_(wakeFd) {
-        // The server ends the connection: the grab says so from then on, and the process goes on.
-        XSetIOErrorExitHandler(display_, ConnectionLost, this);
-        // A held key repeats as presses alone, without a release between them, so a repeat is told apart.
-        Bool detectable = False;
-        XkbSetDetectableAutoRepeat(display_, True, &detectable);
         thread_ = std::thread([this] { Run(); });
     }
     ~X11StopKeyGrab() override {
@@ -130,6 +125,11 @@ class X11StopKeyGrab final : public StopKeyGrab {
 
     void Run() {
         onGrabConnection = true;
+        // The server ends the connection: the grab says so from then on, and the process goes on.
+        XSetIOErrorExitHandler(display_, ConnectionLost, this);
+        // A held key repeats as presses alone, without a release between them, so a repeat is told apart.
+        Bool detectable = False;
+        XkbSetDetectableAutoRepeat(display_, True, &detectable);
         while (Serve()) {
             TakeEvents();  // also those a round trip of Serve has queued
             pollfd ready[2] = {{wakeFd_, POLLIN, 0}, {lost_ ? -1 : ConnectionNumber(display_), POLLIN, 0}};
