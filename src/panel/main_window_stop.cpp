@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include "model/settings.h"
 #include "panel/main_window.h"
@@ -104,7 +105,14 @@ bool MainWindow::AskRelease(const QString& question) {
 }
 
 bool MainWindow::StopKey(QKeyEvent* key) {
-    if (key->type() != QEvent::KeyPress || !IsStopKey(key, session_->stopSettings().key)) return false;
+    if (key->type() != QEvent::KeyPress) return false;
+    // Enter disables, as at a driver station; the sound list keeps it for its own switch.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && session_->linkRunning() &&
+        session_->state().enabled && !soundList_->hasFocus()) {
+        session_->SetEnabled(false);
+        return true;
+    }
+    if (!IsStopKey(key, session_->stopSettings().key)) return false;
     // While not connected the key is an ordinary key: nothing to stop, and the other programs keep it too.
     if (!session_->linkRunning()) return false;
     if (!key->isAutoRepeat()) session_->StopKeyPressed();

@@ -103,5 +103,14 @@ banner_gone() {
 wait_for 5 banner_gone || fail "the banner stayed after letting go"
 echo "0 button 2 1" >&5
 wait_for 5 last_is "k FF FF EF" || fail "the pad did not drive again after letting go: $(last); log: $(grep -E "stop|driving" "$WORK/emulator.log" | tail -5)"
+
+note "Enter disables, the Enable button enables once the button was let go of"
+xdotool key Return
+wait_for 5 last_is "$NEUTRAL" || fail "Enter did not disable: $(last)"
+click_at 79 562
+echo "0 button 2 0" >&5
+wait_for 5 banner_gone || fail "the banner stayed after Enable"
+echo "0 button 2 1" >&5
+wait_for 5 last_is "k FF FF EF" || fail "the pad did not drive after Enable: $(last)"
 echo "0 button 2 0" >&5
 close_connected_emulator
