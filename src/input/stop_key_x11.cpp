@@ -192,6 +192,8 @@ class X11StopKeyGrab final : public StopKeyGrab {
     }
 
     Answer TakeKey(int scanCode) {
+        // The key held already is kept: letting it go for a moment would let a press through.
+        if (!lost_ && keycode_ != 0 && keycode_ == scanCode + kKeycodeOffset) return {true, {}};
         LetGo();
         if (lost_) return {false, kServerGone};
         int minKeycode = 0, maxKeycode = 0;
