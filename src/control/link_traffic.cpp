@@ -123,6 +123,11 @@ void LinkTraffic::NoteRemote(const RemoteEvent& event) {
 }
 
 void LinkTraffic::NoteDrive(DriveNote what, const std::string& who) {
+    // The recording tells what the drive team did too, beside the neutral frames that went out.
+    constexpr SessionRecorder::Hold kHolds[] = {SessionRecorder::Hold::kStop, SessionRecorder::Hold::kRelease,
+                                                SessionRecorder::Hold::kEnable,
+                                                SessionRecorder::Hold::kDisable};
+    recorder_.MarkHold(LinkClockUs(), kHolds[static_cast<int>(what)]);
     switch (what) {
         case DriveNote::kStopped:
             monitor_.OnDrive(app_.Tr(Msg::kStop), Format(app_.Tr(Msg::kMonitorStopped), {who}),

@@ -21,6 +21,8 @@ using Kind = SessionFileError::Kind;
 constexpr std::string_view kMagic = "zanth-session";
 constexpr int kFormat = 1;
 constexpr int kFormatWithLost = 2;
+constexpr int kFormatWithHolds = 3;
+constexpr std::string_view kHoldWords[] = {"stop", "release", "disable", "enable"};
 // "0", a tab, the 9 bytes and the line break: no message line is shorter, so a file of this many bytes
 // per message holds no more messages than that.
 constexpr std::size_t kShortestMessageLine = 2 + kMessageBytes * 3;
@@ -109,7 +111,7 @@ class Parser {
         const std::vector<std::string_view> f = Fields(line);
         if (f[0] != kMagic || f.size() < 2) return Fault(Kind::kForeign);
         const std::optional<std::int64_t> format = Number(f[1], 1000000);
-        if (format && *format > kFormatWithLost) return Fault(Kind::kNewerFormat);
+        if (format && *format > kFormatWithHolds) return Fault(Kind::kNewerFormat);
         if (!format || *format < kFormat || f.size() != 5) return Fault(Kind::kDamaged, 1, "header");
         session_->header = SessionHeader{std::string(f[2]), std::string(f[3]), std::string(f[4])};
         session_->messages.reserve(static_cast<std::size_t>(fileSize_ / kShortestMessageLine));
@@ -129,13 +131,16 @@ class Parser {
             return {};
         }
         const bool lost = f[0] == "lost";
-        const std::optional<std::int64_t> offset = Number(lost ? f[1] : f[0], kLongestSessionUs);
+        const bool hold =
+            std::find(std::begin(kHoldWords), std::end(kHoldWords), f[0]) != std::end(kHoldWords);
+        const std::optional<std::int64_t> offset = Number(lost || hold ? f[1] : f[0], kLongestSessionUs);
         if (!offset)
             return Fault(Kind::kDamaged, number_, "bad time, or beyond a day after the first message");
         if (*offset < lastUs_) return Fault(Kind::kDamaged, number_, "time goes backwards");
         if (!messages.empty() && *offset - messages.back().offsetUs > kLongestPauseUs)
             return Fault(Kind::kDamaged, number_, "a pause of over ten minutes");
         lastUs_ = *offset;
+        if (hold) return {};  // what the drive team did; the messages carry what went out
         if (lost) {
             if (messages.empty())
                 return Fault(Kind::kDamaged, number_, "a lost port before the first message");
@@ -303,7 +308,8 @@ bool SessionRecorder::Begin(const std::string& path, const SessionHeader& header
     count_ = 0;
     error_ = 0;
     lastUs_ = markUs_ = 0;
-    lostMarked_ = formatRaised_ = false;
+    lostMarked_ = false;
+    format_ = kFormat;
     if (std::fprintf(file_, "%s\t%d\t%s\t%s\t%s\n", kMagic.data(), kFormat, Field(header.program).c_str(),
                      Field(header.port).c_str(), Field(header.device).c_str()) < 0)
         error_ = errno;
@@ -339,21 +345,35 @@ void SessionRecorder::Flush() {
 
 void SessionRecorder::MarkLost(std::int64_t atUs) {
     if (file_ == nullptr || count_ == 0 || lostMarked_) return;
-    if (!formatRaised_) {
-        // Same width: the format number is one digit.
-        const long end = std::ftell(file_);
-        if (std::fseek(file_, static_cast<long>(kMagic.size()) + 1, SEEK_SET) != 0 ||
-            std::fputc('0' + kFormatWithLost, file_) == EOF || std::fseek(file_, end, SEEK_SET) != 0) {
-            if (error_ == 0) error_ = errno;
-        }
-        formatRaised_ = true;
-    }
+    RaiseFormat(kFormatWithLost);
     markUs_ = std::clamp(atUs - firstUs_, lastUs_, lastUs_ + kLongestPauseUs);
     if (std::fprintf(file_, "lost\t%lld\n", static_cast<long long>(markUs_)) < 0 && error_ == 0)
         error_ = errno;
     lostMarked_ = true;
     // Nothing more may come for a while: what the port lost behind it is on disk now.
     Flush();
+}
+
+// A reader that does not know a line of the newer format names the file as newer instead of damaged.
+void SessionRecorder::RaiseFormat(int format) {
+    if (format <= format_) return;
+    // Same width: the format number is one digit.
+    const long end = std::ftell(file_);
+    if (std::fseek(file_, static_cast<long>(kMagic.size()) + 1, SEEK_SET) != 0 ||
+        std::fputc('0' + format, file_) == EOF || std::fseek(file_, end, SEEK_SET) != 0) {
+        if (error_ == 0) error_ = errno;
+    }
+    format_ = format;
+}
+
+void SessionRecorder::MarkHold(std::int64_t atUs, Hold hold) {
+    if (file_ == nullptr || count_ == 0) return;
+    RaiseFormat(kFormatWithHolds);
+    markUs_ = std::clamp(atUs - firstUs_, std::max(lastUs_, markUs_), lastUs_ + kLongestPauseUs);
+    if (std::fprintf(file_, "%s\t%lld\n", kHoldWords[static_cast<int>(hold)].data(),
+                     static_cast<long long>(markUs_)) < 0 &&
+        error_ == 0)
+        error_ = errno;
 }
 
 bool SessionRecorder::Finish(std::string* reason) {

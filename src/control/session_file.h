@@ -5,6 +5,7 @@
 //   zanth-session  <format>  <program and version>  <port>  <device>
 //   <microseconds after the first message>  <the 9 bytes in hex, separated by spaces>
 //   lost  <microseconds after the first message>
+//   stop | release | disable | enable  <microseconds after the first message>
 //   ...
 //   end  <number of messages>
 // The closing line tells a complete recording from one that was cut short. A "lost" line says that the port
@@ -16,7 +17,10 @@
 //
 // Format 1 has no "lost" lines. The recorder writes format 1 and turns it into format 2 when it writes the
 // first "lost" line, so that an older program names such a file as one of a newer version instead of
-// calling it damaged at that line, and still plays every recording without a lost port.
+// calling it damaged at that line, and still plays every recording without a lost port. Format 3 adds the
+// emergency stop and enable lines (the robot stopped, the stop released, disabled, enabled), raised to in the
+// same way; they tell what the drive team did, while the messages around them carry the neutral frames that
+// went out, so they change nothing that plays.
 //
 // Bounds no recording of ours reaches; a file beyond them is refused as damaged at its line:
 //   - a pause between two messages over kLongestPauseUs (the recorder writes a longer one as this long:
@@ -124,6 +128,9 @@ class SessionRecorder {
     // The port was lost at `atUs` (the link's clock): the pause up to the next message plays as neutral.
     // Once per pause; nothing before the first message.
     void MarkLost(std::int64_t atUs);
+    // The robot was stopped, released, disabled or enabled at `atUs`; nothing before the first message.
+    enum class Hold { kStop, kRelease, kDisable, kEnable };
+    void MarkHold(std::int64_t atUs, Hold hold);
     // Hands the lines written so far to the system (a killed program then loses none of them).
     void Flush();
     // Writes the closing line and closes the file; false with `reason` when anything could not be written.
@@ -132,13 +139,15 @@ class SessionRecorder {
     int count() const { return count_; }
 
   private:
+    void RaiseFormat(int format);
+
     std::FILE* file_ = nullptr;
     std::int64_t firstUs_ = 0;
     std::int64_t lastUs_ = 0;     // the last message's time, as written
     std::int64_t markUs_ = 0;     // the last line's time, as written
     std::int64_t flushedUs_ = 0;  // the link's time of the last flush
     bool lostMarked_ = false;     // a "lost" line follows the last message
-    bool formatRaised_ = false;
+    int format_ = 0;              // as the header says now
     int count_ = 0;
     int error_ = 0;  // the first errno of a failed write
 };

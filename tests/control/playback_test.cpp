@@ -223,6 +223,37 @@ TEST_F(PlaybackTest, APauseOfEightSecondsPlaysAsNeutralAtTheRhythm) {
     EXPECT_EQ(numbers, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
+// Stops and enables are written as lines of their own: the file's format says so (an older program calls it
+// newer, not damaged), whatever came first, and every message still plays.
+TEST(PlayedSession, StopAndEnableLinesRaiseTheFormatAndPlayNothing) {
+    const QTemporaryDir dir;
+    const WireMessage neutral = {'k', 0xFF, 0xFF, 0xFF, 0x80, 0x80, 0x80, 0x80, 0xF3};
+    for (const bool lostFirst : {false, true}) {
+        const std::string path = dir.filePath(lostFirst ? "a.zsr" : "b.zsr").toStdString();
+        SessionRecorder recorder;
+        std::string reason;
+        ASSERT_TRUE(recorder.Begin(path, {ProgramVersion(), "COM1", "/dev/null"}, &reason)) << reason;
+        recorder.MarkHold(0, SessionRecorder::Hold::kStop);  // before the first message: nothing
+        recorder.Add(SentMessage{neutral, 1000, -1});
+        if (lostFirst) recorder.MarkLost(2000);
+        recorder.MarkHold(3000, SessionRecorder::Hold::kStop);
+        recorder.Add(SentMessage{neutral, 4000, -1});
+        recorder.MarkHold(5000, SessionRecorder::Hold::kRelease);
+        recorder.Add(SentMessage{neutral, 6000, -1});
+        ASSERT_TRUE(recorder.Finish(&reason)) << reason;
+        std::ifstream in(path);
+        std::string header, text((std::istreambuf_iterator<char>(in)), {});
+        header = text.substr(0, text.find('\n'));
+        EXPECT_EQ(header.rfind("zanth-session\t3\t", 0), 0u) << header;
+        EXPECT_NE(text.find("\nstop\t2000\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\nrelease\t4000\n"), std::string::npos) << text;
+        SessionFileError fault;
+        const RecordedSession recorded = ReadSessionFile(path, &fault);
+        ASSERT_EQ(fault.kind, SessionFileError::Kind::kNone) << fault.detail;
+        EXPECT_EQ(recorded.messages.size(), 3u);
+    }
+}
+
 // The recorder marks a lost port; the pause after it plays as neutral though it is short, with the LED and
 // the command byte of the message before it; a long pause is cut and what follows moves up; the rest
 // plays as recorded.
@@ -378,7 +409,7 @@ std::vector<Damaged> DamagedFiles(const std::function<std::string(const std::str
         {"binary garbage", write("g.zsr", garbage), Kind::kForeign, Msg::kSessionForeign},
         {"100 MB", huge, Kind::kTooLarge, Msg::kSessionTooLarge},
         {"a FIFO", fifo, Kind::kUnreadable, Msg::kSessionUnreadable},
-        {"newer format", write("n.zsr", "zanth-session\t3\tx\ty\tz\n"), Kind::kNewerFormat,
+        {"newer format", write("n.zsr", "zanth-session\t4\tx\ty\tz\n"), Kind::kNewerFormat,
          Msg::kSessionNewer},
         {"time backwards", write("b.zsr", backwards), Kind::kDamaged, Msg::kCount},
         {"a message the link never sends", write("m.zsr", foreignMessage), Kind::kDamaged, Msg::kCount},
