@@ -13,15 +13,16 @@ class StopKeyGrab {
     virtual ~StopKeyGrab() = default;
     // Grabs the key of scan code `scanCode` (the program's key codes: X keycode - 8; Space = 57) for the
     // whole desktop, with any state of Caps Lock / Num Lock. False with the reason (another program holds the
-    // key, the X server is gone) — the caller then shows that the key works only in its own window. A key
-    // grabbed before is let go first.
+    // key, the X server is gone) — the caller then shows that the key works only in its own window. Another
+    // key grabbed before is let go first; the same key stays held throughout. Grab and Release wait for the X
+    // server (two round trips), at most 2 s.
     virtual bool Grab(int scanCode, std::string* reason) = 0;
     // Lets the key go to other programs again. Harmless when nothing is grabbed.
     virtual void Release() = 0;
 };
 
 // `onPress` runs on the grab's own thread, once per press (not for the key's auto-repeat), as soon as the X
-// server delivers it: it must be quick and thread-safe (the lead's callback only sets the link's stop flag
+// server delivers it: it must be quick and thread-safe (the session's callback only sets the link's stop flag
 // and queues a call to the GUI thread). Null when no X server can be reached (e.g. a Wayland session without
 // XWayland): the caller then relies on the window's own key events. `displayName` "" means $DISPLAY.
 //
