@@ -7,7 +7,8 @@
 
 namespace zanth {
 
-// A key that reaches this program whichever window has the focus, held only while asked to.
+// A key that reaches this program whichever window has the focus, held only while asked to. Grab and Release
+// are called from one thread (the window's), never from onPress: that runs on the thread they wait for.
 class StopKeyGrab {
   public:
     virtual ~StopKeyGrab() = default;
