@@ -90,7 +90,7 @@ SessionParts MakeDevices(const AppContext& app) {
     parts.stopKey = [](std::function<void()> onPress) -> std::unique_ptr<StopKeyGrab> {
         void* display = nullptr;
         if (ProbeQtDisplay(&display) != QtDisplayKind::kX11) return nullptr;
-        return MakeX11StopKeyGrab("", std::move(onPress));
+        return MakeX11StopKeyGrabBeside(display, std::move(onPress));
     };
     return parts;
 }

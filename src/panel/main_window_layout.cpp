@@ -237,6 +237,8 @@ void MainWindow::BuildLowerControls() {
     // Last, so that the entries above keep their places.
     helpMenu_->addSeparator();
     helpMenu_->addAction(Tr(Msg::kMenuSaveSettingsAs), this, &MainWindow::SaveSettingsAs);
+    // After every older entry, whose places users and scripts know.
+    BuildMatchControls();
 }
 
 void MainWindow::ConnectSignals() {

@@ -76,7 +76,6 @@ void MainWindow::BuildLinkControls() {
     helpMenu_->addSeparator();
     helpMenu_->addAction(Tr(Msg::kMenuMonitor), this, &MainWindow::OpenMonitor);
     helpMenu_->addAction(Tr(Msg::kMenuRemote), this, &MainWindow::OpenRemote);
-    BuildMatchControls();
     helpMenu_->addSeparator();
     recordAction_ = helpMenu_->addAction(Tr(Msg::kMenuRecord), this, &MainWindow::OnRecord);
     playAction_ = helpMenu_->addAction(Tr(Msg::kMenuPlay), this, &MainWindow::OnPlay);

@@ -27,6 +27,7 @@ void MainWindow::BuildMatchControls() {
     matchTime_->setStyleSheet("font-size: 44px; font-weight: bold; color: #103060;");
     matchPhase_->hide();
     matchTime_->hide();
+    helpMenu_->addSeparator();
     helpMenu_->addAction(Tr(Msg::kMenuMatch), this, &MainWindow::OpenMatch);
 }
 
