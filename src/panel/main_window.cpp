@@ -53,10 +53,13 @@ void MainWindow::OnInitDialog() {
     setWindowTitle(QString::fromStdString(app_.WindowTitle()));
     setWindowIcon(AppIcon());
     // At the foreground level the input devices read only while one of the program's own windows is
-    // active: this one or the link monitor, which is read while driving. A dialog stops them.
+    // active: this one or the link monitor, which is read while driving, or the match's dialog while a match
+    // runs (it takes no typing then). A dialog stops them.
     session_->Open([this] {
         const QWidget* active = QApplication::activeWindow();
-        return active != nullptr && (active == this || active == monitor_);
+        const MatchState match = session_->state().matchState;
+        const bool matchLive = match == MatchState::kRunning || match == MatchState::kPaused;
+        return active != nullptr && (active == this || active == monitor_ || (matchLive && active == match_));
     });
     {
         const QSignalBlocker block(resolutionCombo_);

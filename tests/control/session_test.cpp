@@ -91,6 +91,36 @@ TEST_F(SessionTest, AMissingGamepadIsLookedForOnEvery22ndTick) {
     EXPECT_EQ(searches, (std::vector<int>{22, 44, 66}));
 }
 
+// Back + Start held together stop the robot only where the settings switch the chord on; Start disabled
+// holds the robot until Enable.
+TEST_F(SessionTest, TheGamepadsStopChordAndStartDisabledFollowTheSettings) {
+    struct Row {
+        const char* ini;
+        bool chordStops;
+        bool enabled;
+    };
+    const Row rows[] = {
+        {"", false, true},
+        {"[STOP]\nPADCHORD=1\n", true, true},
+        {"[STOP]\nSTARTDISABLED=1\n", false, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.ini);
+        std::ofstream(SettingsPath()) << r.ini;
+        auto s = Make();
+        s->ToggleConnection(0);  // nothing on COM1: what Connect does first still happens
+        s->Tick({});
+        EXPECT_EQ(s->state().enabled, r.enabled);
+        gamepad_->state.buttons[8] = gamepad_->state.buttons[9] = 128;
+        s->Tick({});
+        EXPECT_EQ(s->state().stop.has_value(), r.chordStops);
+        if (r.chordStops) {
+            EXPECT_EQ(s->state().stop->by, StopBy::kGamepad);
+        }
+        gamepad_->state.buttons[8] = gamepad_->state.buttons[9] = 0;
+    }
+}
+
 TEST_F(SessionTest, TheGamepadComesBackAtTheLevelBackAsksFor) {
     for (int back : {0, 1}) {
         std::ofstream(SettingsPath()) << "[SYSTEM]\nBACK=" << back << "\n";
