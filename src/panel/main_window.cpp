@@ -28,6 +28,7 @@
 #include "panel/japanese_text.h"
 #include "panel/link_monitor.h"
 #include "panel/link_note.h"
+#include "panel/match_dialog.h"
 #include "panel/operation_settings_dialog.h"
 #include "panel/plain_text.h"
 #include "panel/remote_window.h"
