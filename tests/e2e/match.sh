@@ -9,10 +9,8 @@ start_x
 start_sim --keep-open
 mkdir -p "$WORK/run/Data"
 sox -q -n -r 22050 -c 1 -b 16 "$WORK/run/Data/tone.wav" synth 0.4 sine 440 vol 0.5
-# Background input: the pad drives while the match's dialog has the focus.
+# No background input: while a match runs its dialog counts as the program's window, so the pad drives.
 cat >"$WORK/run/Zanth-Emulator.ini" <<INI
-[SYSTEM]
-BACK=1
 [SOUND]
 1_FILE=$WORK/run/Data/tone.wav
 [MATCH]
