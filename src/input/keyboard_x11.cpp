@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "input/keyboard_backend.h"
+#include "input/x11_display.h"
 
 namespace zanth {
 namespace {
@@ -115,15 +116,7 @@ class X11Keyboard final : public KeyboardBackend {
 
 std::unique_ptr<KeyboardBackend> MakeX11Keyboard(const std::string& displayName) {
     // An own connection: the query is a round trip of its own and never disturbs Qt's event stream.
-    // A busy server can refuse a connection for a moment (EAGAIN: its listen queue is full); the keyboard
-    // is made only once per run, so a few short retries keep that from costing the whole session.
-    Display* display = nullptr;
-    for (int attempt = 0; attempt < 10 && !display; ++attempt) {
-        errno = 0;
-        display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-        if (!display && errno != EAGAIN) break;
-        if (!display) usleep(20000);
-    }
+    Display* display = OpenX11Display(displayName);
     if (!display) return nullptr;
     static const bool watchesEnd = std::atexit([] { processEnding = true; }) == 0;
     if (watchesEnd) XSetIOErrorExitHandler(display, ExitUnlessEnding, nullptr);

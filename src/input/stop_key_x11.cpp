@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "input/stop_key.h"
+#include "input/x11_display.h"
 
 // Last: Xlibint.h defines min and max as macros.
 #include <X11/XKBlib.h>
@@ -275,23 +276,11 @@ class X11StopKeyGrab final : public StopKeyGrab {
     std::thread thread_;
 };
 
-// A busy server can refuse a connection for a moment (EAGAIN: its listen queue is full): a few short retries.
-Display* OpenDisplay(const std::string& displayName) {
-    Display* display = nullptr;
-    for (int attempt = 0; attempt < 10 && !display; ++attempt) {
-        errno = 0;
-        display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-        if (!display && errno != EAGAIN) break;
-        if (!display) usleep(20000);
-    }
-    return display;
-}
-
 }  // namespace
 
 std::unique_ptr<StopKeyGrab> MakeX11StopKeyGrab(const std::string& displayName,
                                                 std::function<void()> onPress) {
-    Display* display = OpenDisplay(displayName);
+    Display* display = OpenX11Display(displayName);
     if (!display) return nullptr;
     static std::once_flag ioHandlerSet;
     std::call_once(ioHandlerSet, [] { replacedIoHandler = XSetIOErrorHandler(NoteConnectionLost); });

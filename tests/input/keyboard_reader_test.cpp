@@ -18,25 +18,14 @@
 #include "input/apply.h"
 #include "test_model.h"
 
+#include "run_program.h"
+
 namespace zanth {
 namespace {
 
 constexpr int kQ = 16, kW = 17, kD = 32;
 
-// Runs a program to its end; its exit status, or -1.
-int RunProgram(std::vector<std::string> args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
+using test::RunProgram;
 
 // An Xvfb of our own on the first free display number, without key auto-repeat, and without the server
 // reset after the last client leaves (it refuses connections meanwhile, which made the next test flaky).

@@ -18,26 +18,15 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
+#include "run_program.h"
+
 namespace zanth {
 namespace {
 
 constexpr int kSpace = 57, kA = 30, kKeycodeOffset = 8;
 constexpr int kSpaceCode = kSpace + kKeycodeOffset, kMarkCode = kA + kKeycodeOffset;
 
-// Runs a program to its end; its exit status, or -1.
-int RunProgram(std::vector<std::string> args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
+using test::RunProgram;
 
 // An Xvfb on the first free display (auto-repeat on, as a desktop has it); its display name, "" if it did
 // not start.
