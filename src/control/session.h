@@ -348,7 +348,6 @@ class ControlSession : public QObject {
     QTimer* padLead_ = nullptr;  // asks the pad for presses in the moments before a message leaves
     StopSettings stopSettings_;
     std::unique_ptr<DriveGate> gate_;
-    std::function<std::unique_ptr<StopKeyGrab>(std::function<void()>)> makeStopKey_;
     std::unique_ptr<StopKeyGrab> stopKey_;
     bool stopKeyGrabbed_ = false;
     bool chordHeld_ = false;  // Back + Start were down at the last tick

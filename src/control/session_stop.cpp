@@ -32,12 +32,11 @@ void ControlSession::SetUpStop(SessionParts& parts) {
     remote_->SetStopHook([link = link_.get()] { link->StopNow(); });
     connect(remote_.get(), &RemoteServer::stopAsked, this,
             [this](quint64, const QString& name) { EmergencyStop(StopBy::kRemote, name.toStdString()); });
-    makeStopKey_ = std::move(parts.stopKey);
-    if (!makeStopKey_) return;
+    if (!parts.stopKey) return;
     // The key's thread halts the link itself: the robot gets the neutral frame at its next message even
     // when the GUI thread is busy. The rest (the banner, the monitor, a played session) follows on the GUI
     // thread; a session gone meanwhile takes the queued call with it.
-    stopKey_ = makeStopKey_([this] {
+    stopKey_ = parts.stopKey([this] {
         link_->StopNow();
         QMetaObject::invokeMethod(
             this, [this] { EmergencyStop(StopBy::kKey); }, Qt::QueuedConnection);
@@ -51,8 +50,8 @@ void ControlSession::EmergencyStop(StopBy by, const std::string& who) {
     state_.driving = false;
     StopPlayback(PlayEnd::kStop);
     if (!first) return;
-    qCWarning(lcControl).noquote() << "emergency stop:" << static_cast<int>(by)
-                                   << QString::fromStdString(who);
+    qCWarning(lcControl).noquote() << "emergency stop by"
+                                   << QString::fromStdString(StopperText(*state_.stop, Language::kEnglish));
     traffic_->NoteDrive(DriveNote::kStopped, StopperText(*state_.stop, app_.language));
     PublishDrive();
     emit stateChanged();
@@ -151,7 +150,7 @@ void ControlSession::GateTick(int ledBefore) {
     // Nothing a source does while the robot is held changes it, the LED included.
     if (!wasDriving) model_.ledItem().latched = ledBefore;
     link_->Halt(!driving);
-    if (driving != state_.driving && driving) qCInfo(lcControl) << "driving again: every source let go";
+    if (driving && !state_.driving) qCInfo(lcControl) << "driving again: every source let go";
     state_.driving = driving;
     state_.enabled = gate_->enabled();
     state_.letGo = gate_->waiting();
