@@ -241,7 +241,17 @@ class MainWindow : public QDialog {
     QPushButton* enableButton_ = nullptr;
     QPushButton* releaseButton_ = nullptr;
     QLabel* stopBanner_ = nullptr;
-    std::string stopTipFor_;        // the stop key and its problem the STOP button's tip was composed for
+    // What the stop's controls show now: they are composed again only when it changes.
+    struct StopView {
+        bool stopped;
+        std::chrono::system_clock::time_point at;
+        bool enabled;
+        bool drivingOrIdle;
+        Holding letGo;
+        std::string tipFor;  // the stop key and why it is not grabbed
+        bool operator==(const StopView&) const = default;
+    };
+    std::optional<StopView> shownStop_;
     MatchDialog* match_ = nullptr;  // made on first use, then only hidden
     QLabel* matchPhase_ = nullptr;
     QLabel* matchTime_ = nullptr;

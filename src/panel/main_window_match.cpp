@@ -56,6 +56,8 @@ void MainWindow::OpenMatch() {
 void MainWindow::ShowMatch() {
     const PanelState& s = session_->state();
     const bool shown = !s.matchTime.empty();
+    // Nothing to do on the ticks of a program that runs no match.
+    if (!shown && matchTime_->isHidden() && !(match_ && match_->isVisible())) return;
     const QString phase = s.matchState == MatchState::kPaused
                               ? Tr(Msg::kMatchPaused).arg(QString::fromStdString(s.matchPhase))
                               : QString::fromStdString(s.matchPhase);

@@ -121,7 +121,16 @@ bool MainWindow::StopKey(QKeyEvent* key) {
 
 void MainWindow::ShowStop() {
     const PanelState& s = session_->state();
-    const bool held = s.stop || !s.enabled;
+    // Composed only when what it shows changed: ShowStop runs with every tick.
+    StopView view{s.stop.has_value(),
+                  s.stop ? s.stop->at : std::chrono::system_clock::time_point{},
+                  s.enabled,
+                  s.driving || !s.engaged(),
+                  s.letGo,
+                  std::to_string(session_->stopSettings().key) + s.stopKeyProblem};
+    if (shownStop_ == view) return;
+    if (!shownStop_ || shownStop_->tipFor != view.tipFor) stopButton_->setToolTip(StopTip());
+    shownStop_ = std::move(view);
     QString text;
     QString style;
     if (s.stop) {
@@ -143,21 +152,13 @@ void MainWindow::ShowStop() {
         if (s.letGo[i]) waiting << Tr(names[i]);
     if (!waiting.isEmpty() && !s.stop && s.enabled)
         text += (text.isEmpty() ? "" : "  ") + Tr(Msg::kLetGoNote).arg(waiting.join(", "));
-    if (stopBanner_->text() != text) stopBanner_->setText(text);
-    if (stopBanner_->styleSheet() != "QLabel { font-weight: bold; border-radius: 6px; " + style + " }")
-        stopBanner_->setStyleSheet("QLabel { font-weight: bold; border-radius: 6px; " + style + " }");
+    stopBanner_->setText(text);
+    stopBanner_->setStyleSheet("QLabel { font-weight: bold; border-radius: 6px; " + style + " }");
     stopBanner_->setVisible(!text.isEmpty());
     releaseButton_->setText(Tr(s.stop ? Msg::kReleaseStop : Msg::kEnable));
-    releaseButton_->setVisible(held);
-    const QString enableText = Tr(s.enabled ? Msg::kDisable : Msg::kEnable);
-    if (enableButton_->text() != enableText) enableButton_->setText(enableText);
+    releaseButton_->setVisible(s.stop || !s.enabled);
+    enableButton_->setText(Tr(s.enabled ? Msg::kDisable : Msg::kEnable));
     enableButton_->setEnabled(!s.stop);
-    // Composed only when what it says changed: ShowStop runs with every tick.
-    const std::string tipFor = std::to_string(session_->stopSettings().key) + s.stopKeyProblem;
-    if (tipFor != stopTipFor_) {
-        stopTipFor_ = tipFor;
-        stopButton_->setToolTip(StopTip());
-    }
 }
 
 }  // namespace zanth
