@@ -30,11 +30,12 @@ void ControlSession::SetUpSupervisor(SessionParts& parts, const Settings& settin
     // The reply timer starts with the port: a port that opens and says nothing is "No reply" a second
     // later, however often it is reopened.
     connect(supervisor_.get(), &LinkSupervisor::linkOpened, this, [this](std::uint32_t at) {
-        lastReplyTick_ = at;
-        state_.meterStale = false;
+        meter_.Opened(at);
+        ShowMeter();
     });
     connect(supervisor_.get(), &LinkSupervisor::linkDied, this, [this](bool wasConnected) {
-        ClearMeter();
+        meter_.Clear();
+        ShowMeter();
         if (wasConnected) portJustLost_ = true;
     });
 }
@@ -62,30 +63,25 @@ void ControlSession::Disconnect() {
     // A recording ends here: the next Connect is another drive, perhaps of another robot.
     traffic_->EndWithLink();
     supervisor_->Disconnect();
-    ClearMeter();
+    meter_.Clear();
+    ShowMeter();
 }
 
 // ---- The battery meter
 
-void ControlSession::ClearMeter() {
-    state_.meterValue = 0;
-    state_.meterStale = false;
-}
-
-void ControlSession::UpdateStale() {
-    state_.meterStale =
-        connected() && lastInputs_.batteryDisplay &&
-        static_cast<std::int32_t>(TickCount() - lastReplyTick_) > static_cast<std::int32_t>(kNoReplyMs);
+void ControlSession::ShowMeter() {
+    state_.meterValue = meter_.value();
+    state_.meterColour = meter_.colour();
+    state_.meterStale = meter_.stale();
 }
 
 void ControlSession::OnBatteryReply(int value) {
     if (!linkRunning()) return;
     supervisor_->ConfirmLink(true);
     if (!connected() || !lastInputs_.batteryDisplay) return;
-    state_.meterColour = BatteryColour(value);
-    state_.meterValue = std::clamp(value, kMeterMin, kMeterMax);
-    lastReplyTick_ = TickCount();
-    UpdateStale();
+    meter_.Reply(value, TickCount());
+    meter_.Update(TickCount(), true);
+    ShowMeter();
     emit stateChanged();
 }
 
@@ -119,8 +115,7 @@ SaveResult ControlSession::Close(const std::string& settingsPath) {
     const SaveResult saved =
         readError_.empty()
             ? SaveSettings(settingsPath, model_, comPortIndex(), rememberedDevice(),
-                           remoteTouched_ ? &remoteSettings_ : nullptr, &stopSettings_,
-                           &matchPlan_)
+                           remoteTouched_ ? &remoteSettings_ : nullptr, &stopSettings_, &matchPlan_)
             : SaveResult{false, readError_ + "; the file was not read at start, so it was left unchanged"};
     // Last: closing the sound may wait for a file being decoded, and the settings must not.
     sound_->Close();

@@ -182,9 +182,10 @@ SliderMoves ControlSession::Tick(const PanelInputs& inputs) {
             link_->SetFrame(Gated(mixer_->FrameWithTaps(model_)), inputs.batteryDisplay);
         else
             mixer_->ClearTaps();  // a played session is on the wire: what was pressed meanwhile went nowhere
-        if (!inputs.batteryDisplay) state_.meterValue = 0;
+        if (!inputs.batteryDisplay) meter_.Clear();
         supervisor_->ConfirmLink(false);
-        UpdateStale();
+        meter_.Update(TickCount(), connected() && inputs.batteryDisplay);
+        ShowMeter();
     } else {
         mixer_->ClearTaps();
     }
@@ -205,8 +206,7 @@ void ControlSession::PollDevices() {
 }
 
 void ControlSession::Rumble() {
-    const bool red = connected() && state_.meterValue != 0 && !state_.meterStale &&
-                     state_.meterColour == BatteryColour(kMeterMin);
+    const bool red = connected() && meter_.red();
     const bool lost = std::exchange(portJustLost_, false);
     if (!model_.rumble) return;
     if (const auto ms = rumble_->Tick(TickCount(), red, lost)) gamepad_->Rumble(*ms);

@@ -14,6 +14,7 @@
 #include "control/drive_gate.h"
 #include "control/link_supervisor.h"
 #include "control/match_clock.h"
+#include "control/meter_rules.h"
 #include "control/monitor_model.h"
 #include "control/press_latch.h"
 #include "input/input_state.h"
@@ -119,10 +120,10 @@ class ControlSession : public QObject {
     Q_OBJECT
   public:
     static constexpr int kPortCount = LinkSupervisor::kPortCount;
-    // Without a valid battery reply for this long, the meter shows that the robot is not answering.
-    static constexpr std::uint32_t kNoReplyMs = 1000;
-    static constexpr int kMeterMin = 50;
-    static constexpr int kMeterMax = 80;
+    // The meter's rules: MeterRules.
+    static constexpr std::uint32_t kNoReplyMs = MeterRules::kNoReplyMs;
+    static constexpr int kMeterMin = MeterRules::kMin;
+    static constexpr int kMeterMax = MeterRules::kMax;
     // The tries to reopen a lost port and their back-off: LinkSupervisor.
     static constexpr int kReopenPeriodMs = LinkSupervisor::kReopenPeriodMs;
     static constexpr int kQuickFailuresBeforeBackOff = LinkSupervisor::kQuickFailuresBeforeBackOff;
@@ -285,11 +286,10 @@ class ControlSession : public QObject {
     void PollDevices();
     void Rumble();
     void SetRightStick(const PanelInputs& inputs, int sliderX, int sliderY, SliderMoves& moves);
-    void UpdateStale();
+    void ShowMeter();
     void OnBatteryReply(int value);
     void SetUpSupervisor(SessionParts& parts, const Settings& settings);
     void Disconnect();
-    void ClearMeter();
     void PublishRemote();
     void StartRemoteAtOpen();
     QByteArray RemoteHello() const;
@@ -332,7 +332,7 @@ class ControlSession : public QObject {
     int padRetryTicks_ = 0;
     std::unique_ptr<RumbleRules> rumble_;
     bool portJustLost_ = false;  // since the last tick, for the pad's double pulse
-    std::uint32_t lastReplyTick_ = 0;
+    MeterRules meter_;
     bool closed_ = false;
     std::string readError_;  // the settings file could not be read at start: it is never written
     std::unique_ptr<RemoteServer> remote_;

@@ -60,6 +60,7 @@ void ControlSession::EmergencyStop(StopBy by, const std::string& who) {
 bool ControlSession::ReleaseStop() {
     if (!gate_->Release(ReleaseBy::kWindow)) return false;
     link_->ClearStop();  // Halt still holds the robot until every source has let go
+    mixer_->ClearTaps();
     state_.stop.reset();
     qCInfo(lcControl) << "emergency stop released";
     traffic_->NoteDrive(DriveNote::kReleased, {});
@@ -72,6 +73,7 @@ void ControlSession::SetEnabled(bool on) {
     if (on == gate_->enabled()) return;
     gate_->SetEnabled(on);
     state_.enabled = on;
+    mixer_->ClearTaps();
     if (!on) {
         state_.driving = false;
         link_->Halt(true);
@@ -150,6 +152,12 @@ void ControlSession::GateTick(int ledBefore) {
     // Nothing a source does while the robot is held changes it, the LED included.
     if (!wasDriving) model_.ledItem().latched = ledBefore;
     link_->Halt(!driving);
+    if (!driving) {
+        // A press made while the robot is held went nowhere: it must not come out as a tap once it drives
+        // (the key that answers Release is one). A played session started meanwhile ends.
+        mixer_->ClearTaps();
+        StopPlayback(PlayEnd::kStop);
+    }
     if (driving && !state_.driving) qCInfo(lcControl) << "driving again: every source let go";
     state_.driving = driving;
     state_.enabled = gate_->enabled();

@@ -113,4 +113,15 @@ wait_for 5 banner_gone || fail "the banner stayed after Enable"
 echo "0 button 2 1" >&5
 wait_for 5 last_is "k FF FF EF" || fail "the pad did not drive after Enable: $(last)"
 echo "0 button 2 0" >&5
+wait_for 5 last_is "$NEUTRAL" || fail "the pad did not let go: $(last)"
+
+note "the key that answers Release (y, bound to PAD UP) does not come out as a tap"
+xdotool key space
+wait_for 5 grep -q "emergency stop by the stop key" "$WORK/emulator.log" || fail "no second stop"
+click_at 590 25
+fresh
+answer y
+wait_for 5 sent_some || fail "the link went quiet"
+others=$(grep -vc -- "^$NEUTRAL" "$SIM_LOG" || true)
+((others == 0)) || fail "the release drove: $(grep -v -- "^$NEUTRAL" "$SIM_LOG" | head -2)"
 close_connected_emulator
