@@ -30,7 +30,7 @@ windows_after=$(xdotool search --onlyvisible --pid "$EMU_PID" 2>/dev/null | wc -
 [ "$windows_after" = "$windows_before" ] || fail "a menu opened on the slider ($windows_before -> $windows_after windows)"
 
 note "the menu stays on the picture"
-xdotool mousemove --window "$WID" 120 560 click 3
+xdotool mousemove --window "$WID" 700 320 click 3
 menu_open() { (($(xdotool search --onlyvisible --pid "$EMU_PID" 2>/dev/null | wc -l) > windows_before)); }
 wait_for 5 menu_open || fail "no help menu on the picture"
 xdotool key Escape

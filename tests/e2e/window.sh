@@ -8,7 +8,7 @@ start_emulator --lang en
 OUT=${ZANTH_SHOTS:-$WORK}
 
 # A click on an empty part of the picture moves the focus to Connect, so the two shots differ only by the item.
-click_at 120 560
+click_at 700 320
 rm -f "$OUT/rest.png"
 wait_for 5 settled "$OUT/rest.png" || fail "the window kept changing after a click on the picture"
 read -r r g b <<<"$(mean_rgb "$OUT/rest.png" 29x29+529+307)"
