@@ -53,12 +53,16 @@ def start_sim(build, work):
     return sim, run
 
 
-class Wire:
-    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held), read on a thread."""
+class LineReader:
+    """The simulator's lines, read on a thread; parse(text, arrival) makes each an entry whose first field is
+    a time, or None to leave it out."""
 
     def __init__(self, stream):
         self.lines, self.lock = [], threading.Lock()
         threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+
+    def parse(self, text, now):
+        raise NotImplementedError
 
     def _read(self, stream):
         buf = b""
@@ -72,14 +76,24 @@ class Wire:
             buf += chunk
             while b"\n" in buf:
                 line, buf = buf.split(b"\n", 1)
-                parts = line.decode(errors="replace").split(" | ")
-                if len(parts) >= 2 and parts[1].startswith("buttons:"):
+                entry = self.parse(line.decode(errors="replace"), now)
+                if entry is not None:
                     with self.lock:
-                        self.lines.append((now, set(parts[1][len("buttons:"):].split()) - {"-"}))
+                        self.lines.append(entry)
 
     def since(self, t):
         with self.lock:
-            return [(at, held) for at, held in self.lines if at >= t]
+            return [entry for entry in self.lines if entry[0] >= t]
+
+
+class Wire(LineReader):
+    """The simulator's decoded lines as (monotonic time of arrival, set of buttons held)."""
+
+    def parse(self, text, now):
+        parts = text.split(" | ")
+        if len(parts) >= 2 and parts[1].startswith("buttons:"):
+            return now, set(parts[1][len("buttons:"):].split()) - {"-"}
+        return None
 
     def wait(self, t, test, limit=2.0):
         """The arrival time of the first line after t that passes test, or None."""

@@ -13,11 +13,11 @@ private Xvfb. Prints, never asserts.
 
 usage: bench/stop_figures.py [BUILD_DIR] [--presses 100] [--seconds 60] [--conditions focused,other,...]
 """
-import argparse, asyncio, ctypes, json, os, random, select, statistics, subprocess, sys, tempfile, threading, time
+import argparse, asyncio, ctypes, json, os, random, statistics, subprocess, sys, tempfile, time
 
 import websockets
 
-from figures_common import cleanup, free_port, read_info, spawn, start_xvfb, xdo
+from figures_common import LineReader, cleanup, free_port, read_info, spawn, start_xvfb, xdo
 
 CONDITIONS = ["focused", "other", "minimised", "dialog", "monitor"]
 LATE_MS = 10  # how much later than the message due anyway the neutral frame may come
@@ -33,37 +33,17 @@ build = os.path.abspath(opts.build)
 work = tempfile.mkdtemp(prefix="zanth-stop.")
 
 
-class Wire:
+class Wire(LineReader):
     """The simulator's lines as (arrival on the simulator's monotonic clock, command letter, frame bytes, held
-    buttons), read on a thread."""
+    buttons)."""
 
-    def __init__(self, stream):
-        self.lines, self.lock = [], threading.Lock()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        buf = b""
-        while True:
-            if not select.select([stream], [], [], 0.5)[0]:
-                continue
-            chunk = os.read(stream.fileno(), 4096)
-            if not chunk:
-                return
-            buf += chunk
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                parts = line.decode(errors="replace").split(" | ")
-                if len(parts) < 3 or not parts[-1].startswith("at "):
-                    continue
-                words = parts[0].split()
-                entry = (float(parts[-1][3:]), words[0], [int(b, 16) for b in words[1:9]],
-                         set(parts[1][len("buttons:"):].split()) - {"-"})
-                with self.lock:
-                    self.lines.append(entry)
-
-    def since(self, t):
-        with self.lock:
-            return [line for line in self.lines if line[0] >= t]
+    def parse(self, text, now):
+        parts = text.split(" | ")
+        if len(parts) < 3 or not parts[-1].startswith("at "):
+            return None
+        words = parts[0].split()
+        return (float(parts[-1][3:]), words[0], [int(b, 16) for b in words[1:9]],
+                set(parts[1][len("buttons:"):].split()) - {"-"})
 
     def wait(self, t, test, limit=3.0):
         """The first line that arrived after t and passes test, or None after limit seconds."""
