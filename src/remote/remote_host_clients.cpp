@@ -1,6 +1,8 @@
-// The host's clients as the user sees them: the key checked, a place found, the user asked, and what
-// the user decides later (a new key, Remove, Allow or Deny).
+// The host's clients: what they say (each message weighed against the client's allowance, read, and taken
+// or refused), and the clients as the user sees them: the key checked, a place found, the user asked, and
+// what the user decides later (a new key, Remove, Allow or Deny).
 #include <QWebSocket>
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -8,6 +10,59 @@
 #include "remote/remote_host.h"
 
 namespace zanth {
+
+void RemoteHost::OnText(quint64 id, const QString& text) {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || it->second.dropped) return;
+    Client& c = it->second;
+    // Heard when its bytes came, not when they were read: a backlog never stretches the silence.
+    const auto w = wires_.find(c.tcp);
+    const std::int64_t now = w != wires_.end() ? w->second.arrivalUs : RemoteNowUs();
+    c.allowance =
+        std::min<double>(RemoteServer::kMaxMessagesPerSecond,
+                         c.allowance + static_cast<double>(std::max<std::int64_t>(now - c.lastUs, 0)) * 1e-6 *
+                                           RemoteServer::kMaxMessagesPerSecond);
+    c.lastUs = std::max(c.lastUs, now);
+    if (c.allowance < 1.0) return Drop(c, RemoteRefusal::kFlood, QStringLiteral("too many messages"));
+    c.allowance -= 1.0;
+    QString error;
+    bool otherVersion = false;
+    const std::optional<RemoteMessage> m = ParseRemoteMessage(text.toUtf8(), &error, &otherVersion);
+    if (c.waiting) {
+        // Nothing it says counts before the user allowed it; a ping is still answered.
+        if (m && m->type == RemoteMessageType::kPing) Send(c, BuildRemotePong());
+        return;
+    }
+    if (!c.greeted) {
+        if (otherVersion) return Drop(c, RemoteRefusal::kNoHello, error, RemoteRefused::kVersion);
+        if (!m || m->type != RemoteMessageType::kHello)
+            return Drop(c, RemoteRefusal::kNoHello, m ? QStringLiteral("say hello first") : error);
+        return Greet(c, *m);
+    }
+    if (!m) return Bad(c, error);
+    if (m->type == RemoteMessageType::kHello) return Bad(c, QStringLiteral("hello was said already"));
+    board_->Heard(id, *m, now);
+    if (m->type == RemoteMessageType::kPing)
+        Send(c, BuildRemotePong());
+    else if (m->type == RemoteMessageType::kStop)
+        AskStop(c);
+    else
+        emit inputChanged();
+}
+
+void RemoteHost::Bad(Client& c, const QString& reason) {
+    if (++c.badMessages >= RemoteServer::kBadMessagesBeforeClose)
+        return Drop(c, RemoteRefusal::kBadMessages, reason);
+    Send(c, BuildRemoteError(reason));
+}
+
+void RemoteHost::OnBinary(quint64 id) {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || it->second.dropped) return;
+    if (!it->second.greeted)
+        return Drop(it->second, RemoteRefusal::kNoHello, QStringLiteral("text frames only"));
+    Bad(it->second, QStringLiteral("text frames only"));
+}
 
 void RemoteHost::Greet(Client& c, const RemoteMessage& m) {
     // Compared in full whatever differs first, so the time taken tells nothing about the token.
